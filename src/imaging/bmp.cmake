@@ -1,0 +1,1 @@
+# BMP reader, extended bitmap and grey conversion sources: target_sources(tessaly_imaging PRIVATE ...)
