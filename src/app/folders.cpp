@@ -1,0 +1,67 @@
+// Folder expansion: the order a case-insensitive file system would list.
+#include "app/folders.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "base/errors.h"
+#include "base/text.h"
+
+namespace tessaly {
+namespace {
+
+bool HasExtension(const std::filesystem::path& p, std::string_view upper_ext) {
+  return AsciiUpper(p.extension().string()) == upper_ext;
+}
+
+bool LessIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b) {
+  const std::string ua = AsciiUpper(a.filename().string());
+  const std::string ub = AsciiUpper(b.filename().string());
+  if (ua != ub) return ua < ub;
+  return a.filename().string() < b.filename().string();
+}
+
+}  // namespace
+
+bool IsFolder(const std::filesystem::path& name) {
+  std::error_code ec;
+  return std::filesystem::is_directory(name, ec);
+}
+
+std::vector<std::filesystem::path> ListFolderPictures(const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> bmp;
+  std::vector<std::filesystem::path> png;
+  std::error_code ec;
+  // Entries are named below the folder itself, so the folder part keeps a trailing separator.
+  const std::filesystem::path base = folder / "";
+  std::filesystem::directory_iterator it(folder, ec);
+  if (ec) throw Error("Cannot read folder \"" + folder.string() + "\": " + ec.message());
+  for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    const std::filesystem::path name = it->path().filename();
+    if (HasExtension(name, ".BMP")) bmp.push_back(base / name);
+    if (HasExtension(name, ".PNG")) png.push_back(base / name);
+  }
+  if (ec) throw Error("Cannot read folder \"" + folder.string() + "\": " + ec.message());
+  std::sort(bmp.begin(), bmp.end(), LessIgnoringCase);
+  std::sort(png.begin(), png.end(), LessIgnoringCase);
+  bmp.insert(bmp.end(), png.begin(), png.end());
+  return bmp;
+}
+
+std::vector<ExpandedName> ExpandNames(const std::vector<std::filesystem::path>& names) {
+  std::vector<ExpandedName> out;
+  for (const auto& name : names) {
+    if (!IsFolder(name)) {
+      out.push_back({name, {}});
+      continue;
+    }
+    try {
+      for (auto& entry : ListFolderPictures(name)) out.push_back({std::move(entry), {}});
+    } catch (const Error& e) {
+      out.push_back({name, e.what()});
+    }
+  }
+  return out;
+}
+
+}  // namespace tessaly

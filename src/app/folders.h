@@ -1,0 +1,29 @@
+// Folder expansion of dropped or named paths: a folder stands for its .bmp
+// files, then its .png files. Used by the window's drop handler and the CLI.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tessaly {
+
+// True when the path exists and is a folder; false when it cannot be examined.
+bool IsFolder(const std::filesystem::path& name);
+
+// The entries of a folder whose names end in .bmp (any case), then those ending
+// in .png, each group sorted by name without regard to case; subfolders are not
+// searched. Hidden entries count. Throws Error naming the folder when it cannot
+// be read.
+std::vector<std::filesystem::path> ListFolderPictures(const std::filesystem::path& folder);
+
+// One input of a batch: a file to process, or a folder that could not be read.
+struct ExpandedName {
+  std::filesystem::path path;
+  std::string error;  // empty unless the folder could not be listed
+};
+
+// Each name in order: a folder becomes its pictures, anything else stays as it is.
+std::vector<ExpandedName> ExpandNames(const std::vector<std::filesystem::path>& names);
+
+}  // namespace tessaly

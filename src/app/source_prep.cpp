@@ -1,0 +1,72 @@
+// Source preparation and output rendering, row by row through direct row access.
+#include "app/source_prep.h"
+
+#include <algorithm>
+
+namespace tessaly {
+namespace {
+
+// The white band left of a normalised data-lines source.
+constexpr Rect kDataLinesBand{13, 0, 26, 0};
+// The bar above the data lines is white over the columns a full frame's
+// header band would cover.
+constexpr int kBarWhiteLeft = 27;
+constexpr int kBarWhiteRight = 825;
+
+}  // namespace
+
+void PrepareDataLines(const Bitmap& source, Bitmap& dest) {
+  Bitmap working;
+  working.Assign(source);
+  if (source.Width() != kDataLinesWidth) {
+    working.SetWidth(kDataLinesWidth);
+    working.FillRect({0, 0, working.Width(), working.Height()}, kBlack);
+    working.FillRect({kDataLinesBand.left, 0, kDataLinesBand.right, working.Height()}, kWhite);
+    working.Draw(kDataLinesSourceColumn, 0, source);
+  }
+  dest.Assign(working);
+  dest.SetHeight(working.Height() + kDataLinesBarRows);
+  dest.FillRect({0, 0, dest.Width(), dest.Height()}, kBlack);
+  dest.Draw(0, kDataLinesBarRows, working);
+  dest.FillRect({kBarWhiteLeft, 0, kBarWhiteRight, kDataLinesBarRows}, kWhite);
+}
+
+IplImagePtr MakeSampleImage(const Bitmap& bitmap) {
+  const int height = bitmap.Height() - bitmap.Height() % 2;
+  const int width = bitmap.Width();
+  IplImagePtr image = MakeGray16Image(width, height);
+  if (bitmap.Format() != PixelFormat::k8Bit) return image;
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* in = bitmap.Row(y);
+    std::uint16_t* out = IplRow16(image.get(), y);
+    for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint16_t>(in[x] * 64);
+  }
+  return image;
+}
+
+void RenderOutput(const IplImage& sample, std::int32_t blackLevel, std::int32_t whiteLevel,
+                  Bitmap& output) {
+  const int width = sample.width;
+  const int height = sample.height;
+  output.SetFormat(PixelFormat::k8Bit);
+  output.SetHeight(height);
+  output.SetWidth(width);
+  output.SetPalette(GreyRamp());
+  std::int64_t range = std::int64_t{whiteLevel} - blackLevel;
+  if (range == 0) range = 1;
+  // The stretch maps each 16-bit sample to one byte; a table of all 65536
+  // results costs less than one division per pixel on big frames.
+  std::vector<std::uint8_t> table(65536);
+  for (std::int64_t v = 0; v < 65536; ++v) {
+    const std::int64_t p = ((v - blackLevel) * 255) / range;
+    table[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(std::clamp<std::int64_t>(p, 0, 255));
+  }
+  for (int y = 0; y < height; ++y) {
+    const std::uint16_t* in = IplRow16(&sample, y);
+    std::uint8_t* out = output.Row(y);
+    for (int x = 0; x < width; ++x) out[x] = table[in[x]];
+  }
+  output.SetModified(true);
+}
+
+}  // namespace tessaly
