@@ -1,0 +1,214 @@
+// The WEFAX header parser: primary and alternative header forms, fixed names for
+// administrative and test messages, and the file-name check behind every proposal.
+#include "naming/header_name.h"
+
+#include <array>
+#include <chrono>
+#include <string>
+
+#include "base/text.h"
+
+namespace tessaly {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Primary form: the fields before the date, in header columns.
+constexpr std::size_t kSatelliteLength = 8;
+constexpr std::size_t kKindLength = 3;
+constexpr std::size_t kCodeLength = 4;
+// A header shorter than satellite plus kind holds nothing to name a file by.
+constexpr std::size_t kMinHeaderLength = kSatelliteLength + kKindLength;
+
+// Two blanks first, so that "JAN" sits at 1-based position 3 and position / 3 is the month.
+constexpr std::string_view kMonthNames = "  JANFEBMARAPRMAYJUNJULAUGSEPOCTNOVDEC";
+
+// Two-digit years below this belong to the 2000s, the others to the 1900s.
+constexpr int kCenturyPivot = 57;
+
+// Characters the file systems we write to cannot hold in a name, besides control characters.
+constexpr std::string_view kForbiddenNameChars = "/\\:*?\"<>|";
+
+// The characters of `text` from 1-based position `first`, at most `count` of them; a field
+// running past the end is cut short, one wholly beyond it is empty.
+std::string_view Field(std::string_view text, std::size_t first, std::size_t count) {
+  if (first > text.size()) return {};
+  return text.substr(first - 1, count);
+}
+
+// Leading blanks, then one or two digits, nothing else: header digits are plain, and a
+// sign or a trailing blank means the field was not decoded as a number.
+int FieldToInt(std::string_view field) {
+  std::size_t i = 0;
+  while (i < field.size() && field[i] == ' ') ++i;
+  const std::string_view digits = field.substr(i);
+  if (digits.empty() || digits.size() > 2) {
+    throw ConversionError("'" + Latin1ToUtf8(field) + "' is not a valid integer value");
+  }
+  int value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') {
+      throw ConversionError("'" + Latin1ToUtf8(field) + "' is not a valid integer value");
+    }
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+int FullYear(int two_digit_year) {
+  return two_digit_year < kCenturyPivot ? 2000 + two_digit_year : 1900 + two_digit_year;
+}
+
+void ValidateDate(int year, int month, int day) {
+  const std::chrono::year_month_day date{std::chrono::year{year},
+                                         std::chrono::month{static_cast<unsigned>(month)},
+                                         std::chrono::day{static_cast<unsigned>(day)}};
+  if (year < 1 || year > 9999 || month < 1 || day < 1 || !date.ok()) {
+    throw Error("Invalid argument to date encode");
+  }
+}
+
+void ValidateTime(int hour, int minute) {
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59) {
+    throw Error("Invalid argument to time encode");
+  }
+}
+
+std::string TwoDigits(int value) {
+  const std::array<char, 2> digits{static_cast<char>('0' + value / 10 % 10),
+                                   static_cast<char>('0' + value % 10)};
+  return std::string(digits.begin(), digits.end());
+}
+
+// Folder (with its trailing separator) and extension (with its dot) of the input name;
+// every proposal is built between the two.
+struct NameFrame {
+  std::string folder;
+  std::string extension;
+
+  explicit NameFrame(const fs::path& input)
+      : folder(input.native().substr(0, input.native().size() - input.filename().native().size())),
+        extension(input.extension().native()) {}
+
+  fs::path Compose(std::string_view name_part) const {
+    return fs::path(folder + std::string(name_part) + extension);
+  }
+};
+
+bool IsStorableNamePart(std::string_view part) {
+  if (part.empty() || part == "." || part == "..") return false;
+  for (char c : part) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || kForbiddenNameChars.find(c) != std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The name part of the primary form, in Latin-1. Throws when a field does not read.
+std::string PrimaryName(std::string_view header) {
+  const std::string satellite(Trim(Field(header, 1, kSatelliteLength)));
+  std::string kind(Trim(Field(header, kSatelliteLength + 1, kKindLength)));
+  if (kind == "ADM") return "ADMIN";
+  if (kind == "TST") return "TEST";
+
+  std::string text(header.substr(kMinHeaderLength));
+  const int year = ReadTwoDigits(text);
+  const int month = ReadTwoDigits(text);
+  const int day = ReadTwoDigits(text);
+  const int hour = ReadTwoDigits(text);
+  const int minute = ReadTwoDigits(text);
+  ValidateDate(FullYear(year), month, day);
+  // Midnight may be sent as 24: valid, and the name keeps it as sent.
+  ValidateTime(hour == 24 ? 0 : hour, minute);
+
+  std::string code(Field(text, 1, kCodeLength));
+  if (Trim(code).empty()) code = satellite;
+  std::string stamp = code + " " + TwoDigits(day) + "-" + TwoDigits(month) + "-" +
+                      TwoDigits(year % 100) + " " + TwoDigits(hour) + TwoDigits(minute);
+
+  if (IsKnownSatellite(satellite)) return stamp;
+  if (satellite.starts_with("GOES-I")) {
+    kind = "G8" + kind.substr(0, 2);
+  } else if (satellite.starts_with("GOES-K")) {
+    kind = "G10" + kind.substr(0, 2);
+  }
+  return stamp + " " + std::string(Trim(kind));
+}
+
+// The alternative form names the file after the whole header, once its date reads.
+std::string AlternativeName(std::string_view header) {
+  const int year = FieldToInt(Field(header, 10, 2));
+  const int month = MonthFromName(Field(header, 13, 3));
+  const int day = FieldToInt(Field(header, 17, 2));
+  const int hour = FieldToInt(Field(header, 20, 2));
+  ValidateDate(FullYear(year), month, day);
+  ValidateTime(hour, 0);
+  return std::string(Trim(header));
+}
+
+// Builds the proposal from a name part in Latin-1, refusing one that is no storable name.
+fs::path ProposalFrom(const NameFrame& frame, const fs::path& file_name,
+                      std::string_view name_part) {
+  fs::path proposal = frame.Compose(Latin1ToUtf8(name_part));
+  if (!IsValidFileName(proposal, file_name)) throw Error("Invalid file name");
+  return proposal;
+}
+
+void ShowError(MessageService* messages, std::string_view header_text) {
+  if (messages != nullptr) messages->ShowMessage("Bad WEFAX header: " + Latin1ToUtf8(header_text));
+}
+
+}  // namespace
+
+fs::path HeaderToFileName(const fs::path& file_name, std::string_view header_text, bool show_error,
+                          MessageService* messages) {
+  if (header_text.size() < kMinHeaderLength) return file_name;
+  const NameFrame frame(file_name);
+  try {
+    return ProposalFrom(frame, file_name, PrimaryName(header_text));
+  } catch (const Error&) {
+    // The header may still be in the alternative form.
+  }
+  try {
+    return ProposalFrom(frame, file_name, AlternativeName(header_text));
+  } catch (const Error&) {
+    // Neither form reads: the picture keeps its own name.
+  }
+  if (show_error) ShowError(messages, header_text);
+  return file_name;
+}
+
+int ReadTwoDigits(std::string& text) {
+  const int value = FieldToInt(Field(text, 1, 2));
+  text.erase(0, 2);
+  return value;
+}
+
+int MonthFromName(std::string_view text) {
+  const std::string letters = AsciiUpper(text.substr(0, 3));
+  if (letters.size() != 3) return 0;
+  const std::size_t found = kMonthNames.find(letters);
+  const std::size_t month = found == std::string_view::npos ? 0 : (found + 1) / 3;
+  if (month < 1 || month > 12) throw RangeError("Bad month");
+  return static_cast<int>(month);
+}
+
+bool IsKnownSatellite(std::string_view name) {
+  for (std::string_view known : {"MET5", "MET7", "GMSN", "GMSS", "GOES8"}) {
+    if (name.starts_with(known)) return true;
+  }
+  return false;
+}
+
+bool IsValidFileName(const fs::path& name, const fs::path& input_name) {
+  const NameFrame frame(input_name);
+  const std::string& text = name.native();
+  if (text.size() < frame.folder.size() + frame.extension.size()) return false;
+  if (!text.starts_with(frame.folder) || !text.ends_with(frame.extension)) return false;
+  const std::size_t part_length = text.size() - frame.folder.size() - frame.extension.size();
+  return IsStorableNamePart(std::string_view(text).substr(frame.folder.size(), part_length));
+}
+
+}  // namespace tessaly

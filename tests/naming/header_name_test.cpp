@@ -1,0 +1,177 @@
+// Tests of the header parser: result names of both header forms, fall-back, field readers.
+#include "naming/header_name.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tessaly {
+namespace {
+
+// A primary-form header: satellite padded to 8, kind padded to 3, then the date digits
+// (YYMMDDHHMI) and the picture code as given.
+std::string Header(std::string satellite, std::string kind, std::string_view digits,
+                   std::string_view code) {
+  satellite.resize(8, ' ');
+  kind.resize(3, ' ');
+  return satellite + kind + std::string(digits) + std::string(code);
+}
+
+const std::string kInput = "/data/in/frame.bmp";
+
+struct Row {
+  const char* what;
+  std::string header;
+  std::string name;  // name part expected between folder and extension; "" = the input name
+};
+
+class RecordingMessages : public MessageService {
+ public:
+  void ShowMessage(const std::string& text) override { shown.push_back(text); }
+  Answer AskYesNo(const std::string&, const std::string&) override { return Answer::kNo; }
+  std::vector<std::string> shown;
+};
+
+std::vector<Row> ResultRows() {
+  const std::string digits = "9912051230";
+  return {
+      {"worked example, MET7", Header("MET7", "C02", digits, "D2AB"), "D2AB 05-12-99 1230"},
+      {"worked example, GOES-I", Header("GOES-I", "FD", "0101311445", "    "),
+       "GOES-I 31-01-01 1445 G8FD"},
+      {"administrative", Header("MET7", "ADM", "99xx051230", "D2AB"), "ADMIN"},
+      {"test message, garbage date", Header("GMSN", "TST", "-+ab", ""), "TEST"},
+      {"ADM outside the kind columns", Header("MET7", " AD", "", "") + "M", ""},
+      {"lower-case adm is a kind", Header("XSAT", "adm", digits, "CODE"), "CODE 05-12-99 1230 adm"},
+      {"MET5 prefix", Header("MET5B", "C03", digits, "CODE"), "CODE 05-12-99 1230"},
+      {"GMSS", Header("GMSS", "IR", digits, "CODE"), "CODE 05-12-99 1230"},
+      {"GOES8", Header("GOES8", "FD", digits, "CODE"), "CODE 05-12-99 1230"},
+      {"GOES-K", Header("GOES-K", "NH", digits, "CODE"), "CODE 05-12-99 1230 G10NH"},
+      {"GOES-I takes two kind letters", Header("GOES-I", "FDX", digits, "CODE"),
+       "CODE 05-12-99 1230 G8FD"},
+      {"GOES-9 is any other", Header("GOES-9", "FD", digits, "CODE"), "CODE 05-12-99 1230 FD"},
+      {"blank kind ends in a blank", Header("XSAT", "", digits, "CODE"), "CODE 05-12-99 1230 "},
+      {"blank code", Header("  MET7", "C02", digits, "    "), "MET7 05-12-99 1230"},
+      {"half-blank code", Header("MET7", "C02", digits, "AB  "), "AB   05-12-99 1230"},
+      {"code cut short", Header("MET7", "C02", digits, "D2"), "D2 05-12-99 1230"},
+      {"minute cut short", Header("MET7", "C02", "991205123", ""), "MET7 05-12-99 1203"},
+      {"leading blank digit", Header("MET7", "C02", " 9 1 5 1 3", "X"), "X 05-01-09 0103"},
+      {"year 56", Header("MET7", "C02", "5612051230", "X"), "X 05-12-56 1230"},
+      {"year 57", Header("MET7", "C02", "5712051230", "X"), "X 05-12-57 1230"},
+      {"year 00 is leap 2000", Header("MET7", "C02", "0002291230", "X"), "X 29-02-00 1230"},
+      {"year 99 is 1999, not leap", Header("MET7", "C02", "9902291230", "X"), ""},
+      {"hour 24", Header("MET7", "C02", "9912052400", "X"), "X 05-12-99 2400"},
+      {"hour 25", Header("MET7", "C02", "9912052500", "X"), ""},
+      {"minute 60", Header("MET7", "C02", "9912051260", "X"), ""},
+      {"31 February", Header("MET7", "C02", "9902311230", "X"), ""},
+      {"trailing blank in a number", Header("MET7", "C02", "9912051 30", "X"), ""},
+      {"11 characters", Header("MET7", "C02", "", ""), ""},
+      {"minute beyond the end", Header("MET7", "C02", "99120512", ""), ""},
+      {"Latin-1 code", Header("GMSS", "VS", digits, "\xA2\xACXY"),
+       "\xC2\xA2\xC2\xACXY 05-12-99 1230"},
+      {"code leaving the folder", Header("MET7", "C02", digits, "../x"), ""},
+      {"code with a separator", Header("MET7", "C02", digits, "A/BC"), ""},
+      {"satellite leaving the folder", Header("../..", "C02", digits, ""), ""},
+      {"kind with a colon", Header("XSAT", "A:B", digits, "CODE"), ""},
+      // Alternative form: year at 10-11, month name at 13-15, day at 17-18, hour at 20-21.
+      {"alternative", "GMS-5 IR 99-DEC-05 12.00Z", "GMS-5 IR 99-DEC-05 12.00Z"},
+      {"alternative, any case", " GMS5 IR 99 dEc 05 12 Z ", "GMS5 IR 99 dEc 05 12 Z"},
+      {"alternative, straddling ANF", "GMS-5 IR 99-anf-31 00", "GMS-5 IR 99-anf-31 00"},
+      {"alternative, Latin-1", "GMS\xA2 IR  00 FEB 29 23", "GMS\xC2\xA2 IR  00 FEB 29 23"},
+      {"alternative, XYZ", "GMS-5 IR 99-XYZ-05 12.00Z", ""},
+      {"alternative, hour 24", "GMS-5 IR 99-DEC-05 24.00Z", ""},
+      {"alternative, 31 November", "GMS-5 IR 99-NOV-31 12.00Z", ""},
+      {"alternative, invalid name", "GMS-5 IR 99-DEC-05 12:00Z", ""},
+      {"alternative, separator", "GMS/5 IR 99-DEC-05 12.00Z", ""},
+      {"alternative, month cut short", "GMS-5 IR 99-DE", ""},
+  };
+}
+
+TEST(HeaderToFileName, ProposesTheNameOfEachHeaderForm) {
+  for (const Row& row : ResultRows()) {
+    const std::string expected = row.name.empty() ? kInput : "/data/in/" + row.name + ".bmp";
+    EXPECT_EQ(HeaderToFileName(kInput, row.header, false).native(), expected) << row.what;
+  }
+}
+
+TEST(HeaderToFileName, KeepsFolderAndExtensionAsTheyStand) {
+  const std::string header = Header("MET7", "C02", "9912051230", "D2AB");
+  EXPECT_EQ(HeaderToFileName("/d/frame", header, false).native(), "/d/D2AB 05-12-99 1230");
+  EXPECT_EQ(HeaderToFileName("frame.BMP", header, false).native(), "D2AB 05-12-99 1230.BMP");
+  EXPECT_EQ(HeaderToFileName("/d.x/frame.old.png", header, false).native(),
+            "/d.x/D2AB 05-12-99 1230.png");
+  EXPECT_EQ(HeaderToFileName("/d/frame.png", Header("MET7", "ADM", "", ""), false).native(),
+            "/d/ADMIN.png");
+}
+
+TEST(HeaderToFileName, ShowsTheHeaderOnlyWhenNeitherFormReads) {
+  RecordingMessages messages;
+  const std::string bad = Header("MET7", "C02", "9902311230", "\xA2");
+  EXPECT_EQ(HeaderToFileName(kInput, bad, true, &messages).native(), kInput);
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0], "Bad WEFAX header: MET7    C029902311230\xC2\xA2");
+
+  messages.shown.clear();
+  HeaderToFileName(kInput, bad, false, &messages);          // flag cleared
+  HeaderToFileName(kInput, "MET7   C02", true, &messages);  // too short to be a header
+  HeaderToFileName(kInput, Header("MET7", "C02", "9912051230", "X"), true, &messages);
+  HeaderToFileName(kInput, "GMS-5 IR 99-DEC-05 12.00Z", true, &messages);
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_EQ(HeaderToFileName(kInput, bad, true).native(), kInput);  // no service given
+}
+
+TEST(ReadTwoDigits, ReadsBlankLedDigitsAndRemovesThem) {
+  std::string text = " 7123";
+  EXPECT_EQ(ReadTwoDigits(text), 7);
+  EXPECT_EQ(text, "123");
+  EXPECT_EQ(ReadTwoDigits(text), 12);
+  EXPECT_EQ(ReadTwoDigits(text), 3);
+  EXPECT_EQ(text, "");
+  EXPECT_THROW(ReadTwoDigits(text), ConversionError);
+  for (std::string bad : {"+7", "-7", "7 ", "  ", "0x", "a1", "\t7"}) {
+    const std::string before = bad;
+    EXPECT_THROW(ReadTwoDigits(bad), ConversionError) << before;
+    EXPECT_EQ(bad, before);
+  }
+}
+
+TEST(MonthFromName, FindsTheLettersInTheMonthTable) {
+  EXPECT_EQ(MonthFromName("jan"), 1);
+  EXPECT_EQ(MonthFromName("Dec"), 12);
+  EXPECT_EQ(MonthFromName("SEPTEMBER"), 9);
+  EXPECT_EQ(MonthFromName("ANF"), 1);   // straddles JAN and FEB
+  EXPECT_EQ(MonthFromName("TNO"), 10);  // straddles OCT and NOV
+  EXPECT_EQ(MonthFromName("DE"), 0);
+  for (const char* bad : {"XYZ", "  J", " JA", "EC "}) {
+    try {
+      MonthFromName(bad);
+      ADD_FAILURE() << bad;
+    } catch (const RangeError& e) {
+      EXPECT_STREQ(e.what(), "Bad month");
+    }
+  }
+}
+
+TEST(IsKnownSatellite, MatchesPrefixesCaseSensitively) {
+  for (const char* name : {"MET5", "MET7B", "GMSN", "GMSS", "GOES8", "GOES8W"}) {
+    EXPECT_TRUE(IsKnownSatellite(name)) << name;
+  }
+  for (const char* name : {"MET6", "met7", "GMS", "GOES-I", "GOES-9", " MET7"}) {
+    EXPECT_FALSE(IsKnownSatellite(name)) << name;
+  }
+}
+
+TEST(IsValidFileName, AcceptsOnlyStorableNamesInTheInputFolder) {
+  EXPECT_TRUE(IsValidFileName("/d/A B-1 .bmp", "/d/x.bmp"));
+  EXPECT_TRUE(IsValidFileName("/d/\xC2\xA2.bmp", "/d/x.bmp"));
+  EXPECT_TRUE(IsValidFileName("name", "x"));
+  for (const char* bad :
+       {"/d/.bmp", "/d/..bmp", "/d/...bmp", "/d/a\x1F.bmp", "/d/a\x7F.bmp", "/d/a/b.bmp",
+        "/d/a\\b.bmp", "/d/a:b.bmp", "/d/a*.bmp", "/d/a?.bmp", "/d/\"a\".bmp", "/d/<a>.bmp",
+        "/d/a|b.bmp", "/e/a.bmp", "/d/a.png", "/d/.bm"}) {
+    EXPECT_FALSE(IsValidFileName(bad, "/d/x.bmp")) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace tessaly
