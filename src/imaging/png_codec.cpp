@@ -1,0 +1,488 @@
+// The libpng side of TPngImage: decoding and encoding with the state of each operation kept in
+// that operation, and libpng errors turned into exceptions without a longjmp over C++ frames.
+#include <png.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <exception>
+#include <string>
+#include <utility>
+
+#include "base/errors.h"
+#include "base/text.h"
+#include "imaging/png_image.h"
+
+namespace tessaly {
+namespace {
+
+// Ancillary chunks (and decompressed zTXt/iCCP) above this are dropped by libpng, which keeps
+// compression bombs in metadata from exhausting memory; real metadata is far smaller.
+constexpr png_alloc_size_t kChunkMallocMax = 8u << 20;
+// libpng leaves the samples alone when file gamma x screen gamma is close to 1; this is the
+// assumed file gamma of pictures without gAMA, as a decimal, not 1/2.2.
+constexpr double kAssumedFileGamma = 0.45455;
+constexpr double kScreenGamma = 2.2;
+// Running reports are spaced at least this far apart.
+constexpr std::uint64_t kProgressIntervalMs = 100;
+
+// One encode or decode. libpng hands it back to every callback through its error pointer.
+struct Session {
+  TPngImage* image = nullptr;
+  std::span<const std::uint8_t> input;
+  std::size_t position = 0;
+  std::vector<std::uint8_t>* output = nullptr;
+  std::uint64_t last_running_ms = 0;
+  char message[256] = {};
+  std::exception_ptr pending;  // thrown by a callback; passed on once libpng has returned
+};
+
+Session& SessionOf(png_const_structrp png) {
+  return *static_cast<Session*>(png_get_error_ptr(png));
+}
+
+std::uint64_t NowMs() {
+  using namespace std::chrono;
+  return static_cast<std::uint64_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// The callbacks below run inside libpng. They hold no object with a destructor when they call
+// png_error, whose longjmp then lands in a stage function (see below) without skipping cleanup.
+
+[[noreturn]] void OnPngError(png_structp png, png_const_charp message) {
+  Session& session = SessionOf(png);
+  std::snprintf(session.message, sizeof session.message, "%s",
+                message != nullptr ? message : "unknown libpng error");
+  png_longjmp(png, 1);
+}
+
+// Warnings (ignored bad ancillary chunks and the like) never stop a decode.
+void OnPngWarning(png_structp, png_const_charp) {}
+
+void ReadData(png_structp png, png_bytep data, std::size_t length) {
+  Session& session = SessionOf(png);
+  if (length > session.input.size() - session.position) {
+    png_error(png, "Unexpected end of the PNG data");
+  }
+  std::memcpy(data, session.input.data() + session.position, length);
+  session.position += length;
+}
+
+bool AppendOutput(Session& session, png_bytep data, std::size_t length) noexcept {
+  try {
+    session.output->insert(session.output->end(), data, data + length);
+    return true;
+  } catch (...) {
+    session.pending = std::current_exception();
+    return false;
+  }
+}
+
+void WriteData(png_structp png, png_bytep data, std::size_t length) {
+  if (!AppendOutput(SessionOf(png), data, length)) png_error(png, "Out of memory writing PNG");
+}
+
+void FlushData(png_structp) {}
+
+bool ReportRunning(Session& session, png_uint_32 row) noexcept {
+  try {
+    const std::uint32_t height = session.image->Height;
+    const std::uint64_t percent = height == 0 ? 0 : std::uint64_t{row} * 100 / height;
+    session.image->Progress(ProgressStage::kRunning,
+                            static_cast<std::uint8_t>(std::min<std::uint64_t>(percent, 100)), false,
+                            Rect{}, "Running");
+    return true;
+  } catch (...) {
+    session.pending = std::current_exception();
+    return false;
+  }
+}
+
+void OnRow(png_structp png, png_uint_32 row, int /*pass*/) {
+  if (png == nullptr || row > 0x7FFFFFFFu) return;
+  Session& session = SessionOf(png);
+  if (session.image == nullptr) return;
+  if (NowMs() - session.last_running_ms <= kProgressIntervalMs) return;
+  if (!ReportRunning(session, row)) png_error(png, "Progress report failed");
+  session.last_running_ms = NowMs();
+}
+
+// Every libpng call that can fail runs inside one of these stage functions, each with its own
+// setjmp. They hold only plain data, so the error handler's longjmp back here skips nothing
+// that C++ would have to clean up; the caller then throws.
+
+// What png_read_info found; the pointers stay valid until the read struct is destroyed.
+struct HeaderInfo {
+  png_uint_32 width = 0;
+  png_uint_32 height = 0;
+  int bit_depth = 0;
+  int color_type = 0;
+  int interlace = 0;
+  int compression = 0;
+  int filter = 0;
+  png_textp texts = nullptr;
+  int text_count = 0;
+  png_color_16p background = nullptr;
+  bool has_background = false;
+  png_colorp palette = nullptr;
+  int palette_count = 0;
+  bool has_trns = false;
+  double file_gamma = 0.0;
+};
+
+struct TransformPlan {
+  bool palette_to_rgb = false;
+  bool gray_to_8 = false;
+  bool trns_to_alpha = false;
+  bool gray_to_rgb = false;
+  bool gamma = false;
+  double file_gamma = 0.0;
+  bool packing = false;
+  bool swap = false;
+  bool interlace = false;
+  // Results.
+  png_size_t row_bytes = 0;
+  int channels = 0;
+};
+
+struct WritePlan {
+  png_uint_32 width = 0;
+  png_uint_32 height = 0;
+  int bit_depth = 8;
+  int color_type = 0;
+  int interlace = 0;
+  int compression = 0;
+  int filter = 0;
+  int level = 3;
+  int filter_flags = 0;
+  png_color palette[256] = {};
+  int palette_count = 0;
+  png_text texts[4] = {};
+  int text_count = 0;
+  png_bytepp rows = nullptr;
+  bool report = false;
+};
+
+bool StageReadInfo(png_structp png, png_infop info, HeaderInfo* header) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_user_limits(png, kPngMaxSide, kPngMaxSide);
+  png_set_chunk_malloc_max(png, kChunkMallocMax);
+  png_set_sig_bytes(png, 4);
+  png_set_read_fn(png, png_get_error_ptr(png), ReadData);
+  png_read_info(png, info);
+  png_get_IHDR(png, info, &header->width, &header->height, &header->bit_depth, &header->color_type,
+               &header->interlace, &header->compression, &header->filter);
+  png_get_text(png, info, &header->texts, &header->text_count);
+  header->has_background = png_get_bKGD(png, info, &header->background) != 0;
+  if (png_get_PLTE(png, info, &header->palette, &header->palette_count) == 0) {
+    header->palette_count = 0;
+  }
+  header->has_trns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+  if (png_get_gAMA(png, info, &header->file_gamma) == 0) header->file_gamma = 0.0;
+  return true;
+}
+
+bool StageTransform(png_structp png, png_infop info, TransformPlan* plan) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  if (plan->palette_to_rgb) png_set_palette_to_rgb(png);
+  if (plan->gray_to_8) png_set_expand_gray_1_2_4_to_8(png);
+  if (plan->trns_to_alpha) png_set_tRNS_to_alpha(png);
+  if (plan->gray_to_rgb) png_set_gray_to_rgb(png);
+  if (plan->gamma) png_set_gamma(png, kScreenGamma, plan->file_gamma);
+  png_set_invert_alpha(png);
+  if (plan->packing) png_set_packing(png);
+  if (plan->swap) png_set_swap(png);
+  if (plan->interlace) png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  plan->row_bytes = png_get_rowbytes(png, info);
+  plan->channels = png_get_channels(png, info);
+  return true;
+}
+
+bool StageReadImage(png_structp png, png_infop info, png_bytepp rows, bool report,
+                    png_timep* time) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  if (report) png_set_read_status_fn(png, OnRow);
+  png_read_image(png, rows);
+  png_read_end(png, info);
+  if (png_get_tIME(png, info, time) == 0) *time = nullptr;
+  return true;
+}
+
+bool StageWriteHeader(png_structp png, png_infop info, const WritePlan* plan) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_write_fn(png, png_get_error_ptr(png), WriteData, FlushData);
+  png_set_compression_level(png, plan->level);
+  png_set_IHDR(png, info, plan->width, plan->height, plan->bit_depth, plan->color_type,
+               plan->interlace, plan->compression, plan->filter);
+  if (plan->color_type == PNG_COLOR_TYPE_PALETTE) {
+    png_set_PLTE(png, info, plan->palette, plan->palette_count);
+  }
+  for (int i = 0; i < plan->text_count; ++i) png_set_text(png, info, &plan->texts[i], 1);
+  png_write_info(png, info);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, plan->filter_flags);
+  return true;
+}
+
+bool StageWriteImage(png_structp png, png_infop info, const WritePlan* plan) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  if (plan->bit_depth == 16) png_set_swap(png);
+  if (plan->report) png_set_write_status_fn(png, OnRow);
+  png_write_image(png, plan->rows);
+  // The PNG standard asks for UTC; taken when the rows are written.
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  png_time stamp{};
+  stamp.year = static_cast<png_uint_16>(utc.tm_year + 1900);
+  stamp.month = static_cast<png_byte>(utc.tm_mon + 1);
+  stamp.day = static_cast<png_byte>(utc.tm_mday);
+  stamp.hour = static_cast<png_byte>(utc.tm_hour);
+  stamp.minute = static_cast<png_byte>(utc.tm_min);
+  stamp.second = static_cast<png_byte>(utc.tm_sec);
+  png_set_tIME(png, info, &stamp);
+  png_write_end(png, info);
+  return true;
+}
+
+// Throws what made a stage fail: a callback's own exception, or libpng's message.
+void Check(bool stage_ok, Session& session, const char* what) {
+  if (stage_ok) return;
+  if (session.pending) std::rethrow_exception(session.pending);
+  throw Error(std::string(what) + session.message);
+}
+
+class ReadHandles {
+ public:
+  ReadHandles(const ReadHandles&) = delete;
+  ReadHandles& operator=(const ReadHandles&) = delete;
+  explicit ReadHandles(Session* session)
+      : png(png_create_read_struct(PNG_LIBPNG_VER_STRING, session, OnPngError, OnPngWarning)) {}
+  ~ReadHandles() {
+    if (png != nullptr) png_destroy_read_struct(&png, &info, nullptr);
+  }
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+};
+
+class WriteHandles {
+ public:
+  WriteHandles(const WriteHandles&) = delete;
+  WriteHandles& operator=(const WriteHandles&) = delete;
+  explicit WriteHandles(Session* session)
+      : png(png_create_write_struct(PNG_LIBPNG_VER_STRING, session, OnPngError, OnPngWarning)) {}
+  ~WriteHandles() {
+    if (png != nullptr) png_destroy_write_struct(&png, &info);
+  }
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+};
+
+std::uint32_t BigEndian32(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+         p[3];
+}
+
+void CheckPictureSize(std::uint64_t width, std::uint64_t height) {
+  if (width > kPngMaxSide || height > kPngMaxSide || width * height > kPngMaxPixels) {
+    throw Error("PNG picture of " + std::to_string(width) + " x " + std::to_string(height) +
+                " pixels is too large (at most " + std::to_string(kPngMaxSide) + " on a side and " +
+                std::to_string(kPngMaxPixels) + " in all)");
+  }
+}
+
+// The size a hostile header claims is refused before libpng sees it, with a plain message
+// (libpng's own limit check only says "Invalid IHDR data").
+void CheckDeclaredSize(std::span<const std::uint8_t> data) {
+  if (data.size() < 24 || std::memcmp(data.data() + 12, "IHDR", 4) != 0) return;
+  CheckPictureSize(BigEndian32(data.data() + 16), BigEndian32(data.data() + 20));
+}
+
+Color BackgroundOf(const png_color_16& c, int bit_depth, int color_type) {
+  if (bit_depth == 16) {
+    return MakeColor(static_cast<std::uint8_t>(c.red >> 8), static_cast<std::uint8_t>(c.green >> 8),
+                     static_cast<std::uint8_t>(c.blue >> 8));
+  }
+  if (color_type == PNG_COLOR_TYPE_GRAY && bit_depth < 8) {
+    const int scale = bit_depth == 1 ? 255 : bit_depth == 2 ? 85 : 17;
+    const int v = bit_depth == 1 ? (c.gray != 0 ? 255 : 0) : c.gray * scale;
+    const auto grey = static_cast<std::uint8_t>(std::min(v, 255));
+    return MakeColor(grey, grey, grey);
+  }
+  return MakeColor(static_cast<std::uint8_t>(c.red), static_cast<std::uint8_t>(c.green),
+                   static_cast<std::uint8_t>(c.blue));
+}
+
+// Rows must hold what libpng will read for the header values, whatever the caller set.
+void CheckWriteBuffers(const TPngImage& image) {
+  if (image.Width == 0 || image.Height == 0) throw Error("Cannot write an empty picture as PNG");
+  static constexpr int kSamples[] = {1, 0, 3, 1, 2, 0, 4};
+  const int samples = image.ColorType >= 0 && image.ColorType <= 6 ? kSamples[image.ColorType] : 0;
+  const std::uint64_t needed =
+      (std::uint64_t{image.Width} * samples * static_cast<std::uint32_t>(image.BitDepth) + 7) / 8;
+  if (samples == 0 || image.BitDepth <= 0 || image.RowBytes < needed ||
+      image.Pixels.size() < std::uint64_t{image.Height} * image.RowBytes) {
+    throw Error("The PNG picture's buffers do not match its header values");
+  }
+}
+
+void SetText(png_text& entry, const char* key, const std::string& value) {
+  entry.compression = PNG_TEXT_COMPRESSION_NONE;
+  entry.key = const_cast<png_charp>(key);  // libpng copies both; it never writes to them
+  entry.text = const_cast<png_charp>(value.c_str());
+  entry.text_length = value.size();
+}
+
+// Every text goes to Texts; Title, Author and Description are only overwritten, never cleared.
+void TakeTexts(TPngImage& image, const HeaderInfo& header) {
+  image.Texts.clear();
+  for (int i = 0; i < header.text_count; ++i) {
+    const png_text& entry = header.texts[i];
+    const std::string key = entry.key != nullptr ? entry.key : "";
+    const std::string text = entry.text != nullptr ? entry.text : "";
+    image.Texts.push_back(key + "=" + text);
+    const std::string upper = AsciiUpper(key);
+    if (upper == "TITLE") {
+      image.Title = text;
+    } else if (upper == "AUTHOR") {
+      image.Author = text;
+    } else if (upper == "DESCRIPTION") {
+      image.Description = text;
+    }
+  }
+}
+
+void TakeHeader(TPngImage& image, const HeaderInfo& header) {
+  CheckPictureSize(header.width, header.height);
+  image.Width = header.width;
+  image.Height = header.height;
+  image.BitDepth = header.bit_depth;
+  image.ColorType = header.color_type;
+  image.InterlaceType = static_cast<std::uint32_t>(header.interlace);
+  image.CompressionType = static_cast<std::uint32_t>(header.compression);
+  image.FilterType = static_cast<std::uint32_t>(header.filter);
+  image.BackgroundColor =
+      header.has_background && header.background != nullptr
+          ? BackgroundOf(*header.background, header.bit_depth, header.color_type)
+          : 0;
+  image.Transparent = header.has_background;
+}
+
+// Palette pictures of 1, 2 or 4 bits read without ExpandToRGB keep their indices and get no
+// palette; at 8 bits the palette is kept.
+void TakePalette(TPngImage& image, const HeaderInfo& header) {
+  image.PaletteCount = 0;
+  if (image.ColorType != PNG_COLOR_TYPE_PALETTE || image.ExpandToRGB || image.BitDepth != 8 ||
+      header.palette == nullptr) {
+    return;
+  }
+  image.PaletteCount = std::clamp(header.palette_count, 0, 256);
+  for (int i = 0; i < image.PaletteCount; ++i) {
+    const png_color& c = header.palette[i];
+    image.Palette[i] = {c.red, c.green, c.blue};
+  }
+}
+
+TransformPlan PlanTransforms(TPngImage& image, const HeaderInfo& header) {
+  const bool grey = image.ColorType == PNG_COLOR_TYPE_GRAY;
+  TransformPlan plan;
+  plan.palette_to_rgb = image.ExpandToRGB && image.ColorType == PNG_COLOR_TYPE_PALETTE;
+  plan.gray_to_8 = grey && image.BitDepth < 8;
+  plan.trns_to_alpha = header.has_trns;
+  plan.gray_to_rgb = image.ExpandToRGB && (grey || image.ColorType == PNG_COLOR_TYPE_GRAY_ALPHA);
+  image.FileGamma = header.file_gamma;
+  image.ScreenGamma = kScreenGamma;
+  plan.gamma = image.GammaCorrection;
+  plan.file_gamma = header.file_gamma != 0.0 ? header.file_gamma : kAssumedFileGamma;
+  plan.packing = image.BitDepth < 8;
+  plan.swap = image.BitDepth == 16;
+  plan.interlace = image.InterlaceType == PNG_INTERLACE_ADAM7;
+  return plan;
+}
+
+}  // namespace
+
+std::size_t TPngImage::Decode(std::span<const std::uint8_t> data) {
+  if (data.size() < 4) {
+    throw Error("Cannot read the PNG signature: the data holds fewer than 4 bytes");
+  }
+  if (png_sig_cmp(data.data(), 0, 4) != 0) throw Error("Is not a valid PNG !");
+  CheckDeclaredSize(data);
+  Session session;
+  session.image = this;
+  session.input = data;
+  session.position = 4;
+  ReadHandles handles(&session);
+  if (handles.png == nullptr) throw Error("Failed to create the PNG reader");
+  Progress(ProgressStage::kStarting, 0, false, Rect{}, "Start PNG read");
+  handles.info = png_create_info_struct(handles.png);
+  if (handles.info == nullptr) throw Error("Failed to Create info struct");
+  HeaderInfo header;
+  Check(StageReadInfo(handles.png, handles.info, &header), session, "Damaged PNG: ");
+  TakeTexts(*this, header);
+  TakeHeader(*this, header);
+  TakePalette(*this, header);
+  TransformPlan plan = PlanTransforms(*this, header);
+  Check(StageTransform(handles.png, handles.info, &plan), session, "Damaged PNG: ");
+  RowBytes = static_cast<std::uint32_t>(plan.row_bytes);
+  Channels = plan.channels;
+  AllocateBuffers();
+  png_timep time = nullptr;
+  Check(StageReadImage(handles.png, handles.info, Rows.data(), OnProgress != nullptr, &time),
+        session, "Damaged PNG: ");
+  if (time != nullptr) {
+    FileTime = PngTime{time->year, time->month, time->day, time->hour, time->minute, time->second};
+  }
+  Progress(ProgressStage::kEnding, 100, false, Rect{}, "Ended PNG read");
+  return session.position;
+}
+
+std::vector<std::uint8_t> TPngImage::SaveToMemory() {
+  CheckWriteBuffers(*this);
+  std::vector<std::uint8_t> out;
+  Session session;
+  session.image = this;
+  session.output = &out;
+  WriteHandles handles(&session);
+  Progress(ProgressStage::kStarting, 0, false, Rect{}, "Starting PNG write");
+  if (handles.png == nullptr) throw Error("Failed to create the PNG writer");
+  handles.info = png_create_info_struct(handles.png);
+  if (handles.info == nullptr) throw Error("Failed to Create info struct");
+
+  WritePlan plan;
+  plan.width = Width;
+  plan.height = Height;
+  plan.bit_depth = BitDepth;
+  plan.color_type = ColorType;
+  plan.interlace = static_cast<int>(InterlaceType);
+  plan.compression = static_cast<int>(CompressionType);
+  plan.filter = static_cast<int>(FilterType);
+  plan.level = CompressionLevel;
+  plan.filter_flags = static_cast<int>(FilterFlags);
+  plan.palette_count = std::clamp(PaletteCount, 0, 256);
+  for (int i = 0; i < plan.palette_count; ++i) {
+    plan.palette[i] = {Palette[i].red, Palette[i].green, Palette[i].blue};
+  }
+  const std::pair<const char*, const std::string*> texts[] = {{"Author", &Author},
+                                                              {"Description", &Description},
+                                                              {"Software", &Software},
+                                                              {"Title", &Title}};
+  for (const auto& [key, value] : texts) {
+    if (!Trim(*value).empty()) SetText(plan.texts[plan.text_count++], key, *value);
+  }
+  // The row table is made here from Pixels, so a stale Rows cannot point libpng elsewhere.
+  std::vector<png_bytep> rows(Height);
+  for (std::uint32_t i = 0; i < Height; ++i) rows[i] = Pixels.data() + std::size_t{i} * RowBytes;
+  plan.rows = rows.data();
+  plan.report = OnProgress != nullptr;
+  Check(StageWriteHeader(handles.png, handles.info, &plan), session, "PNG encoding failed: ");
+  Check(StageWriteImage(handles.png, handles.info, &plan), session, "PNG encoding failed: ");
+  Progress(ProgressStage::kEnding, 100, false, Rect{}, "Ended PNG write");
+  return out;
+}
+
+}  // namespace tessaly
