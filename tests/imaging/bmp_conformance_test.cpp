@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <map>
 #include <random>
