@@ -1,0 +1,357 @@
+// Version-resource layout: every block is a 16-bit length, value length and type, a UTF-16
+// key, its value and its child blocks, each part starting on a 32-bit boundary counted from
+// the start of the resource. All numbers are little-endian.
+#include "versioninfo/version_resource.h"
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <functional>
+#include <istream>
+
+#include "base/errors.h"
+
+namespace tessaly {
+namespace {
+
+constexpr std::size_t kHeaderSize = 6;
+constexpr std::u16string_view kRootKey = u"VS_VERSION_INFO";
+// Header, key with its NUL, padding: the fixed block starts here in every root block.
+constexpr std::size_t kRootValueOffset = 40;
+constexpr std::size_t kMinRootSize = kRootValueOffset + kFixedInfoSize;
+constexpr std::size_t kMaxBlockSize = 0xFFFF;
+
+constexpr std::size_t Align4(std::size_t offset) {
+  return (offset + 3) & ~std::size_t{3};
+}
+
+std::uint16_t ReadWord(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+}
+
+std::uint32_t ReadDWord(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return ReadWord(bytes, at) | (std::uint32_t{ReadWord(bytes, at + 2)} << 16);
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Length of the UTF-8 sequence led by `lead` (0 for a stray byte) and its payload bits.
+int SequenceLength(unsigned char lead, char32_t& bits) {
+  struct Form {
+    unsigned char mask, pattern;
+    int length;
+  };
+  for (const Form form :
+       {Form{0x80, 0x00, 1}, Form{0xE0, 0xC0, 2}, Form{0xF0, 0xE0, 3}, Form{0xF8, 0xF0, 4}}) {
+    if ((lead & form.mask) == form.pattern) {
+      bits = lead & static_cast<unsigned char>(~form.mask);
+      return form.length;
+    }
+  }
+  return 0;
+}
+
+// Malformed sequences become U+FFFD, one per offending byte.
+std::u16string Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t c = 0;
+    int length = SequenceLength(static_cast<unsigned char>(text[i]), c);
+    bool ok = length > 0 && i + length <= text.size();
+    for (int k = 1; ok && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      ok = (next & 0xC0) == 0x80;
+      c = (c << 6) | (next & 0x3F);
+    }
+    if (!ok || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD, length = 1;
+    if (c >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+    i += static_cast<std::size_t>(length);
+  }
+  return out;
+}
+
+char16_t FoldAscii(char16_t c) {
+  return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c;
+}
+
+class NodeWriter {
+ public:
+  std::size_t Begin(std::u16string_view key, std::size_t valueLength, bool text) {
+    if (valueLength > 0xFFFF) throw Error("Version resource value too long");
+    Align();
+    const std::size_t start = bytes_.size();
+    Word(0);
+    Word(static_cast<std::uint16_t>(valueLength));
+    Word(text ? 1 : 0);
+    for (char16_t c : key) Word(c);
+    Word(0);
+    Align();
+    return start;
+  }
+  void End(std::size_t start) {
+    const std::size_t length = bytes_.size() - start;
+    if (length > kMaxBlockSize) throw Error("Version resource block too large");
+    bytes_[start] = static_cast<std::uint8_t>(length & 0xFF);
+    bytes_[start + 1] = static_cast<std::uint8_t>(length >> 8);
+  }
+  void Word(std::uint16_t value) {
+    bytes_.push_back(static_cast<std::uint8_t>(value & 0xFF));
+    bytes_.push_back(static_cast<std::uint8_t>(value >> 8));
+  }
+  void DWord(std::uint32_t value) {
+    Word(static_cast<std::uint16_t>(value & 0xFFFF));
+    Word(static_cast<std::uint16_t>(value >> 16));
+  }
+  void Align() {
+    while (bytes_.size() % 4 != 0) bytes_.push_back(0);
+  }
+  std::vector<std::uint8_t> Take() { return std::move(bytes_); }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+};
+
+void WriteFixedInfo(NodeWriter& out, const VersionFixedInfo& f) {
+  for (std::uint32_t v :
+       {kFixedInfoSignature, std::uint32_t{0x00010000}, f.fileVersionMS, f.fileVersionLS,
+        f.productVersionMS, f.productVersionLS, f.fileFlagsMask, f.fileFlags, f.fileOS, f.fileType,
+        f.fileSubtype, f.fileDateMS, f.fileDateLS}) {
+    out.DWord(v);
+  }
+}
+
+void WriteStringTables(NodeWriter& out, const std::vector<VersionStringTable>& tables) {
+  const std::size_t info = out.Begin(u"StringFileInfo", 0, true);
+  for (const VersionStringTable& table : tables) {
+    const std::size_t block = out.Begin(Utf8ToUtf16(table.id), 0, true);
+    for (const auto& [key, value] : table.strings) {
+      const std::u16string text = Utf8ToUtf16(value);
+      const std::size_t item = out.Begin(Utf8ToUtf16(key), text.size() + 1, true);
+      for (char16_t c : text) out.Word(c);
+      out.Word(0);
+      out.End(item);
+    }
+    out.End(block);
+  }
+  out.End(info);
+}
+
+void WriteTranslations(NodeWriter& out, const std::vector<VersionTranslation>& translations) {
+  const std::size_t info = out.Begin(u"VarFileInfo", 0, true);
+  const std::size_t var = out.Begin(u"Translation", 4 * translations.size(), false);
+  for (const VersionTranslation& t : translations) {
+    out.Word(t.language);
+    out.Word(t.codePage);
+  }
+  out.End(var);
+  out.End(info);
+}
+
+// One block inside [begin, limit); every offset it holds lies inside that range.
+struct Block {
+  std::size_t end = 0;
+  std::size_t keyBegin = 0;
+  std::size_t keyEnd = 0;
+  std::size_t valueBegin = 0;
+  std::size_t valueEnd = 0;
+  std::size_t childrenBegin = 0;
+  bool isText = false;
+};
+
+std::optional<Block> ParseBlock(std::span<const std::uint8_t> bytes, std::size_t at,
+                                std::size_t limit) {
+  if (at > limit || limit - at < kHeaderSize) return std::nullopt;
+  const std::size_t length = ReadWord(bytes, at);
+  if (length < kHeaderSize || length > limit - at) return std::nullopt;
+  Block block;
+  block.end = at + length;
+  block.isText = ReadWord(bytes, at + 4) == 1;
+  block.keyBegin = at + kHeaderSize;
+  std::size_t k = block.keyBegin;
+  for (;; k += 2) {
+    if (block.end - k < 2) return std::nullopt;  // the key has no NUL inside the block
+    if (ReadWord(bytes, k) == 0) break;
+  }
+  block.keyEnd = k;
+  // Text values count 16-bit characters, binary values bytes.
+  const std::size_t valueLength = ReadWord(bytes, at + 2) * (block.isText ? 2u : 1u);
+  block.valueBegin = std::min(Align4(k + 2), block.end);
+  block.valueEnd = block.valueBegin + std::min(valueLength, block.end - block.valueBegin);
+  block.childrenBegin = std::min(Align4(block.valueEnd), block.end);
+  return block;
+}
+
+bool KeyMatches(std::span<const std::uint8_t> bytes, const Block& block, std::u16string_view name) {
+  if (block.keyEnd - block.keyBegin != 2 * name.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<char16_t>(ReadWord(bytes, block.keyBegin + 2 * i));
+    if (FoldAscii(c) != FoldAscii(name[i])) return false;
+  }
+  return true;
+}
+
+std::optional<Block> FindChild(std::span<const std::uint8_t> bytes, const Block& parent,
+                               std::u16string_view name) {
+  for (std::size_t at = parent.childrenBegin; at < parent.end;) {
+    const auto child = ParseBlock(bytes, at, parent.end);
+    if (!child) return std::nullopt;
+    if (KeyMatches(bytes, *child, name)) return child;
+    at = Align4(child->end);
+  }
+  return std::nullopt;
+}
+
+bool IsRootBlockAt(std::span<const std::uint8_t> bytes, std::size_t at) {
+  if (bytes.size() - at < kMinRootSize) return false;
+  const std::size_t length = ReadWord(bytes, at);
+  return length >= kMinRootSize && length <= bytes.size() - at &&
+         ReadWord(bytes, at + 2) == kFixedInfoSize &&
+         ReadDWord(bytes, at + kRootValueOffset) == kFixedInfoSignature;
+}
+
+const std::array<std::uint8_t, 32>& RootKeyPattern() {
+  static const std::array<std::uint8_t, 32> pattern = [] {
+    std::array<std::uint8_t, 32> bytes{};
+    for (std::size_t i = 0; i < kRootKey.size(); ++i) bytes[2 * i] = kRootKey[i] & 0xFF;
+    return bytes;
+  }();
+  return pattern;
+}
+
+// The first root block starting before `startLimit` and lying wholly inside `bytes`.
+std::optional<std::size_t> FindRootBefore(std::span<const std::uint8_t> bytes,
+                                          std::size_t startLimit) {
+  const auto& pattern = RootKeyPattern();
+  const std::boyer_moore_horspool_searcher searcher(pattern.begin(), pattern.end());
+  for (auto from = bytes.begin();;) {
+    const auto hit = std::search(from, bytes.end(), searcher);
+    if (hit == bytes.end()) return std::nullopt;
+    const auto keyAt = static_cast<std::size_t>(hit - bytes.begin());
+    if (keyAt >= kHeaderSize) {
+      const std::size_t at = keyAt - kHeaderSize;
+      if (at >= startLimit) return std::nullopt;
+      if (IsRootBlockAt(bytes, at)) return at;
+    }
+    from = hit + 1;
+  }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> BuildVersionResource(const VersionResourceContent& content) {
+  NodeWriter out;
+  const std::size_t root = out.Begin(kRootKey, content.fixed ? kFixedInfoSize : 0, false);
+  if (content.fixed) WriteFixedInfo(out, *content.fixed);
+  if (!content.stringTables.empty()) WriteStringTables(out, content.stringTables);
+  if (content.translations) WriteTranslations(out, *content.translations);
+  out.End(root);
+  return out.Take();
+}
+
+std::optional<VersionValue> QueryVersionValue(std::span<const std::uint8_t> resource,
+                                              std::string_view path) {
+  auto block = ParseBlock(resource, 0, resource.size());
+  while (block && !path.empty()) {
+    const std::size_t separator = std::min(path.find('\\'), path.size());
+    const std::string_view name = path.substr(0, separator);
+    path.remove_prefix(std::min(separator + 1, path.size()));
+    if (!name.empty()) block = FindChild(resource, *block, Utf8ToUtf16(name));
+  }
+  if (!block) return std::nullopt;
+  return VersionValue{resource.subspan(block->valueBegin, block->valueEnd - block->valueBegin),
+                      block->isText};
+}
+
+std::string VersionValueText(std::span<const std::uint8_t> bytes) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    char32_t c = ReadWord(bytes, i);
+    if (c == 0) break;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 3 < bytes.size()) {
+      const char32_t low = ReadWord(bytes, i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+    }
+    if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;  // an unpaired surrogate
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+std::optional<VersionFixedInfo> ReadFixedInfo(std::span<const std::uint8_t> resource) {
+  const auto value = QueryVersionValue(resource, "\\");
+  if (!value || value->bytes.size() < kFixedInfoSize) return std::nullopt;
+  const auto b = value->bytes;
+  if (ReadDWord(b, 0) != kFixedInfoSignature) return std::nullopt;
+  return VersionFixedInfo{ReadDWord(b, 8),  ReadDWord(b, 12), ReadDWord(b, 16), ReadDWord(b, 20),
+                          ReadDWord(b, 24), ReadDWord(b, 28), ReadDWord(b, 32), ReadDWord(b, 36),
+                          ReadDWord(b, 40), ReadDWord(b, 44), ReadDWord(b, 48)};
+}
+
+std::vector<VersionTranslation> ReadTranslations(std::span<const std::uint8_t> resource) {
+  std::vector<VersionTranslation> translations;
+  const auto value = QueryVersionValue(resource, "\\VarFileInfo\\Translation");
+  if (!value) return translations;
+  for (std::size_t at = 0; at + 4 <= value->bytes.size(); at += 4) {
+    translations.push_back({ReadWord(value->bytes, at), ReadWord(value->bytes, at + 2)});
+  }
+  return translations;
+}
+
+std::optional<std::size_t> FindVersionResource(std::span<const std::uint8_t> bytes) {
+  return FindRootBefore(bytes, bytes.size());
+}
+
+std::vector<std::uint8_t> ReadVersionResource(std::istream& in, std::size_t chunkSize) {
+  // Keeping a whole block's worth of bytes beyond each piece means any block that starts
+  // inside the piece is seen whole.
+  chunkSize = std::max<std::size_t>(chunkSize, 1);
+  const std::size_t windowSize = chunkSize + kMaxBlockSize + 1;
+  std::vector<std::uint8_t> window;
+  for (;;) {
+    const std::size_t kept = window.size();
+    window.resize(windowSize);
+    in.read(reinterpret_cast<char*>(window.data() + kept),
+            static_cast<std::streamsize>(windowSize - kept));
+    window.resize(kept + static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    const bool atEnd = window.size() < windowSize;
+    const std::size_t startLimit = atEnd ? window.size() : chunkSize;
+    if (const auto at = FindRootBefore(window, startLimit)) {
+      const auto begin = window.begin() + static_cast<std::ptrdiff_t>(*at);
+      return {begin, begin + ReadWord(window, *at)};
+    }
+    if (atEnd) return {};
+    window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(chunkSize));
+  }
+}
+
+std::vector<std::uint8_t> ReadVersionResource(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return {};
+  return ReadVersionResource(in);
+}
+
+}  // namespace tessaly
