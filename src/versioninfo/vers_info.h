@@ -73,7 +73,7 @@ class TVersionNumberInformation {
   std::uint32_t LeastSignificant() const { return leastSignificant_; }
   const std::string& Text() const { return text_; }
 
-  // Part 0-3 (most significant first); 0 for other indices and when not valid.
+  // Number 0-3 of the four (most significant first); 0 for other indices and when not valid.
   std::uint16_t GetNumber(int index) const;
   // Empty when not valid; else Text, or the four parts joined by dots when Text is empty.
   std::string AsString() const;
