@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -180,6 +181,32 @@ TEST(PngDecode, TextsTimeAndLongChunks) {
   TPngImage suite;
   suite.LoadFromMemory(test::SuiteFile("cm9n0g04.png"));
   EXPECT_EQ(suite.FileTime, (PngTime{1999, 12, 31, 23, 59, 59}));
+}
+
+TEST(PngImage, StreamsStopAfterThePngAndDrawUsesTheCanvasOrigin) {
+  const Bytes png = BuildPng(2, 2, 8, 2, {}, {{255, 0, 0, 0, 255, 0}, {0, 0, 255, 9, 9, 9}});
+  std::stringstream stream;
+  stream << "head";
+  stream.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+  stream << "tail";
+  stream.seekg(4);
+  TPngImage image;
+  image.LoadFromStream(stream);
+  EXPECT_EQ(static_cast<std::size_t>(stream.tellg()), 4 + png.size());
+
+  Bitmap canvas;  // 24 bits per pixel
+  canvas.SetSize(3, 3);
+  canvas.FillRect({0, 0, 3, 3}, kWhite);
+  image.Draw(canvas);
+  EXPECT_EQ(canvas.Width(), 3);  // natural size at (0, 0); the canvas keeps its own
+  EXPECT_EQ(canvas.PixelColor(0, 1), MakeColor(0, 0, 255));
+  EXPECT_EQ(canvas.PixelColor(2, 2), kWhite);
+
+  std::stringstream out;
+  image.SaveToStream(out);
+  TPngImage again;
+  again.LoadFromStream(out);
+  EXPECT_EQ(again.Pixels, image.Pixels);
 }
 
 TEST(PngProgress, ReportsAreOrderedAndAtMostOnePer100Ms) {
