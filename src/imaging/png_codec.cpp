@@ -404,6 +404,40 @@ TransformPlan PlanTransforms(TPngImage& image, const HeaderInfo& header) {
   return plan;
 }
 
+// Texts go in the order Author, Description, Software, Title; a blank value is left out, any
+// other is written as it stands. The row table is made here from Pixels, so that a stale Rows
+// cannot point libpng elsewhere.
+WritePlan PlanWrite(TPngImage& image, std::vector<png_bytep>& rows) {
+  WritePlan plan;
+  plan.width = image.Width;
+  plan.height = image.Height;
+  plan.bit_depth = image.BitDepth;
+  plan.color_type = image.ColorType;
+  plan.interlace = static_cast<int>(image.InterlaceType);
+  plan.compression = static_cast<int>(image.CompressionType);
+  plan.filter = static_cast<int>(image.FilterType);
+  plan.level = image.CompressionLevel;
+  plan.filter_flags = static_cast<int>(image.FilterFlags);
+  plan.palette_count = std::clamp(image.PaletteCount, 0, 256);
+  for (int i = 0; i < plan.palette_count; ++i) {
+    plan.palette[i] = {image.Palette[i].red, image.Palette[i].green, image.Palette[i].blue};
+  }
+  const std::pair<const char*, const std::string*> texts[] = {{"Author", &image.Author},
+                                                              {"Description", &image.Description},
+                                                              {"Software", &image.Software},
+                                                              {"Title", &image.Title}};
+  for (const auto& [key, value] : texts) {
+    if (!Trim(*value).empty()) SetText(plan.texts[plan.text_count++], key, *value);
+  }
+  rows.resize(image.Height);
+  for (std::uint32_t i = 0; i < image.Height; ++i) {
+    rows[i] = image.Pixels.data() + std::size_t{i} * image.RowBytes;
+  }
+  plan.rows = rows.data();
+  plan.report = image.OnProgress != nullptr;
+  return plan;
+}
+
 }  // namespace
 
 std::size_t TPngImage::Decode(std::span<const std::uint8_t> data) {
@@ -453,32 +487,8 @@ std::vector<std::uint8_t> TPngImage::SaveToMemory() {
   handles.info = png_create_info_struct(handles.png);
   if (handles.info == nullptr) throw Error("Failed to Create info struct");
 
-  WritePlan plan;
-  plan.width = Width;
-  plan.height = Height;
-  plan.bit_depth = BitDepth;
-  plan.color_type = ColorType;
-  plan.interlace = static_cast<int>(InterlaceType);
-  plan.compression = static_cast<int>(CompressionType);
-  plan.filter = static_cast<int>(FilterType);
-  plan.level = CompressionLevel;
-  plan.filter_flags = static_cast<int>(FilterFlags);
-  plan.palette_count = std::clamp(PaletteCount, 0, 256);
-  for (int i = 0; i < plan.palette_count; ++i) {
-    plan.palette[i] = {Palette[i].red, Palette[i].green, Palette[i].blue};
-  }
-  const std::pair<const char*, const std::string*> texts[] = {{"Author", &Author},
-                                                              {"Description", &Description},
-                                                              {"Software", &Software},
-                                                              {"Title", &Title}};
-  for (const auto& [key, value] : texts) {
-    if (!Trim(*value).empty()) SetText(plan.texts[plan.text_count++], key, *value);
-  }
-  // The row table is made here from Pixels, so a stale Rows cannot point libpng elsewhere.
-  std::vector<png_bytep> rows(Height);
-  for (std::uint32_t i = 0; i < Height; ++i) rows[i] = Pixels.data() + std::size_t{i} * RowBytes;
-  plan.rows = rows.data();
-  plan.report = OnProgress != nullptr;
+  std::vector<png_bytep> rows;
+  const WritePlan plan = PlanWrite(*this, rows);
   Check(StageWriteHeader(handles.png, handles.info, &plan), session, "PNG encoding failed: ");
   Check(StageWriteImage(handles.png, handles.info, &plan), session, "PNG encoding failed: ");
   Progress(ProgressStage::kEnding, 100, false, Rect{}, "Ended PNG write");
