@@ -1,0 +1,49 @@
+// Saving the output picture: question first, then a complete-or-nothing write.
+#include "app/saving.h"
+
+#include <system_error>
+
+#include "imaging/png_io.h"
+
+namespace tessaly {
+namespace {
+
+constexpr const char* kAuthor = "Kestrelwood";
+constexpr const char* kDescription = "GOES image";
+constexpr const char* kSoftware = "Tessaly";
+
+}  // namespace
+
+std::string OverwriteQuestionText(const std::filesystem::path& name) {
+  return "The file \"" + name.string() + "\" already exists. " +
+         "Do you want to overwrite this file?";
+}
+
+bool ConfirmOverwrite(const std::filesystem::path& name, const OverwriteQuestion& ask) {
+  std::error_code ec;
+  // A dangling link or an unreadable entry still stands in the way: ask about it too.
+  const bool present = std::filesystem::exists(std::filesystem::symlink_status(name, ec));
+  if (!present) return true;
+  if (!ask) return false;
+  return ask(kOverwriteCaption, OverwriteQuestionText(name)) == Answer::kYes;
+}
+
+std::vector<std::uint8_t> EncodeOutput(const Bitmap& output, const std::filesystem::path& name) {
+  return EncodeBitmapAsPNG(output, kAuthor, kDescription, kSoftware, name.filename().string());
+}
+
+bool SaveOutput(const Bitmap& output, const std::filesystem::path& name,
+                const OverwriteQuestion& ask) {
+  if (!ConfirmOverwrite(name, ask)) return false;
+  SaveBitmapAsPNG(output, name, kAuthor, kDescription, kSoftware, name.filename().string());
+  return true;
+}
+
+bool SaveEncodedOutput(std::span<const std::uint8_t> png, const std::filesystem::path& name,
+                       const OverwriteQuestion& ask) {
+  if (!ConfirmOverwrite(name, ask)) return false;
+  WriteFileReplacing(name, png);
+  return true;
+}
+
+}  // namespace tessaly

@@ -1,0 +1,88 @@
+// Runs work items on several threads and hands their results to the calling
+// thread strictly in input order, with a bounded number of results waiting,
+// so a batch saves and asks questions exactly as a sequential run would.
+#pragma once
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tessaly::cli {
+
+// work(i) runs on a worker thread and must not throw; consume(i, result) runs on
+// the calling thread for i = 0, 1, 2, ... At most `window` results are computed
+// ahead of the one being consumed.
+template <class Result>
+void RunOrdered(std::size_t count, int jobs, std::size_t window,
+                const std::function<Result(std::size_t)>& work,
+                const std::function<void(std::size_t, Result&&)>& consume) {
+  jobs = std::max(jobs, 1);
+  window = std::max<std::size_t>(window, static_cast<std::size_t>(jobs));
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::map<std::size_t, Result> ready;
+  std::size_t next_to_take = 0;
+  std::size_t next_to_consume = 0;
+
+  auto worker = [&] {
+    for (;;) {
+      std::size_t index;
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] {
+          return next_to_take >= count || next_to_take < next_to_consume + window;
+        });
+        if (next_to_take >= count) return;
+        index = next_to_take++;
+      }
+      Result result = work(index);
+      {
+        std::lock_guard lock(mutex);
+        ready.emplace(index, std::move(result));
+      }
+      changed.notify_all();
+    }
+  };
+
+  std::vector<std::thread> threads;
+  // Stops the workers and joins them on every way out, a throwing consume included.
+  struct Joiner {
+    std::function<void()> stop;
+    std::vector<std::thread>& threads;
+    ~Joiner() {
+      stop();
+      for (auto& t : threads) t.join();
+    }
+  } joiner{[&] {
+             {
+               std::lock_guard lock(mutex);
+               next_to_take = count;
+             }
+             changed.notify_all();
+           },
+           threads};
+  for (int t = 0; t < jobs; ++t) threads.emplace_back(worker);
+  for (; next_to_consume < count;) {
+    Result result;
+    {
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [&] { return ready.count(next_to_consume) != 0; });
+      auto it = ready.find(next_to_consume);
+      result = std::move(it->second);
+      ready.erase(it);
+    }
+    consume(next_to_consume, std::move(result));
+    {
+      std::lock_guard lock(mutex);
+      ++next_to_consume;
+    }
+    changed.notify_all();
+  }
+}
+
+}  // namespace tessaly::cli
