@@ -1,0 +1,361 @@
+// The synthetic frame generator: geometry, header bits, picture, stop tone and noise.
+#include "framegen/framegen.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string_view>
+
+#include "base/errors.h"
+
+namespace tessaly::framegen {
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+// The decoder samples a row at 4 x width per second, so a row lasts a quarter second and
+// the 450 Hz stop tone makes 112.5 cycles along it.
+constexpr double kRowSeconds = 0.25;
+constexpr double kStopToneHz = 450.0;
+// The layout strip covers the 18 rows a decoder inspects after the data rows.
+constexpr int kStripRows = 20;
+constexpr int kMaxPictureRows = 800;
+constexpr int kHeaderCharacters = 25;
+
+// Deterministic on every platform: splitmix64 and Box-Muller rather than the standard
+// library's distributions, whose output is not specified.
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : state_(seed) {}
+  double Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
+  double Gaussian() {
+    if (has_spare_) {
+      has_spare_ = false;
+      return spare_;
+    }
+    const double u = 1.0 - Uniform();
+    const double angle = 2.0 * kPi * Uniform();
+    const double radius = std::sqrt(-2.0 * std::log(u));
+    spare_ = radius * std::sin(angle);
+    has_spare_ = true;
+    return radius * std::cos(angle);
+  }
+
+ private:
+  std::uint64_t Next() {
+    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  std::uint64_t state_;
+  double spare_ = 0.0;
+  bool has_spare_ = false;
+};
+
+// Grey levels before noise and quantising.
+struct Canvas {
+  int width;
+  int height;
+  std::vector<float> values;
+  float* Row(int y) { return values.data() + static_cast<std::size_t>(y) * width; }
+  void Fill(int y0, int y1, int x0, int x1, double value) {
+    x0 = std::clamp(x0, 0, width);
+    x1 = std::clamp(x1, 0, width);
+    for (int y = std::max(y0, 0); y < std::min(y1, height); ++y) {
+      std::fill(Row(y) + x0, Row(y) + std::max(x0, x1), static_cast<float>(value));
+    }
+  }
+};
+
+struct Geometry {
+  int startColumn;
+  int edge;  // first bright column of the header band
+  int dataRows;
+  int firstPictureRow;
+  int pictureWidth;
+  int height;
+};
+
+int Position(int width, int k) {
+  return static_cast<int>((std::int64_t{width} * k) / 840);
+}
+
+void Require(bool condition, const char* what) {
+  if (!condition) throw Error(std::string("Frame generator: ") + what);
+}
+
+Geometry MakeGeometry(const FrameSpec& spec) {
+  Require(spec.width >= 1 && spec.width <= kIplMaxSide, "width out of range");
+  Require(spec.topRows >= 1 && spec.topRows <= 26, "the header band takes 1 to 26 rows");
+  Require(spec.dataRows >= 0 && spec.dataRows <= 4, "a frame carries 0 to 4 data rows");
+  for (const int rows : {spec.pictureHeight, spec.toneRows, spec.belowRows}) {
+    Require(rows >= 0 && rows <= kIplMaxSide, "row counts out of range");
+  }
+  Require(spec.black >= 0 && spec.white <= 255 && spec.black < spec.white,
+          "black and white must be grey levels with black below white");
+  Geometry g{};
+  g.startColumn = spec.startColumn >= 0 ? spec.startColumn : Position(spec.width, 27);
+  g.edge = g.startColumn + BandEdgeOffset(spec.layout, spec.width);
+  Require(g.edge >= 1 && g.edge <= spec.width / 10 + 1,
+          "the header band must turn bright within the first tenth of the row");
+  g.dataRows = spec.layout == Layout::Meteosat ? 2 : spec.dataRows;
+  g.firstPictureRow = spec.topRows + g.dataRows;
+  g.pictureWidth = Position(spec.width, 800);
+  g.height = FrameHeight(spec);
+  Require(g.height <= kIplMaxSide && std::int64_t{g.height} * spec.width <= kIplMaxPixels,
+          "frame size out of range");
+  return g;
+}
+
+// EBCDIC (code page 037) of the Latin-1 characters a GMS header can carry; -1 for others.
+int ToEbcdic(unsigned char c) {
+  constexpr std::string_view kSingles = " \xA2.<(+|&!$*);\xAC-/,%_>?:#@'=\"";
+  constexpr std::array<std::uint8_t, 27> kSingleCodes = {
+      0x40, 0x4A, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F, 0x50, 0x5A, 0x5B, 0x5C, 0x5D, 0x5E, 0x5F,
+      0x60, 0x61, 0x6B, 0x6C, 0x6D, 0x6E, 0x6F, 0x7A, 0x7B, 0x7C, 0x7D, 0x7E, 0x7F};
+  const std::size_t single = kSingles.find(static_cast<char>(c));
+  if (single != std::string_view::npos) return kSingleCodes[single];
+  if (c >= '0' && c <= '9') return 0xF0 + (c - '0');
+  const bool upper = c >= 'A' && c <= 'Z';
+  const bool lower = c >= 'a' && c <= 'z';
+  if (!upper && !lower) return -1;
+  const int index = c - (upper ? 'A' : 'a');
+  const int base = upper ? 0xC1 : 0x81;  // letters come in runs of 9, 9 and 8
+  if (index < 9) return base + index;
+  if (index < 18) return base + 0x10 + (index - 9);
+  return base + 0x21 + (index - 18);
+}
+
+std::vector<std::uint8_t> HeaderBytes(const FrameSpec& spec) {
+  std::vector<std::uint8_t> bytes;
+  for (const char ch : spec.header) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (spec.layout != Layout::GMS) {
+      bytes.push_back(c);
+      continue;
+    }
+    const int code = ToEbcdic(c);
+    Require(code >= 0, "a GMS header character has no EBCDIC code");
+    bytes.push_back(static_cast<std::uint8_t>(code));
+  }
+  return bytes;
+}
+
+// The text a reader of the bits gets: 25 characters, blanks for bytes that are not
+// printable and for the silent bits after the header.
+std::string ExpectedHeader(const FrameSpec& spec, int data_rows) {
+  if (data_rows == 0) return std::string();
+  std::string text(kHeaderCharacters, ' ');
+  for (std::size_t i = 0; i < text.size() && i < spec.header.size(); ++i) {
+    const auto c = static_cast<unsigned char>(spec.header[i]);
+    if (spec.layout == Layout::GMS || (c >= 0x20 && c <= 0x7F)) text[i] = spec.header[i];
+  }
+  return text;
+}
+
+// One data row: dark, with each 1 bit bright over its share of the row. A column that two
+// bit cells share takes the mix of both, as a sampled signal would.
+std::vector<float> BitRow(const FrameSpec& spec, int start_column) {
+  const std::vector<std::uint8_t> bytes = HeaderBytes(spec);
+  const double samples_per_bit = spec.width / kRowSeconds / BitRate(spec.layout);
+  const auto bit = [&](std::int64_t i) -> int {
+    if (i < 0 || i / 8 >= static_cast<std::int64_t>(bytes.size())) return 0;
+    return (bytes[static_cast<std::size_t>(i / 8)] >> (7 - i % 8)) & 1;
+  };
+  std::vector<float> row(static_cast<std::size_t>(spec.width), static_cast<float>(spec.black));
+  for (int c = std::max(start_column, 0); c < spec.width; ++c) {
+    const double from = (c - start_column) / samples_per_bit;
+    const double to = (c + 1 - start_column) / samples_per_bit;
+    double ones = 0.0;
+    for (auto i = static_cast<std::int64_t>(from); static_cast<double>(i) < to; ++i) {
+      const double overlap = std::min(to, i + 1.0) - std::max(from, static_cast<double>(i));
+      ones += bit(i) * overlap;
+    }
+    const double share = ones / (to - from);
+    row[c] = static_cast<float>(spec.black + share * (spec.white - spec.black));
+  }
+  return row;
+}
+
+void DrawBandAndData(const FrameSpec& spec, const Geometry& g, Canvas& canvas) {
+  canvas.Fill(0, spec.topRows, 0, g.edge, spec.black);
+  canvas.Fill(0, spec.topRows, g.edge, spec.width, spec.white);
+  const std::vector<float> bits = BitRow(spec, g.startColumn);
+  for (int y = spec.topRows; y < g.firstPictureRow; ++y) {
+    std::copy(bits.begin(), bits.end(), canvas.Row(y));
+  }
+}
+
+// The strip at the picture's top-left that tells GMS from GOES; bright over the data-row
+// window, so that the data rows end where the picture begins.
+void DrawLayoutStrip(const FrameSpec& spec, const Geometry& g, Canvas& canvas) {
+  const int top = g.firstPictureRow;
+  const int bottom = top + std::min(kStripRows, spec.pictureHeight);
+  const int x = g.startColumn;
+  canvas.Fill(top, bottom, x, x + g.pictureWidth, spec.white);
+  if (spec.layout == Layout::GOES) {
+    canvas.Fill(top, bottom, x, x + Position(spec.width, 90), spec.black);
+  } else {
+    canvas.Fill(top, bottom, x + Position(spec.width, 44), x + Position(spec.width, 90),
+                spec.black);
+  }
+}
+
+struct CloudWave {
+  double fx;
+  double fy;
+  double phase;
+};
+
+void DrawDisc(const FrameSpec& spec, int x0, int y0, int w, int h, Canvas& canvas) {
+  Random random(spec.seed ^ 0x5DEECE66Dull);
+  std::array<CloudWave, 4> waves{};
+  for (CloudWave& wave : waves) {
+    wave = {1.0 + 3.0 * random.Uniform(), 1.0 + 3.0 * random.Uniform(),
+            2.0 * kPi * random.Uniform()};
+  }
+  const double radius = 0.45 * std::min(w, h);
+  if (radius < 1.0) return;  // too small a picture for a disc: space only
+  const double cx = x0 + w / 2.0;
+  const double cy = y0 + h / 2.0;
+  const double range = spec.white - spec.black;
+  for (int y = y0; y < y0 + h; ++y) {
+    float* row = canvas.Row(y);
+    for (int x = x0; x < x0 + w; ++x) {
+      const double dx = (x - cx) / radius;
+      const double dy = (y - cy) / radius;
+      const double d2 = dx * dx + dy * dy;
+      if (d2 >= 1.0) continue;
+      double cloud = 0.0;
+      for (const CloudWave& wave : waves)
+        cloud += std::sin(wave.fx * dx + wave.fy * dy + wave.phase);
+      const double limb = std::pow(1.0 - d2, 0.25);
+      const double cover = std::clamp(0.5 + cloud / 4.0, 0.0, 1.0);
+      row[x] = static_cast<float>(spec.black + range * limb * (0.25 + 0.6 * cover));
+    }
+  }
+}
+
+void DrawContent(const FrameSpec& spec, int x0, int y0, int w, int h, Canvas& canvas) {
+  if (w <= 0 || h <= 0) return;
+  if (spec.content == Content::Flat) {
+    canvas.Fill(y0, y0 + h, x0, x0 + w, (spec.black + spec.white) / 2.0);
+  } else if (spec.content == Content::Gradient) {
+    for (int y = y0; y < y0 + h; ++y) {
+      for (int x = x0; x < x0 + w; ++x) {
+        const double t = 0.7 * (x - x0) / std::max(w - 1, 1) + 0.3 * (y - y0) / std::max(h - 1, 1);
+        canvas.Row(y)[x] = static_cast<float>(spec.black + t * (spec.white - spec.black));
+      }
+    }
+  } else {
+    DrawDisc(spec, x0, y0, w, h, canvas);
+  }
+}
+
+void DrawPicture(const FrameSpec& spec, const Geometry& g, Canvas& canvas) {
+  const int strip = spec.layout == Layout::Meteosat ? 0 : std::min(kStripRows, spec.pictureHeight);
+  const int x0 = g.startColumn;
+  const int w = std::min(g.pictureWidth, spec.width - x0);
+  canvas.Fill(g.firstPictureRow, g.firstPictureRow + spec.pictureHeight, 0, spec.width, spec.black);
+  if (strip > 0) DrawLayoutStrip(spec, g, canvas);
+  DrawContent(spec, x0, g.firstPictureRow + strip, w, spec.pictureHeight - strip, canvas);
+}
+
+// The stop tone swings between black and white; a row lasts a quarter second, so the
+// tone's phase turns by half a cycle from one row to the next.
+void DrawStopTone(const FrameSpec& spec, int first_row, Canvas& canvas) {
+  const double cycles_per_row = kStopToneHz * kRowSeconds;
+  const double mid = (spec.black + spec.white) / 2.0;
+  const double amplitude = (spec.white - spec.black) / 2.0;
+  for (int y = first_row; y < first_row + spec.toneRows; ++y) {
+    float* row = canvas.Row(y);
+    for (int x = 0; x < spec.width; ++x) {
+      const double angle = 2.0 * kPi * cycles_per_row * (y + static_cast<double>(x) / spec.width);
+      row[x] = static_cast<float>(mid + amplitude * std::sin(angle));
+    }
+  }
+}
+
+std::vector<std::uint8_t> Quantise(const Canvas& canvas, const FrameSpec& spec) {
+  Random random(spec.seed);
+  std::vector<std::uint8_t> pixels(canvas.values.size());
+  for (std::size_t i = 0; i < pixels.size(); ++i) {
+    double v = canvas.values[i];
+    if (spec.noise > 0.0) v += spec.noise * random.Gaussian();
+    pixels[i] = static_cast<std::uint8_t>(std::clamp(std::nearbyint(v), 0.0, 255.0));
+  }
+  return pixels;
+}
+
+}  // namespace
+
+std::string DefaultHeader(Layout layout) {
+  switch (layout) {
+    case Layout::GMS:
+      return "GMSN    IR 0003151200C1  ";
+    case Layout::Meteosat:
+      return "MET7    VIS0104011230D2  ";
+    case Layout::GOES:
+      break;
+  }
+  return "GOES8   VIS9812241200D2  ";
+}
+
+double BitRate(Layout layout) {
+  return layout == Layout::GMS ? 1800.0 : 1680.0;
+}
+
+int BandEdgeOffset(Layout layout, int width) {
+  return layout == Layout::Meteosat ? (width * 4) / 1680 : width / 1680;
+}
+
+int FrameHeight(const FrameSpec& spec) {
+  const int data_rows = spec.layout == Layout::Meteosat ? 2 : spec.dataRows;
+  return spec.topRows + data_rows + spec.pictureHeight + spec.toneRows + spec.belowRows;
+}
+
+Frame MakeFrame(const FrameSpec& spec) {
+  const Geometry g = MakeGeometry(spec);
+  Canvas canvas{spec.width, g.height,
+                std::vector<float>(static_cast<std::size_t>(spec.width) * g.height,
+                                   static_cast<float>(spec.black))};
+  DrawBandAndData(spec, g, canvas);
+  DrawPicture(spec, g, canvas);
+  DrawStopTone(spec, g.firstPictureRow + spec.pictureHeight, canvas);
+
+  Frame frame;
+  frame.width = spec.width;
+  frame.height = g.height;
+  frame.pixels = Quantise(canvas, spec);
+  frame.startColumn = g.startColumn;
+  frame.firstPictureRow = g.firstPictureRow;
+  const int rows =
+      spec.layout == Layout::Meteosat ? g.height - g.firstPictureRow : spec.pictureHeight;
+  frame.picture = {g.startColumn, g.firstPictureRow,
+                   std::min(g.pictureWidth, spec.width - g.startColumn),
+                   std::min(rows, kMaxPictureRows)};
+  frame.header = ExpectedHeader(spec, g.dataRows);
+  return frame;
+}
+
+FrameSpec SizedFrameSpec(Layout layout, int width, int height) {
+  FrameSpec spec;
+  spec.layout = layout;
+  spec.width = width;
+  spec.header = DefaultHeader(layout);
+  spec.pictureHeight = 0;
+  spec.pictureHeight = height - FrameHeight(spec);
+  Require(spec.pictureHeight >= 1, "the frame is too short for its band, data and stop tone");
+  return spec;
+}
+
+IplImagePtr MakeWorkingImage(const Frame& frame) {
+  IplImagePtr image = MakeGray16Image(frame.width, frame.height);
+  for (int y = 0; y < frame.height; ++y) {
+    std::uint16_t* row = IplRow16(image.get(), y);
+    for (int x = 0; x < frame.width; ++x) row[x] = static_cast<std::uint16_t>(frame.At(x, y) * 64);
+  }
+  return image;
+}
+
+}  // namespace tessaly::framegen

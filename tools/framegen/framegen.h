@@ -1,0 +1,91 @@
+// Synthetic WEFAX frames for the tests, the benchmarks and the example pictures: a header
+// band, data rows carrying a header text as a serial bit stream, a picture with its layout
+// strip, stop-tone rows and the rows after them, as 8-bit grey pixels.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "imaging/ipl.h"
+
+namespace tessaly::framegen {
+
+// How the satellite lays its frame out and codes its header.
+//   GOES: ASCII at 1680 bit/s; the picture's layout strip is dark at its left end.
+//   GMS: EBCDIC at 1800 bit/s; the strip is bright over window B, dark over window C.
+//   Meteosat: ASCII at 1680 bit/s, always two data rows, an 800-row picture, no strip.
+enum class Layout { GOES, GMS, Meteosat };
+
+// What fills the picture below its layout strip.
+enum class Content {
+  Disc,      // an earth disc with smooth clouds on dark space
+  Gradient,  // a diagonal ramp from black to white
+  Flat,      // mid grey
+};
+
+struct FrameSpec {
+  Layout layout = Layout::GOES;
+  // Latin-1 characters sent in the data rows, one byte each. Keep it to about 25
+  // characters: a data row must stay darker than half the header band.
+  std::string header = "GOES8   VIS9812241200D2  ";
+  int width = 840;
+  int pictureHeight = 800;  // picture rows, layout strip included
+  int topRows = 20;         // rows of the header band, 1 to 26
+  int dataRows = 2;         // 0 to 4; Meteosat frames always carry 2
+  int toneRows = 40;        // rows of 450 Hz stop tone below the picture
+  int belowRows = 18;       // rows after the stop tone
+  int startColumn = -1;     // first column of the bits and of the picture; -1: (width x 27) div 840
+  Content content = Content::Disc;
+  double noise = 0.0;      // standard deviation of the Gaussian noise on every pixel, grey levels
+  std::uint64_t seed = 1;  // seeds the noise and the clouds; equal specs give equal frames
+  int black = 8;           // grey levels of the frame's black and white
+  int white = 240;
+};
+
+struct Rect {
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+};
+
+struct Frame {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> pixels;  // grey levels, row after row, row 0 on top
+  // What a decoder should find in this frame.
+  int startColumn = 0;
+  int firstPictureRow = 0;
+  Rect picture;        // the picture area: (width x 800) div 840 columns from the start
+                       // column, at most 800 rows (Meteosat: always 800, clipped to the frame)
+  std::string header;  // the text the data rows carry, as 25 decoded characters ("" without
+                       // data rows)
+
+  std::uint8_t At(int x, int y) const {
+    return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                  static_cast<std::size_t>(x)];
+  }
+};
+
+// A header of the layout's kind, as the frames of `SizedFrameSpec` carry.
+std::string DefaultHeader(Layout layout);
+// Bit rate of the layout's header (bit/s).
+double BitRate(Layout layout);
+// Columns from the start column back to where the header band turns bright.
+int BandEdgeOffset(Layout layout, int width);
+// Total rows of the frame a spec describes.
+int FrameHeight(const FrameSpec& spec);
+
+// Makes the frame. Throws Error for a spec the layout cannot hold (sizes out of range, a
+// band edge outside the first tenth of the row, a GMS header character without EBCDIC code).
+Frame MakeFrame(const FrameSpec& spec);
+
+// A spec of the layout whose frame is exactly width x height: the picture takes the rows
+// the band, data, stop-tone and following rows leave.
+FrameSpec SizedFrameSpec(Layout layout, int width, int height);
+
+// The 16-bit working picture of a frame: grey g stored as g x 64, every row kept.
+IplImagePtr MakeWorkingImage(const Frame& frame);
+
+}  // namespace tessaly::framegen
