@@ -1,0 +1,42 @@
+// Bits to characters: turns the data rows of a WEFAX picture into the header text through a
+// software bit clock. Used by the data-line decoder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "decoder/satellite.h"
+#include "imaging/ipl.h"
+
+namespace tessaly {
+
+// The header text is cut to this many characters.
+inline constexpr int kMaxHeaderLength = 25;
+
+// The bit clock of a satellite type at a sample rate: a phase on a scale where 0x10000 is one
+// bit period, advanced by `step` per sample. `usable` is false when the sample rate gives no
+// sensible step (zero, negative or not a number).
+struct BitClock {
+  float bitRate = 0;
+  float samplesPerBit = 0;
+  std::int64_t step = 0;
+  std::int64_t initialPhase = 0;
+  bool usable = false;
+};
+
+// GMS: 1800 bit/s from phase 0x4000; GOES: 1680 bit/s from 0x5000; every other type
+// 1680 bit/s from 0x6000. The step is 65536 / samples per bit, rounded half to even.
+BitClock MakeBitClock(SatelliteType type, float sample_rate);
+
+// Decodes the `row_count` rows from `first_row` of the 16-bit working picture, the bits
+// starting at `start_column`, into `text` (0 to 25 characters, Latin-1; bytes that are not
+// printable become blanks). Rows and columns outside the picture read as 0. Throws Error for
+// an image that is not a one-channel 16-bit picture.
+void DecodeBits(const IplImage* image, int first_row, int row_count, std::string& text,
+                SatelliteType satellite_type, float sample_rate, int start_column);
+
+// EBCDIC (code page 037) to ASCII / ISO 8859-1 for the characters a GMS header uses; every
+// other code becomes a blank.
+std::uint8_t EbcdicToAscii(std::uint8_t code);
+
+}  // namespace tessaly

@@ -1,0 +1,312 @@
+// The data-line decoder: each step of the frame analysis, and the cut.
+#include "decoder/data_lines.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "base/errors.h"
+#include "decoder/bit_decoder.h"
+#include "decoder/complex_filter.h"
+#include "decoder/picture_view.h"
+
+namespace tessaly {
+namespace {
+
+constexpr double kStopToneFrequency = 450.0;
+constexpr double kStopToneQ = 50.0;
+// The block of similar rows at the top ends at a row darker than half of row 0, and holds
+// at most 26 rows.
+constexpr int kTopBlockPercent = 50;
+constexpr int kMaxTopBlockLoop = 25;
+// Data rows are at most 4, dark from 695/840 of the row after the start column for 92/840.
+constexpr int kMaxDataRows = 4;
+constexpr int kMeteosatDataRows = 2;
+constexpr int kDataWindowStart = 695;
+constexpr int kDataWindowCount = 92;
+// Layout windows over the 18 rows after the data rows: B bright and C dark mark GMS.
+constexpr int kLayoutRows = 18;
+constexpr int kWindowBStart = 5;
+constexpr int kWindowBCount = 35;
+constexpr int kWindowCStart = 48;
+constexpr int kWindowCCount = 36;
+// The bottom scan never removes rows above these.
+constexpr int kBelowToneScanLimit = 750;
+constexpr int kToneScanLimit = 740;
+
+// Positions along a row are kept in 840ths of its width.
+int Position(int width, int k) {
+  return static_cast<int>((std::int64_t{width} * k) / 840);
+}
+
+int RoundHalfEven(double value) {
+  return static_cast<int>(std::nearbyint(value));
+}
+
+// Everything one analysis works with.
+struct Analysis {
+  Analysis(const PictureView& view, SatelliteType satellite_type, float sample_rate)
+      : picture(view),
+        type(satellite_type),
+        filter(DesignToneFilter(sample_rate)),
+        profile(static_cast<std::size_t>(view.width()), 0.0f) {}
+
+  const PictureView& picture;
+  SatelliteType type;
+  ResonatorCoefficients filter;
+  std::vector<float> profile;  // column sums, then means, of the top block
+  std::vector<float> scratch;  // one row for the tone filter
+  int black = 0;
+  int white = 0;
+  int mid() const { return (black + white) / 2; }
+};
+
+float MeasureTone(const std::uint16_t* row, int row_width, int count,
+                  const ResonatorCoefficients& filter, std::vector<float>& data) {
+  // Fewer than 10 samples measure nothing; a row outside the picture is silence, which
+  // filters to exactly 0.
+  if (count < 10 || row == nullptr) return 0.0f;
+  data.assign(static_cast<std::size_t>(count), 0.0f);
+  std::copy(row, row + std::clamp(row_width, 0, count), data.begin());
+  FilterHistory input{};
+  FilterHistory output{};
+  ResonatorFilter(input, output, data.data(), filter.peakGain, filter.feedback2, filter.feedback1,
+                  count);
+  float sum = 0.0f;
+  for (int i = count - 1; i >= count - 1 - count / 10; --i) sum += std::fabs(data[i]);
+  // Count div 10 + 1 samples are added but only count div 10 divide them.
+  return static_cast<float>(static_cast<double>(sum) / (count / 10));
+}
+
+void MeanOfRow(const Analysis& a, int row, int start, int count, int& mean) {
+  RunMean(a.picture.Row(row), a.picture.width(), start, count, mean);
+}
+
+float RowToneLevel(Analysis& a, int row) {
+  return MeasureTone(a.picture.Row(row), a.picture.width(), a.picture.width(), a.filter, a.scratch);
+}
+
+// Rows similar to row 0 are summed into the profile; returns how many (1 to 26).
+int FindTopBlock(Analysis& a, int picture_width) {
+  const int width = a.picture.width();
+  int m0 = 0;
+  int m1 = 0;
+  MeanOfRow(a, 0, 0, picture_width, m0);
+  int n = 0;
+  do {
+    ++n;
+    if (const std::uint16_t* row = a.picture.Row(n - 1)) {
+      for (int c = 0; c < width; ++c) a.profile[c] += static_cast<float>(row[c]);
+    }
+    MeanOfRow(a, n, 0, picture_width, m1);
+  } while ((m0 * kTopBlockPercent) / 100 <= m1 && n <= kMaxTopBlockLoop);
+  return n;
+}
+
+// Black: the darkest column of the block; white: its mean column, raised by 1000/960.
+void FindLevels(Analysis& a, int top_rows) {
+  std::int64_t black = 65535;
+  std::int64_t sum = 0;
+  for (float& entry : a.profile) {
+    entry = entry / static_cast<float>(top_rows);
+    const auto t = static_cast<std::int64_t>(entry);
+    black = std::min(black, t);
+    sum += t;
+  }
+  const std::int64_t width = a.picture.width();
+  a.black = static_cast<int>(black);
+  a.white = static_cast<int>((sum / width * 1000) / 960);
+}
+
+// Where the bright part of the block begins, moved back a little for the bit clock.
+int FindStartColumn(const Analysis& a) {
+  const int width = a.picture.width();
+  const int mid = a.mid();
+  int column = 0;
+  do {
+    ++column;
+    if (static_cast<double>(a.profile[column]) > mid) break;
+  } while (width / 10 >= column);
+  const int back = a.type == SatelliteType::Meteosat ? (width * 4) / 1680 : width / 1680;
+  return std::max(column - back, 0);
+}
+
+int CountDataRows(const Analysis& a, int first_row, int start_column) {
+  if (a.type == SatelliteType::Meteosat) return kMeteosatDataRows;
+  const int width = a.picture.width();
+  const int start = start_column + Position(width, kDataWindowStart);
+  const int count = Position(width, kDataWindowCount);
+  const int mid = a.mid();
+  int k = -1;
+  int mean = 0;
+  do {
+    MeanOfRow(a, first_row + k + 1, start, count, mean);
+    ++k;
+  } while (mid >= mean && k < kMaxDataRows);
+  return k;
+}
+
+void MeasureLayout(const Analysis& a, int first_row, int start_column, DataLinesResult& result) {
+  const int width = a.picture.width();
+  int sum_b = 0;
+  int sum_c = 0;
+  int mean_b = 0;
+  int mean_c = 0;
+  for (int r = first_row; r < first_row + kLayoutRows; ++r) {
+    MeanOfRow(a, r, start_column + Position(width, kWindowBStart), Position(width, kWindowBCount),
+              mean_b);
+    MeanOfRow(a, r, start_column + Position(width, kWindowCStart), Position(width, kWindowCCount),
+              mean_c);
+    sum_b += mean_b;
+    sum_c += mean_c;
+  }
+  result.windowB = sum_b / kLayoutRows;
+  result.windowC = sum_c / kLayoutRows;
+}
+
+// GMS when window B is bright and C dark; otherwise GOES, whose dark window B gives the black.
+void ChooseCoding(Analysis& a, DataLinesResult& result) {
+  if (a.type == SatelliteType::Meteosat) {
+    result.decodedAs = SatelliteType::Meteosat;
+  } else if (a.white / 2 < result.windowB && a.white / 2 > result.windowC) {
+    result.decodedAs = SatelliteType::GMS;
+  } else {
+    result.decodedAs = SatelliteType::GOES;
+    if (a.white / 7 > result.windowB) a.black = result.windowB;
+  }
+}
+
+// Drops the rows below the stop tone, then the stop-tone rows, from the bottom up.
+int TrimStopTone(Analysis& a, int picture_height) {
+  const float threshold = static_cast<float>((a.white - a.black) / 4.0);
+  int y = a.picture.height() - 1;
+  bool tone = false;
+  do {
+    tone = RowToneLevel(a, y) > threshold;
+    if (!tone) {
+      --y;
+      --picture_height;
+    }
+  } while (!tone && y >= kBelowToneScanLimit);
+  do {
+    tone = RowToneLevel(a, y) > threshold;
+    if (tone) {
+      --y;
+      --picture_height;
+    }
+  } while (tone && y >= kToneScanLimit);
+  return picture_height;
+}
+
+PictureRect ClippedCut(const PictureView& picture, const DataLinesResult& result) {
+  PictureRect cut;
+  if (result.pictureHeight < 5) return cut;
+  const std::int64_t right = std::min<std::int64_t>(
+      std::int64_t{result.startColumn} + result.pictureWidth, picture.width());
+  const std::int64_t bottom = std::min<std::int64_t>(
+      std::int64_t{result.firstPictureRow} + result.pictureHeight, picture.height());
+  cut.x = result.startColumn;
+  cut.y = result.firstPictureRow;
+  cut.width = static_cast<int>(std::max<std::int64_t>(right - cut.x, 0));
+  cut.height = static_cast<int>(std::max<std::int64_t>(bottom - cut.y, 0));
+  if (cut.empty()) cut = PictureRect();
+  return cut;
+}
+
+void Analyse(Analysis& a, DataLinesResult& result, const IplImage* image, float sample_rate) {
+  result.topRows = FindTopBlock(a, result.pictureWidth);
+  FindLevels(a, result.topRows);
+  result.startColumn = FindStartColumn(a);
+  int n = result.topRows;
+  const int k = CountDataRows(a, n, result.startColumn);
+  result.dataRows = k;
+  MeasureLayout(a, n + k, result.startColumn, result);
+  ChooseCoding(a, result);
+  DecodeBits(image, n, k, result.headerText, result.decodedAs, sample_rate, result.startColumn);
+  n += k;
+  result.firstPictureRow = n;
+  int picture_height = TrimStopTone(a, a.picture.height() - n);
+  picture_height = std::min(picture_height, kMaxPictureHeight);
+  if (a.type == SatelliteType::Meteosat) picture_height = kMaxPictureHeight;
+  result.pictureHeight = picture_height;
+  result.blackLevel = a.black;
+  result.whiteLevel = a.white;
+  result.cut = ClippedCut(a.picture, result);
+}
+
+// A new working picture holding `cut` of `image`.
+IplImage* CutPicture(const IplImage* image, const PictureRect& cut) {
+  IplImagePtr picture(iplCreateImageHeader(1, 0, kIplDepth16U, "GRAY", "GRAY", kIplDataOrderPixel,
+                                           kIplOriginTopLeft, kIplAlignQword, cut.width, cut.height,
+                                           nullptr, nullptr, nullptr, nullptr));
+  iplAllocateImage(picture.get(), 0, 0);
+  // A borrowed header carries the region, so the caller's image is never touched.
+  IplImage view = *image;
+  IplROI region{0, cut.x, cut.y, cut.width, cut.height};
+  view.roi = &region;
+  iplCopy(&view, picture.get());
+  return picture.release();
+}
+
+}  // namespace
+
+ResonatorCoefficients DesignToneFilter(float sample_rate) {
+  const double rate = std::nearbyint(static_cast<double>(sample_rate));
+  if (!(rate >= 1.0 && rate <= std::numeric_limits<int>::max())) {
+    throw Error("The tone filter needs a sample rate of at least 1");
+  }
+  ResonatorCoefficients filter;
+  DesignResonator(static_cast<int>(rate), filter.peakGain, filter.feedback2, kStopToneFrequency,
+                  kStopToneQ, filter.feedback1);
+  return filter;
+}
+
+void RunMean(const std::uint16_t* row, int row_width, int start, int count, int& mean) {
+  if (count < 1) return;
+  float sum = 0.0f;
+  // Samples outside the row add 0, which leaves a float sum as it is.
+  const std::int64_t first = std::max<std::int64_t>(start, 0);
+  const std::int64_t last =
+      std::min<std::int64_t>(std::int64_t{start} + count, row != nullptr ? row_width : 0);
+  for (std::int64_t c = first; c < last; ++c) sum += static_cast<float>(row[c]);
+  mean = RoundHalfEven(static_cast<double>(sum) / count);
+}
+
+float ToneLevel(const std::uint16_t* row, int row_width, int count,
+                const ResonatorCoefficients& filter) {
+  std::vector<float> data;
+  return MeasureTone(row, row_width, count, filter, data);
+}
+
+DataLinesResult AnalyseDataLines(const IplImage* image, float sample_rate,
+                                 SatelliteType satellite_type) {
+  const PictureView picture(image);
+  DataLinesResult result;
+  result.pictureWidth = Position(picture.width(), 800);
+  if (picture.width() < kMinDecodableWidth) return result;
+  result.decoded = true;
+  Analysis analysis(picture, satellite_type, sample_rate);
+  Analyse(analysis, result, image, sample_rate);
+  return result;
+}
+
+void DecodeDataLines(IplImage*& image, int& picture_width, int& picture_height, int& black_level,
+                     int& white_level, int& start_column, std::string& header_text,
+                     float sample_rate, SatelliteType satellite_type) {
+  DataLinesResult result = AnalyseDataLines(image, sample_rate, satellite_type);
+  if (!result.cut.empty()) {
+    IplImage* picture = CutPicture(image, result.cut);
+    iplDeallocate(image, kIplImageAll);
+    image = picture;
+  }
+  picture_width = result.pictureWidth;
+  picture_height = result.pictureHeight;
+  black_level = result.blackLevel;
+  white_level = result.whiteLevel;
+  start_column = result.startColumn;
+  header_text = std::move(result.headerText);
+}
+
+}  // namespace tessaly

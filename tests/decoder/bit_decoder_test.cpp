@@ -1,0 +1,185 @@
+// Bits to characters: the bit clock, the character coding and the 25-character cut.
+#include "decoder/bit_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "base/errors.h"
+#include "decoder_test_support.h"
+
+namespace tessaly {
+namespace {
+
+using decoder_test::FilledImage;
+using framegen::Frame;
+using framegen::FrameSpec;
+using framegen::Layout;
+
+constexpr std::uint16_t kBright = 255 * 64;
+
+// A one-row picture, dark but for single bright columns where `text` has its 1 bits,
+// placed every 4 columns from `first_mark`.
+IplImagePtr MarkedRow(int width, int first_mark, const std::string& text) {
+  IplImagePtr image = FilledImage(width, 1, 0);
+  for (std::size_t i = 0; i < text.size() * 8; ++i) {
+    const int bit = (static_cast<unsigned char>(text[i / 8]) >> (7 - i % 8)) & 1;
+    if (bit != 0) IplRow16(image.get(), 0)[first_mark + 4 * static_cast<int>(i)] = kBright;
+  }
+  return image;
+}
+
+std::string Padded(const std::string& text) {
+  return text + std::string(kMaxHeaderLength - text.size(), ' ');
+}
+
+std::string DecodeFrameRows(const Frame& frame, const FrameSpec& spec, SatelliteType type) {
+  const IplImagePtr image = framegen::MakeWorkingImage(frame);
+  std::string text = "stale";
+  DecodeBits(image.get(), spec.topRows, spec.dataRows, text, type, 4.0f * spec.width,
+             frame.startColumn);
+  return text;
+}
+
+TEST(BitClock, StepsFollowTheSatelliteBitRates) {
+  const BitClock goes = MakeBitClock(SatelliteType::GOES, 6720.0f);
+  EXPECT_FLOAT_EQ(goes.samplesPerBit, 4.0f);
+  EXPECT_EQ(goes.step, 16384);
+  EXPECT_EQ(goes.initialPhase, 0x5000);
+  const BitClock gms = MakeBitClock(SatelliteType::GMS, 6720.0f);
+  EXPECT_NEAR(gms.samplesPerBit, 3.7333, 1e-4);
+  EXPECT_EQ(gms.step, 17554);
+  EXPECT_EQ(gms.initialPhase, 0x4000);
+  EXPECT_EQ(MakeBitClock(SatelliteType::Meteosat, 6720.0f).initialPhase, 0x6000);
+  EXPECT_EQ(MakeBitClock(SatelliteType::NOAA, 6720.0f).initialPhase, 0x6000);
+  EXPECT_FALSE(MakeBitClock(SatelliteType::GOES, 0.0f).usable);
+}
+
+TEST(DecodeBits, FourSamplesPerBitAreTakenAtStartPlusTwoThenEveryFour) {
+  const std::string text = "GOES-8";
+  IplImagePtr on_clock = MarkedRow(1680, 100 + 2, text);
+  std::string decoded;
+  DecodeBits(on_clock.get(), 0, 1, decoded, SatelliteType::GOES, 6720.0f, 100);
+  EXPECT_EQ(decoded, Padded(text));
+  // The same marks one column early or late fall between the clock's samples.
+  for (int first_mark : {101, 103}) {
+    IplImagePtr off_clock = MarkedRow(1680, first_mark, text);
+    DecodeBits(off_clock.get(), 0, 1, decoded, SatelliteType::GOES, 6720.0f, 100);
+    EXPECT_NE(decoded.substr(0, text.size()), text) << first_mark;
+  }
+}
+
+TEST(DecodeBits, NoRowsGiveTheEmptyTextAndClearIt) {
+  IplImagePtr image = MarkedRow(1680, 102, "X");
+  std::string text = "left over";
+  DecodeBits(image.get(), 0, 0, text, SatelliteType::GOES, 6720.0f, 100);
+  EXPECT_EQ(text, "");
+}
+
+TEST(DecodeBits, UniformRowsGiveOnlyBlanks) {
+  for (SatelliteType type : {SatelliteType::GOES, SatelliteType::GMS, SatelliteType::Meteosat}) {
+    IplImagePtr image = FilledImage(1000, 3, 9000);
+    std::string text;
+    DecodeBits(image.get(), 0, 3, text, type, 4000.0f, 30);
+    EXPECT_EQ(text, std::string(25, ' '));
+  }
+}
+
+TEST(DecodeBits, ALongHeaderIsCutTo25Characters) {
+  FrameSpec spec;
+  spec.width = 1680;
+  spec.header = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnop";  // 52 characters
+  const Frame frame = framegen::MakeFrame(spec);
+  EXPECT_EQ(DecodeFrameRows(frame, spec, SatelliteType::GOES), spec.header.substr(0, 25));
+}
+
+TEST(DecodeBits, AsciiKeeps7FAndBlanksControlAndHighBytes) {
+  for (Layout layout : {Layout::GOES, Layout::Meteosat}) {
+    FrameSpec spec;
+    spec.layout = layout;
+    spec.width = 1040;
+    spec.header = std::string("A\x7F\x01\x1F\x80\xFF~ ", 8) + "Z";
+    const Frame frame = framegen::MakeFrame(spec);
+    const SatelliteType type =
+        layout == Layout::GOES ? SatelliteType::GOES : SatelliteType::Meteosat;
+    EXPECT_EQ(DecodeFrameRows(frame, spec, type), Padded("A\x7F    ~ Z"));
+  }
+}
+
+TEST(DecodeBits, GmsHeadersAreEbcdic) {
+  FrameSpec spec;
+  spec.layout = Layout::GMS;
+  spec.width = 1680;
+  spec.header = "GMS-5 \xA2\xAC(a+z)";  // Latin-1 cent and not signs
+  const Frame frame = framegen::MakeFrame(spec);
+  EXPECT_EQ(DecodeFrameRows(frame, spec, SatelliteType::GMS), Padded(spec.header));
+  // Read as ASCII the same bits are other characters.
+  EXPECT_NE(DecodeFrameRows(frame, spec, SatelliteType::GOES), Padded(spec.header));
+}
+
+TEST(DecodeBits, StartColumnZeroTakesColumnZeroAsThePreviousLevel) {
+  // The same bits with one more column of the first level in front, decoded from column 1,
+  // read exactly as the bits decoded from column 0.
+  FrameSpec spec;
+  spec.width = 1680;
+  spec.startColumn = 0;
+  spec.header = "\xC1\x81GOES";  // first bit 1: column 0 is bright
+  const Frame frame = framegen::MakeFrame(spec);
+  const IplImagePtr image = framegen::MakeWorkingImage(frame);
+  IplImagePtr shifted = FilledImage(1681, 1, 0);
+  const std::uint16_t* row = IplRow16(image.get(), spec.topRows);
+  IplRow16(shifted.get(), 0)[0] = row[0];
+  for (int x = 0; x < 1680; ++x) IplRow16(shifted.get(), 0)[x + 1] = row[x];
+  std::string from_zero;
+  std::string from_one;
+  DecodeBits(image.get(), spec.topRows, 1, from_zero, SatelliteType::GOES, 6720.0f, 0);
+  DecodeBits(shifted.get(), 0, 1, from_one, SatelliteType::GOES, 6720.0f, 1);
+  EXPECT_EQ(from_zero, Padded("  GOES"));
+  EXPECT_EQ(from_one, from_zero);
+}
+
+TEST(DecodeBits, RowsOutsideThePictureReadAsZero) {
+  IplImagePtr image = FilledImage(300, 4, 5000);
+  std::string text;
+  DecodeBits(image.get(), 2, 10, text, SatelliteType::GOES, 1200.0f, 0);
+  EXPECT_EQ(text, std::string(25, ' '));
+  DecodeBits(image.get(), -5, 3, text, SatelliteType::GOES, 6720.0f, 290);
+  EXPECT_EQ(text, "");  // 10 columns at 4 per bit hold no whole character
+}
+
+TEST(DecodeBits, RefusesAPictureThatIsNotSixteenBitGrey) {
+  IplImage* eight = iplCreateImageHeader(1, 0, kIplDepth8U, "GRAY", "GRAY", 0, 0, 8, 300, 4,
+                                         nullptr, nullptr, nullptr, nullptr);
+  iplAllocateImage(eight, 1, 0);
+  std::string text;
+  EXPECT_THROW(DecodeBits(eight, 0, 1, text, SatelliteType::GOES, 1200.0f, 0), Error);
+  iplDeallocate(eight, kIplImageAll);
+}
+
+TEST(EbcdicToAscii, TranslatesTheHeaderCharactersAndBlanksTheRest) {
+  EXPECT_EQ(EbcdicToAscii(0xC1), 'A');
+  EXPECT_EQ(EbcdicToAscii(0xF5), '5');
+  EXPECT_EQ(EbcdicToAscii(0x41), ' ');
+  EXPECT_EQ(EbcdicToAscii(0x4A), 0xA2);
+  EXPECT_EQ(EbcdicToAscii(0x5F), 0xAC);
+  EXPECT_EQ(EbcdicToAscii(0x7F), '"');
+  EXPECT_EQ(EbcdicToAscii(0xA2), 's');
+  EXPECT_EQ(EbcdicToAscii(0xE9), 'Z');
+  EXPECT_EQ(EbcdicToAscii(0xD1), 'J');
+  EXPECT_EQ(EbcdicToAscii(0x91), 'j');
+  // 88 codes have their own character, each a different one; all others are blanks.
+  std::set<int> characters;
+  int translated = 0;
+  for (int code = 0; code < 256; ++code) {
+    const int c = EbcdicToAscii(static_cast<std::uint8_t>(code));
+    if (c == ' ') continue;
+    ++translated;
+    characters.insert(c);
+  }
+  EXPECT_EQ(translated, 88);
+  EXPECT_EQ(characters.size(), 88u);
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -1,0 +1,67 @@
+// The frame generator the decoder tests rely on: sizes, repeatability and refused specs.
+#include "framegen/framegen.h"
+
+#include <gtest/gtest.h>
+
+#include "base/errors.h"
+
+namespace tessaly {
+namespace {
+
+using framegen::FrameSpec;
+using framegen::Layout;
+
+TEST(FrameGenerator, SizedSpecsFillTheRequestedFrame) {
+  for (Layout layout : {Layout::GOES, Layout::GMS, Layout::Meteosat}) {
+    const framegen::Frame frame = framegen::MakeFrame(framegen::SizedFrameSpec(layout, 1040, 1100));
+    EXPECT_EQ(frame.width, 1040);
+    EXPECT_EQ(frame.height, 1100);
+    EXPECT_EQ(frame.pixels.size(), 1040u * 1100u);
+    EXPECT_EQ(frame.picture.width, 990);
+    EXPECT_EQ(frame.picture.height, 800);
+    EXPECT_EQ(frame.header, framegen::DefaultHeader(layout));
+  }
+  EXPECT_THROW(framegen::SizedFrameSpec(Layout::GOES, 840, 60), Error);
+}
+
+TEST(FrameGenerator, EqualSpecsGiveEqualFramesAndTheSeedChangesTheNoise) {
+  FrameSpec spec;
+  spec.noise = 10;
+  spec.seed = 42;
+  const framegen::Frame a = framegen::MakeFrame(spec);
+  const framegen::Frame b = framegen::MakeFrame(spec);
+  EXPECT_EQ(a.pixels, b.pixels);
+  spec.seed = 43;
+  EXPECT_NE(framegen::MakeFrame(spec).pixels, a.pixels);
+}
+
+TEST(FrameGenerator, RefusesSpecsItsLayoutCannotHold) {
+  FrameSpec spec;
+  spec.topRows = 27;
+  EXPECT_THROW(framegen::MakeFrame(spec), Error);
+  spec = FrameSpec();
+  spec.startColumn = 90;  // past the first tenth of 840 columns
+  EXPECT_THROW(framegen::MakeFrame(spec), Error);
+  spec = FrameSpec();
+  spec.layout = Layout::GMS;
+  spec.header = "\xE9t\xE9";  // no EBCDIC code for e-acute in a GMS header
+  EXPECT_THROW(framegen::MakeFrame(spec), Error);
+}
+
+TEST(FrameGenerator, WorkingImageHoldsGreyTimes64) {
+  FrameSpec spec;
+  spec.width = 301;
+  spec.pictureHeight = 3;
+  spec.noise = 20;
+  const framegen::Frame frame = framegen::MakeFrame(spec);
+  const IplImagePtr image = framegen::MakeWorkingImage(frame);
+  ASSERT_EQ(image->width, 301);
+  ASSERT_EQ(image->height, frame.height);
+  for (int y = 0; y < frame.height; ++y) {
+    for (int x = 0; x < frame.width; ++x)
+      ASSERT_EQ(IplRow16(image.get(), y)[x], frame.At(x, y) * 64);
+  }
+}
+
+}  // namespace
+}  // namespace tessaly
