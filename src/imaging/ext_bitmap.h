@@ -59,7 +59,8 @@ class TExtBitmap : public Bitmap {
 enum class BmpRepair {
   kNone,
   // The header announces 200 or 224 colours (used and important) over a stored
-  // 256-entry table: the unannounced entries are cut out. bfOffBits is left stale.
+  // 256-entry table (a 40-byte info header and pixels at 1078 or later): the
+  // unannounced entries are cut out. bfOffBits is left stale.
   kPalette,
   // An 8-bit picture 2080 wide whose biSizeImage is not width x height: the
   // field is set to the 32-bit product.

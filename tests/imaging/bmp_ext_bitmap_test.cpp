@@ -94,6 +94,21 @@ TEST_P(PaletteRepair, TheRepairedReaderIgnoresBfOffBits) {
   EXPECT_EQ(loaded.Row(3)[0], 0xEE);
 }
 
+TEST_P(PaletteRepair, AnHonestShortTableIsNotCut) {
+  // A valid file that stores exactly the announced entries, its pixels at
+  // 54 + n * 4: cutting would eat pixel rows, so it is read as it stands.
+  const std::uint32_t n = GetParam();
+  const Bitmap frame = Pattern8(6, 4);
+  Bytes file = EncodeBmp(frame, {.announced_colours = n});
+  file.erase(file.begin() + 54 + n * 4, file.begin() + 1078);
+  const std::uint32_t offset = 54 + n * 4;
+  for (int i = 0; i < 4; ++i) file[10 + i] = static_cast<std::uint8_t>(offset >> (8 * i));
+  EXPECT_EQ(RepairBmpHeaders(file).repair, BmpRepair::kNone);
+  const TExtBitmap loaded = Load(file);
+  EXPECT_TRUE(SamePixels(loaded, frame));
+  EXPECT_EQ(loaded.GetPalette().size(), n);
+}
+
 TEST_P(PaletteRepair, AFileTooShortForTheFullTableFails) {
   Bytes file = EncodeBmp(Pattern8(4, 4), {.announced_colours = GetParam()});
   file.resize(1077);
