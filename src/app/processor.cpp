@@ -7,6 +7,7 @@
 #include "base/errors.h"
 #include "base/text.h"
 #include "decoder/data_lines.h"
+#include "imaging/byte_stream.h"
 #include "imaging/grey.h"
 #include "imaging/png_io.h"
 #include "naming/header_name.h"
@@ -35,14 +36,30 @@ void FileProcessor::Repaint() {
   if (repaint_output) repaint_output();
 }
 
+namespace {
+
+// A PNG palette picture of 1, 2 or 4 bits per pixel. Read without expansion it
+// would keep bare indices and no palette, so it is read as colour instead and
+// then brought to grey through its palette.
+bool IsPackedPalettePng(std::span<const std::uint8_t> png) {
+  // The signature (8 bytes), then IHDR: length, type, width, height, bit depth, colour type.
+  constexpr std::size_t kBitDepth = 24;
+  constexpr std::size_t kColourType = 25;
+  constexpr std::uint8_t kPaletteType = 3;
+  return png.size() > kColourType && png[kColourType] == kPaletteType && png[kBitDepth] < 8;
+}
+
+}  // namespace
+
 void FileProcessor::LoadInput(const std::filesystem::path& fileName) {
   input_.SetFormat(PixelFormat::k8Bit);
   SetGreyPalette(input_);
-  const std::string ext = AsciiUpper(fileName.extension().string());
-  if (ext == ".PNG") {
-    LoadPNGIntoBitmap(input_, fileName, false);
+  const std::vector<std::uint8_t> bytes = ReadFileBytes(fileName);
+  if (AsciiUpper(fileName.extension().string()) == ".PNG") {
+    LoadPNGFromMemory(input_, bytes, IsPackedPalettePng(bytes));
   } else {
-    input_.LoadFromFile(fileName);
+    ByteStream stream(bytes);
+    input_.LoadFromStream(stream);
   }
   if (input_.Height() < 2 || input_.Width() < 1) {
     throw Error("The picture in \"" + fileName.string() + "\" is too small (" +

@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
 
 #include "base/errors.h"
 #include "imaging/bmp_writer.h"
 #include "imaging/png_io.h"
+#include "support/manifest.h"
+#include "support/sha256.h"
 
 namespace tessaly {
 namespace {
@@ -136,6 +140,32 @@ TEST_F(ProcessorTest, ColourPicturesAreConvertedToGrey) {
   EXPECT_EQ(processor_.InputBitmap().Row(0)[0], 124);
   EXPECT_EQ(processor_.OutputBitmap().Format(), PixelFormat::k8Bit);
   EXPECT_EQ(processor_.OutputBitmap().GetPalette(), GreyRamp());
+}
+
+TEST_F(ProcessorTest, PngInputsOfEveryKindBecomeTheirGreyPicture) {
+  // Packed palette, 16-bit grey, grey with alpha, and 8-bit palette pictures:
+  // the loaded input must equal the corpus's grey reference, except that an
+  // 8-bit palette picture keeps its indices (its index is the grey level).
+  std::map<std::string, std::string> hashes;
+  for (const auto& e : test::ReadManifest(test::CorpusDir("pngsuite") + "/manifest.tsv"))
+    hashes[e.file] = e.grey_sha256;
+  for (const char* name : {"basn3p01.png", "basn3p04.png", "basn0g16.png", "basn4a08.png"}) {
+    SCOPED_TRACE(name);
+    // The suite's files carry gAMA 1.0, which the reader would apply; without it
+    // the stored samples are the picture.
+    std::vector<std::uint8_t> png = ReadFileBytes(fs::path(test::CorpusDir("pngsuite")) / name);
+    const std::string gama = "gAMA";
+    auto at = std::search(png.begin(), png.end(), gama.begin(), gama.end());
+    ASSERT_NE(at, png.end());
+    png.erase(at - 4, at + 12);  // length, type, 4 data bytes, CRC
+    WriteFileReplacing(dir_ / name, png);
+    processor_.ProcessFile(dir_ / name, false);
+    const Bitmap& input = processor_.InputBitmap();
+    ASSERT_EQ(input.Format(), PixelFormat::k8Bit);
+    std::vector<std::uint8_t> grey;
+    for (int y = 0; y < input.Height(); ++y) grey.insert(grey.end(), input.Row(y), input.Row(y) + input.Width());
+    EXPECT_EQ(test::Sha256Hex(grey), hashes[name]);
+  }
 }
 
 TEST_F(ProcessorTest, OutputsWiderThan800AreShrunkTo800KeepingTheHeight) {
