@@ -161,7 +161,13 @@ class Reporter {
 }  // namespace
 
 int RunBatch(const Options& options, Terminal& terminal) {
-  std::vector<fs::path> paths(options.paths.begin(), options.paths.end());
+  // Reports and proposals name files by their full path.
+  std::vector<fs::path> paths;
+  for (const std::string& p : options.paths) {
+    std::error_code ec;
+    const fs::path full = fs::absolute(p, ec);
+    paths.push_back(ec ? fs::path(p) : full.lexically_normal());
+  }
   const std::vector<ExpandedName> names = ExpandNames(paths);
   Reporter reporter(options, terminal, names.size());
   Counts counts;

@@ -358,4 +358,36 @@ IplImagePtr MakeWorkingImage(const Frame& frame) {
   return image;
 }
 
+Bitmap ToBitmap(const Frame& frame) {
+  Bitmap bitmap;
+  bitmap.SetFormat(PixelFormat::k8Bit);
+  bitmap.SetPalette(GreyRamp());
+  bitmap.SetSize(frame.width, frame.height);
+  for (int y = 0; y < frame.height; ++y) {
+    std::copy_n(frame.pixels.begin() + static_cast<std::ptrdiff_t>(y) * frame.width, frame.width,
+                bitmap.Row(y));
+  }
+  return bitmap;
+}
+
+Frame DataLinesSource(const Frame& full, const FrameSpec& spec) {
+  // Columns the layout puts in front of a data-lines source.
+  constexpr int kSourceColumn = 26;
+  const int first_data_row = std::clamp(spec.topRows, 0, full.height);
+  Frame cut;
+  cut.width = std::max(full.width - kSourceColumn, 0);
+  cut.height = full.height - first_data_row;
+  cut.pixels.reserve(static_cast<std::size_t>(cut.width) * static_cast<std::size_t>(cut.height));
+  for (int y = first_data_row; y < full.height; ++y) {
+    for (int x = kSourceColumn; x < full.width; ++x) cut.pixels.push_back(full.At(x, y));
+  }
+  cut.startColumn = full.startColumn - kSourceColumn;
+  cut.firstPictureRow = full.firstPictureRow - first_data_row;
+  cut.picture = full.picture;
+  cut.picture.x -= kSourceColumn;
+  cut.picture.y -= first_data_row;
+  cut.header = full.header;
+  return cut;
+}
+
 }  // namespace tessaly::framegen

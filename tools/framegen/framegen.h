@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/bitmap.h"
 #include "imaging/ipl.h"
 
 namespace tessaly::framegen {
@@ -87,5 +88,15 @@ FrameSpec SizedFrameSpec(Layout layout, int width, int height);
 
 // The 16-bit working picture of a frame: grey g stored as g x 64, every row kept.
 IplImagePtr MakeWorkingImage(const Frame& frame);
+
+// The frame as an 8-bit bitmap with the grey palette, ready to be written as BMP or PNG.
+Bitmap ToBitmap(const Frame& frame);
+
+// A picture holding only the data lines and what follows them, as some receivers
+// save it: the frame below its header band (spec.topRows rows), without its first 26 columns. The
+// "data lines only" source choice lays it out again as an 840-column frame under
+// a 20-row bar whose white part starts at column 27, so the frame must be 840
+// wide with its start column at 27 for the header to be found again.
+Frame DataLinesSource(const Frame& full, const FrameSpec& spec);
 
 }  // namespace tessaly::framegen

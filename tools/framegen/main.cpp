@@ -1,4 +1,4 @@
-// tessaly-framegen: writes a synthetic WEFAX frame as a binary PGM picture and prints what a
+// tessaly-framegen: writes a synthetic WEFAX frame as a BMP, PNG or binary PGM picture and prints what a
 // decoder should find in it.
 #include <fstream>
 #include <iostream>
@@ -9,6 +9,8 @@
 
 #include "base/errors.h"
 #include "framegen/framegen.h"
+#include "imaging/bmp_writer.h"
+#include "imaging/png_io.h"
 
 namespace {
 
@@ -26,10 +28,31 @@ void WritePgm(const Frame& frame, const std::string& path) {
   if (!out) throw tessaly::Error("Cannot write " + path);
 }
 
+std::string LowerExtension(const std::string& path) {
+  const std::size_t dot = path.find_last_of('.');
+  std::string ext = dot == std::string::npos ? "" : path.substr(dot);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+// Writes by the output's extension: .bmp, .png, anything else a binary PGM.
+void WriteFrame(const Frame& frame, const std::string& path, std::uint32_t announced_colours) {
+  const std::string ext = LowerExtension(path);
+  if (ext == ".bmp") {
+    const auto bytes = tessaly::EncodeBmp(tessaly::framegen::ToBitmap(frame),
+                                          {.announced_colours = announced_colours});
+    tessaly::WriteFileReplacing(path, bytes);
+  } else if (ext == ".png") {
+    tessaly::SaveBitmapAsPNG(tessaly::framegen::ToBitmap(frame), path, "", "", "", "");
+  } else {
+    WritePgm(frame, path);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Writes a synthetic WEFAX frame as a binary PGM (P5) picture."};
+  CLI::App app{"Writes a synthetic WEFAX frame as a BMP, PNG or binary PGM (P5) picture."};
   FrameSpec spec;
   std::string output;
   int height = 0;
@@ -37,7 +60,14 @@ int main(int argc, char** argv) {
       {"goes", Layout::GOES}, {"gms", Layout::GMS}, {"meteosat", Layout::Meteosat}};
   const std::map<std::string, Content> contents{
       {"disc", Content::Disc}, {"gradient", Content::Gradient}, {"flat", Content::Flat}};
-  app.add_option("-o,--output", output, "PGM file to write")->required();
+  std::uint32_t announced_colours = 0;
+  bool data_lines_only = false;
+  app.add_option("-o,--output", output, "file to write: .bmp, .png, or a binary PGM otherwise")
+      ->required();
+  app.add_option("--announce-colours", announced_colours,
+                 "BMP only: announce this many colours (200 or 224) over the full 256-entry table");
+  app.add_flag("--data-lines-only", data_lines_only,
+               "write only the data lines and what follows them (840-wide frames, start column 27)");
   app.add_option("--layout", spec.layout, "goes, gms or meteosat")
       ->transform(CLI::CheckedTransformer(layouts, CLI::ignore_case));
   app.add_option("--width", spec.width, "row width in pixels")->capture_default_str();
@@ -65,8 +95,9 @@ int main(int argc, char** argv) {
       spec.pictureHeight = 0;
       spec.pictureHeight = height - tessaly::framegen::FrameHeight(spec);
     }
-    const Frame frame = tessaly::framegen::MakeFrame(spec);
-    WritePgm(frame, output);
+    Frame frame = tessaly::framegen::MakeFrame(spec);
+    if (data_lines_only) frame = tessaly::framegen::DataLinesSource(frame, spec);
+    WriteFrame(frame, output, announced_colours);
     std::cout << "frame " << frame.width << " x " << frame.height << "\n"
               << "start column " << frame.startColumn << "\n"
               << "first picture row " << frame.firstPictureRow << "\n"
