@@ -166,7 +166,7 @@ int RunBatch(const Options& options, Terminal& terminal) {
   for (const std::string& p : options.paths) {
     std::error_code ec;
     const fs::path full = fs::absolute(p, ec);
-    paths.push_back(ec ? fs::path(p) : full.lexically_normal());
+    paths.push_back(ec ? fs::path(p) : full);
   }
   const std::vector<ExpandedName> names = ExpandNames(paths);
   Reporter reporter(options, terminal, names.size());
