@@ -3,6 +3,7 @@
 
 #include <system_error>
 
+#include "base/errors.h"
 #include "imaging/png_io.h"
 
 namespace tessaly {
@@ -32,8 +33,17 @@ std::vector<std::uint8_t> EncodeOutput(const Bitmap& output, const std::filesyst
   return EncodeBitmapAsPNG(output, kAuthor, kDescription, kSoftware, name.filename().string());
 }
 
+// A folder under the target's name is no file to be asked about or replaced.
+void RefuseFolderTarget(const std::filesystem::path& name) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(name, ec)) {
+    throw Error("Cannot save \"" + name.string() + "\": a folder of that name is in the way");
+  }
+}
+
 bool SaveOutput(const Bitmap& output, const std::filesystem::path& name,
                 const OverwriteQuestion& ask) {
+  RefuseFolderTarget(name);
   if (!ConfirmOverwrite(name, ask)) return false;
   SaveBitmapAsPNG(output, name, kAuthor, kDescription, kSoftware, name.filename().string());
   return true;
@@ -41,6 +51,7 @@ bool SaveOutput(const Bitmap& output, const std::filesystem::path& name,
 
 bool SaveEncodedOutput(std::span<const std::uint8_t> png, const std::filesystem::path& name,
                        const OverwriteQuestion& ask) {
+  RefuseFolderTarget(name);
   if (!ConfirmOverwrite(name, ask)) return false;
   WriteFileReplacing(name, png);
   return true;

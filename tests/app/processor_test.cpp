@@ -102,6 +102,15 @@ TEST_F(ProcessorTest, ExistingTargetIsReplacedOnlyAfterYes) {
   EXPECT_FALSE(processor_.ButtonSaveClick());
 }
 
+TEST_F(ProcessorTest, AFolderUnderTheTargetNameIsAnErrorNotAQuestion) {
+  const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
+  fs::create_directory(dir_ / "frame.png");
+  answer_ = Answer::kYes;
+  EXPECT_THROW(processor_.ProcessFile(input, true), Error);
+  EXPECT_TRUE(questions_.empty());
+  EXPECT_TRUE(fs::is_directory(dir_ / "frame.png"));
+}
+
 TEST_F(ProcessorTest, OtherExtensionsAreSkippedWithoutLoadingAnything) {
   const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
   processor_.ProcessFile(input, false);
