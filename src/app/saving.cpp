@@ -13,6 +13,14 @@ constexpr const char* kAuthor = "Kestrelwood";
 constexpr const char* kDescription = "GOES image";
 constexpr const char* kSoftware = "Tessaly";
 
+// A folder under the target's name is no file to be asked about or replaced.
+void RefuseFolderTarget(const std::filesystem::path& name) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(name, ec)) {
+    throw Error("Cannot save \"" + name.string() + "\": a folder of that name is in the way");
+  }
+}
+
 }  // namespace
 
 std::string OverwriteQuestionText(const std::filesystem::path& name) {
@@ -31,14 +39,6 @@ bool ConfirmOverwrite(const std::filesystem::path& name, const OverwriteQuestion
 
 std::vector<std::uint8_t> EncodeOutput(const Bitmap& output, const std::filesystem::path& name) {
   return EncodeBitmapAsPNG(output, kAuthor, kDescription, kSoftware, name.filename().string());
-}
-
-// A folder under the target's name is no file to be asked about or replaced.
-void RefuseFolderTarget(const std::filesystem::path& name) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(name, ec)) {
-    throw Error("Cannot save \"" + name.string() + "\": a folder of that name is in the way");
-  }
 }
 
 bool SaveOutput(const Bitmap& output, const std::filesystem::path& name,
