@@ -69,8 +69,7 @@ void FileProcessor::LoadInput(const std::filesystem::path& fileName) {
   // Received frames are 8-bit grey; anything else is brought to 8-bit grey
   // so that the working picture is always filled.
   if (input_.Format() != PixelFormat::k8Bit) {
-    Bitmap grey = ToGrey8(input_, GreyMode::kKeepIndices);
-    input_.Assign(grey);
+    input_.Assign(ToGrey8(input_, GreyMode::kKeepIndices));
   }
 }
 

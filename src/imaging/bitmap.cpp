@@ -244,6 +244,20 @@ void Bitmap::Assign(const Bitmap& other) {
   palette_ = other.palette_;
 }
 
+void Bitmap::Assign(Bitmap&& other) {
+  if (&other == this) return;
+  width_ = other.width_;
+  height_ = other.height_;
+  format_ = other.format_;
+  stride_ = other.stride_;
+  pixels_ = std::move(other.pixels_);
+  palette_ = std::move(other.palette_);
+  other.width_ = other.height_ = 0;
+  other.stride_ = 0;
+  other.pixels_.clear();
+  other.palette_.clear();
+}
+
 void Bitmap::FillRect(const Rect& rect, Color color) {
   const int left = std::max(rect.left, 0);
   const int top = std::max(rect.top, 0);

@@ -95,6 +95,8 @@ class Bitmap {
 
   // Copies pixels, format and palette of another bitmap (the flags stay).
   void Assign(const Bitmap& other);
+  // Takes them over from a bitmap that is no longer needed, without copying.
+  void Assign(Bitmap&& other);
 
   // Drawing surface.
   void FillRect(const Rect& rect, Color color);

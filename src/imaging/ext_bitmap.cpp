@@ -3,12 +3,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "base/errors.h"
 #include "imaging/bmp_reader.h"
+#include "imaging/png_io.h"
 
 namespace tessaly {
 namespace {
@@ -124,15 +123,13 @@ void TExtBitmap::LoadFromStream(ByteStream& stream) {
     }
   }
   stream.Seek(stream.Size());
-  Assign(decoded);
+  Assign(std::move(decoded));
   SetModified(true);
 }
 
 void TExtBitmap::LoadFromFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<std::uint8_t> bytes;
-  if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (!in && !in.eof()) throw Error("Cannot read the file " + path.string());
+  // The whole-file read refuses pipes and devices, which an input stream would wait on for ever.
+  const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
   ByteStream stream(bytes);
   LoadFromStream(stream);
 }

@@ -79,6 +79,22 @@ TEST(Bitmap, PackedFormatsReadAndWriteTheirBits) {
   EXPECT_EQ(b.Row(0)[0], 0x40);
 }
 
+TEST(Bitmap, AssignCopiesOrTakesOverPixelsButKeepsTheFlags) {
+  Bitmap source = Grey8(3, 2);
+  source.Row(1)[2] = 42;
+  Bitmap target;
+  target.SetTransparent(true);
+  target.Assign(source);
+  EXPECT_EQ(target.Row(1)[2], 42);
+  EXPECT_EQ(source.Row(1)[2], 42);
+  EXPECT_TRUE(target.Transparent());
+  Bitmap moved;
+  moved.Assign(std::move(source));
+  EXPECT_EQ(moved.Row(1)[2], 42);
+  EXPECT_EQ(moved.GetPalette().size(), 256u);
+  EXPECT_TRUE(source.Empty());
+}
+
 TEST(Bitmap, ModifiedNotifiesTheView) {
   Bitmap b;
   int calls = 0;
