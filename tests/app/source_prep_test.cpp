@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <utility>
+
 namespace tessaly {
 namespace {
 
@@ -91,6 +95,27 @@ TEST(RenderOutput, InvertedLevelsInvertAndEqualLevelsDoNotDivideByZero) {
   EXPECT_EQ(out.Row(0)[0], 0);
   EXPECT_EQ(out.Row(0)[1], 255);
   EXPECT_EQ(out.Row(0)[2], 0);
+}
+
+TEST(RenderOutput, EverySampleValueFollowsTheStretchForAnyLevels) {
+  // All 65536 sample values, against the formula worked in 64-bit arithmetic.
+  IplImagePtr image = MakeGray16Image(256, 256);
+  for (int y = 0; y < 256; ++y)
+    for (int x = 0; x < 256; ++x) IplRow16(image.get(), y)[x] = static_cast<std::uint16_t>(y * 256 + x);
+  const std::pair<std::int32_t, std::int32_t> levels[] = {
+      {1280, 14720}, {14720, 1280}, {0, 65535}, {-500, 300}, {60000, 70000}, {777, 777}, {5, 6}};
+  for (const auto& [black, white] : levels) {
+    SCOPED_TRACE(std::to_string(black) + "/" + std::to_string(white));
+    Bitmap out;
+    RenderOutput(*image, black, white, out);
+    const std::int64_t range = white == black ? 1 : std::int64_t{white} - black;
+    int wrong = 0;
+    for (std::int64_t v = 0; v < 65536; ++v) {
+      const std::int64_t p = std::clamp<std::int64_t>((v - black) * 255 / range, 0, 255);
+      wrong += out.Row(static_cast<int>(v / 256))[v % 256] != p;
+    }
+    EXPECT_EQ(wrong, 0);
+  }
 }
 
 TEST(RenderOutput, ReplacesAColourPaletteWithTheGreyRamp) {
