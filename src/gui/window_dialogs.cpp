@@ -1,0 +1,56 @@
+// Modal message, question and error boxes of the window.
+#include "gui/window_dialogs.h"
+
+#include <QCoreApplication>
+
+namespace tessaly {
+
+namespace {
+
+// Texts of the core are UTF-8 (file names included).
+QString FromCore(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+std::unique_ptr<QMessageBox> MakeBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption,
+                                     const QString& text, QMessageBox::StandardButtons buttons) {
+  auto box = std::make_unique<QMessageBox>(icon, caption, text, buttons, owner);
+  box->setTextFormat(Qt::PlainText);
+  box->setWindowModality(Qt::ApplicationModal);
+  return box;
+}
+
+}  // namespace
+
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, const QString& text) {
+  return MakeBox(owner, QMessageBox::NoIcon, QCoreApplication::applicationName(), text,
+                 QMessageBox::Ok);
+}
+
+std::unique_ptr<QMessageBox> MakeQuestionBox(QWidget* owner, const QString& caption,
+                                             const QString& text) {
+  auto box = MakeBox(owner, QMessageBox::NoIcon, caption, text, QMessageBox::Yes | QMessageBox::No);
+  box->setDefaultButton(QMessageBox::No);
+  box->setEscapeButton(QMessageBox::No);
+  return box;
+}
+
+std::unique_ptr<QMessageBox> MakeErrorReportBox(QWidget* owner, const QString& text) {
+  return MakeBox(owner, QMessageBox::Critical, QCoreApplication::applicationName(), text,
+                 QMessageBox::Ok);
+}
+
+void QtWindowDialogs::ShowMessage(const std::string& text) {
+  MakeMessageBox(owner_, FromCore(text))->exec();
+}
+
+Answer QtWindowDialogs::AskYesNo(const std::string& caption, const std::string& text) {
+  const int pressed = MakeQuestionBox(owner_, FromCore(caption), FromCore(text))->exec();
+  return pressed == QMessageBox::Yes ? Answer::kYes : Answer::kNo;
+}
+
+void QtWindowDialogs::ReportError(const std::string& text) {
+  MakeErrorReportBox(owner_, FromCore(text))->exec();
+}
+
+}  // namespace tessaly

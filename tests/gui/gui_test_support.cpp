@@ -1,0 +1,84 @@
+// Test doubles and picture writers of the window tests.
+#include "gui_test_support.h"
+
+#include <QSettings>
+#include <QUrl>
+
+#include "imaging/bmp_writer.h"
+#include "imaging/png_io.h"
+
+namespace tessaly::testing {
+
+Answer RecordingDialogs::AskYesNo(const std::string& caption, const std::string& text) {
+  questions.emplace_back(caption, text);
+  if (answers.empty()) return Answer::kNo;
+  const Answer answer = answers.front();
+  answers.pop_front();
+  return answer;
+}
+
+void UseSettingsFolder(const QString& folder) {
+  for (auto scope : {QSettings::UserScope, QSettings::SystemScope}) {
+    QSettings::setPath(QSettings::NativeFormat, scope, folder);
+    QSettings::setPath(QSettings::IniFormat, scope, folder);
+  }
+}
+
+std::string GoesHeader(const std::string& hhmm) {
+  return "GOES8   VIS981224" + hhmm + "D2  ";
+}
+
+std::string GoesName(const std::string& hhmm) {
+  return "D2   24-12-98 " + hhmm + ".png";
+}
+
+framegen::FrameSpec GoesSpec(const std::string& header) {
+  framegen::FrameSpec spec = framegen::SizedFrameSpec(framegen::Layout::GOES, 840, 400);
+  spec.header = header;
+  return spec;
+}
+
+void WriteFrameBmp(const std::filesystem::path& path, const framegen::FrameSpec& spec) {
+  WriteBmp(path, framegen::ToBitmap(framegen::MakeFrame(spec)));
+}
+
+void WriteFramePng(const std::filesystem::path& path, const framegen::FrameSpec& spec) {
+  WritePng(path, framegen::ToBitmap(framegen::MakeFrame(spec)));
+}
+
+Bitmap Ramp(int width, int height) {
+  Bitmap bitmap;
+  bitmap.SetFormat(PixelFormat::k8Bit);
+  bitmap.SetPalette(GreyRamp());
+  bitmap.SetSize(width, height);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) bitmap.Row(y)[x] = static_cast<std::uint8_t>((x + y) % 256);
+  }
+  return bitmap;
+}
+
+void WriteBmp(const std::filesystem::path& path, const Bitmap& bitmap) {
+  WriteFileReplacing(path, EncodeBmp(bitmap));
+}
+
+void WritePng(const std::filesystem::path& path, const Bitmap& bitmap) {
+  SaveBitmapAsPNG(bitmap, path, "", "", "", "");
+}
+
+std::unique_ptr<QMimeData> FileDrag(const std::vector<std::filesystem::path>& paths) {
+  auto data = std::make_unique<QMimeData>();
+  QList<QUrl> urls;
+  for (const auto& path : paths) urls << QUrl::fromLocalFile(QString::fromStdString(path.string()));
+  data->setUrls(urls);
+  return data;
+}
+
+std::vector<std::uint8_t> FileBytes(const std::filesystem::path& path) {
+  return ReadFileBytes(path);
+}
+
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+  WriteFileReplacing(path, bytes);
+}
+
+}  // namespace tessaly::testing

@@ -1,0 +1,404 @@
+// The main window over the offscreen platform: its controls, drops on the left pane and
+// elsewhere, folder drops, Save, the source choice and its store, the overwrite question and the
+// error report.
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "base/errors.h"
+#include "dragdrop/qt_drag_simulation.h"
+#include "gui/main_form.h"
+#include "gui/picture_control.h"
+#include "gui_test_support.h"
+#include "imaging/ext_bitmap.h"
+#include "imaging/png_image.h"
+#include "settings/kov_radio_group.h"
+
+namespace tessaly {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::GoesHeader;
+using testing::GoesName;
+using testing::GoesSpec;
+using testing::Ramp;
+using testing::RecordingDialogs;
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(settings_.isValid());
+    ASSERT_TRUE(files_.isValid());
+    testing::UseSettingsFolder(settings_.path());
+    dir_ = fs::path(files_.path().toStdString());
+  }
+
+  TFormQuillet& Form() {
+    if (!form_) {
+      form_ = std::make_unique<TFormQuillet>(dialogs_);
+      form_->show();
+      QCoreApplication::processEvents();
+    }
+    return *form_;
+  }
+
+  Qt::DropAction Drop(QWidget* on, const std::vector<fs::path>& paths) {
+    const auto data = testing::FileDrag(paths);
+    return SimulateDrop(on, *data, QPoint(5, 5));
+  }
+
+  static void StoreSourceId(const QVariant& value) {
+    QSettings("Kestrelwood", "test_gui").setValue("SourceID", value);
+  }
+  static QVariant StoredSourceId() {
+    return QSettings("Kestrelwood", "test_gui").value("SourceID");
+  }
+
+  // The decoded 8-bit grey PNG the window wrote.
+  static std::unique_ptr<TPngImage> ReadOutput(const fs::path& path) {
+    auto png = std::make_unique<TPngImage>();
+    png->ExpandToRGB = false;
+    png->LoadFromFile(path);
+    return png;
+  }
+
+  QTemporaryDir settings_;
+  QTemporaryDir files_;
+  fs::path dir_;
+  std::shared_ptr<RecordingDialogs> dialogs_ = std::make_shared<RecordingDialogs>();
+  std::unique_ptr<TFormQuillet> form_;
+};
+
+TEST_F(MainFormTest, WindowHasItsTitleFixedSizeAndControlsAtTheirPlaces) {
+  TFormQuillet& form = Form();
+  EXPECT_EQ(form.windowTitle(), "Update and rename bitmaps to WEFAX standard - V1.2.2.7");
+  EXPECT_EQ(form.size(), QSize(625, 425));
+  EXPECT_EQ(form.minimumSize(), form.maximumSize());
+  EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+  EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+
+  struct Place {
+    QWidget* control;
+    const char* name;
+    QRect geometry;
+  };
+  const Place places[] = {
+      {form.ButtonSave(), "ButtonSave", {536, 344, 81, 25}},
+      {form.ButtonClose(), "ButtonClose", {536, 384, 81, 25}},
+      {form.LabelHelp(), "LabelHelp", {8, 304, 289, 13}},
+      {form.LabelOutputName(), "LabelOutputName", {328, 304, 289, 13}},
+      {form.ScrollBoxIn(), "ScrollBoxIn", {8, 8, 289, 289}},
+      {form.ScrollBoxOut(), "ScrollBoxOut", {328, 8, 289, 289}},
+      {form.RadioGroupSourceID(), "RadioGroupSourceID", {16, 336, 201, 73}},
+  };
+  for (const Place& place : places) {
+    EXPECT_EQ(place.control->objectName(), place.name);
+    EXPECT_EQ(place.control->geometry(), place.geometry) << place.name;
+  }
+  EXPECT_EQ(form.ScrollBoxIn()->widget(), form.ImageIn());
+  EXPECT_EQ(form.ScrollBoxOut()->widget(), form.ImageOut());
+  EXPECT_EQ(form.ImageIn()->objectName(), "ImageIn");
+  EXPECT_EQ(form.ImageOut()->objectName(), "ImageOut");
+
+  EXPECT_EQ(form.ButtonSave()->text(), "Save");
+  EXPECT_FALSE(form.ButtonSave()->isEnabled());
+  EXPECT_EQ(form.ButtonClose()->text(), "Close");
+  EXPECT_EQ(form.LabelHelp()->text(), "Drag one or more image files from Explorer");
+  EXPECT_EQ(form.LabelOutputName()->text(), "Output file name will be here");
+  EXPECT_EQ(form.LabelOutputName()->toolTip(), "This is the suggested new filename");
+  EXPECT_TRUE(form.LabelHelp()->alignment().testFlag(Qt::AlignHCenter));
+  TkovRadioGroup* source = form.RadioGroupSourceID();
+  EXPECT_EQ(source->title(), " Source ");
+  EXPECT_EQ(source->Items(), QStringList({"Full bitmap", "Data lines only"}));
+  EXPECT_EQ(source->ItemIndex(), 0);
+  EXPECT_EQ(source->toolTip(),
+            "Choose between full input image, and one with just the data lines at the top");
+  EXPECT_EQ(form.font().pointSize(), 8);
+  EXPECT_TRUE(form.ImageIn()->Picture().isNull());
+  EXPECT_TRUE(form.ImageOut()->Picture().isNull());
+}
+
+TEST_F(MainFormTest, TabGoesSaveCloseLeftPaneRightPaneSourceChoice) {
+  TFormQuillet& form = Form();
+  form.ButtonSave()->setEnabled(true);  // a disabled button is passed over
+  std::vector<QObject*> order;
+  QWidget* widget = form.ButtonSave();
+  for (int i = 0; i < 30 && order.size() < 5; ++i, widget = widget->nextInFocusChain()) {
+    if (widget->focusPolicy() & Qt::TabFocus) order.push_back(widget);
+  }
+  ASSERT_EQ(order.size(), 5u);
+  EXPECT_EQ(order[0], form.ButtonSave());
+  EXPECT_EQ(order[1], form.ButtonClose());
+  EXPECT_EQ(order[2], form.ScrollBoxIn());
+  EXPECT_EQ(order[3], form.ScrollBoxOut());
+  EXPECT_EQ(order[4]->parent(), form.RadioGroupSourceID());
+}
+
+TEST_F(MainFormTest, DroppedFilesAreProcessedAndSavedUnderTheirNewNames) {
+  const fs::path frame = dir_ / "pass.bmp";
+  const fs::path plain = dir_ / "plain.bmp";
+  testing::WriteFrameBmp(frame, GoesSpec(GoesHeader("1200")));
+  testing::WriteBmp(plain, Ramp(120, 60));
+  TFormQuillet& form = Form();
+
+  EXPECT_EQ(Drop(form.ImageIn(), {frame, plain}), Qt::CopyAction);
+
+  const fs::path decoded = dir_ / GoesName("1200");
+  ASSERT_TRUE(fs::exists(decoded)) << "the frame's header names its output";
+  const auto png = ReadOutput(decoded);
+  EXPECT_EQ(png->ColorType, 0);
+  EXPECT_EQ(png->BitDepth, 8);
+  EXPECT_EQ(png->Title, GoesName("1200"));
+  EXPECT_EQ(png->Width, 800u) << "the cut picture of an 840-wide frame";
+  // A picture without a readable header is saved beside itself as PNG.
+  EXPECT_TRUE(fs::exists(dir_ / "plain.png"));
+  EXPECT_EQ(ReadOutput(dir_ / "plain.png")->Width, 120u);
+
+  EXPECT_EQ(form.LabelHelp()->text(), "plain.bmp");
+  EXPECT_EQ(form.LabelOutputName()->text(), "plain.png");
+  EXPECT_EQ(form.LabelOutputName()->toolTip().toStdString(), (dir_ / "plain.png").string());
+  EXPECT_TRUE(form.ButtonSave()->isEnabled());
+  EXPECT_EQ(form.ImageIn()->Picture().size(), QSize(120, 60));
+  EXPECT_EQ(form.ImageIn()->size(), QSize(120, 60));
+  EXPECT_EQ(form.ImageOut()->Picture().width(), 120);
+  EXPECT_TRUE(dialogs_->questions.empty());
+  EXPECT_TRUE(dialogs_->errors.empty());
+}
+
+TEST_F(MainFormTest, FolderDropTakesItsBmpFilesThenItsPngFilesAndNothingBelowIt) {
+  // Each picture's output already exists, so the overwrite questions (answered No) show the
+  // order in which the files were taken. The existing outputs are pictures of the folder too;
+  // their own names come back for them, so they ask nothing.
+  const fs::path folder = dir_ / "frames";
+  fs::create_directories(folder / "sub");
+  testing::WriteFrameBmp(folder / "b.bmp", GoesSpec(GoesHeader("1201")));
+  testing::WriteFrameBmp(folder / "A.BMP", GoesSpec(GoesHeader("1202")));
+  testing::WriteFramePng(folder / "p.png", GoesSpec(GoesHeader("1203")));
+  testing::WriteFramePng(folder / "O.PNG", GoesSpec(GoesHeader("1204")));
+  testing::WriteFrameBmp(folder / "sub" / "c.bmp", GoesSpec(GoesHeader("1205")));
+  std::ofstream(folder / "notes.txt") << "not a picture";
+  for (const char* hhmm : {"1201", "1202", "1203", "1204"}) {
+    testing::WritePng(folder / GoesName(hhmm), Ramp(16, 16));
+  }
+  const auto before = testing::FileBytes(folder / GoesName("1201"));
+  const fs::path stray = dir_ / "after.bmp";
+  testing::WriteBmp(stray, Ramp(30, 20));
+
+  EXPECT_EQ(Drop(Form().ImageIn(), {folder, stray}), Qt::CopyAction);
+
+  std::vector<std::string> asked;
+  for (const auto& [caption, text] : dialogs_->questions) {
+    EXPECT_EQ(caption, "Overwrite image file?");
+    asked.push_back(text);
+  }
+  auto question = [&](const char* hhmm) {
+    return "The file \"" + (folder / GoesName(hhmm)).string() +
+           "\" already exists. Do you want to overwrite this file?";
+  };
+  EXPECT_EQ(asked, std::vector<std::string>(
+                       {question("1202"), question("1201"), question("1204"), question("1203")}));
+  EXPECT_EQ(testing::FileBytes(folder / GoesName("1201")), before) << "answered No";
+  EXPECT_FALSE(fs::exists(folder / "sub" / GoesName("1205")));
+  EXPECT_TRUE(dialogs_->messages.empty()) << "the text file is not one of the folder's pictures";
+  EXPECT_TRUE(fs::exists(dir_ / "after.png")) << "the file after the folder comes last";
+  EXPECT_EQ(Form().LabelHelp()->text(), "after.bmp");
+}
+
+TEST_F(MainFormTest, DropsAnywhereButTheLeftPaneAreRefused) {
+  const fs::path plain = dir_ / "plain.bmp";
+  testing::WriteBmp(plain, Ramp(40, 30));
+  TFormQuillet& form = Form();
+  for (QWidget* elsewhere : std::initializer_list<QWidget*>{
+           form.ImageOut(), form.ScrollBoxOut()->viewport(), form.ButtonSave(), form.ButtonClose(),
+           form.LabelHelp(), form.LabelOutputName(), form.RadioGroupSourceID(), &form}) {
+    EXPECT_EQ(Drop(elsewhere, {plain}), Qt::IgnoreAction) << elsewhere->objectName().toStdString();
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "plain.png"));
+  EXPECT_EQ(form.LabelHelp()->text(), "Drag one or more image files from Explorer");
+  // The left pane takes drops on its picture, its empty area and its frame alike.
+  EXPECT_EQ(Drop(form.ScrollBoxIn()->viewport(), {plain}), Qt::CopyAction);
+  EXPECT_TRUE(fs::exists(dir_ / "plain.png"));
+}
+
+TEST_F(MainFormTest, SaveIsOfferedOnlyWhenTheNameChangesAndAsksBeforeReplacing) {
+  const fs::path png = dir_ / "same.png";
+  const fs::path bmp = dir_ / "other.bmp";
+  testing::WritePng(png, Ramp(50, 40));
+  testing::WriteBmp(bmp, Ramp(60, 40));
+  TFormQuillet& form = Form();
+
+  Drop(form.ImageIn(), {png});
+  EXPECT_FALSE(form.ButtonSave()->isEnabled()) << "a PNG without header keeps its own name";
+  EXPECT_EQ(form.LabelOutputName()->text(), "same.png");
+
+  Drop(form.ImageIn(), {bmp});
+  ASSERT_TRUE(form.ButtonSave()->isEnabled());
+  const fs::path saved = dir_ / "other.png";
+  ASSERT_TRUE(fs::exists(saved));
+  EXPECT_TRUE(dialogs_->questions.empty());
+
+  // Pressing Save again asks, and No leaves the file as it is.
+  testing::WritePng(saved, Ramp(8, 8));
+  QTest::mouseClick(form.ButtonSave(), Qt::LeftButton);
+  ASSERT_EQ(dialogs_->questions.size(), 1u);
+  EXPECT_EQ(dialogs_->questions[0].first, "Overwrite image file?");
+  EXPECT_EQ(
+      dialogs_->questions[0].second,
+      "The file \"" + saved.string() + "\" already exists. Do you want to overwrite this file?");
+  EXPECT_EQ(ReadOutput(saved)->Width, 8u);
+  dialogs_->answers.push_back(Answer::kYes);
+  QTest::mouseClick(form.ButtonSave(), Qt::LeftButton);
+  EXPECT_EQ(dialogs_->questions.size(), 2u);
+  EXPECT_EQ(ReadOutput(saved)->Width, 60u);
+  EXPECT_TRUE(form.ButtonSave()->isEnabled());
+}
+
+TEST_F(MainFormTest, SourceChoiceReprocessesTheCurrentFileWithoutSavingAndIsIdleBeforeAnyFile) {
+  TFormQuillet& form = Form();
+  form.RadioGroupSourceID()->Button(1)->click();
+  EXPECT_EQ(form.RadioGroupSourceID()->ItemIndex(), 1);
+  EXPECT_TRUE(form.Processor().CurrentFile().empty());
+  EXPECT_EQ(form.LabelHelp()->text(), "Drag one or more image files from Explorer");
+  EXPECT_TRUE(dialogs_->messages.empty());
+  EXPECT_TRUE(dialogs_->errors.empty());
+  form.RadioGroupSourceID()->Button(0)->click();
+
+  // A picture of the data lines alone reads only as such.
+  const framegen::FrameSpec spec = GoesSpec(GoesHeader("1230"));
+  const fs::path lines = dir_ / "lines.bmp";
+  testing::WriteBmp(lines,
+                    framegen::ToBitmap(framegen::DataLinesSource(framegen::MakeFrame(spec), spec)));
+  Drop(form.ImageIn(), {lines});
+  EXPECT_EQ(form.LabelOutputName()->text(), "lines.png");
+  ASSERT_TRUE(fs::exists(dir_ / "lines.png"));
+  fs::remove(dir_ / "lines.png");
+
+  form.RadioGroupSourceID()->Button(1)->click();
+  EXPECT_EQ(form.LabelOutputName()->text().toStdString(), GoesName("1230"));
+  EXPECT_EQ(form.LabelOutputName()->toolTip().toStdString(), (dir_ / GoesName("1230")).string());
+  EXPECT_TRUE(form.ButtonSave()->isEnabled());
+  EXPECT_FALSE(fs::exists(dir_ / GoesName("1230"))) << "switching does not save";
+  EXPECT_FALSE(fs::exists(dir_ / "lines.png"));
+  EXPECT_EQ(form.ImageOut()->Picture().width(), 800);
+}
+
+TEST_F(MainFormTest, StoredSourceChoiceIsRestoredAtStartAndWrittenAtExit) {
+  EXPECT_FALSE(StoredSourceId().isValid());
+  StoreSourceId(1);
+  // The restored choice takes effect without its handler: the data-lines picture decodes at once.
+  const framegen::FrameSpec spec = GoesSpec(GoesHeader("1245"));
+  const fs::path lines = dir_ / "lines.bmp";
+  testing::WriteBmp(lines,
+                    framegen::ToBitmap(framegen::DataLinesSource(framegen::MakeFrame(spec), spec)));
+  TFormQuillet& form = Form();
+  EXPECT_EQ(form.RadioGroupSourceID()->ItemIndex(), 1);
+  EXPECT_TRUE(form.Processor().CurrentFile().empty());
+  Drop(form.ImageIn(), {lines});
+  EXPECT_TRUE(fs::exists(dir_ / GoesName("1245")));
+
+  form.RadioGroupSourceID()->Button(0)->click();
+  EXPECT_EQ(StoredSourceId().toInt(), 1) << "written once, at exit";
+  form_.reset();
+  EXPECT_EQ(StoredSourceId().toInt(), 0);
+}
+
+TEST_F(MainFormTest, AnErrorStopsTheRestOfTheDropAndIsReportedWithTheFileName) {
+  std::vector<fs::path> files;
+  for (int i = 1; i <= 5; ++i) {
+    files.push_back(dir_ / ("f" + std::to_string(i) + ".bmp"));
+    testing::WriteBmp(files.back(), Ramp(40 + i, 30));
+  }
+  std::ofstream(files[1], std::ios::binary | std::ios::trunc) << "BM not really a bitmap";
+  TFormQuillet& form = Form();
+
+  Drop(form.ImageIn(), files);
+
+  EXPECT_TRUE(fs::exists(dir_ / "f1.png"));
+  for (int i = 2; i <= 5; ++i) EXPECT_FALSE(fs::exists(dir_ / ("f" + std::to_string(i) + ".png")));
+  ASSERT_EQ(dialogs_->errors.size(), 1u);
+  std::string reader_error;
+  try {
+    TExtBitmap().LoadFromFile(files[1]);
+  } catch (const Error& e) {
+    reader_error = e.what();
+  }
+  ASSERT_FALSE(reader_error.empty());
+  EXPECT_EQ(dialogs_->errors[0], reader_error + "\n\nFile: " + files[1].string());
+  EXPECT_FALSE(form.ButtonSave()->isEnabled());
+  // The window goes on: the next drop works.
+  Drop(form.ImageIn(), {files[4]});
+  EXPECT_TRUE(fs::exists(dir_ / "f5.png"));
+}
+
+TEST_F(MainFormTest, FilesOfOtherKindsAreSkippedWithAMessageAndTheDropGoesOn) {
+  const fs::path text = dir_ / "readme.txt";
+  const fs::path plain = dir_ / "plain.bmp";
+  std::ofstream(text) << "hello";
+  testing::WriteBmp(plain, Ramp(40, 30));
+
+  Drop(Form().ImageIn(), {text, plain});
+
+  ASSERT_EQ(dialogs_->messages.size(), 1u);
+  EXPECT_NE(dialogs_->messages[0].find(text.string()), std::string::npos);
+  EXPECT_TRUE(fs::exists(dir_ / "plain.png"));
+  EXPECT_TRUE(dialogs_->errors.empty());
+}
+
+TEST(ErrorReportTextTest, NamesTheFileOnlyWhenTheMessageDoesNot) {
+  const fs::path file = "/data/in/frame.bmp";
+  EXPECT_EQ(ErrorReportText("Is not a valid PNG !", file),
+            "Is not a valid PNG !\n\nFile: /data/in/frame.bmp");
+  EXPECT_EQ(ErrorReportText("Cannot read /data/in/frame.bmp", file),
+            "Cannot read /data/in/frame.bmp");
+  EXPECT_EQ(ErrorReportText("frame.bmp is too small", file), "frame.bmp is too small");
+  EXPECT_EQ(ErrorReportText("Out of memory", fs::path()), "Out of memory");
+}
+
+TEST(DialogBoxesTest, OverwriteQuestionDefaultsToNoWithoutIcon) {
+  const auto box =
+      MakeQuestionBox(nullptr, "Overwrite image file?", "The file \"x\" already exists.");
+  EXPECT_EQ(box->windowTitle(), "Overwrite image file?");
+  EXPECT_EQ(box->text(), "The file \"x\" already exists.");
+  EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+  EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+  EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+
+  const auto report = MakeErrorReportBox(nullptr, "Is not a valid PNG !");
+  EXPECT_EQ(report->text(), "Is not a valid PNG !");
+  EXPECT_EQ(report->standardButtons(), QMessageBox::Ok);
+}
+
+// The window's own boxes, answered by pressing Enter as soon as they are up.
+TEST_F(MainFormTest, EnterOnTheRealOverwriteQuestionAnswersNo) {
+  const fs::path bmp = dir_ / "real.bmp";
+  testing::WriteBmp(bmp, Ramp(60, 40));
+  testing::WritePng(dir_ / "real.png", Ramp(8, 8));
+  TFormQuillet form;  // real modal boxes
+  form.show();
+  QString caption;
+  QTimer::singleShot(0, [&caption] {
+    QWidget* box = QApplication::activeModalWidget();
+    ASSERT_NE(box, nullptr);
+    caption = box->windowTitle();
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  Drop(form.ImageIn(), {bmp});
+  QCoreApplication::processEvents();  // a box that never came up must not leave the timer behind
+  EXPECT_EQ(caption, "Overwrite image file?");
+  EXPECT_EQ(ReadOutput(dir_ / "real.png")->Width, 8u);
+}
+
+}  // namespace
+}  // namespace tessaly
