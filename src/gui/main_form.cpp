@@ -9,7 +9,6 @@
 #include <exception>
 
 #include "app/folders.h"
-#include "base/errors.h"
 #include "gui/picture_control.h"
 #include "settings/kov_radio_group.h"
 #include "versioninfo/embedded_resource.h"
