@@ -2,6 +2,7 @@
 // QMimeData stand in for the platform. Used by the main window (left picture pane).
 #pragma once
 
+#include <QMimeData>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>

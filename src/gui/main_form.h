@@ -3,8 +3,6 @@
 // buttons, as a thin view over the per-file processor. Used by main.cpp and the window tests.
 #pragma once
 
-// qt_drop_target.h holds a QPointer to QMimeData, which needs the full class.
-#include <QMimeData>
 #include <QWidget>
 
 #include <filesystem>
