@@ -37,6 +37,9 @@ std::vector<std::filesystem::path> ListFolderPictures(const std::filesystem::pat
   std::filesystem::directory_iterator it(folder, ec);
   if (ec) throw Error("Cannot read folder \"" + folder.string() + "\": " + ec.message());
   for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    // Subfolders are not searched, whatever their names: a folder called x.bmp is no picture.
+    std::error_code type_ec;
+    if (it->is_directory(type_ec)) continue;
     const std::filesystem::path name = it->path().filename();
     if (HasExtension(name, ".BMP")) bmp.push_back(base / name);
     if (HasExtension(name, ".PNG")) png.push_back(base / name);

@@ -13,8 +13,8 @@ bool IsFolder(const std::filesystem::path& name);
 
 // The entries of a folder whose names end in .bmp (any case), then those ending
 // in .png, each group sorted by name without regard to case; subfolders are not
-// searched. Hidden entries count. Throws Error naming the folder when it cannot
-// be read.
+// searched, and a subfolder with such a name is left out. Hidden entries count.
+// Throws Error naming the folder when it cannot be read.
 std::vector<std::filesystem::path> ListFolderPictures(const std::filesystem::path& folder);
 
 // One input of a batch: a file to process, or a folder that could not be read.

@@ -87,7 +87,8 @@ void Bitmap::Reallocate(int width, int height) {
   const int keep_rows = std::min(height, height_);
   const std::size_t keep_bytes = std::min(RowBytes(), (static_cast<std::size_t>(width) *
                                                        BitsPerPixel() + 7) / 8);
-  for (int y = 0; y < keep_rows; ++y) {
+  // A picture 0 pixels wide has no pixel buffer at all: nothing to copy from.
+  for (int y = 0; y < keep_rows && keep_bytes > 0; ++y) {
     std::memcpy(pixels.data() + static_cast<std::size_t>(y) * stride, Row(y), keep_bytes);
   }
   pixels_ = std::move(pixels);

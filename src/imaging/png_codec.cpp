@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -26,6 +27,9 @@ constexpr png_alloc_size_t kChunkMallocMax = 8u << 20;
 // assumed file gamma of pictures without gAMA, as a decimal, not 1/2.2.
 constexpr double kAssumedFileGamma = 0.45455;
 constexpr double kScreenGamma = 2.2;
+// What the last row of a picture may read besides its own compressed data: libpng's read-ahead
+// of 8 KiB, chunk headers and checksums of split image data, the end of the deflate stream.
+constexpr std::size_t kLastRowReadAhead = 64u << 10;
 // Running reports are spaced at least this far apart.
 constexpr std::uint64_t kProgressIntervalMs = 100;
 
@@ -37,6 +41,7 @@ struct Session {
   std::vector<std::uint8_t>* output = nullptr;
   std::uint64_t last_running_ms = 0;
   char message[256] = {};
+  std::size_t read_limit = SIZE_MAX;  // no read may pass this offset
   std::exception_ptr pending;  // thrown by a callback; passed on once libpng has returned
 };
 
@@ -67,6 +72,9 @@ void ReadData(png_structp png, png_bytep data, std::size_t length) {
   Session& session = SessionOf(png);
   if (length > session.input.size() - session.position) {
     png_error(png, "Unexpected end of the PNG data");
+  }
+  if (length > session.read_limit - std::min(session.read_limit, session.position)) {
+    png_error(png, "too much compressed image data after the picture's last row");
   }
   std::memcpy(data, session.input.data() + session.position, length);
   session.position += length;
@@ -147,6 +155,7 @@ struct TransformPlan {
   // Results.
   png_size_t row_bytes = 0;
   int channels = 0;
+  int passes = 1;
 };
 
 struct WritePlan {
@@ -196,18 +205,31 @@ bool StageTransform(png_structp png, png_infop info, TransformPlan* plan) {
   png_set_invert_alpha(png);
   if (plan->packing) png_set_packing(png);
   if (plan->swap) png_set_swap(png);
-  if (plan->interlace) png_set_interlace_handling(png);
+  if (plan->interlace) plan->passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
   plan->row_bytes = png_get_rowbytes(png, info);
   plan->channels = png_get_channels(png, info);
   return true;
 }
 
-bool StageReadImage(png_structp png, png_infop info, png_bytepp rows, bool report,
-                    png_timep* time) {
+// The rows as png_read_image reads them, with the read of the last one held to a budget: with
+// that row libpng inflates all the image data left, only to warn that there was too much, and a
+// small file could keep it busy for minutes (deflate expands up to 1032 times).
+bool StageReadImage(png_structp png, png_infop info, png_bytepp rows, const TransformPlan& plan,
+                    bool report, png_timep* time) {
   if (setjmp(png_jmpbuf(png))) return false;
   if (report) png_set_read_status_fn(png, OnRow);
-  png_read_image(png, rows);
+  Session& session = SessionOf(png);
+  const png_uint_32 height = png_get_image_height(png, info);
+  for (int pass = 0; pass < plan.passes; ++pass) {
+    for (png_uint_32 y = 0; y < height; ++y) {
+      if (pass == plan.passes - 1 && y + 1 == height) {
+        session.read_limit = session.position + 2 * (plan.row_bytes + 1) + kLastRowReadAhead;
+      }
+      png_read_row(png, rows[y], nullptr);
+    }
+  }
+  session.read_limit = SIZE_MAX;
   png_read_end(png, info);
   if (png_get_tIME(png, info, time) == 0) *time = nullptr;
   return true;
@@ -300,6 +322,56 @@ void CheckPictureSize(std::uint64_t width, std::uint64_t height) {
 void CheckDeclaredSize(std::span<const std::uint8_t> data) {
   if (data.size() < 24 || std::memcmp(data.data() + 12, "IHDR", 4) != 0) return;
   CheckPictureSize(BigEndian32(data.data() + 16), BigEndian32(data.data() + 20));
+}
+
+// Deflate turns at best 2 bits into 258 bytes (1032:1); a stream claiming more is not deflate.
+// Twice that leaves room for any framing a valid file can have.
+constexpr std::uint64_t kMaxInflateRatio = 2064;
+
+// The bytes of the IDAT chunks present in the data, counting a cut-off chunk's remainder.
+std::uint64_t ImageDataBytes(std::span<const std::uint8_t> data) {
+  std::uint64_t total = 0;
+  for (std::size_t at = 8; at + 8 <= data.size();) {
+    const std::size_t present =
+        std::min<std::size_t>(BigEndian32(data.data() + at), data.size() - at - 8);
+    if (std::memcmp(data.data() + at + 4, "IDAT", 4) == 0) total += present;
+    if (std::memcmp(data.data() + at + 4, "IEND", 4) == 0) break;
+    at += present + 12;
+  }
+  return total;
+}
+
+// libpng allocates a chunk's buffer at the length the chunk claims before reading it, and lets an
+// ancillary chunk exceed its chunk size limit with a warning: a small truncated file could make
+// it allocate gigabytes. A chunk before IEND that runs past the data fails the decode anyway,
+// so it is refused here, before libpng sees it.
+void CheckChunksFit(std::span<const std::uint8_t> data) {
+  for (std::size_t at = 8; at + 8 <= data.size();) {
+    const std::uint64_t length = BigEndian32(data.data() + at);
+    if (length + 12 > data.size() - at) {
+      throw Error("Damaged PNG: the data ends inside a chunk of " + std::to_string(length) +
+                  " bytes at offset " + std::to_string(at));
+    }
+    if (std::memcmp(data.data() + at + 4, "IEND", 4) == 0) break;
+    at += static_cast<std::size_t>(length) + 12;
+  }
+}
+
+// A tiny file may claim a large picture; its pixel buffers are not allocated unless the file
+// holds enough compressed data to fill them.
+void CheckImageDataSize(std::span<const std::uint8_t> data, const TPngImage& image) {
+  static constexpr std::uint64_t kSamples[] = {1, 0, 3, 1, 2, 0, 4};
+  const std::uint64_t bits_per_pixel =
+      (image.ColorType >= 0 && image.ColorType <= 6 ? kSamples[image.ColorType] : 4) *
+      static_cast<std::uint64_t>(std::max(image.BitDepth, 1));
+  const std::uint64_t pixel_bytes =
+      (std::uint64_t{image.Width} * image.Height * bits_per_pixel + 7) / 8;
+  const std::uint64_t stored = ImageDataBytes(data);
+  if (stored < pixel_bytes / kMaxInflateRatio) {
+    throw Error("Damaged PNG: its " + std::to_string(stored) +
+                " bytes of image data cannot hold a picture of " + std::to_string(image.Width) +
+                " x " + std::to_string(image.Height) + " pixels");
+  }
 }
 
 Color BackgroundOf(const png_color_16& c, int bit_depth, int color_type) {
@@ -446,6 +518,7 @@ std::size_t TPngImage::Decode(std::span<const std::uint8_t> data) {
   }
   if (png_sig_cmp(data.data(), 0, 4) != 0) throw Error("Is not a valid PNG !");
   CheckDeclaredSize(data);
+  CheckChunksFit(data);
   Session session;
   session.image = this;
   session.input = data;
@@ -459,6 +532,7 @@ std::size_t TPngImage::Decode(std::span<const std::uint8_t> data) {
   Check(StageReadInfo(handles.png, handles.info, &header), session, "Damaged PNG: ");
   TakeTexts(*this, header);
   TakeHeader(*this, header);
+  CheckImageDataSize(data, *this);
   TakePalette(*this, header);
   TransformPlan plan = PlanTransforms(*this, header);
   Check(StageTransform(handles.png, handles.info, &plan), session, "Damaged PNG: ");
@@ -466,7 +540,7 @@ std::size_t TPngImage::Decode(std::span<const std::uint8_t> data) {
   Channels = plan.channels;
   AllocateBuffers();
   png_timep time = nullptr;
-  Check(StageReadImage(handles.png, handles.info, Rows.data(), OnProgress != nullptr, &time),
+  Check(StageReadImage(handles.png, handles.info, Rows.data(), plan, OnProgress != nullptr, &time),
         session, "Damaged PNG: ");
   if (time != nullptr) {
     FileTime = PngTime{time->year, time->month, time->day, time->hour, time->minute, time->second};
