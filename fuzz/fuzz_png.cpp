@@ -1,0 +1,55 @@
+// Fuzz target: the PNG loader the processing uses (LoadPNGFromMemory, as LoadPNGIntoBitmap
+// after reading the file), with and without expansion to RGB, and the grey conversion after it.
+#include <cstdint>
+#include <span>
+
+#include "base/errors.h"
+#include "fuzz_target.h"
+#include "imaging/ext_bitmap.h"
+#include "imaging/grey.h"
+#include "imaging/png_image.h"
+#include "imaging/png_io.h"
+
+namespace {
+
+using tessaly::Bitmap;
+using tessaly::PixelFormat;
+
+void Touch(const Bitmap& bitmap) {
+  static volatile unsigned sink = 0;
+  unsigned sum = 0;
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    const std::uint8_t* row = bitmap.Row(y);
+    for (std::size_t x = 0; x < bitmap.RowBytes(); ++x) sum += row[x];
+  }
+  sink = sink + sum;
+}
+
+void LoadAs(std::span<const std::uint8_t> bytes, bool expand_to_rgb) {
+  Bitmap bitmap;
+  bitmap.SetFormat(PixelFormat::k8Bit);
+  tessaly::SetGreyPalette(bitmap);
+  try {
+    FUZZ_CHECK(tessaly::LoadPNGFromMemory(bitmap, bytes, expand_to_rgb));
+  } catch (const tessaly::Error&) {
+    return;  // refusing damaged data is the expected answer to most inputs
+  }
+  FUZZ_CHECK(bitmap.Format() == PixelFormat::k8Bit || bitmap.Format() == PixelFormat::k24Bit);
+  FUZZ_CHECK(bitmap.Width() > 0 && bitmap.Height() > 0);
+  FUZZ_CHECK(bitmap.Width() <= static_cast<int>(tessaly::kPngMaxSide));
+  FUZZ_CHECK(std::uint64_t(bitmap.Width()) * std::uint64_t(bitmap.Height()) <=
+             tessaly::kPngMaxPixels);
+  if (expand_to_rgb) FUZZ_CHECK(bitmap.Format() == PixelFormat::k24Bit);
+  const Bitmap grey = tessaly::ToGrey8(bitmap);
+  FUZZ_CHECK(grey.Width() == bitmap.Width() && grey.Height() == bitmap.Height());
+  Touch(grey);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::span<const std::uint8_t> bytes(data, size);
+  LoadAs(bytes, false);
+  LoadAs(bytes, true);
+  return 0;
+}

@@ -1,0 +1,88 @@
+// Fuzz target: the whole per-file processing (load, grey conversion, source preparation for
+// both source choices, decoding, rendering, shrinking, naming) on small pictures written as
+// BMP or PNG files, and the encoding of the result the batch tool would save.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/processor.h"
+#include "app/saving.h"
+#include "base/errors.h"
+#include "fuzz_target.h"
+#include "imaging/png_io.h"
+#include "process_input.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tessaly::FileOutcome;
+using tessaly::FileProcessor;
+
+// A folder of this process's own for the input file; removed when the process ends.
+const fs::path& ScratchFolder() {
+  static const fs::path folder = [] {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/tessaly-fuzz-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(ScratchFolder(), ec);
+    });
+    return fs::path(pattern);
+  }();
+  return folder;
+}
+
+void WriteFile(const fs::path& path, std::span<const std::uint8_t> bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  FUZZ_CHECK(out.good());
+}
+
+void CheckResult(const FileProcessor& processor, const fs::path& input) {
+  const tessaly::Bitmap& output = processor.OutputBitmap();
+  FUZZ_CHECK(output.Format() == tessaly::PixelFormat::k8Bit);
+  // Resampling leaves pictures under 3 rows alone, so only those may stay wider than the cap.
+  FUZZ_CHECK(output.Width() <= tessaly::kMaxOutputWidth || output.Height() < 3);
+  const fs::path& proposed = processor.ProposedName();
+  FUZZ_CHECK(proposed.parent_path() == input.parent_path());
+  FUZZ_CHECK(proposed.extension() == ".png");
+  FUZZ_CHECK(processor.SaveEnabled() == !tessaly::SameNameIgnoringCase(proposed, input));
+  if (output.Width() == 0 || output.Height() == 0) return;
+  // What the batch tool would write must read back as the same picture.
+  const std::vector<std::uint8_t> png = tessaly::EncodeOutput(output, proposed);
+  tessaly::Bitmap back;
+  tessaly::LoadPNGFromMemory(back, png, false);
+  FUZZ_CHECK(back.Width() == output.Width() && back.Height() == output.Height());
+  for (int y = 0; y < output.Height(); ++y) {
+    FUZZ_CHECK(std::equal(output.Row(y), output.Row(y) + output.Width(), back.Row(y)));
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const auto input = tessaly::fuzz::DecodeProcessInput({data, size});
+  if (!input) return 0;
+  const fs::path file = ScratchFolder() / (input->flags.as_png ? "in.png" : "in.bmp");
+  WriteFile(file, input->file);
+  FileProcessor processor;
+  processor.source_id = input->flags.source_id;
+  processor.keep_input = input->flags.keep_input;
+  try {
+    const FileOutcome outcome = processor.ProcessFile(file, false);
+    FUZZ_CHECK(outcome.status == FileOutcome::Status::kProcessed && !outcome.saved);
+  } catch (const tessaly::Error&) {
+    return 0;  // refused files are an expected answer
+  }
+  CheckResult(processor, file);
+  return 0;
+}

@@ -1,0 +1,152 @@
+// The hardening tests' process runner: fork, exec, pipes, a deadline, wait4 for the peak memory.
+#include "child_process.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace tessaly::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<char*> Argv(const std::string& program, const std::vector<std::string>& args,
+                        std::vector<std::string>& storage) {
+  storage.assign(1, program);
+  storage.insert(storage.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& s : storage) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  return argv;
+}
+
+// In the child, between fork and exec: only async-signal-safe calls.
+[[noreturn]] void ExecChild(const std::string& program, char** argv, int out_fd, int err_fd,
+                            bool as_nobody, uid_t nobody_uid, gid_t nobody_gid) {
+  const int null_fd = ::open("/dev/null", O_RDWR);
+  ::dup2(null_fd, 0);
+  ::dup2(out_fd >= 0 ? out_fd : null_fd, 1);
+  ::dup2(err_fd >= 0 ? err_fd : null_fd, 2);
+  if (as_nobody &&
+      (::setgroups(0, nullptr) != 0 || ::setgid(nobody_gid) != 0 || ::setuid(nobody_uid) != 0)) {
+    ::_exit(126);
+  }
+  ::execv(program.c_str(), argv);
+  ::_exit(127);
+}
+
+pid_t Spawn(const std::string& program, const std::vector<std::string>& args, int out_fd,
+            int err_fd, bool as_nobody) {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  if (as_nobody) {
+    const passwd* nobody = ::getpwnam("nobody");
+    if (nobody == nullptr) throw std::runtime_error("no user nobody to run the program as");
+    uid = nobody->pw_uid;
+    gid = nobody->pw_gid;
+  }
+  std::vector<std::string> storage;
+  std::vector<char*> argv = Argv(program, args, storage);
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) ExecChild(program, argv.data(), out_fd, err_fd, as_nobody, uid, gid);
+  return pid;
+}
+
+void Collect(int status, const rusage& usage, ChildResult& result) {
+  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  result.max_rss_kb = usage.ru_maxrss;
+}
+
+}  // namespace
+
+bool RunningAsRoot() {
+  return ::geteuid() == 0;
+}
+
+ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
+                     const ChildOptions& options) {
+  int out_pipe[2] = {-1, -1}, err_pipe[2] = {-1, -1};
+  if (!options.discard_output &&
+      (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0)) {
+    throw std::runtime_error("pipe failed");
+  }
+  const Clock::time_point start = Clock::now();
+  const pid_t pid = Spawn(program, args, out_pipe[1], err_pipe[1], options.as_nobody);
+  if (out_pipe[1] >= 0) ::close(out_pipe[1]);
+  if (err_pipe[1] >= 0) ::close(err_pipe[1]);
+  ChildResult result;
+  const Clock::time_point deadline = start + options.time_limit;
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  int open_outputs = options.discard_output ? 0 : 2;
+  char buffer[4096];
+  while (open_outputs > 0 && !result.timed_out) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0 || ::poll(fds, 2, static_cast<int>(left.count())) == 0) {
+      result.timed_out = true;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_outputs;
+      }
+    }
+  }
+  // Without output pipes (or once they closed) the child is waited for until the deadline.
+  int status = 0;
+  rusage usage{};
+  while (!result.timed_out) {
+    const pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
+    if (done == pid) break;
+    if (Clock::now() >= deadline) {
+      result.timed_out = true;
+      break;
+    }
+    ::usleep(2000);
+  }
+  if (result.timed_out) {
+    ::kill(pid, SIGKILL);
+    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+  }
+  for (const pollfd& p : fds) {
+    if (p.fd >= 0) ::close(p.fd);
+  }
+  Collect(status, usage, result);
+  result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  return result;
+}
+
+RunningChild::RunningChild(const std::string& program, const std::vector<std::string>& args)
+    : pid_(Spawn(program, args, -1, -1, false)) {}
+
+RunningChild::~RunningChild() {
+  if (pid_ > 0) KillAndWait();
+}
+
+bool RunningChild::KillAndWait() {
+  ::kill(pid_, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+  return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+}  // namespace tessaly::test

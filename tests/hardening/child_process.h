@@ -1,0 +1,53 @@
+// Runs tessaly-cli (or any program) for the hardening tests: with pipes for its output, a time
+// limit, optionally as the unprivileged user when the tests run as root, and measured.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace tessaly::test {
+
+struct ChildOptions {
+  std::chrono::milliseconds time_limit{60000};  // killed with SIGKILL after this
+  // Run as the user "nobody": permission bits do not bind root, so tests of unreadable files
+  // and read-only folders run the program as an ordinary user when they run as root.
+  bool as_nobody = false;
+  bool discard_output = false;  // standard output and error to /dev/null
+};
+
+struct ChildResult {
+  int exit_code = -1;  // -1 unless the program exited normally
+  int signal = 0;      // the signal that ended it, if one did
+  bool timed_out = false;
+  std::string out;
+  std::string err;
+  long max_rss_kb = 0;  // peak resident memory
+  std::chrono::milliseconds elapsed{0};
+};
+
+// True when the tests run as root, so that `as_nobody` is needed to meet permission bits.
+bool RunningAsRoot();
+
+// Runs the program to its end (or its time limit).
+ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
+                     const ChildOptions& options = {});
+
+// Starts the program with its output discarded; KillAndWait ends it with SIGKILL.
+class RunningChild {
+ public:
+  RunningChild(const std::string& program, const std::vector<std::string>& args);
+  ~RunningChild();
+  RunningChild(const RunningChild&) = delete;
+  RunningChild& operator=(const RunningChild&) = delete;
+
+  // Sends SIGKILL (unless it has ended already) and reaps it; true when the signal ended it.
+  bool KillAndWait();
+
+ private:
+  pid_t pid_ = -1;
+};
+
+}  // namespace tessaly::test

@@ -1,0 +1,93 @@
+// The readers' defences that the end-to-end runs rest on, at the functions themselves: files
+// that are no regular files, sizes no picture has, PNG data that lies about its length, and
+// folders named like pictures. Valid files next to the limits still load.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <string>
+
+#include "app/folders.h"
+#include "base/errors.h"
+#include "hardening_support.h"
+#include "imaging/ext_bitmap.h"
+#include "imaging/png_io.h"
+
+namespace tessaly::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+// Runs the action on another thread and gives up waiting after ten seconds: a read that blocks
+// shows as a failure instead of stalling the test run.
+std::string ErrorWithin10s(std::function<void()> action) {
+  auto result = std::async(std::launch::async, [action] { return ErrorOf(action); });
+  if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "still blocked after 10 s";
+    std::quick_exit(1);  // the blocked thread cannot be joined
+  }
+  return result.get();
+}
+
+TEST(FileReading, PipesAndFoldersAreRefusedAtOnceByBothLoaders) {
+  ScratchFolder dir("pipe");
+  const fs::path pipe = dir / "x.bmp";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0666), 0);
+  EXPECT_EQ(ErrorWithin10s([&] { ReadFileBytes(pipe); }),
+            "Cannot read \"" + pipe.string() + "\": it is not a regular file");
+  EXPECT_NE(ErrorWithin10s([&] { TExtBitmap().LoadFromFile(pipe); }).find("not a regular file"),
+            std::string::npos);
+  EXPECT_EQ(ErrorOf([&] { TExtBitmap().LoadFromFile(dir.path()); }),
+            "Cannot read \"" + dir.path().string() + "\": Is a directory");
+}
+
+TEST(FileReading, AFileLargerThanAnyPictureIsRefusedWithoutReadingIt) {
+  ScratchFolder dir("large");
+  const fs::path file = dir / "large.png";
+  WriteBytes(file, {});
+  fs::resize_file(file, kMaxReadFileBytes + 1);  // sparse
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_NE(ErrorOf([&] { ReadFileBytes(file); }).find("is larger than"), std::string::npos);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST(PngLimits, ChunksRunningPastTheDataAreRefusedButDataAfterTheEndIsNot) {
+  const Bytes& good = FrameForMinute(1).png;
+  Bitmap bitmap;
+  // The length field of the first chunk after IHDR (at 8 + 25) claims about 2 GB.
+  Bytes lying = good;
+  lying[33] = 0x7F;
+  EXPECT_NE(ErrorOf([&] { LoadPNGFromMemory(bitmap, lying, false); }).find("ends inside a chunk"),
+            std::string::npos);
+  Bytes trailing = good;
+  trailing.insert(trailing.end(), {0x7F, 0xFF, 0xFF, 0xFF, 'j', 'u', 'n', 'k'});
+  EXPECT_TRUE(LoadPNGFromMemory(bitmap, trailing, false));
+  EXPECT_EQ(bitmap.Width(), 840);
+}
+
+TEST(FolderListing, SubfoldersNamedLikePicturesAreLeftOut) {
+  ScratchFolder dir("listing");
+  fs::create_directory(dir / "a.bmp");
+  fs::create_directory(dir / "b.png");
+  WriteBytes(dir / "c.BMP", {});
+  WriteBytes(dir / "d.png", {});
+  const fs::path base = dir.path() / "";
+  EXPECT_EQ(ListFolderPictures(dir.path()),
+            (std::vector<fs::path>{base / "c.BMP", base / "d.png"}));
+}
+
+}  // namespace
+}  // namespace tessaly::test

@@ -1,0 +1,209 @@
+// tessaly-cli on batches holding one broken or hostile file between two good frames: the bad
+// file gets one message naming it, the good ones are saved, the exit status is 1, nothing that
+// was there before is changed or removed, and no file makes the tool hang or balloon.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "folder_state.h"
+#include "hardening_support.h"
+
+namespace tessaly::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr long kMemoryCeilingKb = 400 * 1024;  // a good frame needs a few tens of megabytes
+
+void PutBig32(Bytes& out, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+void PutChunk(Bytes& png, const char* type, const Bytes& data) {
+  PutBig32(png, static_cast<std::uint32_t>(data.size()));
+  Bytes typed(type, type + 4);
+  typed.insert(typed.end(), data.begin(), data.end());
+  png.insert(png.end(), typed.begin(), typed.end());
+  PutBig32(png,
+           static_cast<std::uint32_t>(::crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
+}
+
+// `count` zero bytes deflated, made a piece at a time so that no large buffer is needed.
+Bytes DeflatedZeros(std::size_t count) {
+  z_stream z{};
+  if (deflateInit(&z, 9) != Z_OK) throw std::runtime_error("deflateInit failed");
+  const Bytes zeros(1u << 16, 0);
+  Bytes out;
+  std::uint8_t buffer[1u << 16];
+  int flush = Z_NO_FLUSH;
+  do {
+    const std::size_t piece = std::min(count, zeros.size());
+    count -= piece;
+    flush = count == 0 ? Z_FINISH : Z_NO_FLUSH;
+    z.next_in = const_cast<Bytef*>(zeros.data());
+    z.avail_in = static_cast<uInt>(piece);
+    do {
+      z.next_out = buffer;
+      z.avail_out = sizeof buffer;
+      deflate(&z, flush);
+      out.insert(out.end(), buffer, buffer + (sizeof buffer - z.avail_out));
+    } while (z.avail_out == 0);
+  } while (flush != Z_FINISH);
+  deflateEnd(&z);
+  return out;
+}
+
+// A PNG of the given header with one IDAT chunk holding `raw_bytes` zero bytes, deflated.
+Bytes PngWithImageData(std::uint32_t width, std::uint32_t height, int depth, int colour_type,
+                       std::size_t raw_bytes) {
+  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes ihdr;
+  PutBig32(ihdr, width);
+  PutBig32(ihdr, height);
+  ihdr.insert(ihdr.end(),
+              {static_cast<std::uint8_t>(depth), static_cast<std::uint8_t>(colour_type), 0, 0, 0});
+  PutChunk(png, "IHDR", ihdr);
+  PutChunk(png, "IDAT", DeflatedZeros(raw_bytes));
+  PutChunk(png, "IEND", {});
+  return png;
+}
+
+Bytes Half(const Bytes& b) {
+  return Bytes(b.begin(), b.begin() + static_cast<long>(b.size() / 2));
+}
+
+// A BMP file header and 40-byte info header claiming a width x height 8-bit picture, padded
+// with zeros to `size` bytes.
+Bytes BmpClaiming(std::int32_t width, std::int32_t height, std::size_t size) {
+  Bytes b(size, 0);
+  const auto put32 = [&](std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  b[0] = 'B', b[1] = 'M';
+  put32(2, static_cast<std::uint32_t>(size));
+  put32(10, 1078);
+  put32(14, 40);
+  put32(18, static_cast<std::uint32_t>(width));
+  put32(22, static_cast<std::uint32_t>(height));
+  b[26] = 1, b[28] = 8;
+  return b;
+}
+
+struct HostileCase {
+  const char* what;
+  const char* file_name;
+  std::function<void(const fs::path&)> make;
+  const char* message;  // a part of the one message the file must get
+};
+
+void PrintTo(const HostileCase& c, std::ostream* os) {
+  *os << c.what;
+}
+
+std::vector<HostileCase> Cases() {
+  return {
+      {"truncated BMP", "cut.bmp",
+       [](const fs::path& p) { WriteBytes(p, Half(FrameForMinute(3).bmp)); },
+       "BMP file is truncated"},
+      {"truncated PNG", "cut.png",
+       [](const fs::path& p) { WriteBytes(p, Half(FrameForMinute(3).png)); }, "Damaged PNG"},
+      {"BMP claiming 100000 x 100000 pixels in 1 KB", "huge-claim.bmp",
+       [](const fs::path& p) { WriteBytes(p, BmpClaiming(100000, 100000, 1024)); },
+       "larger than supported"},
+      {"BMP claiming 60000 x 4000 pixels in 2 KB", "big-claim.bmp",
+       [](const fs::path& p) { WriteBytes(p, BmpClaiming(60000, 4000, 2048)); },
+       "BMP file is truncated"},
+      {"PNG claiming 100000 x 100000 pixels", "huge-claim.png",
+       [](const fs::path& p) { WriteBytes(p, PngWithImageData(100000, 100000, 8, 0, 64)); },
+       "too large"},
+      // 2^28 pixels of 16-bit RGBA would be 2 GiB of buffers, from a 100-byte file.
+      {"tiny PNG claiming 16384 x 16384 16-bit RGBA pixels", "tiny-bomb.png",
+       [](const fs::path& p) { WriteBytes(p, PngWithImageData(16384, 16384, 16, 6, 64)); },
+       "cannot hold a picture of 16384 x 16384 pixels"},
+      // 100 x 100 grey needs 10100 bytes; this image data inflates to 256 MiB.
+      {"PNG whose image data inflates far beyond the picture", "inflate-bomb.png",
+       [](const fs::path& p) { WriteBytes(p, PngWithImageData(100, 100, 8, 0, 256u << 20)); },
+       "too much compressed image data"},
+      {"JPEG renamed to .png", "photo.png",
+       [](const fs::path& p) {
+         WriteBytes(p, {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',  0x00,
+                        0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0xFF, 0xD9});
+       },
+       "Is not a valid PNG"},
+      {"pipe named x.bmp", "x.bmp",
+       [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0666), 0); }, "not a regular file"},
+      {"link to an endless device", "zero.png",
+       [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, "not a regular file"},
+      {"link to nothing", "gone.bmp",
+       [](const fs::path& p) { fs::create_symlink(p.parent_path() / "missing.bmp", p); },
+       "No such file or directory"},
+      // Sparse: takes no disk space, but is larger than any picture the readers take.
+      {"file of 3 GiB", "huge.bmp",
+       [](const fs::path& p) {
+         WriteBytes(p, {});
+         fs::resize_file(p, std::uintmax_t{3} << 30);
+       },
+       "is larger than"},
+      {"empty file", "empty.png", [](const fs::path& p) { WriteBytes(p, {}); },
+       "fewer than 4 bytes"},
+  };
+}
+
+class HostileFile : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileFile, FailsAloneWithOneMessageAndNothingIsLost) {
+  const HostileCase& c = GetParam();
+  ScratchFolder dir("hostile");
+  const GoodFrame& first = FrameForMinute(1);
+  const GoodFrame& last = FrameForMinute(2);
+  WriteBytes(dir / "a-first.bmp", first.bmp);
+  WriteBytes(dir / "z-last.png", last.png);
+  WriteBytes(dir / "notes.txt", {'k', 'e', 'e', 'p'});
+  const fs::path hostile = dir / c.file_name;
+  c.make(hostile);
+  const FolderState before = Snapshot(dir.path());
+
+  const ChildResult run = RunCli({"--no-overwrite", (dir / "a-first.bmp").string(),
+                                  hostile.string(), (dir / "z-last.png").string()});
+
+  ASSERT_FALSE(run.timed_out) << "tessaly-cli hung on the " << c.what;
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+  const std::vector<std::string> errors = Lines(run.err);
+  ASSERT_EQ(errors.size(), 1u) << run.err;
+  EXPECT_EQ(errors[0].rfind("tessaly-cli: ", 0), 0u) << errors[0];
+  EXPECT_NE(errors[0].find(hostile.string()), std::string::npos) << errors[0];
+  EXPECT_NE(errors[0].find(c.message), std::string::npos) << errors[0];
+  EXPECT_NE(run.out.find("3 files seen: 2 saved, 0 unchanged, 0 skipped, 1 failed"),
+            std::string::npos)
+      << run.out;
+  EXPECT_LT(run.max_rss_kb, kMemoryCeilingKb);
+
+  const FolderState after = Snapshot(dir.path());
+  EXPECT_EQ(ChangedOrRemoved(before, after), std::vector<std::string>{});
+  std::vector<std::string> expected_new = {first.target, last.target};
+  std::sort(expected_new.begin(), expected_new.end());
+  EXPECT_EQ(Added(before, after), expected_new);
+  EXPECT_TRUE(IsCompletePng(dir / first.target));
+  EXPECT_TRUE(IsCompletePng(dir / last.target));
+}
+
+INSTANTIATE_TEST_SUITE_P(Batch, HostileFile, ::testing::ValuesIn(Cases()),
+                         [](const ::testing::TestParamInfo<HostileCase>& info) {
+                           std::string name;
+                           for (const char ch : std::string(info.param.what)) {
+                             if (std::isalnum(static_cast<unsigned char>(ch))) name += ch;
+                           }
+                           return name;
+                         });
+
+}  // namespace
+}  // namespace tessaly::test
