@@ -23,11 +23,6 @@ bool LessIgnoringCase(const std::filesystem::path& a, const std::filesystem::pat
 
 }  // namespace
 
-bool IsFolder(const std::filesystem::path& name) {
-  std::error_code ec;
-  return std::filesystem::is_directory(name, ec);
-}
-
 std::vector<std::filesystem::path> ListFolderPictures(const std::filesystem::path& folder) {
   std::vector<std::filesystem::path> bmp;
   std::vector<std::filesystem::path> png;

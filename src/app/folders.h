@@ -6,10 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace tessaly {
+#include "base/files.h"
 
-// True when the path exists and is a folder; false when it cannot be examined.
-bool IsFolder(const std::filesystem::path& name);
+namespace tessaly {
 
 // The entries of a folder whose names end in .bmp (any case), then those ending
 // in .png, each group sorted by name without regard to case; subfolders are not

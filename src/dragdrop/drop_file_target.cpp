@@ -45,10 +45,4 @@ DropEffect TDropFileTarget::ReadClipboard(const TDataObject& clipboard) {
   return preferred != DROPEFFECT_NONE ? preferred : DROPEFFECT_COPY;
 }
 
-bool IsFolder(const std::filesystem::path& name) {
-  std::error_code error;
-  const auto status = std::filesystem::status(name, error);
-  return !error && std::filesystem::is_directory(status);
-}
-
 }  // namespace tessaly

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "dragdrop/drop_target.h"
 
 namespace tessaly {
@@ -33,8 +34,5 @@ class TDropFileTarget : public TDropTarget {
   std::vector<std::string> files_;
   std::vector<std::string> mapped_names_;
 };
-
-// True when `name` can be examined and is a folder; false for files and unreadable paths.
-bool IsFolder(const std::filesystem::path& name);
 
 }  // namespace tessaly
