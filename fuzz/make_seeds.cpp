@@ -48,15 +48,15 @@ int CopyCorpus(const fs::path& root, const std::string& extension, const fs::pat
   return count;
 }
 
-framegen::FrameSpec SmallSpec(framegen::Layout layout, int width, int picture_height) {
-  framegen::FrameSpec spec;
-  spec.layout = layout;
-  spec.header = framegen::DefaultHeader(layout);
-  spec.width = width;
-  spec.pictureHeight = picture_height;
-  spec.toneRows = 8;
-  spec.belowRows = 4;
-  return spec;
+framegen::FrameRecipe SmallSpec(framegen::Layout layout, int width, int picture_height) {
+  framegen::FrameRecipe recipe;
+  recipe.layout = layout;
+  recipe.header = framegen::DefaultHeader(layout);
+  recipe.width = width;
+  recipe.pictureHeight = picture_height;
+  recipe.toneRows = 8;
+  recipe.belowRows = 4;
+  return recipe;
 }
 
 tessaly::Bitmap SmallFrame(framegen::Layout layout, int width, int picture_height) {
@@ -81,7 +81,7 @@ void BmpSeeds(const fs::path& corpora, const fs::path& out) {
   Write(out / "gen_frame.bmp", tessaly::EncodeBmp(frame));
   Write(out / "gen_frame_200.bmp", tessaly::EncodeBmp(frame, {.announced_colours = 200}));
   Write(out / "gen_frame_224.bmp", tessaly::EncodeBmp(frame, {.announced_colours = 224}));
-  framegen::FrameSpec wide = SmallSpec(framegen::Layout::GOES, 2080, 1);
+  framegen::FrameRecipe wide = SmallSpec(framegen::Layout::GOES, 2080, 1);
   wide.topRows = 1, wide.dataRows = 0, wide.toneRows = 1, wide.belowRows = 1;
   Write(
       out / "gen_2080_no_size.bmp",
@@ -123,12 +123,12 @@ void ProcessSeeds(const fs::path& corpora, const fs::path& out) {
   int n = 0;
   const auto put = [&](const Bytes& seed) { Write(out / ("gen_" + std::to_string(n++)), seed); };
   for (auto layout : {framegen::Layout::GOES, framegen::Layout::GMS, framegen::Layout::Meteosat}) {
-    framegen::FrameSpec spec = SmallSpec(layout, 840, 200);
+    framegen::FrameRecipe recipe = SmallSpec(layout, 840, 200);
     for (int source = 0; source < 2; ++source) {
-      put(EncodeFrameInput({.source_id = source, .as_png = source == 1}, spec));
+      put(EncodeFrameInput({.source_id = source, .as_png = source == 1}, recipe));
     }
-    spec.noise = 6;
-    put(EncodeFrameInput({.bmp_variant = 1}, spec));
+    recipe.noise = 6;
+    put(EncodeFrameInput({.bmp_variant = 1}, recipe));
   }
   put(EncodeFrameInput({}, SmallSpec(framegen::Layout::GOES, 300, 60)));
   put(EncodeFrameInput({.bmp_variant = 3}, SmallSpec(framegen::Layout::GOES, 2080, 40)));

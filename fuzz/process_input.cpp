@@ -86,36 +86,36 @@ Bitmap RawPicture(Reader& in) {
   return GreyPicture(width, height, in.Rest());
 }
 
-framegen::FrameSpec ReadSpec(Reader& in) {
-  framegen::FrameSpec spec;
-  spec.layout = static_cast<framegen::Layout>(in.Byte() % 3);
-  spec.width = kMinFrameWidth + in.U16() % kFrameWidths;
-  spec.pictureHeight = 1 + in.U16() % kFramePictureRows;
-  spec.topRows = 1 + in.Byte() % 26;
-  spec.dataRows = in.Byte() % 5;
-  spec.toneRows = in.Byte() % 80;
-  spec.belowRows = in.Byte() % 40;
-  spec.content = static_cast<framegen::Content>(in.Byte() % 3);
-  spec.noise = in.Byte() % 32;
-  spec.seed = in.Byte();
-  spec.black = in.Byte();
-  spec.white = in.Byte();
-  if (spec.black > spec.white) std::swap(spec.black, spec.white);
-  if (spec.black == spec.white)
-    spec.white = std::min(spec.white + 1, 255), spec.black = spec.white - 1;
+framegen::FrameRecipe ReadSpec(Reader& in) {
+  framegen::FrameRecipe recipe;
+  recipe.layout = static_cast<framegen::Layout>(in.Byte() % 3);
+  recipe.width = kMinFrameWidth + in.U16() % kFrameWidths;
+  recipe.pictureHeight = 1 + in.U16() % kFramePictureRows;
+  recipe.topRows = 1 + in.Byte() % 26;
+  recipe.dataRows = in.Byte() % 5;
+  recipe.toneRows = in.Byte() % 80;
+  recipe.belowRows = in.Byte() % 40;
+  recipe.content = static_cast<framegen::Content>(in.Byte() % 3);
+  recipe.noise = in.Byte() % 32;
+  recipe.seed = in.Byte();
+  recipe.black = in.Byte();
+  recipe.white = in.Byte();
+  if (recipe.black > recipe.white) std::swap(recipe.black, recipe.white);
+  if (recipe.black == recipe.white)
+    recipe.white = std::min(recipe.white + 1, 255), recipe.black = recipe.white - 1;
   const int length = in.Byte() % (kMaxHeaderLength + 1);
-  spec.header.clear();
-  for (int i = 0; i < length; ++i) spec.header.push_back(static_cast<char>(in.Byte()));
-  return spec;
+  recipe.header.clear();
+  for (int i = 0; i < length; ++i) recipe.header.push_back(static_cast<char>(in.Byte()));
+  return recipe;
 }
 
 // The generated frame (or its data-lines picture) with the edits applied.
 Bitmap FramePicture(Reader& in, int source_id) {
-  const framegen::FrameSpec spec = ReadSpec(in);
-  framegen::Frame frame = framegen::MakeFrame(spec);
+  const framegen::FrameRecipe recipe = ReadSpec(in);
+  framegen::Frame frame = framegen::MakeFrame(recipe);
   if (source_id == 1) {
     try {
-      frame = framegen::DataLinesSource(frame, spec);
+      frame = framegen::DataLinesSource(frame, recipe);
     } catch (const Error&) {
       // A frame the data-lines layout cannot take is processed whole.
     }
@@ -165,19 +165,19 @@ std::vector<std::uint8_t> EncodeRawInput(const ProcessFlags& flags, int width, i
 }
 
 std::vector<std::uint8_t> EncodeFrameInput(const ProcessFlags& flags,
-                                           const framegen::FrameSpec& spec) {
+                                           const framegen::FrameRecipe& recipe) {
   ProcessFlags f = flags;
   f.mode = InputMode::kFrame;
-  std::vector<std::uint8_t> out{ByteOf(f), static_cast<std::uint8_t>(spec.layout)};
-  PutU16(out, spec.width - kMinFrameWidth);
-  PutU16(out, spec.pictureHeight - 1);
-  for (int v : {spec.topRows - 1, spec.dataRows, spec.toneRows, spec.belowRows,
-                static_cast<int>(spec.content), static_cast<int>(spec.noise),
-                static_cast<int>(spec.seed & 0xFF), spec.black, spec.white,
-                static_cast<int>(spec.header.size())}) {
+  std::vector<std::uint8_t> out{ByteOf(f), static_cast<std::uint8_t>(recipe.layout)};
+  PutU16(out, recipe.width - kMinFrameWidth);
+  PutU16(out, recipe.pictureHeight - 1);
+  for (int v : {recipe.topRows - 1, recipe.dataRows, recipe.toneRows, recipe.belowRows,
+                static_cast<int>(recipe.content), static_cast<int>(recipe.noise),
+                static_cast<int>(recipe.seed & 0xFF), recipe.black, recipe.white,
+                static_cast<int>(recipe.header.size())}) {
     out.push_back(static_cast<std::uint8_t>(v));
   }
-  out.insert(out.end(), spec.header.begin(), spec.header.end());
+  out.insert(out.end(), recipe.header.begin(), recipe.header.end());
   return out;
 }
 

@@ -40,7 +40,7 @@ std::optional<ProcessInput> DecodeProcessInput(std::span<const std::uint8_t> dat
 std::vector<std::uint8_t> EncodeRawInput(const ProcessFlags& flags, int width, int height,
                                          std::span<const std::uint8_t> pixels);
 std::vector<std::uint8_t> EncodeFrameInput(const ProcessFlags& flags,
-                                           const framegen::FrameSpec& spec);
+                                           const framegen::FrameRecipe& recipe);
 std::vector<std::uint8_t> EncodeFileInput(const ProcessFlags& flags,
                                           std::span<const std::uint8_t> file);
 

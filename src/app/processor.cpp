@@ -86,9 +86,8 @@ void FileProcessor::DecodeAndRender() {
   int picture_width = 0, picture_height = 0, start_column = 0;
   IplImage* image = sample.release();
   try {
-    DecodeDataLines(image, picture_width, picture_height, black_level_, white_level_,
-                    start_column, header_text_, static_cast<float>(4 * image->width),
-                    SatelliteType::GOES);
+    DecodeDataLines(image, picture_width, picture_height, black_level_, white_level_, start_column,
+                    header_text_, static_cast<float>(4 * image->width), SatelliteType::GOES);
   } catch (...) {
     iplDeallocate(image, kIplImageAll);
     throw;

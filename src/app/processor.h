@@ -38,9 +38,9 @@ class FileProcessor {
   FileProcessor();
 
   // Hooks of the front end; each may stay unset.
-  OverwriteQuestion ask_overwrite;                        // unset: every question answered No
+  OverwriteQuestion ask_overwrite;                       // unset: every question answered No
   std::function<void(const std::string&)> show_message;  // modal message with an OK button
-  std::function<void()> repaint_output;                   // redraw the output picture now
+  std::function<void()> repaint_output;                  // redraw the output picture now
 
   // The source choice: kSourceFullBitmap or kSourceDataLinesOnly.
   int source_id = kSourceFullBitmap;

@@ -15,7 +15,8 @@
 namespace tessaly {
 
 // Asks a Yes/No question (caption, text); the default answer is No.
-using OverwriteQuestion = std::function<Answer(const std::string& caption, const std::string& text)>;
+using OverwriteQuestion =
+    std::function<Answer(const std::string& caption, const std::string& text)>;
 
 inline constexpr const char* kOverwriteCaption = "Overwrite image file?";
 

@@ -78,7 +78,9 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
 class Reporter {
  public:
   Reporter(const Options& options, Terminal& terminal, std::size_t total)
-      : options_(options), terminal_(terminal), total_(total),
+      : options_(options),
+        terminal_(terminal),
+        total_(total),
         progress_(terminal.err_is_terminal && total > 1) {}
 
   // Asks on the terminal; any answer but y or yes, and the end of input, is No.
@@ -96,8 +98,7 @@ class Reporter {
   void Progress(std::size_t done, const fs::path& next) {
     if (!progress_) return;
     ClearProgress();
-    terminal_.err << '[' << done << '/' << total_ << "] " << next.filename().string()
-                  << std::flush;
+    terminal_.err << '[' << done << '/' << total_ << "] " << next.filename().string() << std::flush;
     progress_shown_ = true;
   }
 

@@ -12,10 +12,17 @@ std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
   std::size_t len = 0;
   std::uint32_t min = 0;
   if (b0 < 0x80) return 1;
-  if ((b0 & 0xE0) == 0xC0) { len = 2; min = 0x80; }
-  else if ((b0 & 0xF0) == 0xE0) { len = 3; min = 0x800; }
-  else if ((b0 & 0xF8) == 0xF0) { len = 4; min = 0x10000; }
-  else return 0;
+  if ((b0 & 0xE0) == 0xC0) {
+    len = 2;
+    min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    len = 3;
+    min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    len = 4;
+    min = 0x10000;
+  } else
+    return 0;
   if (i + len > s.size()) return 0;
   std::uint32_t cp = b0 & (0x7F >> len);
   for (std::size_t k = 1; k < len; ++k) {
@@ -46,11 +53,21 @@ std::string JsonString(std::string_view utf8) {
       continue;
     }
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (byte < 0x20 || byte == 0x7F) {
           char buf[8];

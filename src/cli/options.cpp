@@ -40,7 +40,8 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
   app.add_flag("--json", options.json, "Print one JSON object per file on standard output");
   app.add_option("--jobs", options.jobs, "Files processed at once (default: the number of cores)")
       ->check(CLI::Range(1, 256));
-  app.add_option("PATH", options.paths, "Picture files, or folders whose .bmp and .png files are taken")
+  app.add_option("PATH", options.paths,
+                 "Picture files, or folders whose .bmp and .png files are taken")
       ->required();
 
   try {

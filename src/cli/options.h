@@ -15,11 +15,11 @@ enum class OverwritePolicy {
 };
 
 struct Options {
-  int source_id = 0;       // --source: 0 full frame, 1 data lines only
-  bool dry_run = false;    // --dry-run: propose names, write nothing
+  int source_id = 0;     // --source: 0 full frame, 1 data lines only
+  bool dry_run = false;  // --dry-run: propose names, write nothing
   OverwritePolicy overwrite = OverwritePolicy::kAsk;
-  bool json = false;       // --json: one JSON object per file on standard output
-  int jobs = 1;            // --jobs: files processed at once (default: the number of cores)
+  bool json = false;               // --json: one JSON object per file on standard output
+  int jobs = 1;                    // --jobs: files processed at once (default: the number of cores)
   std::vector<std::string> paths;  // files and folders, in order
 };
 

@@ -34,9 +34,8 @@ void RunOrdered(std::size_t count, int jobs, std::size_t window,
       std::size_t index;
       {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [&] {
-          return next_to_take >= count || next_to_take < next_to_consume + window;
-        });
+        changed.wait(
+            lock, [&] { return next_to_take >= count || next_to_take < next_to_consume + window; });
         if (next_to_take >= count) return;
         index = next_to_take++;
       }

@@ -39,12 +39,18 @@ int Distance(Color a, const PaletteEntry& b) {
 
 int BitsPerPixel(PixelFormat format) {
   switch (format) {
-    case PixelFormat::k1Bit: return 1;
-    case PixelFormat::k4Bit: return 4;
-    case PixelFormat::k8Bit: return 8;
-    case PixelFormat::k16Bit: return 16;
-    case PixelFormat::k24Bit: return 24;
-    case PixelFormat::k32Bit: return 32;
+    case PixelFormat::k1Bit:
+      return 1;
+    case PixelFormat::k4Bit:
+      return 4;
+    case PixelFormat::k8Bit:
+      return 8;
+    case PixelFormat::k16Bit:
+      return 16;
+    case PixelFormat::k24Bit:
+      return 24;
+    case PixelFormat::k32Bit:
+      return 32;
   }
   return 24;
 }
@@ -85,8 +91,8 @@ void Bitmap::Reallocate(int width, int height) {
   const std::size_t stride = StrideFor(width, format_);
   std::vector<std::uint8_t> pixels(stride * static_cast<std::size_t>(height), 0);
   const int keep_rows = std::min(height, height_);
-  const std::size_t keep_bytes = std::min(RowBytes(), (static_cast<std::size_t>(width) *
-                                                       BitsPerPixel() + 7) / 8);
+  const std::size_t keep_bytes =
+      std::min(RowBytes(), (static_cast<std::size_t>(width) * BitsPerPixel() + 7) / 8);
   // A picture 0 pixels wide has no pixel buffer at all: nothing to copy from.
   for (int y = 0; y < keep_rows && keep_bytes > 0; ++y) {
     std::memcpy(pixels.data() + static_cast<std::size_t>(y) * stride, Row(y), keep_bytes);
@@ -112,10 +118,14 @@ void Bitmap::SetSize(int width, int height) {
 std::uint32_t Bitmap::ReadPixel(int x, int y) const {
   const std::uint8_t* row = Row(y);
   switch (format_) {
-    case PixelFormat::k1Bit: return (row[x / 8] >> (7 - x % 8)) & 1;
-    case PixelFormat::k4Bit: return (x % 2 == 0) ? row[x / 2] >> 4 : row[x / 2] & 0x0F;
-    case PixelFormat::k8Bit: return row[x];
-    case PixelFormat::k16Bit: return row[2 * x] | (row[2 * x + 1] << 8);
+    case PixelFormat::k1Bit:
+      return (row[x / 8] >> (7 - x % 8)) & 1;
+    case PixelFormat::k4Bit:
+      return (x % 2 == 0) ? row[x / 2] >> 4 : row[x / 2] & 0x0F;
+    case PixelFormat::k8Bit:
+      return row[x];
+    case PixelFormat::k16Bit:
+      return row[2 * x] | (row[2 * x + 1] << 8);
     case PixelFormat::k24Bit:
       return row[3 * x] | (row[3 * x + 1] << 8) | (std::uint32_t{row[3 * x + 2]} << 16);
     case PixelFormat::k32Bit:
@@ -134,11 +144,13 @@ void Bitmap::WritePixel(int x, int y, std::uint32_t value) {
       break;
     }
     case PixelFormat::k4Bit:
-      row[x / 2] = static_cast<std::uint8_t>(
-          x % 2 == 0 ? (row[x / 2] & 0x0F) | ((value & 0x0F) << 4)
-                     : (row[x / 2] & 0xF0) | (value & 0x0F));
+      row[x / 2] =
+          static_cast<std::uint8_t>(x % 2 == 0 ? (row[x / 2] & 0x0F) | ((value & 0x0F) << 4)
+                                               : (row[x / 2] & 0xF0) | (value & 0x0F));
       break;
-    case PixelFormat::k8Bit: row[x] = static_cast<std::uint8_t>(value); break;
+    case PixelFormat::k8Bit:
+      row[x] = static_cast<std::uint8_t>(value);
+      break;
     case PixelFormat::k16Bit:
       row[2 * x] = value & 0xFF;
       row[2 * x + 1] = (value >> 8) & 0xFF;
@@ -210,10 +222,10 @@ void Bitmap::SetFormat(PixelFormat format) {
   if (format == format_) return;
   Bitmap old = std::move(*this);
   format_ = format;
-  palette_ = IsIndexed(format) ? (IsIndexed(old.format_) && !old.palette_.empty()
-                                      ? old.palette_
-                                      : DefaultPalette(format))
-                               : Palette{};
+  palette_ = IsIndexed(format)
+                 ? (IsIndexed(old.format_) && !old.palette_.empty() ? old.palette_
+                                                                    : DefaultPalette(format))
+                 : Palette{};
   if (IsIndexed(format) && palette_.size() > (1u << BitsPerPixel())) {
     palette_.resize(1u << BitsPerPixel());
   }
@@ -292,9 +304,9 @@ void Bitmap::Draw(int x, int y, const Bitmap& src) {
       continue;
     }
     for (int col = left; col < right; ++col) {
-      WritePixel(col, row,
-                 same ? src.ReadPixel(col - x, row - y)
-                      : ColorToPixel(src.PixelColor(col - x, row - y)));
+      WritePixel(
+          col, row,
+          same ? src.ReadPixel(col - x, row - y) : ColorToPixel(src.PixelColor(col - x, row - y)));
     }
   }
 }

@@ -29,9 +29,15 @@ using Palette = std::vector<PaletteEntry>;
 using Color = std::uint32_t;
 inline constexpr Color kBlack = 0x000000;
 inline constexpr Color kWhite = 0xFFFFFF;
-inline constexpr std::uint8_t ColorRed(Color c) { return c & 0xFF; }
-inline constexpr std::uint8_t ColorGreen(Color c) { return (c >> 8) & 0xFF; }
-inline constexpr std::uint8_t ColorBlue(Color c) { return (c >> 16) & 0xFF; }
+inline constexpr std::uint8_t ColorRed(Color c) {
+  return c & 0xFF;
+}
+inline constexpr std::uint8_t ColorGreen(Color c) {
+  return (c >> 8) & 0xFF;
+}
+inline constexpr std::uint8_t ColorBlue(Color c) {
+  return (c >> 16) & 0xFF;
+}
 inline constexpr Color MakeColor(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
   return Color{r} | (Color{g} << 8) | (Color{b} << 16);
 }

@@ -92,7 +92,8 @@ RepairedBmp RepairBmpHeaders(std::span<const std::uint8_t> file) {
   // The receivers that announce 200 or 224 colours still store all 256 entries
   // behind a 40-byte header, with the pixels at 1078. A file whose header and
   // pixel offset say the table really is that short is valid and read as it is.
-  const bool stores_full_table = U32(file, 14) == 40 && U32(file, 10) >= kHeadersSize + kStoredTableSize;
+  const bool stores_full_table =
+      U32(file, 14) == 40 && U32(file, 10) >= kHeadersSize + kStoredTableSize;
   if (((used == 200 && important == 200) || (used == 224 && important == 224)) &&
       stores_full_table) {
     return CutPalette(file, used);

@@ -15,7 +15,9 @@ namespace {
 
 constexpr std::align_val_t kDataAlignment{16};
 
-int BytesPerSample(int depth) { return depth == kIplDepth16U ? 2 : 1; }
+int BytesPerSample(int depth) {
+  return depth == kIplDepth16U ? 2 : 1;
+}
 
 void CopyCode(char (&dst)[4], const char* src) {
   std::memset(dst, 0, sizeof dst);
@@ -57,8 +59,8 @@ void Resize(const IplImage* src, IplImage* dst, int interpolation) {
 
 IplImage* iplCreateImageHeader(int nChannels, int alphaChannel, int depth, const char* colorModel,
                                const char* channelSeq, int dataOrder, int origin, int align,
-                               int width, int height, IplROI* roi, IplImage* maskROI,
-                               void* imageId, void* tileInfo) {
+                               int width, int height, IplROI* roi, IplImage* maskROI, void* imageId,
+                               void* tileInfo) {
   if (nChannels < 1 || nChannels > 4) throw Error("Unsupported channel count in image header");
   if (depth != kIplDepth8U && depth != kIplDepth16U) throw Error("Unsupported image depth");
   if (width < 0 || height < 0 || width > kIplMaxSide || height > kIplMaxSide ||
@@ -142,8 +144,7 @@ IplROI* iplCreateROI(int coi, int xOffset, int yOffset, int width, int height) {
 }
 
 void iplCopy(const IplImage* src, IplImage* dst) {
-  if (src == nullptr || dst == nullptr || src->imageData == nullptr ||
-      dst->imageData == nullptr) {
+  if (src == nullptr || dst == nullptr || src->imageData == nullptr || dst->imageData == nullptr) {
     return;
   }
   if (src->nChannels != dst->nChannels || src->depth != dst->depth) {
@@ -155,9 +156,9 @@ void iplCopy(const IplImage* src, IplImage* dst) {
   if (width <= 0 || height <= 0) return;
   const size_t pixel_bytes = static_cast<size_t>(src->nChannels) * BytesPerSample(src->depth);
   for (int y = 0; y < height; ++y) {
-    const std::uint8_t* from = src->imageData +
-                               std::int64_t{rect.y + y} * src->widthStep +
-                               static_cast<std::int64_t>(rect.x) * static_cast<std::int64_t>(pixel_bytes);
+    const std::uint8_t* from =
+        src->imageData + std::int64_t{rect.y + y} * src->widthStep +
+        static_cast<std::int64_t>(rect.x) * static_cast<std::int64_t>(pixel_bytes);
     std::memcpy(dst->imageData + std::int64_t{y} * dst->widthStep, from, width * pixel_bytes);
   }
 }
@@ -175,8 +176,8 @@ void iplDecimate(const IplImage* src, IplImage* dst, int /*xDst*/, int /*xSrc*/,
 
 IplImagePtr MakeGray16Image(int width, int height) {
   IplImagePtr image(iplCreateImageHeader(1, 0, kIplDepth16U, "GRAY", "GRAY", kIplDataOrderPixel,
-                                         kIplOriginTopLeft, kIplAlignQword, width, height,
-                                         nullptr, nullptr, nullptr, nullptr));
+                                         kIplOriginTopLeft, kIplAlignQword, width, height, nullptr,
+                                         nullptr, nullptr, nullptr));
   iplAllocateImage(image.get(), 0, 0);
   return image;
 }

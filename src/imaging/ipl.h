@@ -50,9 +50,9 @@ struct IplImage {
   IplImage* maskROI = nullptr;
   void* imageId = nullptr;
   void* tileInfo = nullptr;
-  std::int64_t imageSize = 0;  // bytes of imageData
+  std::int64_t imageSize = 0;         // bytes of imageData
   std::uint8_t* imageData = nullptr;  // owned; first sample of row 0
-  int widthStep = 0;  // bytes per row, padded to align
+  int widthStep = 0;                  // bytes per row, padded to align
 };
 
 // Largest picture the store accepts, so that hostile sizes fail before allocating.
@@ -63,8 +63,8 @@ inline constexpr std::int64_t kIplMaxPixels = std::int64_t{1} << 28;
 // size outside the store's limits or an unsupported depth or channel count.
 IplImage* iplCreateImageHeader(int nChannels, int alphaChannel, int depth, const char* colorModel,
                                const char* channelSeq, int dataOrder, int origin, int align,
-                               int width, int height, IplROI* roi, IplImage* maskROI,
-                               void* imageId, void* tileInfo);
+                               int width, int height, IplROI* roi, IplImage* maskROI, void* imageId,
+                               void* tileInfo);
 // Allocates the samples; they are filled with fillValue only when doFill is non-zero.
 void iplAllocateImage(IplImage* image, int doFill, int fillValue);
 // Frees the parts named by flag (kIplImageAll: header, samples, region, mask).

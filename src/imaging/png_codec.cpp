@@ -42,7 +42,7 @@ struct Session {
   std::uint64_t last_running_ms = 0;
   char message[256] = {};
   std::size_t read_limit = SIZE_MAX;  // no read may pass this offset
-  std::exception_ptr pending;  // thrown by a callback; passed on once libpng has returned
+  std::exception_ptr pending;         // thrown by a callback; passed on once libpng has returned
 };
 
 Session& SessionOf(png_const_structrp png) {

@@ -172,7 +172,8 @@ TEST_F(ProcessorTest, PngInputsOfEveryKindBecomeTheirGreyPicture) {
     const Bitmap& input = processor_.InputBitmap();
     ASSERT_EQ(input.Format(), PixelFormat::k8Bit);
     std::vector<std::uint8_t> grey;
-    for (int y = 0; y < input.Height(); ++y) grey.insert(grey.end(), input.Row(y), input.Row(y) + input.Width());
+    for (int y = 0; y < input.Height(); ++y)
+      grey.insert(grey.end(), input.Row(y), input.Row(y) + input.Width());
     EXPECT_EQ(test::Sha256Hex(grey), hashes[name]);
   }
 }

@@ -101,7 +101,8 @@ TEST(RenderOutput, EverySampleValueFollowsTheStretchForAnyLevels) {
   // All 65536 sample values, against the formula worked in 64-bit arithmetic.
   IplImagePtr image = MakeGray16Image(256, 256);
   for (int y = 0; y < 256; ++y)
-    for (int x = 0; x < 256; ++x) IplRow16(image.get(), y)[x] = static_cast<std::uint16_t>(y * 256 + x);
+    for (int x = 0; x < 256; ++x)
+      IplRow16(image.get(), y)[x] = static_cast<std::uint16_t>(y * 256 + x);
   const std::pair<std::int32_t, std::int32_t> levels[] = {
       {1280, 14720}, {14720, 1280}, {0, 65535}, {-500, 300}, {60000, 70000}, {777, 777}, {5, 6}};
   for (const auto& [black, white] : levels) {

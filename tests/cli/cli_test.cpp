@@ -20,7 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using framegen::Frame;
-using framegen::FrameSpec;
+using framegen::FrameRecipe;
 using framegen::Layout;
 
 // The worked example: satellite MET7, kind C02, 5 Dec 1999 12:30, picture code D2AB.
@@ -78,7 +78,8 @@ PngChunks ReadChunks(const fs::path& file) {
   const std::vector<std::uint8_t> b = ReadFileBytes(file);
   PngChunks chunks;
   for (std::size_t at = 8; at + 8 <= b.size();) {
-    const std::size_t length = (std::size_t{b[at]} << 24) | (b[at + 1] << 16) | (b[at + 2] << 8) | b[at + 3];
+    const std::size_t length =
+        (std::size_t{b[at]} << 24) | (b[at + 1] << 16) | (b[at + 2] << 8) | b[at + 3];
     const std::string type(b.begin() + at + 4, b.begin() + at + 8);
     if (chunks.order.empty() || chunks.order.back() != type) chunks.order.push_back(type);
     if (type == "tEXt") {
@@ -106,13 +107,13 @@ class CliTest : public ::testing::Test {
   // Frames of 750 rows or more: the decoder's bottom scan finds their stop tone.
   Frame WriteFrame(const std::string& name, const std::string& header, int width = 840,
                    int picture_height = 800, Layout layout = Layout::GOES) {
-    FrameSpec spec;
-    spec.layout = layout;
-    spec.header = header;
-    spec.width = width;
-    spec.pictureHeight = picture_height;
-    spec.noise = 4;
-    Frame frame = framegen::MakeFrame(spec);
+    FrameRecipe recipe;
+    recipe.layout = layout;
+    recipe.header = header;
+    recipe.width = width;
+    recipe.pictureHeight = picture_height;
+    recipe.noise = 4;
+    Frame frame = framegen::MakeFrame(recipe);
     Save(name, frame);
     return frame;
   }
@@ -170,9 +171,9 @@ TEST_F(CliTest, AFullFrameIsRenamedCutAndStretchedWithItsTexts) {
   const PngChunks chunks = ReadChunks(dir_ / kMet7Name);
   EXPECT_EQ(chunks.order, (std::vector<std::string>{"IHDR", "tEXt", "IDAT", "tIME", "IEND"}));
   EXPECT_EQ(chunks.texts, (std::map<std::string, std::string>{{"Author", "Kestrelwood"},
-                                                               {"Description", "GOES image"},
-                                                               {"Software", "Tessaly"},
-                                                               {"Title", kMet7Name}}));
+                                                              {"Description", "GOES image"},
+                                                              {"Software", "Tessaly"},
+                                                              {"Title", kMet7Name}}));
   TPngImage png;
   png.LoadFromFile(dir_ / kMet7Name);
   EXPECT_EQ(png.ColorType, 0);  // 8-bit greyscale
@@ -190,18 +191,18 @@ TEST_F(CliTest, WideFramesAreShrunkTo800AndGmsHeadersAreRead) {
 }
 
 TEST_F(CliTest, TheDataLinesChoiceReadsAPictureOfDataLinesOnly) {
-  FrameSpec spec;
-  spec.header = "GOES-K  NH 0207040600    ";
-  spec.startColumn = 27;
-  spec.pictureHeight = 300;
-  Save("lines.bmp", framegen::DataLinesSource(framegen::MakeFrame(spec), spec));
+  FrameRecipe recipe;
+  recipe.header = "GOES-K  NH 0207040600    ";
+  recipe.startColumn = 27;
+  recipe.pictureHeight = 300;
+  Save("lines.bmp", framegen::DataLinesSource(framegen::MakeFrame(recipe), recipe));
 
   auto run = Cli({"--json", "--dry-run", "lines.bmp"});
   EXPECT_EQ(JsonLines(run.out).at(0)["proposed"], (dir_ / "lines.png").string());
   run = Cli({"--json", "--source", "data-lines", "lines.bmp"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
   auto j = JsonLines(run.out).at(0);
-  EXPECT_EQ(j["header"], spec.header);
+  EXPECT_EQ(j["header"], recipe.header);
   EXPECT_EQ(j["proposed"], (dir_ / "GOES-K 04-07-02 0600 G10NH.png").string());
   EXPECT_TRUE(fs::exists(dir_ / "GOES-K 04-07-02 0600 G10NH.png"));
 }

@@ -32,8 +32,8 @@ std::variant<Options, int> Parse(std::vector<const char*> args, std::string* err
 }
 
 TEST(Options, ParsesTheContractAndRefusesMisuseWithStatus2) {
-  auto parsed = Parse({"--source", "data-lines", "--dry-run", "--no-overwrite", "--json",
-                       "--jobs", "3", "a.bmp", "dir"});
+  auto parsed = Parse({"--source", "data-lines", "--dry-run", "--no-overwrite", "--json", "--jobs",
+                       "3", "a.bmp", "dir"});
   ASSERT_TRUE(std::holds_alternative<Options>(parsed));
   const Options& o = std::get<Options>(parsed);
   EXPECT_EQ(o.source_id, 1);

@@ -14,7 +14,7 @@ namespace {
 
 using decoder_test::FilledImage;
 using framegen::Frame;
-using framegen::FrameSpec;
+using framegen::FrameRecipe;
 using framegen::Layout;
 
 constexpr std::uint16_t kBright = 255 * 64;
@@ -34,10 +34,10 @@ std::string Padded(const std::string& text) {
   return text + std::string(kMaxHeaderLength - text.size(), ' ');
 }
 
-std::string DecodeFrameRows(const Frame& frame, const FrameSpec& spec, SatelliteType type) {
+std::string DecodeFrameRows(const Frame& frame, const FrameRecipe& recipe, SatelliteType type) {
   const IplImagePtr image = framegen::MakeWorkingImage(frame);
   std::string text = "stale";
-  DecodeBits(image.get(), spec.topRows, spec.dataRows, text, type, 4.0f * spec.width,
+  DecodeBits(image.get(), recipe.topRows, recipe.dataRows, text, type, 4.0f * recipe.width,
              frame.startColumn);
   return text;
 }
@@ -87,53 +87,53 @@ TEST(DecodeBits, UniformRowsGiveOnlyBlanks) {
 }
 
 TEST(DecodeBits, ALongHeaderIsCutTo25Characters) {
-  FrameSpec spec;
-  spec.width = 1680;
-  spec.header = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnop";  // 52 characters
-  const Frame frame = framegen::MakeFrame(spec);
-  EXPECT_EQ(DecodeFrameRows(frame, spec, SatelliteType::GOES), spec.header.substr(0, 25));
+  FrameRecipe recipe;
+  recipe.width = 1680;
+  recipe.header = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnop";  // 52 characters
+  const Frame frame = framegen::MakeFrame(recipe);
+  EXPECT_EQ(DecodeFrameRows(frame, recipe, SatelliteType::GOES), recipe.header.substr(0, 25));
 }
 
 TEST(DecodeBits, AsciiKeeps7FAndBlanksControlAndHighBytes) {
   for (Layout layout : {Layout::GOES, Layout::Meteosat}) {
-    FrameSpec spec;
-    spec.layout = layout;
-    spec.width = 1040;
-    spec.header = std::string("A\x7F\x01\x1F\x80\xFF~ ", 8) + "Z";
-    const Frame frame = framegen::MakeFrame(spec);
+    FrameRecipe recipe;
+    recipe.layout = layout;
+    recipe.width = 1040;
+    recipe.header = std::string("A\x7F\x01\x1F\x80\xFF~ ", 8) + "Z";
+    const Frame frame = framegen::MakeFrame(recipe);
     const SatelliteType type =
         layout == Layout::GOES ? SatelliteType::GOES : SatelliteType::Meteosat;
-    EXPECT_EQ(DecodeFrameRows(frame, spec, type), Padded("A\x7F    ~ Z"));
+    EXPECT_EQ(DecodeFrameRows(frame, recipe, type), Padded("A\x7F    ~ Z"));
   }
 }
 
 TEST(DecodeBits, GmsHeadersAreEbcdic) {
-  FrameSpec spec;
-  spec.layout = Layout::GMS;
-  spec.width = 1680;
-  spec.header = "GMS-5 \xA2\xAC(a+z)";  // Latin-1 cent and not signs
-  const Frame frame = framegen::MakeFrame(spec);
-  EXPECT_EQ(DecodeFrameRows(frame, spec, SatelliteType::GMS), Padded(spec.header));
+  FrameRecipe recipe;
+  recipe.layout = Layout::GMS;
+  recipe.width = 1680;
+  recipe.header = "GMS-5 \xA2\xAC(a+z)";  // Latin-1 cent and not signs
+  const Frame frame = framegen::MakeFrame(recipe);
+  EXPECT_EQ(DecodeFrameRows(frame, recipe, SatelliteType::GMS), Padded(recipe.header));
   // Read as ASCII the same bits are other characters.
-  EXPECT_NE(DecodeFrameRows(frame, spec, SatelliteType::GOES), Padded(spec.header));
+  EXPECT_NE(DecodeFrameRows(frame, recipe, SatelliteType::GOES), Padded(recipe.header));
 }
 
 TEST(DecodeBits, StartColumnZeroTakesColumnZeroAsThePreviousLevel) {
   // The same bits with one more column of the first level in front, decoded from column 1,
   // read exactly as the bits decoded from column 0.
-  FrameSpec spec;
-  spec.width = 1680;
-  spec.startColumn = 0;
-  spec.header = "\xC1\x81GOES";  // first bit 1: column 0 is bright
-  const Frame frame = framegen::MakeFrame(spec);
+  FrameRecipe recipe;
+  recipe.width = 1680;
+  recipe.startColumn = 0;
+  recipe.header = "\xC1\x81GOES";  // first bit 1: column 0 is bright
+  const Frame frame = framegen::MakeFrame(recipe);
   const IplImagePtr image = framegen::MakeWorkingImage(frame);
   IplImagePtr shifted = FilledImage(1681, 1, 0);
-  const std::uint16_t* row = IplRow16(image.get(), spec.topRows);
+  const std::uint16_t* row = IplRow16(image.get(), recipe.topRows);
   IplRow16(shifted.get(), 0)[0] = row[0];
   for (int x = 0; x < 1680; ++x) IplRow16(shifted.get(), 0)[x + 1] = row[x];
   std::string from_zero;
   std::string from_one;
-  DecodeBits(image.get(), spec.topRows, 1, from_zero, SatelliteType::GOES, 6720.0f, 0);
+  DecodeBits(image.get(), recipe.topRows, 1, from_zero, SatelliteType::GOES, 6720.0f, 0);
   DecodeBits(shifted.get(), 0, 1, from_one, SatelliteType::GOES, 6720.0f, 1);
   EXPECT_EQ(from_zero, Padded("  GOES"));
   EXPECT_EQ(from_one, from_zero);

@@ -18,7 +18,7 @@ using decoder_test::Decode;
 using decoder_test::FillBlock;
 using decoder_test::FilledImage;
 using framegen::Frame;
-using framegen::FrameSpec;
+using framegen::FrameRecipe;
 using framegen::Layout;
 
 constexpr double kPi = 3.141592653589793;
@@ -104,10 +104,10 @@ TEST(DecodeDataLines, UniformPictureGivesTheLongestBlockAndTheLastStartColumn) {
 
 TEST(DecodeDataLines, HeaderBandOfOneTo26RowsIsRead) {
   for (int rows : {1, 13, 26}) {
-    FrameSpec spec;
-    spec.topRows = rows;
-    spec.noise = 6;
-    const Frame frame = framegen::MakeFrame(spec);
+    FrameRecipe recipe;
+    recipe.topRows = rows;
+    recipe.noise = 6;
+    const Frame frame = framegen::MakeFrame(recipe);
     const DataLinesResult result = Analyse(framegen::MakeWorkingImage(frame).get());
     EXPECT_EQ(result.topRows, rows);
     EXPECT_EQ(result.headerText, frame.header);
@@ -115,11 +115,11 @@ TEST(DecodeDataLines, HeaderBandOfOneTo26RowsIsRead) {
 }
 
 TEST(DecodeDataLines, MeteosatAlwaysTakesTwoDataRowsAnd800PictureRows) {
-  FrameSpec spec;
-  spec.layout = Layout::Meteosat;
-  spec.pictureHeight = 300;
-  spec.header = "MET7    VIS0104011230D2  ";
-  const Frame frame = framegen::MakeFrame(spec);
+  FrameRecipe recipe;
+  recipe.layout = Layout::Meteosat;
+  recipe.pictureHeight = 300;
+  recipe.header = "MET7    VIS0104011230D2  ";
+  const Frame frame = framegen::MakeFrame(recipe);
   const decoder_test::Decoded d =
       Decode(framegen::MakeWorkingImage(frame), SatelliteType::Meteosat);
   EXPECT_EQ(d.headerText, frame.header);
@@ -130,29 +130,29 @@ TEST(DecodeDataLines, MeteosatAlwaysTakesTwoDataRowsAnd800PictureRows) {
 }
 
 TEST(DecodeDataLines, NoDarkRowAfterTheBandGivesNoHeader) {
-  FrameSpec spec;
-  spec.dataRows = 0;
-  const Frame frame = framegen::MakeFrame(spec);
+  FrameRecipe recipe;
+  recipe.dataRows = 0;
+  const Frame frame = framegen::MakeFrame(recipe);
   const DataLinesResult result = Analyse(framegen::MakeWorkingImage(frame).get());
   EXPECT_EQ(result.dataRows, 0);
   EXPECT_EQ(result.headerText, "");
 }
 
 TEST(DecodeDataLines, GmsLayoutIsRecognisedFromWindowsBAndC) {
-  FrameSpec spec;
-  spec.layout = Layout::GMS;
-  spec.header = framegen::DefaultHeader(Layout::GMS);
-  const Frame frame = framegen::MakeFrame(spec);
+  FrameRecipe recipe;
+  recipe.layout = Layout::GMS;
+  recipe.header = framegen::DefaultHeader(Layout::GMS);
+  const Frame frame = framegen::MakeFrame(recipe);
   const DataLinesResult result = Analyse(framegen::MakeWorkingImage(frame).get());
   EXPECT_EQ(result.decodedAs, SatelliteType::GMS);
-  EXPECT_EQ(result.windowB, spec.white * 64);
-  EXPECT_EQ(result.windowC, spec.black * 64);
-  EXPECT_EQ(result.blackLevel, spec.black * 64);  // the band's black, not window B
+  EXPECT_EQ(result.windowB, recipe.white * 64);
+  EXPECT_EQ(result.windowC, recipe.black * 64);
+  EXPECT_EQ(result.blackLevel, recipe.black * 64);  // the band's black, not window B
 }
 
 TEST(DecodeDataLines, GoesTakesItsBlackLevelFromADarkWindowB) {
-  FrameSpec spec;
-  const Frame frame = framegen::MakeFrame(spec);
+  FrameRecipe recipe;
+  const Frame frame = framegen::MakeFrame(recipe);
   IplImagePtr image = framegen::MakeWorkingImage(frame);
   const int x = frame.startColumn;
   const int y = frame.firstPictureRow;
@@ -165,7 +165,7 @@ TEST(DecodeDataLines, GoesTakesItsBlackLevelFromADarkWindowB) {
   FillBlock(image.get(), x, y, x + 90, y + 18, 100 * 64);
   result = Analyse(image.get());
   EXPECT_EQ(result.decodedAs, SatelliteType::GOES);
-  EXPECT_EQ(result.blackLevel, spec.black * 64);
+  EXPECT_EQ(result.blackLevel, recipe.black * 64);
 }
 
 class ThousandPixelFrame : public ::testing::Test {
@@ -188,7 +188,7 @@ class ThousandPixelFrame : public ::testing::Test {
     FillBlock(image.get(), 32 + from, y, 32 + to, y + 1, static_cast<std::uint16_t>(mid_ + 1));
     return Analyse(image.get()).dataRows;
   }
-  FrameSpec spec_;
+  FrameRecipe spec_;
   Frame frame_;
   int mid_ = 0;
 };
@@ -212,9 +212,9 @@ TEST_F(ThousandPixelFrame, LayoutWindowsAreColumns5To45And57To98AfterTheStart) {
 }
 
 TEST(DecodeDataLines, PictureHeightNeverExceeds800) {
-  FrameSpec spec;
-  spec.pictureHeight = 1000;
-  const Frame frame = framegen::MakeFrame(spec);
+  FrameRecipe recipe;
+  recipe.pictureHeight = 1000;
+  const Frame frame = framegen::MakeFrame(recipe);
   const decoder_test::Decoded d = Decode(framegen::MakeWorkingImage(frame));
   EXPECT_EQ(d.pictureHeight, 800);
   EXPECT_EQ(d.image->height, 800);
@@ -222,11 +222,11 @@ TEST(DecodeDataLines, PictureHeightNeverExceeds800) {
 }
 
 TEST(DecodeDataLines, BottomScanKeepsRowsAbove740) {
-  FrameSpec spec;
-  spec.pictureHeight = 700;
-  spec.toneRows = 200;  // rows 722 to 921
-  spec.belowRows = 10;
-  const Frame frame = framegen::MakeFrame(spec);
+  FrameRecipe recipe;
+  recipe.pictureHeight = 700;
+  recipe.toneRows = 200;  // rows 722 to 921
+  recipe.belowRows = 10;
+  const Frame frame = framegen::MakeFrame(recipe);
   const DataLinesResult result = Analyse(framegen::MakeWorkingImage(frame).get());
   EXPECT_EQ(result.pictureHeight, 740 - frame.firstPictureRow);
 }
@@ -235,15 +235,15 @@ TEST(DecodeDataLines, ShortFramesLoseAtMostOneRowPerPass) {
   // Below row 750 each pass measures a single row: one row after one tone row is trimmed
   // exactly; with more rows after the tone, the first pass drops one and the second finds no
   // tone, so the tone and the rest stay in the picture.
-  FrameSpec spec;
-  spec.pictureHeight = 300;
-  spec.toneRows = 1;
-  spec.belowRows = 1;
-  Frame frame = framegen::MakeFrame(spec);
+  FrameRecipe recipe;
+  recipe.pictureHeight = 300;
+  recipe.toneRows = 1;
+  recipe.belowRows = 1;
+  Frame frame = framegen::MakeFrame(recipe);
   EXPECT_EQ(Analyse(framegen::MakeWorkingImage(frame).get()).pictureHeight, 300);
-  spec.toneRows = 5;
-  spec.belowRows = 3;
-  frame = framegen::MakeFrame(spec);
+  recipe.toneRows = 5;
+  recipe.belowRows = 3;
+  frame = framegen::MakeFrame(recipe);
   EXPECT_EQ(Analyse(framegen::MakeWorkingImage(frame).get()).pictureHeight, 300 + 5 + 3 - 1);
 }
 
@@ -304,10 +304,10 @@ TEST(DecodeDataLines, RefusesAPictureThatIsNotSixteenBitGrey) {
 TEST(DecodeDataLines, FramesDecodeOnSeveralThreadsAtOnce) {
   std::vector<Frame> frames;
   for (int width : {840, 1040, 1680, 2080}) {
-    FrameSpec spec;
-    spec.width = width;
-    spec.header = "THREADS " + std::to_string(width);
-    frames.push_back(framegen::MakeFrame(spec));
+    FrameRecipe recipe;
+    recipe.width = width;
+    recipe.header = "THREADS " + std::to_string(width);
+    frames.push_back(framegen::MakeFrame(recipe));
   }
   std::vector<std::string> alone;
   for (const Frame& frame : frames) {

@@ -1,4 +1,4 @@
-// The frame generator the decoder tests rely on: sizes, repeatability and refused specs.
+// The frame generator the decoder tests rely on: sizes, repeatability and refused recipes.
 #include "framegen/framegen.h"
 
 #include <gtest/gtest.h>
@@ -8,12 +8,13 @@
 namespace tessaly {
 namespace {
 
-using framegen::FrameSpec;
+using framegen::FrameRecipe;
 using framegen::Layout;
 
 TEST(FrameGenerator, SizedSpecsFillTheRequestedFrame) {
   for (Layout layout : {Layout::GOES, Layout::GMS, Layout::Meteosat}) {
-    const framegen::Frame frame = framegen::MakeFrame(framegen::SizedFrameSpec(layout, 1040, 1100));
+    const framegen::Frame frame =
+        framegen::MakeFrame(framegen::SizedFrameRecipe(layout, 1040, 1100));
     EXPECT_EQ(frame.width, 1040);
     EXPECT_EQ(frame.height, 1100);
     EXPECT_EQ(frame.pixels.size(), 1040u * 1100u);
@@ -21,39 +22,39 @@ TEST(FrameGenerator, SizedSpecsFillTheRequestedFrame) {
     EXPECT_EQ(frame.picture.height, 800);
     EXPECT_EQ(frame.header, framegen::DefaultHeader(layout));
   }
-  EXPECT_THROW(framegen::SizedFrameSpec(Layout::GOES, 840, 60), Error);
+  EXPECT_THROW(framegen::SizedFrameRecipe(Layout::GOES, 840, 60), Error);
 }
 
 TEST(FrameGenerator, EqualSpecsGiveEqualFramesAndTheSeedChangesTheNoise) {
-  FrameSpec spec;
-  spec.noise = 10;
-  spec.seed = 42;
-  const framegen::Frame a = framegen::MakeFrame(spec);
-  const framegen::Frame b = framegen::MakeFrame(spec);
+  FrameRecipe recipe;
+  recipe.noise = 10;
+  recipe.seed = 42;
+  const framegen::Frame a = framegen::MakeFrame(recipe);
+  const framegen::Frame b = framegen::MakeFrame(recipe);
   EXPECT_EQ(a.pixels, b.pixels);
-  spec.seed = 43;
-  EXPECT_NE(framegen::MakeFrame(spec).pixels, a.pixels);
+  recipe.seed = 43;
+  EXPECT_NE(framegen::MakeFrame(recipe).pixels, a.pixels);
 }
 
 TEST(FrameGenerator, RefusesSpecsItsLayoutCannotHold) {
-  FrameSpec spec;
-  spec.topRows = 27;
-  EXPECT_THROW(framegen::MakeFrame(spec), Error);
-  spec = FrameSpec();
-  spec.startColumn = 90;  // past the first tenth of 840 columns
-  EXPECT_THROW(framegen::MakeFrame(spec), Error);
-  spec = FrameSpec();
-  spec.layout = Layout::GMS;
-  spec.header = "\xE9t\xE9";  // no EBCDIC code for e-acute in a GMS header
-  EXPECT_THROW(framegen::MakeFrame(spec), Error);
+  FrameRecipe recipe;
+  recipe.topRows = 27;
+  EXPECT_THROW(framegen::MakeFrame(recipe), Error);
+  recipe = FrameRecipe();
+  recipe.startColumn = 90;  // past the first tenth of 840 columns
+  EXPECT_THROW(framegen::MakeFrame(recipe), Error);
+  recipe = FrameRecipe();
+  recipe.layout = Layout::GMS;
+  recipe.header = "\xE9t\xE9";  // no EBCDIC code for e-acute in a GMS header
+  EXPECT_THROW(framegen::MakeFrame(recipe), Error);
 }
 
 TEST(FrameGenerator, WorkingImageHoldsGreyTimes64) {
-  FrameSpec spec;
-  spec.width = 301;
-  spec.pictureHeight = 3;
-  spec.noise = 20;
-  const framegen::Frame frame = framegen::MakeFrame(spec);
+  FrameRecipe recipe;
+  recipe.width = 301;
+  recipe.pictureHeight = 3;
+  recipe.noise = 20;
+  const framegen::Frame frame = framegen::MakeFrame(recipe);
   const IplImagePtr image = framegen::MakeWorkingImage(frame);
   ASSERT_EQ(image->width, 301);
   ASSERT_EQ(image->height, frame.height);

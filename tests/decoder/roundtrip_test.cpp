@@ -11,7 +11,7 @@ namespace {
 using decoder_test::Decode;
 using decoder_test::DecoderType;
 using framegen::Frame;
-using framegen::FrameSpec;
+using framegen::FrameRecipe;
 using framegen::Layout;
 
 struct RoundTripCase {
@@ -30,13 +30,13 @@ class RoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(RoundTrip, ReadsTheHeaderAndCutsThePictureArea) {
   const RoundTripCase& c = GetParam();
-  FrameSpec spec;
-  spec.layout = c.layout;
-  spec.width = c.width;
-  spec.header = framegen::DefaultHeader(c.layout);
-  spec.noise = c.noise;
-  spec.seed = static_cast<std::uint64_t>(c.width) * 7 + static_cast<std::uint64_t>(c.noise);
-  const Frame frame = framegen::MakeFrame(spec);
+  FrameRecipe recipe;
+  recipe.layout = c.layout;
+  recipe.width = c.width;
+  recipe.header = framegen::DefaultHeader(c.layout);
+  recipe.noise = c.noise;
+  recipe.seed = static_cast<std::uint64_t>(c.width) * 7 + static_cast<std::uint64_t>(c.noise);
+  const Frame frame = framegen::MakeFrame(recipe);
   const decoder_test::Decoded d = Decode(framegen::MakeWorkingImage(frame), DecoderType(c.layout));
 
   EXPECT_EQ(d.headerText, frame.header);
@@ -69,15 +69,15 @@ INSTANTIATE_TEST_SUITE_P(Layouts, RoundTrip, ::testing::ValuesIn(AllCases()), Ca
 TEST(RoundTrip, OneToFourDataRowsUnderAnyPicture) {
   for (Layout layout : {Layout::GOES, Layout::GMS}) {
     for (int rows = 1; rows <= 4; ++rows) {
-      FrameSpec spec;
-      spec.layout = layout;
-      spec.width = 1040;
-      spec.header = framegen::DefaultHeader(layout);
-      spec.dataRows = rows;
-      spec.content = rows % 2 ? framegen::Content::Gradient : framegen::Content::Flat;
-      spec.noise = 12;
-      spec.seed = static_cast<std::uint64_t>(rows);
-      const Frame frame = framegen::MakeFrame(spec);
+      FrameRecipe recipe;
+      recipe.layout = layout;
+      recipe.width = 1040;
+      recipe.header = framegen::DefaultHeader(layout);
+      recipe.dataRows = rows;
+      recipe.content = rows % 2 ? framegen::Content::Gradient : framegen::Content::Flat;
+      recipe.noise = 12;
+      recipe.seed = static_cast<std::uint64_t>(rows);
+      const Frame frame = framegen::MakeFrame(recipe);
       const DataLinesResult result =
           AnalyseDataLines(framegen::MakeWorkingImage(frame).get(), 4160.0f, SatelliteType::GOES);
       EXPECT_EQ(result.dataRows, rows);
@@ -94,11 +94,11 @@ TEST(RoundTrip, OneToFourDataRowsUnderAnyPicture) {
 // late and finds no picture row bright in the data-row window: its header is not read.
 TEST(RoundTrip, MeteosatFramesNeedTheMeteosatType) {
   for (int width : {840, 2080}) {
-    FrameSpec spec;
-    spec.layout = Layout::Meteosat;
-    spec.width = width;
-    spec.header = framegen::DefaultHeader(Layout::Meteosat);
-    const Frame frame = framegen::MakeFrame(spec);
+    FrameRecipe recipe;
+    recipe.layout = Layout::Meteosat;
+    recipe.width = width;
+    recipe.header = framegen::DefaultHeader(Layout::Meteosat);
+    const Frame frame = framegen::MakeFrame(recipe);
     const DataLinesResult result = AnalyseDataLines(framegen::MakeWorkingImage(frame).get(),
                                                     4.0f * width, SatelliteType::GOES);
     EXPECT_NE(result.headerText, frame.header);

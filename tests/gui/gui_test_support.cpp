@@ -32,18 +32,18 @@ std::string GoesName(const std::string& hhmm) {
   return "D2   24-12-98 " + hhmm + ".png";
 }
 
-framegen::FrameSpec GoesSpec(const std::string& header) {
-  framegen::FrameSpec spec = framegen::SizedFrameSpec(framegen::Layout::GOES, 840, 400);
-  spec.header = header;
-  return spec;
+framegen::FrameRecipe GoesSpec(const std::string& header) {
+  framegen::FrameRecipe recipe = framegen::SizedFrameRecipe(framegen::Layout::GOES, 840, 400);
+  recipe.header = header;
+  return recipe;
 }
 
-void WriteFrameBmp(const std::filesystem::path& path, const framegen::FrameSpec& spec) {
-  WriteBmp(path, framegen::ToBitmap(framegen::MakeFrame(spec)));
+void WriteFrameBmp(const std::filesystem::path& path, const framegen::FrameRecipe& recipe) {
+  WriteBmp(path, framegen::ToBitmap(framegen::MakeFrame(recipe)));
 }
 
-void WriteFramePng(const std::filesystem::path& path, const framegen::FrameSpec& spec) {
-  WritePng(path, framegen::ToBitmap(framegen::MakeFrame(spec)));
+void WriteFramePng(const std::filesystem::path& path, const framegen::FrameRecipe& recipe) {
+  WritePng(path, framegen::ToBitmap(framegen::MakeFrame(recipe)));
 }
 
 Bitmap Ramp(int width, int height) {

@@ -40,9 +40,9 @@ std::string GoesHeader(const std::string& hhmm);
 std::string GoesName(const std::string& hhmm);
 
 // A 400-row GOES frame whose data lines carry `header`.
-framegen::FrameSpec GoesSpec(const std::string& header);
-void WriteFrameBmp(const std::filesystem::path& path, const framegen::FrameSpec& spec);
-void WriteFramePng(const std::filesystem::path& path, const framegen::FrameSpec& spec);
+framegen::FrameRecipe GoesSpec(const std::string& header);
+void WriteFrameBmp(const std::filesystem::path& path, const framegen::FrameRecipe& recipe);
+void WriteFramePng(const std::filesystem::path& path, const framegen::FrameRecipe& recipe);
 // An 8-bit grey diagonal ramp with no header in it.
 Bitmap Ramp(int width, int height);
 void WriteBmp(const std::filesystem::path& path, const Bitmap& bitmap);

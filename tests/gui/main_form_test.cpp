@@ -276,10 +276,10 @@ TEST_F(MainFormTest, SourceChoiceReprocessesTheCurrentFileWithoutSavingAndIsIdle
   form.RadioGroupSourceID()->Button(0)->click();
 
   // A picture of the data lines alone reads only as such.
-  const framegen::FrameSpec spec = GoesSpec(GoesHeader("1230"));
+  const framegen::FrameRecipe recipe = GoesSpec(GoesHeader("1230"));
   const fs::path lines = dir_ / "lines.bmp";
-  testing::WriteBmp(lines,
-                    framegen::ToBitmap(framegen::DataLinesSource(framegen::MakeFrame(spec), spec)));
+  testing::WriteBmp(
+      lines, framegen::ToBitmap(framegen::DataLinesSource(framegen::MakeFrame(recipe), recipe)));
   Drop(form.ImageIn(), {lines});
   EXPECT_EQ(form.LabelOutputName()->text(), "lines.png");
   ASSERT_TRUE(fs::exists(dir_ / "lines.png"));
@@ -298,10 +298,10 @@ TEST_F(MainFormTest, StoredSourceChoiceIsRestoredAtStartAndWrittenAtExit) {
   EXPECT_FALSE(StoredSourceId().isValid());
   StoreSourceId(1);
   // The restored choice takes effect without its handler: the data-lines picture decodes at once.
-  const framegen::FrameSpec spec = GoesSpec(GoesHeader("1245"));
+  const framegen::FrameRecipe recipe = GoesSpec(GoesHeader("1245"));
   const fs::path lines = dir_ / "lines.bmp";
-  testing::WriteBmp(lines,
-                    framegen::ToBitmap(framegen::DataLinesSource(framegen::MakeFrame(spec), spec)));
+  testing::WriteBmp(
+      lines, framegen::ToBitmap(framegen::DataLinesSource(framegen::MakeFrame(recipe), recipe)));
   TFormQuillet& form = Form();
   EXPECT_EQ(form.RadioGroupSourceID()->ItemIndex(), 1);
   EXPECT_TRUE(form.Processor().CurrentFile().empty());

@@ -22,11 +22,11 @@ namespace fs = std::filesystem;
 GoodFrame MakeGoodFrame(int minute) {
   char header[32];
   std::snprintf(header, sizeof header, "MET7    C02991205%02d%02dD2AB", 12, minute);
-  framegen::FrameSpec spec;
-  spec.header = header;
-  spec.noise = 4;  // 800 picture rows: frames of 750 rows or more show their stop tone
-  spec.seed = static_cast<std::uint64_t>(minute) + 1;
-  const Bitmap bitmap = framegen::ToBitmap(framegen::MakeFrame(spec));
+  framegen::FrameRecipe recipe;
+  recipe.header = header;
+  recipe.noise = 4;  // 800 picture rows: frames of 750 rows or more show their stop tone
+  recipe.seed = static_cast<std::uint64_t>(minute) + 1;
+  const Bitmap bitmap = framegen::ToBitmap(framegen::MakeFrame(recipe));
   char target[32];
   std::snprintf(target, sizeof target, "D2AB 05-12-99 12%02d.png", minute);
   return {EncodeBmp(bitmap), EncodeBitmapAsPNG(bitmap, "", "", "", ""), target};

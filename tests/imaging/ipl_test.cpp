@@ -57,15 +57,15 @@ TEST(IplStore, CopyClipsARegionThatReachesPastTheSource) {
 }
 
 TEST(IplStore, ZoomAndDecimateKeepAFlatPictureFlat) {
-  IplImage* src = iplCreateImageHeader(1, 0, kIplDepth8U, "GRAY", "GRAY", 0, 0, 8, 10, 6,
-                                       nullptr, nullptr, nullptr, nullptr);
+  IplImage* src = iplCreateImageHeader(1, 0, kIplDepth8U, "GRAY", "GRAY", 0, 0, 8, 10, 6, nullptr,
+                                       nullptr, nullptr, nullptr);
   iplAllocateImage(src, 1, 77);
-  IplImage* big = iplCreateImageHeader(1, 0, kIplDepth8U, "GRAY", "GRAY", 0, 0, 8, 25, 9,
-                                       nullptr, nullptr, nullptr, nullptr);
+  IplImage* big = iplCreateImageHeader(1, 0, kIplDepth8U, "GRAY", "GRAY", 0, 0, 8, 25, 9, nullptr,
+                                       nullptr, nullptr, nullptr);
   iplAllocateImage(big, 0, 0);
   iplZoom(src, big, 25, 10, 9, 6, kIplInterCubic);
-  IplImage* small = iplCreateImageHeader(1, 0, kIplDepth8U, "GRAY", "GRAY", 0, 0, 8, 4, 3,
-                                         nullptr, nullptr, nullptr, nullptr);
+  IplImage* small = iplCreateImageHeader(1, 0, kIplDepth8U, "GRAY", "GRAY", 0, 0, 8, 4, 3, nullptr,
+                                         nullptr, nullptr, nullptr);
   iplAllocateImage(small, 0, 0);
   iplDecimate(src, small, 4, 10, 3, 6, kIplInterSuper);
   for (int y = 0; y < 9; ++y)

@@ -60,7 +60,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   std::size_t written = 0;
   if (input.empty()) ::close(in_pipe[1]);
   ProcessResult result;
-  pollfd fds[3] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0},
+  pollfd fds[3] = {{out_pipe[0], POLLIN, 0},
+                   {err_pipe[0], POLLIN, 0},
                    {input.empty() ? -1 : in_pipe[1], POLLOUT, 0}};
   int open_outputs = 2;
   char buffer[4096];
@@ -114,8 +115,8 @@ ProcessResult RunOnTerminal(const std::string& program, const std::vector<std::s
     if (n <= 0) break;  // EIO once the child has closed the terminal
     result.out.append(buffer, static_cast<std::size_t>(n));
     const std::size_t at = result.out.rfind(prompt);
-    if (at != std::string::npos && at + prompt.size() == result.out.size() && at >= answered_up_to &&
-        next_answer < answers.size()) {
+    if (at != std::string::npos && at + prompt.size() == result.out.size() &&
+        at >= answered_up_to && next_answer < answers.size()) {
       const std::string line = answers[next_answer++] + "\n";
       if (::write(master, line.data(), line.size()) < 0) break;
       answered_up_to = result.out.size();

@@ -16,14 +16,14 @@ namespace framegen = tessaly::framegen;
 // A frame without stop tone makes the bottom scan measure every row up to row 750: the
 // decoder's slowest case.
 IplImagePtr WorkingFrame(int width, int height, std::string& header, bool stop_tone = true) {
-  framegen::FrameSpec spec = framegen::SizedFrameSpec(framegen::Layout::GOES, width, height);
-  spec.noise = 8.0;
+  framegen::FrameRecipe recipe = framegen::SizedFrameRecipe(framegen::Layout::GOES, width, height);
+  recipe.noise = 8.0;
   if (!stop_tone) {
-    spec.pictureHeight += spec.toneRows + spec.belowRows;
-    spec.toneRows = 0;
-    spec.belowRows = 0;
+    recipe.pictureHeight += recipe.toneRows + recipe.belowRows;
+    recipe.toneRows = 0;
+    recipe.belowRows = 0;
   }
-  const framegen::Frame frame = framegen::MakeFrame(spec);
+  const framegen::Frame frame = framegen::MakeFrame(recipe);
   header = frame.header;
   return framegen::MakeWorkingImage(frame);
 }

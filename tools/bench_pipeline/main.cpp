@@ -38,7 +38,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kLevel = 4;       // what SaveBitmapAsPNG uses
 constexpr int kFilters = 0x98;  // none, sub and Paeth
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -47,13 +49,13 @@ double Median(std::vector<double> v) {
 
 // A GOES frame of exactly width x height with a readable header whose picture code is `code`.
 framegen::Frame MakeFrame(int width, int height, int code) {
-  framegen::FrameSpec spec = framegen::SizedFrameSpec(framegen::Layout::GOES, width, height);
+  framegen::FrameRecipe recipe = framegen::SizedFrameRecipe(framegen::Layout::GOES, width, height);
   char header[32];
   std::snprintf(header, sizeof header, "MET7    C02991205123%04d ", code % 10000);
-  spec.header = header;
-  spec.noise = 6;
-  spec.seed = static_cast<std::uint64_t>(code) + 1;
-  return framegen::MakeFrame(spec);
+  recipe.header = header;
+  recipe.noise = 6;
+  recipe.seed = static_cast<std::uint64_t>(code) + 1;
+  return framegen::MakeFrame(recipe);
 }
 
 fs::path WriteInput(const fs::path& dir, const framegen::Frame& frame, bool png, int code) {
@@ -180,8 +182,9 @@ double RunBatch(const fs::path& dir, int jobs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Times the per-file processing stage by stage, its peak memory, and the batch "
-               "throughput of tessaly-cli."};
+  CLI::App app{
+      "Times the per-file processing stage by stage, its peak memory, and the batch "
+      "throughput of tessaly-cli."};
   int reps = 7;
   int batch = 200;
   std::string measure_one;
@@ -198,10 +201,12 @@ int main(int argc, char** argv) {
   const std::string self = fs::read_symlink("/proc/self/exe").string();
   const int sizes[][2] = {{840, 880}, {1040, 1100}, {2080, 2100}};
 
-  std::printf("Per-file processing, median of %d runs, ms (write = temporary file, fsync, "
-              "rename)\n", reps);
-  std::printf("%-10s %-4s %7s %7s %7s %8s %6s %7s %6s %8s | %8s %7s | %8s %9s %6s\n", "frame",
-              "in", "load", "decode", "render", "resample", "name", "encode", "write", "total",
+  std::printf(
+      "Per-file processing, median of %d runs, ms (write = temporary file, fsync, "
+      "rename)\n",
+      reps);
+  std::printf("%-10s %-4s %7s %7s %7s %8s %6s %7s %6s %8s | %8s %7s | %8s %9s %6s\n", "frame", "in",
+              "load", "decode", "render", "resample", "name", "encode", "write", "total",
               "bare-png", "ratio", "peak MB", "budget MB", "share");
   for (const auto& size : sizes) {
     for (const bool png : {false, true}) {
@@ -215,17 +220,18 @@ int main(int argc, char** argv) {
       LoadPNGIntoBitmap(out, dir / "bare.png", false);
       const double out_mb = out.Width() * double(out.Height()) / 1e6;
       const double budget = 4 * (in_mb + out_mb);
-      std::printf("%4dx%-5d %-4s %7.2f %7.2f %7.2f %8.2f %6.3f %7.2f %6.2f %8.2f | %8.2f %7.3f | "
-                  "%8.1f %9.1f %6.2f\n",
-                  size[0], size[1], png ? "png" : "bmp", Median(t.load), Median(t.decode),
-                  Median(t.render), Median(t.resample), Median(t.name), Median(t.encode),
-                  Median(t.write),
-                  Median(t.total), Median(t.bare), Median(t.total) / Median(t.bare),
-                  peak_kb / 1024.0, budget, peak_kb / 1024.0 / budget);
+      std::printf(
+          "%4dx%-5d %-4s %7.2f %7.2f %7.2f %8.2f %6.3f %7.2f %6.2f %8.2f | %8.2f %7.3f | "
+          "%8.1f %9.1f %6.2f\n",
+          size[0], size[1], png ? "png" : "bmp", Median(t.load), Median(t.decode), Median(t.render),
+          Median(t.resample), Median(t.name), Median(t.encode), Median(t.write), Median(t.total),
+          Median(t.bare), Median(t.total) / Median(t.bare), peak_kb / 1024.0, budget,
+          peak_kb / 1024.0 / budget);
     }
   }
-  std::printf("ratio = total / bare-png; budget = 4 x (input pixels + output pixels); "
-              "share = peak / budget\n");
+  std::printf(
+      "ratio = total / bare-png; budget = 4 x (input pixels + output pixels); "
+      "share = peak / budget\n");
 
   if (batch > 0) {
     const fs::path batch_dir = dir / "batch";
@@ -233,9 +239,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < batch; ++i) WriteInput(batch_dir, MakeFrame(1040, 1100, i), false, i);
     const double one = RunBatch(batch_dir, 1);
     const double two = RunBatch(batch_dir, 2);
-    std::printf("\ntessaly-cli on %d BMP frames of 1040x1100: --jobs 1 %.2f s (%.1f files/s), "
-                "--jobs 2 %.2f s (%.1f files/s), speed-up %.2fx\n",
-                batch, one, batch / one, two, batch / two, one / two);
+    std::printf(
+        "\ntessaly-cli on %d BMP frames of 1040x1100: --jobs 1 %.2f s (%.1f files/s), "
+        "--jobs 2 %.2f s (%.1f files/s), speed-up %.2fx\n",
+        batch, one, batch / one, two, batch / two, one / two);
   }
   fs::remove_all(dir);
   return 0;

@@ -84,25 +84,25 @@ void Require(bool condition, const char* what) {
   if (!condition) throw Error(std::string("Frame generator: ") + what);
 }
 
-Geometry MakeGeometry(const FrameSpec& spec) {
-  Require(spec.width >= 1 && spec.width <= kIplMaxSide, "width out of range");
-  Require(spec.topRows >= 1 && spec.topRows <= 26, "the header band takes 1 to 26 rows");
-  Require(spec.dataRows >= 0 && spec.dataRows <= 4, "a frame carries 0 to 4 data rows");
-  for (const int rows : {spec.pictureHeight, spec.toneRows, spec.belowRows}) {
+Geometry MakeGeometry(const FrameRecipe& recipe) {
+  Require(recipe.width >= 1 && recipe.width <= kIplMaxSide, "width out of range");
+  Require(recipe.topRows >= 1 && recipe.topRows <= 26, "the header band takes 1 to 26 rows");
+  Require(recipe.dataRows >= 0 && recipe.dataRows <= 4, "a frame carries 0 to 4 data rows");
+  for (const int rows : {recipe.pictureHeight, recipe.toneRows, recipe.belowRows}) {
     Require(rows >= 0 && rows <= kIplMaxSide, "row counts out of range");
   }
-  Require(spec.black >= 0 && spec.white <= 255 && spec.black < spec.white,
+  Require(recipe.black >= 0 && recipe.white <= 255 && recipe.black < recipe.white,
           "black and white must be grey levels with black below white");
   Geometry g{};
-  g.startColumn = spec.startColumn >= 0 ? spec.startColumn : Position(spec.width, 27);
-  g.edge = g.startColumn + BandEdgeOffset(spec.layout, spec.width);
-  Require(g.edge >= 1 && g.edge <= spec.width / 10 + 1,
+  g.startColumn = recipe.startColumn >= 0 ? recipe.startColumn : Position(recipe.width, 27);
+  g.edge = g.startColumn + BandEdgeOffset(recipe.layout, recipe.width);
+  Require(g.edge >= 1 && g.edge <= recipe.width / 10 + 1,
           "the header band must turn bright within the first tenth of the row");
-  g.dataRows = spec.layout == Layout::Meteosat ? 2 : spec.dataRows;
-  g.firstPictureRow = spec.topRows + g.dataRows;
-  g.pictureWidth = Position(spec.width, 800);
-  g.height = FrameHeight(spec);
-  Require(g.height <= kIplMaxSide && std::int64_t{g.height} * spec.width <= kIplMaxPixels,
+  g.dataRows = recipe.layout == Layout::Meteosat ? 2 : recipe.dataRows;
+  g.firstPictureRow = recipe.topRows + g.dataRows;
+  g.pictureWidth = Position(recipe.width, 800);
+  g.height = FrameHeight(recipe);
+  Require(g.height <= kIplMaxSide && std::int64_t{g.height} * recipe.width <= kIplMaxPixels,
           "frame size out of range");
   return g;
 }
@@ -126,11 +126,11 @@ int ToEbcdic(unsigned char c) {
   return base + 0x21 + (index - 18);
 }
 
-std::vector<std::uint8_t> HeaderBytes(const FrameSpec& spec) {
+std::vector<std::uint8_t> HeaderBytes(const FrameRecipe& recipe) {
   std::vector<std::uint8_t> bytes;
-  for (const char ch : spec.header) {
+  for (const char ch : recipe.header) {
     const auto c = static_cast<unsigned char>(ch);
-    if (spec.layout != Layout::GMS) {
+    if (recipe.layout != Layout::GMS) {
       bytes.push_back(c);
       continue;
     }
@@ -143,27 +143,27 @@ std::vector<std::uint8_t> HeaderBytes(const FrameSpec& spec) {
 
 // The text a reader of the bits gets: 25 characters, blanks for bytes that are not
 // printable and for the silent bits after the header.
-std::string ExpectedHeader(const FrameSpec& spec, int data_rows) {
+std::string ExpectedHeader(const FrameRecipe& recipe, int data_rows) {
   if (data_rows == 0) return std::string();
   std::string text(kHeaderCharacters, ' ');
-  for (std::size_t i = 0; i < text.size() && i < spec.header.size(); ++i) {
-    const auto c = static_cast<unsigned char>(spec.header[i]);
-    if (spec.layout == Layout::GMS || (c >= 0x20 && c <= 0x7F)) text[i] = spec.header[i];
+  for (std::size_t i = 0; i < text.size() && i < recipe.header.size(); ++i) {
+    const auto c = static_cast<unsigned char>(recipe.header[i]);
+    if (recipe.layout == Layout::GMS || (c >= 0x20 && c <= 0x7F)) text[i] = recipe.header[i];
   }
   return text;
 }
 
 // One data row: dark, with each 1 bit bright over its share of the row. A column that two
 // bit cells share takes the mix of both, as a sampled signal would.
-std::vector<float> BitRow(const FrameSpec& spec, int start_column) {
-  const std::vector<std::uint8_t> bytes = HeaderBytes(spec);
-  const double samples_per_bit = spec.width / kRowSeconds / BitRate(spec.layout);
+std::vector<float> BitRow(const FrameRecipe& recipe, int start_column) {
+  const std::vector<std::uint8_t> bytes = HeaderBytes(recipe);
+  const double samples_per_bit = recipe.width / kRowSeconds / BitRate(recipe.layout);
   const auto bit = [&](std::int64_t i) -> int {
     if (i < 0 || i / 8 >= static_cast<std::int64_t>(bytes.size())) return 0;
     return (bytes[static_cast<std::size_t>(i / 8)] >> (7 - i % 8)) & 1;
   };
-  std::vector<float> row(static_cast<std::size_t>(spec.width), static_cast<float>(spec.black));
-  for (int c = std::max(start_column, 0); c < spec.width; ++c) {
+  std::vector<float> row(static_cast<std::size_t>(recipe.width), static_cast<float>(recipe.black));
+  for (int c = std::max(start_column, 0); c < recipe.width; ++c) {
     const double from = (c - start_column) / samples_per_bit;
     const double to = (c + 1 - start_column) / samples_per_bit;
     double ones = 0.0;
@@ -172,32 +172,32 @@ std::vector<float> BitRow(const FrameSpec& spec, int start_column) {
       ones += bit(i) * overlap;
     }
     const double share = ones / (to - from);
-    row[c] = static_cast<float>(spec.black + share * (spec.white - spec.black));
+    row[c] = static_cast<float>(recipe.black + share * (recipe.white - recipe.black));
   }
   return row;
 }
 
-void DrawBandAndData(const FrameSpec& spec, const Geometry& g, Canvas& canvas) {
-  canvas.Fill(0, spec.topRows, 0, g.edge, spec.black);
-  canvas.Fill(0, spec.topRows, g.edge, spec.width, spec.white);
-  const std::vector<float> bits = BitRow(spec, g.startColumn);
-  for (int y = spec.topRows; y < g.firstPictureRow; ++y) {
+void DrawBandAndData(const FrameRecipe& recipe, const Geometry& g, Canvas& canvas) {
+  canvas.Fill(0, recipe.topRows, 0, g.edge, recipe.black);
+  canvas.Fill(0, recipe.topRows, g.edge, recipe.width, recipe.white);
+  const std::vector<float> bits = BitRow(recipe, g.startColumn);
+  for (int y = recipe.topRows; y < g.firstPictureRow; ++y) {
     std::copy(bits.begin(), bits.end(), canvas.Row(y));
   }
 }
 
 // The strip at the picture's top-left that tells GMS from GOES; bright over the data-row
 // window, so that the data rows end where the picture begins.
-void DrawLayoutStrip(const FrameSpec& spec, const Geometry& g, Canvas& canvas) {
+void DrawLayoutStrip(const FrameRecipe& recipe, const Geometry& g, Canvas& canvas) {
   const int top = g.firstPictureRow;
-  const int bottom = top + std::min(kStripRows, spec.pictureHeight);
+  const int bottom = top + std::min(kStripRows, recipe.pictureHeight);
   const int x = g.startColumn;
-  canvas.Fill(top, bottom, x, x + g.pictureWidth, spec.white);
-  if (spec.layout == Layout::GOES) {
-    canvas.Fill(top, bottom, x, x + Position(spec.width, 90), spec.black);
+  canvas.Fill(top, bottom, x, x + g.pictureWidth, recipe.white);
+  if (recipe.layout == Layout::GOES) {
+    canvas.Fill(top, bottom, x, x + Position(recipe.width, 90), recipe.black);
   } else {
-    canvas.Fill(top, bottom, x + Position(spec.width, 44), x + Position(spec.width, 90),
-                spec.black);
+    canvas.Fill(top, bottom, x + Position(recipe.width, 44), x + Position(recipe.width, 90),
+                recipe.black);
   }
 }
 
@@ -207,8 +207,8 @@ struct CloudWave {
   double phase;
 };
 
-void DrawDisc(const FrameSpec& spec, int x0, int y0, int w, int h, Canvas& canvas) {
-  Random random(spec.seed ^ 0x5DEECE66Dull);
+void DrawDisc(const FrameRecipe& recipe, int x0, int y0, int w, int h, Canvas& canvas) {
+  Random random(recipe.seed ^ 0x5DEECE66Dull);
   std::array<CloudWave, 4> waves{};
   for (CloudWave& wave : waves) {
     wave = {1.0 + 3.0 * random.Uniform(), 1.0 + 3.0 * random.Uniform(),
@@ -218,7 +218,7 @@ void DrawDisc(const FrameSpec& spec, int x0, int y0, int w, int h, Canvas& canva
   if (radius < 1.0) return;  // too small a picture for a disc: space only
   const double cx = x0 + w / 2.0;
   const double cy = y0 + h / 2.0;
-  const double range = spec.white - spec.black;
+  const double range = recipe.white - recipe.black;
   for (int y = y0; y < y0 + h; ++y) {
     float* row = canvas.Row(y);
     for (int x = x0; x < x0 + w; ++x) {
@@ -231,57 +231,59 @@ void DrawDisc(const FrameSpec& spec, int x0, int y0, int w, int h, Canvas& canva
         cloud += std::sin(wave.fx * dx + wave.fy * dy + wave.phase);
       const double limb = std::pow(1.0 - d2, 0.25);
       const double cover = std::clamp(0.5 + cloud / 4.0, 0.0, 1.0);
-      row[x] = static_cast<float>(spec.black + range * limb * (0.25 + 0.6 * cover));
+      row[x] = static_cast<float>(recipe.black + range * limb * (0.25 + 0.6 * cover));
     }
   }
 }
 
-void DrawContent(const FrameSpec& spec, int x0, int y0, int w, int h, Canvas& canvas) {
+void DrawContent(const FrameRecipe& recipe, int x0, int y0, int w, int h, Canvas& canvas) {
   if (w <= 0 || h <= 0) return;
-  if (spec.content == Content::Flat) {
-    canvas.Fill(y0, y0 + h, x0, x0 + w, (spec.black + spec.white) / 2.0);
-  } else if (spec.content == Content::Gradient) {
+  if (recipe.content == Content::Flat) {
+    canvas.Fill(y0, y0 + h, x0, x0 + w, (recipe.black + recipe.white) / 2.0);
+  } else if (recipe.content == Content::Gradient) {
     for (int y = y0; y < y0 + h; ++y) {
       for (int x = x0; x < x0 + w; ++x) {
         const double t = 0.7 * (x - x0) / std::max(w - 1, 1) + 0.3 * (y - y0) / std::max(h - 1, 1);
-        canvas.Row(y)[x] = static_cast<float>(spec.black + t * (spec.white - spec.black));
+        canvas.Row(y)[x] = static_cast<float>(recipe.black + t * (recipe.white - recipe.black));
       }
     }
   } else {
-    DrawDisc(spec, x0, y0, w, h, canvas);
+    DrawDisc(recipe, x0, y0, w, h, canvas);
   }
 }
 
-void DrawPicture(const FrameSpec& spec, const Geometry& g, Canvas& canvas) {
-  const int strip = spec.layout == Layout::Meteosat ? 0 : std::min(kStripRows, spec.pictureHeight);
+void DrawPicture(const FrameRecipe& recipe, const Geometry& g, Canvas& canvas) {
+  const int strip =
+      recipe.layout == Layout::Meteosat ? 0 : std::min(kStripRows, recipe.pictureHeight);
   const int x0 = g.startColumn;
-  const int w = std::min(g.pictureWidth, spec.width - x0);
-  canvas.Fill(g.firstPictureRow, g.firstPictureRow + spec.pictureHeight, 0, spec.width, spec.black);
-  if (strip > 0) DrawLayoutStrip(spec, g, canvas);
-  DrawContent(spec, x0, g.firstPictureRow + strip, w, spec.pictureHeight - strip, canvas);
+  const int w = std::min(g.pictureWidth, recipe.width - x0);
+  canvas.Fill(g.firstPictureRow, g.firstPictureRow + recipe.pictureHeight, 0, recipe.width,
+              recipe.black);
+  if (strip > 0) DrawLayoutStrip(recipe, g, canvas);
+  DrawContent(recipe, x0, g.firstPictureRow + strip, w, recipe.pictureHeight - strip, canvas);
 }
 
 // The stop tone swings between black and white; a row lasts a quarter second, so the
 // tone's phase turns by half a cycle from one row to the next.
-void DrawStopTone(const FrameSpec& spec, int first_row, Canvas& canvas) {
+void DrawStopTone(const FrameRecipe& recipe, int first_row, Canvas& canvas) {
   const double cycles_per_row = kStopToneHz * kRowSeconds;
-  const double mid = (spec.black + spec.white) / 2.0;
-  const double amplitude = (spec.white - spec.black) / 2.0;
-  for (int y = first_row; y < first_row + spec.toneRows; ++y) {
+  const double mid = (recipe.black + recipe.white) / 2.0;
+  const double amplitude = (recipe.white - recipe.black) / 2.0;
+  for (int y = first_row; y < first_row + recipe.toneRows; ++y) {
     float* row = canvas.Row(y);
-    for (int x = 0; x < spec.width; ++x) {
-      const double angle = 2.0 * kPi * cycles_per_row * (y + static_cast<double>(x) / spec.width);
+    for (int x = 0; x < recipe.width; ++x) {
+      const double angle = 2.0 * kPi * cycles_per_row * (y + static_cast<double>(x) / recipe.width);
       row[x] = static_cast<float>(mid + amplitude * std::sin(angle));
     }
   }
 }
 
-std::vector<std::uint8_t> Quantise(const Canvas& canvas, const FrameSpec& spec) {
-  Random random(spec.seed);
+std::vector<std::uint8_t> Quantise(const Canvas& canvas, const FrameRecipe& recipe) {
+  Random random(recipe.seed);
   std::vector<std::uint8_t> pixels(canvas.values.size());
   for (std::size_t i = 0; i < pixels.size(); ++i) {
     double v = canvas.values[i];
-    if (spec.noise > 0.0) v += spec.noise * random.Gaussian();
+    if (recipe.noise > 0.0) v += recipe.noise * random.Gaussian();
     pixels[i] = static_cast<std::uint8_t>(std::clamp(std::nearbyint(v), 0.0, 255.0));
   }
   return pixels;
@@ -309,44 +311,44 @@ int BandEdgeOffset(Layout layout, int width) {
   return layout == Layout::Meteosat ? (width * 4) / 1680 : width / 1680;
 }
 
-int FrameHeight(const FrameSpec& spec) {
-  const int data_rows = spec.layout == Layout::Meteosat ? 2 : spec.dataRows;
-  return spec.topRows + data_rows + spec.pictureHeight + spec.toneRows + spec.belowRows;
+int FrameHeight(const FrameRecipe& recipe) {
+  const int data_rows = recipe.layout == Layout::Meteosat ? 2 : recipe.dataRows;
+  return recipe.topRows + data_rows + recipe.pictureHeight + recipe.toneRows + recipe.belowRows;
 }
 
-Frame MakeFrame(const FrameSpec& spec) {
-  const Geometry g = MakeGeometry(spec);
-  Canvas canvas{spec.width, g.height,
-                std::vector<float>(static_cast<std::size_t>(spec.width) * g.height,
-                                   static_cast<float>(spec.black))};
-  DrawBandAndData(spec, g, canvas);
-  DrawPicture(spec, g, canvas);
-  DrawStopTone(spec, g.firstPictureRow + spec.pictureHeight, canvas);
+Frame MakeFrame(const FrameRecipe& recipe) {
+  const Geometry g = MakeGeometry(recipe);
+  Canvas canvas{recipe.width, g.height,
+                std::vector<float>(static_cast<std::size_t>(recipe.width) * g.height,
+                                   static_cast<float>(recipe.black))};
+  DrawBandAndData(recipe, g, canvas);
+  DrawPicture(recipe, g, canvas);
+  DrawStopTone(recipe, g.firstPictureRow + recipe.pictureHeight, canvas);
 
   Frame frame;
-  frame.width = spec.width;
+  frame.width = recipe.width;
   frame.height = g.height;
-  frame.pixels = Quantise(canvas, spec);
+  frame.pixels = Quantise(canvas, recipe);
   frame.startColumn = g.startColumn;
   frame.firstPictureRow = g.firstPictureRow;
   const int rows =
-      spec.layout == Layout::Meteosat ? g.height - g.firstPictureRow : spec.pictureHeight;
+      recipe.layout == Layout::Meteosat ? g.height - g.firstPictureRow : recipe.pictureHeight;
   frame.picture = {g.startColumn, g.firstPictureRow,
-                   std::min(g.pictureWidth, spec.width - g.startColumn),
+                   std::min(g.pictureWidth, recipe.width - g.startColumn),
                    std::min(rows, kMaxPictureRows)};
-  frame.header = ExpectedHeader(spec, g.dataRows);
+  frame.header = ExpectedHeader(recipe, g.dataRows);
   return frame;
 }
 
-FrameSpec SizedFrameSpec(Layout layout, int width, int height) {
-  FrameSpec spec;
-  spec.layout = layout;
-  spec.width = width;
-  spec.header = DefaultHeader(layout);
-  spec.pictureHeight = 0;
-  spec.pictureHeight = height - FrameHeight(spec);
-  Require(spec.pictureHeight >= 1, "the frame is too short for its band, data and stop tone");
-  return spec;
+FrameRecipe SizedFrameRecipe(Layout layout, int width, int height) {
+  FrameRecipe recipe;
+  recipe.layout = layout;
+  recipe.width = width;
+  recipe.header = DefaultHeader(layout);
+  recipe.pictureHeight = 0;
+  recipe.pictureHeight = height - FrameHeight(recipe);
+  Require(recipe.pictureHeight >= 1, "the frame is too short for its band, data and stop tone");
+  return recipe;
 }
 
 IplImagePtr MakeWorkingImage(const Frame& frame) {
@@ -370,10 +372,10 @@ Bitmap ToBitmap(const Frame& frame) {
   return bitmap;
 }
 
-Frame DataLinesSource(const Frame& full, const FrameSpec& spec) {
+Frame DataLinesSource(const Frame& full, const FrameRecipe& recipe) {
   // Columns the layout puts in front of a data-lines source.
   constexpr int kSourceColumn = 26;
-  const int first_data_row = std::clamp(spec.topRows, 0, full.height);
+  const int first_data_row = std::clamp(recipe.topRows, 0, full.height);
   Frame cut;
   cut.width = std::max(full.width - kSourceColumn, 0);
   cut.height = full.height - first_data_row;

@@ -25,7 +25,7 @@ enum class Content {
   Flat,      // mid grey
 };
 
-struct FrameSpec {
+struct FrameRecipe {
   Layout layout = Layout::GOES;
   // Latin-1 characters sent in the data rows, one byte each. Keep it to about 25
   // characters: a data row must stay darker than half the header band.
@@ -39,7 +39,7 @@ struct FrameSpec {
   int startColumn = -1;     // first column of the bits and of the picture; -1: (width x 27) div 840
   Content content = Content::Disc;
   double noise = 0.0;      // standard deviation of the Gaussian noise on every pixel, grey levels
-  std::uint64_t seed = 1;  // seeds the noise and the clouds; equal specs give equal frames
+  std::uint64_t seed = 1;  // seeds the noise and the clouds; equal recipes give equal frames
   int black = 8;           // grey levels of the frame's black and white
   int white = 240;
 };
@@ -69,22 +69,22 @@ struct Frame {
   }
 };
 
-// A header of the layout's kind, as the frames of `SizedFrameSpec` carry.
+// A header of the layout's kind, as the frames of `SizedFrameRecipe` carry.
 std::string DefaultHeader(Layout layout);
 // Bit rate of the layout's header (bit/s).
 double BitRate(Layout layout);
 // Columns from the start column back to where the header band turns bright.
 int BandEdgeOffset(Layout layout, int width);
-// Total rows of the frame a spec describes.
-int FrameHeight(const FrameSpec& spec);
+// Total rows of the frame a recipe describes.
+int FrameHeight(const FrameRecipe& recipe);
 
-// Makes the frame. Throws Error for a spec the layout cannot hold (sizes out of range, a
+// Makes the frame. Throws Error for a recipe the layout cannot hold (sizes out of range, a
 // band edge outside the first tenth of the row, a GMS header character without EBCDIC code).
-Frame MakeFrame(const FrameSpec& spec);
+Frame MakeFrame(const FrameRecipe& recipe);
 
-// A spec of the layout whose frame is exactly width x height: the picture takes the rows
+// A recipe of the layout whose frame is exactly width x height: the picture takes the rows
 // the band, data, stop-tone and following rows leave.
-FrameSpec SizedFrameSpec(Layout layout, int width, int height);
+FrameRecipe SizedFrameRecipe(Layout layout, int width, int height);
 
 // The 16-bit working picture of a frame: grey g stored as g x 64, every row kept.
 IplImagePtr MakeWorkingImage(const Frame& frame);
@@ -93,10 +93,10 @@ IplImagePtr MakeWorkingImage(const Frame& frame);
 Bitmap ToBitmap(const Frame& frame);
 
 // A picture holding only the data lines and what follows them, as some receivers
-// save it: the frame below its header band (spec.topRows rows), without its first 26 columns. The
+// save it: the frame below its header band (recipe.topRows rows), without its first 26 columns. The
 // "data lines only" source choice lays it out again as an 840-column frame under
 // a 20-row bar whose white part starts at column 27, so the frame must be 840
 // wide with its start column at 27 for the header to be found again.
-Frame DataLinesSource(const Frame& full, const FrameSpec& spec);
+Frame DataLinesSource(const Frame& full, const FrameRecipe& recipe);
 
 }  // namespace tessaly::framegen

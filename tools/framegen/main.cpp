@@ -1,5 +1,5 @@
-// tessaly-framegen: writes a synthetic WEFAX frame as a BMP, PNG or binary PGM picture and prints what a
-// decoder should find in it.
+// tessaly-framegen: writes a synthetic WEFAX frame as a BMP, PNG or binary PGM picture and prints
+// what a decoder should find in it.
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -16,7 +16,7 @@ namespace {
 
 using tessaly::framegen::Content;
 using tessaly::framegen::Frame;
-using tessaly::framegen::FrameSpec;
+using tessaly::framegen::FrameRecipe;
 using tessaly::framegen::Layout;
 
 void WritePgm(const Frame& frame, const std::string& path) {
@@ -53,7 +53,7 @@ void WriteFrame(const Frame& frame, const std::string& path, std::uint32_t annou
 
 int main(int argc, char** argv) {
   CLI::App app{"Writes a synthetic WEFAX frame as a BMP, PNG or binary PGM (P5) picture."};
-  FrameSpec spec;
+  FrameRecipe recipe;
   std::string output;
   int height = 0;
   const std::map<std::string, Layout> layouts{
@@ -66,37 +66,39 @@ int main(int argc, char** argv) {
       ->required();
   app.add_option("--announce-colours", announced_colours,
                  "BMP only: announce this many colours (200 or 224) over the full 256-entry table");
-  app.add_flag("--data-lines-only", data_lines_only,
-               "write only the data lines and what follows them (840-wide frames, start column 27)");
-  app.add_option("--layout", spec.layout, "goes, gms or meteosat")
+  app.add_flag(
+      "--data-lines-only", data_lines_only,
+      "write only the data lines and what follows them (840-wide frames, start column 27)");
+  app.add_option("--layout", recipe.layout, "goes, gms or meteosat")
       ->transform(CLI::CheckedTransformer(layouts, CLI::ignore_case));
-  app.add_option("--width", spec.width, "row width in pixels")->capture_default_str();
+  app.add_option("--width", recipe.width, "row width in pixels")->capture_default_str();
   app.add_option("--height", height,
                  "total frame height; the picture takes the rows left (overrides "
                  "--picture-height)");
-  app.add_option("--header", spec.header, "header text sent in the data rows");
-  app.add_option("--picture-height", spec.pictureHeight, "picture rows")->capture_default_str();
-  app.add_option("--top-rows", spec.topRows, "rows of the header band (1-26)")
+  app.add_option("--header", recipe.header, "header text sent in the data rows");
+  app.add_option("--picture-height", recipe.pictureHeight, "picture rows")->capture_default_str();
+  app.add_option("--top-rows", recipe.topRows, "rows of the header band (1-26)")
       ->capture_default_str();
-  app.add_option("--data-rows", spec.dataRows, "data rows (0-4; Meteosat: 2)")
+  app.add_option("--data-rows", recipe.dataRows, "data rows (0-4; Meteosat: 2)")
       ->capture_default_str();
-  app.add_option("--tone-rows", spec.toneRows, "450 Hz stop-tone rows")->capture_default_str();
-  app.add_option("--below-rows", spec.belowRows, "rows after the stop tone")->capture_default_str();
-  app.add_option("--start-column", spec.startColumn, "first column of bits and picture");
-  app.add_option("--content", spec.content, "disc, gradient or flat")
+  app.add_option("--tone-rows", recipe.toneRows, "450 Hz stop-tone rows")->capture_default_str();
+  app.add_option("--below-rows", recipe.belowRows, "rows after the stop tone")
+      ->capture_default_str();
+  app.add_option("--start-column", recipe.startColumn, "first column of bits and picture");
+  app.add_option("--content", recipe.content, "disc, gradient or flat")
       ->transform(CLI::CheckedTransformer(contents, CLI::ignore_case));
-  app.add_option("--noise", spec.noise, "noise standard deviation in grey levels");
-  app.add_option("--seed", spec.seed, "seed of noise and clouds")->capture_default_str();
+  app.add_option("--noise", recipe.noise, "noise standard deviation in grey levels");
+  app.add_option("--seed", recipe.seed, "seed of noise and clouds")->capture_default_str();
   CLI11_PARSE(app, argc, argv);
 
   try {
-    if (app.count("--header") == 0) spec.header = tessaly::framegen::DefaultHeader(spec.layout);
+    if (app.count("--header") == 0) recipe.header = tessaly::framegen::DefaultHeader(recipe.layout);
     if (height > 0) {
-      spec.pictureHeight = 0;
-      spec.pictureHeight = height - tessaly::framegen::FrameHeight(spec);
+      recipe.pictureHeight = 0;
+      recipe.pictureHeight = height - tessaly::framegen::FrameHeight(recipe);
     }
-    Frame frame = tessaly::framegen::MakeFrame(spec);
-    if (data_lines_only) frame = tessaly::framegen::DataLinesSource(frame, spec);
+    Frame frame = tessaly::framegen::MakeFrame(recipe);
+    if (data_lines_only) frame = tessaly::framegen::DataLinesSource(frame, recipe);
     WriteFrame(frame, output, announced_colours);
     std::cout << "frame " << frame.width << " x " << frame.height << "\n"
               << "start column " << frame.startColumn << "\n"
