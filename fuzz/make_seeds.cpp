@@ -48,7 +48,7 @@ int CopyCorpus(const fs::path& root, const std::string& extension, const fs::pat
   return count;
 }
 
-framegen::FrameRecipe SmallSpec(framegen::Layout layout, int width, int picture_height) {
+framegen::FrameRecipe SmallRecipe(framegen::Layout layout, int width, int picture_height) {
   framegen::FrameRecipe recipe;
   recipe.layout = layout;
   recipe.header = framegen::DefaultHeader(layout);
@@ -60,7 +60,7 @@ framegen::FrameRecipe SmallSpec(framegen::Layout layout, int width, int picture_
 }
 
 tessaly::Bitmap SmallFrame(framegen::Layout layout, int width, int picture_height) {
-  return framegen::ToBitmap(framegen::MakeFrame(SmallSpec(layout, width, picture_height)));
+  return framegen::ToBitmap(framegen::MakeFrame(SmallRecipe(layout, width, picture_height)));
 }
 
 tessaly::Bitmap Colours(int width, int height) {
@@ -81,7 +81,7 @@ void BmpSeeds(const fs::path& corpora, const fs::path& out) {
   Write(out / "gen_frame.bmp", tessaly::EncodeBmp(frame));
   Write(out / "gen_frame_200.bmp", tessaly::EncodeBmp(frame, {.announced_colours = 200}));
   Write(out / "gen_frame_224.bmp", tessaly::EncodeBmp(frame, {.announced_colours = 224}));
-  framegen::FrameRecipe wide = SmallSpec(framegen::Layout::GOES, 2080, 1);
+  framegen::FrameRecipe wide = SmallRecipe(framegen::Layout::GOES, 2080, 1);
   wide.topRows = 1, wide.dataRows = 0, wide.toneRows = 1, wide.belowRows = 1;
   Write(
       out / "gen_2080_no_size.bmp",
@@ -123,15 +123,15 @@ void ProcessSeeds(const fs::path& corpora, const fs::path& out) {
   int n = 0;
   const auto put = [&](const Bytes& seed) { Write(out / ("gen_" + std::to_string(n++)), seed); };
   for (auto layout : {framegen::Layout::GOES, framegen::Layout::GMS, framegen::Layout::Meteosat}) {
-    framegen::FrameRecipe recipe = SmallSpec(layout, 840, 200);
+    framegen::FrameRecipe recipe = SmallRecipe(layout, 840, 200);
     for (int source = 0; source < 2; ++source) {
       put(EncodeFrameInput({.source_id = source, .as_png = source == 1}, recipe));
     }
     recipe.noise = 6;
     put(EncodeFrameInput({.bmp_variant = 1}, recipe));
   }
-  put(EncodeFrameInput({}, SmallSpec(framegen::Layout::GOES, 300, 60)));
-  put(EncodeFrameInput({.bmp_variant = 3}, SmallSpec(framegen::Layout::GOES, 2080, 40)));
+  put(EncodeFrameInput({}, SmallRecipe(framegen::Layout::GOES, 300, 60)));
+  put(EncodeFrameInput({.bmp_variant = 3}, SmallRecipe(framegen::Layout::GOES, 2080, 40)));
   Bytes ramp(256);
   for (int i = 0; i < 256; ++i) ramp[i] = static_cast<std::uint8_t>(i);
   put(tessaly::fuzz::EncodeRawInput({}, 16, 16, ramp));

@@ -86,7 +86,7 @@ Bitmap RawPicture(Reader& in) {
   return GreyPicture(width, height, in.Rest());
 }
 
-framegen::FrameRecipe ReadSpec(Reader& in) {
+framegen::FrameRecipe ReadRecipe(Reader& in) {
   framegen::FrameRecipe recipe;
   recipe.layout = static_cast<framegen::Layout>(in.Byte() % 3);
   recipe.width = kMinFrameWidth + in.U16() % kFrameWidths;
@@ -111,7 +111,7 @@ framegen::FrameRecipe ReadSpec(Reader& in) {
 
 // The generated frame (or its data-lines picture) with the edits applied.
 Bitmap FramePicture(Reader& in, int source_id) {
-  const framegen::FrameRecipe recipe = ReadSpec(in);
+  const framegen::FrameRecipe recipe = ReadRecipe(in);
   framegen::Frame frame = framegen::MakeFrame(recipe);
   if (source_id == 1) {
     try {
