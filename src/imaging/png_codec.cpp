@@ -22,7 +22,11 @@ namespace {
 
 // Ancillary chunks (and decompressed zTXt/iCCP) above this are dropped by libpng, which keeps
 // compression bombs in metadata from exhausting memory; real metadata is far smaller.
-constexpr png_alloc_size_t kChunkMallocMax = 8u << 20;
+constexpr png_alloc_size_t kChunkMallocMax = 1u << 20;
+// Text and other kept ancillary chunks beyond this many are dropped. libpng keeps every one in
+// memory, and a compressed one of a kilobyte inflates to the size above: its own limit of 1000
+// would let a 1 MB file take a gigabyte.
+constexpr png_uint_32 kChunkCacheMax = 64;
 // libpng leaves the samples alone when file gamma x screen gamma is close to 1; this is the
 // assumed file gamma of pictures without gAMA, as a decimal, not 1/2.2.
 constexpr double kAssumedFileGamma = 0.45455;
@@ -180,6 +184,7 @@ bool StageReadInfo(png_structp png, png_infop info, HeaderInfo* header) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_user_limits(png, kPngMaxSide, kPngMaxSide);
   png_set_chunk_malloc_max(png, kChunkMallocMax);
+  png_set_chunk_cache_max(png, kChunkCacheMax);
   png_set_sig_bytes(png, 4);
   png_set_read_fn(png, png_get_error_ptr(png), ReadData);
   png_read_info(png, info);

@@ -15,7 +15,9 @@
 #include "base/errors.h"
 #include "hardening_support.h"
 #include "imaging/ext_bitmap.h"
+#include "imaging/png_image.h"
 #include "imaging/png_io.h"
+#include "png_builder.h"
 
 namespace tessaly::test {
 namespace {
@@ -76,6 +78,23 @@ TEST(PngLimits, ChunksRunningPastTheDataAreRefusedButDataAfterTheEndIsNot) {
   trailing.insert(trailing.end(), {0x7F, 0xFF, 0xFF, 0xFF, 'j', 'u', 'n', 'k'});
   EXPECT_TRUE(LoadPNGFromMemory(bitmap, trailing, false));
   EXPECT_EQ(bitmap.Width(), 840);
+}
+
+// A thousand compressed texts of 512 KiB each, in a 0.5 MB file: only the first few dozen are
+// inflated and kept (libpng's own limit would keep 999 of them, half a gigabyte).
+TEST(PngLimits, ManyCompressedTextsAreNotAllKept) {
+  Bytes text = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 0};
+  const Bytes inflates = DeflatedZeros(512u << 10);
+  text.insert(text.end(), inflates.begin(), inflates.end());
+  const Bytes png =
+      PngWithImageData(16, 16, 8, 0, 17 * 16, std::vector<Chunk>(1000, {"zTXt", text}));
+  TPngImage image;
+  const auto start = std::chrono::steady_clock::now();
+  image.LoadFromMemory(png);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(image.Width, 16u);
+  EXPECT_GT(image.Texts.size(), 0u);
+  EXPECT_LE(image.Texts.size(), 64u);
 }
 
 TEST(FolderListing, SubfoldersNamedLikePicturesAreLeftOut) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,6 +15,7 @@
 
 #include "folder_state.h"
 #include "hardening_support.h"
+#include "png_builder.h"
 
 namespace tessaly::test {
 namespace {
@@ -23,59 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr long kMemoryCeilingKb = 400 * 1024;  // a good frame needs a few tens of megabytes
-
-void PutBig32(Bytes& out, std::uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
-}
-
-void PutChunk(Bytes& png, const char* type, const Bytes& data) {
-  PutBig32(png, static_cast<std::uint32_t>(data.size()));
-  Bytes typed(type, type + 4);
-  typed.insert(typed.end(), data.begin(), data.end());
-  png.insert(png.end(), typed.begin(), typed.end());
-  PutBig32(png,
-           static_cast<std::uint32_t>(::crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
-}
-
-// `count` zero bytes deflated, made a piece at a time so that no large buffer is needed.
-Bytes DeflatedZeros(std::size_t count) {
-  z_stream z{};
-  if (deflateInit(&z, 9) != Z_OK) throw std::runtime_error("deflateInit failed");
-  const Bytes zeros(1u << 16, 0);
-  Bytes out;
-  std::uint8_t buffer[1u << 16];
-  int flush = Z_NO_FLUSH;
-  do {
-    const std::size_t piece = std::min(count, zeros.size());
-    count -= piece;
-    flush = count == 0 ? Z_FINISH : Z_NO_FLUSH;
-    z.next_in = const_cast<Bytef*>(zeros.data());
-    z.avail_in = static_cast<uInt>(piece);
-    do {
-      z.next_out = buffer;
-      z.avail_out = sizeof buffer;
-      deflate(&z, flush);
-      out.insert(out.end(), buffer, buffer + (sizeof buffer - z.avail_out));
-    } while (z.avail_out == 0);
-  } while (flush != Z_FINISH);
-  deflateEnd(&z);
-  return out;
-}
-
-// A PNG of the given header with one IDAT chunk holding `raw_bytes` zero bytes, deflated.
-Bytes PngWithImageData(std::uint32_t width, std::uint32_t height, int depth, int colour_type,
-                       std::size_t raw_bytes) {
-  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  Bytes ihdr;
-  PutBig32(ihdr, width);
-  PutBig32(ihdr, height);
-  ihdr.insert(ihdr.end(),
-              {static_cast<std::uint8_t>(depth), static_cast<std::uint8_t>(colour_type), 0, 0, 0});
-  PutChunk(png, "IHDR", ihdr);
-  PutChunk(png, "IDAT", DeflatedZeros(raw_bytes));
-  PutChunk(png, "IEND", {});
-  return png;
-}
 
 Bytes Half(const Bytes& b) {
   return Bytes(b.begin(), b.begin() + static_cast<long>(b.size() / 2));
