@@ -25,19 +25,30 @@ namespace fs = std::filesystem;
 using tessaly::FileOutcome;
 using tessaly::FileProcessor;
 
-// A folder of this process's own for the input file; removed when the process ends.
-const fs::path& ScratchFolder() {
-  static const fs::path folder = [] {
+// A folder of this process's own for the input file, removed when the process ends normally.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/tessaly-fuzz-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    std::atexit([] {
-      std::error_code ec;
-      fs::remove_all(ScratchFolder(), ec);
-    });
-    return fs::path(pattern);
-  }();
-  return folder;
+    path_ = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+const fs::path& Scratch() {
+  static const ScratchFolder folder;
+  return folder.path();
 }
 
 void WriteFile(const fs::path& path, std::span<const std::uint8_t> bytes) {
@@ -72,7 +83,7 @@ void CheckResult(const FileProcessor& processor, const fs::path& input) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto input = tessaly::fuzz::DecodeProcessInput({data, size});
   if (!input) return 0;
-  const fs::path file = ScratchFolder() / (input->flags.as_png ? "in.png" : "in.bmp");
+  const fs::path file = Scratch() / (input->flags.as_png ? "in.png" : "in.bmp");
   WriteFile(file, input->file);
   FileProcessor processor;
   processor.source_id = input->flags.source_id;
