@@ -13,6 +13,18 @@ constexpr Rect kDataLinesBand{13, 0, 26, 0};
 constexpr int kBarWhiteLeft = 27;
 constexpr int kBarWhiteRight = 825;
 
+// Sixteen samples at a time, so that the compiler widens them with vector instructions.
+void WidenRow(const std::uint8_t* in, std::uint16_t* out, int width) {
+  constexpr int kBlock = 16;
+  int x = 0;
+  for (; x + kBlock <= width; x += kBlock) {
+    std::uint16_t block[kBlock];
+    for (int k = 0; k < kBlock; ++k) block[k] = static_cast<std::uint16_t>(in[x + k] * 64);
+    for (int k = 0; k < kBlock; ++k) out[x + k] = block[k];
+  }
+  for (; x < width; ++x) out[x] = static_cast<std::uint16_t>(in[x] * 64);
+}
+
 }  // namespace
 
 void PrepareDataLines(const Bitmap& source, Bitmap& dest) {
@@ -36,11 +48,7 @@ IplImagePtr MakeSampleImage(const Bitmap& bitmap) {
   const int width = bitmap.Width();
   IplImagePtr image = MakeGray16Image(width, height);
   if (bitmap.Format() != PixelFormat::k8Bit) return image;
-  for (int y = 0; y < height; ++y) {
-    const std::uint8_t* in = bitmap.Row(y);
-    std::uint16_t* out = IplRow16(image.get(), y);
-    for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint16_t>(in[x] * 64);
-  }
+  for (int y = 0; y < height; ++y) WidenRow(bitmap.Row(y), IplRow16(image.get(), y), width);
   return image;
 }
 

@@ -170,6 +170,10 @@ long PeakKbOfOneFile(const std::string& self, const fs::path& file) {
 }
 
 double RunBatch(const fs::path& dir, int jobs) {
+  // The outputs of an earlier run would be inputs of this one: the folder stands for its PNGs too.
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().extension() == ".png") fs::remove(entry.path());
+  }
   const std::string command = std::string("'") + TESSALY_CLI_PATH + "' --overwrite --jobs " +
                               std::to_string(jobs) + " '" + dir.string() + "' > /dev/null";
   const auto start = Clock::now();
