@@ -16,18 +16,6 @@ namespace {
 
 using tessaly::Bitmap;
 
-// Every pixel byte is read, so a row that lies outside its buffer shows up under the sanitizer
-// (the sum goes to a volatile so that the reads are not optimised away).
-void Touch(const Bitmap& bitmap) {
-  static volatile unsigned sink = 0;
-  unsigned sum = 0;
-  for (int y = 0; y < bitmap.Height(); ++y) {
-    const std::uint8_t* row = bitmap.Row(y);
-    for (std::size_t x = 0; x < bitmap.RowBytes(); ++x) sum += row[x];
-  }
-  sink = sink + sum;
-}
-
 void CheckPicture(const Bitmap& bitmap) {
   FUZZ_CHECK(bitmap.Width() > 0 && bitmap.Height() > 0);
   FUZZ_CHECK(bitmap.Width() <= Bitmap::kMaxSide && bitmap.Height() <= Bitmap::kMaxSide);

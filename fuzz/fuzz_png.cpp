@@ -15,16 +15,6 @@ namespace {
 using tessaly::Bitmap;
 using tessaly::PixelFormat;
 
-void Touch(const Bitmap& bitmap) {
-  static volatile unsigned sink = 0;
-  unsigned sum = 0;
-  for (int y = 0; y < bitmap.Height(); ++y) {
-    const std::uint8_t* row = bitmap.Row(y);
-    for (std::size_t x = 0; x < bitmap.RowBytes(); ++x) sum += row[x];
-  }
-  sink = sink + sum;
-}
-
 void LoadAs(std::span<const std::uint8_t> bytes, bool expand_to_rgb) {
   Bitmap bitmap;
   bitmap.SetFormat(PixelFormat::k8Bit);

@@ -13,7 +13,8 @@
 #include "imaging/bmp_writer.h"
 #include "imaging/png_image.h"
 #include "imaging/png_io.h"
-#include "support/process.h"
+#include "support/child_process.h"
+#include "support/terminal.h"
 
 namespace tessaly {
 namespace {
@@ -126,8 +127,11 @@ class CliTest : public ::testing::Test {
     }
   }
 
-  test::ProcessResult Cli(std::vector<std::string> args, const std::string& input = {}) {
-    return test::RunProcess(TESSALY_CLI_PATH, args, input, dir_.string());
+  test::ChildResult Cli(std::vector<std::string> args, const std::string& input = {}) {
+    test::ChildOptions options;
+    options.input = input;
+    options.working_dir = dir_.string();
+    return test::RunChild(TESSALY_CLI_PATH, args, options);
   }
 
   fs::path dir_;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "support/child_process.h"
 
 namespace tessaly::test {
 

@@ -1,5 +1,5 @@
 // The hardening tests' process runner: fork, exec, pipes, a deadline, wait4 for the peak memory.
-#include "child_process.h"
+#include "support/child_process.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -18,33 +18,25 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::vector<char*> Argv(const std::string& program, const std::vector<std::string>& args,
-                        std::vector<std::string>& storage) {
-  storage.assign(1, program);
-  storage.insert(storage.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& s : storage) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  return argv;
-}
-
 // In the child, between fork and exec: only async-signal-safe calls.
-[[noreturn]] void ExecChild(const std::string& program, char** argv, int out_fd, int err_fd,
-                            bool as_nobody, uid_t nobody_uid, gid_t nobody_gid) {
+[[noreturn]] void ExecChild(const std::string& program, char** argv, int in_fd, int out_fd,
+                            int err_fd, const char* working_dir, bool as_nobody, uid_t nobody_uid,
+                            gid_t nobody_gid) {
   const int null_fd = ::open("/dev/null", O_RDWR);
-  ::dup2(null_fd, 0);
+  ::dup2(in_fd >= 0 ? in_fd : null_fd, 0);
   ::dup2(out_fd >= 0 ? out_fd : null_fd, 1);
   ::dup2(err_fd >= 0 ? err_fd : null_fd, 2);
   if (as_nobody &&
       (::setgroups(0, nullptr) != 0 || ::setgid(nobody_gid) != 0 || ::setuid(nobody_uid) != 0)) {
     ::_exit(126);
   }
+  if (working_dir[0] != '\0' && ::chdir(working_dir) != 0) ::_exit(127);
   ::execv(program.c_str(), argv);
   ::_exit(127);
 }
 
-pid_t Spawn(const std::string& program, const std::vector<std::string>& args, int out_fd,
-            int err_fd, bool as_nobody) {
+pid_t Spawn(const std::string& program, const std::vector<std::string>& args, int in_fd, int out_fd,
+            int err_fd, const std::string& working_dir, bool as_nobody) {
   uid_t uid = 0;
   gid_t gid = 0;
   if (as_nobody) {
@@ -57,7 +49,10 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args, in
   std::vector<char*> argv = Argv(program, args, storage);
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) ExecChild(program, argv.data(), out_fd, err_fd, as_nobody, uid, gid);
+  if (pid == 0) {
+    ExecChild(program, argv.data(), in_fd, out_fd, err_fd, working_dir.c_str(), as_nobody, uid,
+              gid);
+  }
   return pid;
 }
 
@@ -69,30 +64,50 @@ void Collect(int status, const rusage& usage, ChildResult& result) {
 
 }  // namespace
 
+std::vector<char*> Argv(const std::string& program, const std::vector<std::string>& args,
+                        std::vector<std::string>& storage) {
+  storage.assign(1, program);
+  storage.insert(storage.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& s : storage) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  return argv;
+}
+
 bool RunningAsRoot() {
   return ::geteuid() == 0;
 }
 
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
                      const ChildOptions& options) {
-  int out_pipe[2] = {-1, -1}, err_pipe[2] = {-1, -1};
+  int in_pipe[2] = {-1, -1}, out_pipe[2] = {-1, -1}, err_pipe[2] = {-1, -1};
   if (!options.discard_output &&
       (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0)) {
     throw std::runtime_error("pipe failed");
   }
+  if (!options.input.empty()) {
+    if (::pipe2(in_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    // A child that exits without reading its input must not take the test down with SIGPIPE.
+    ::signal(SIGPIPE, SIG_IGN);
+  }
   const Clock::time_point start = Clock::now();
-  const pid_t pid = Spawn(program, args, out_pipe[1], err_pipe[1], options.as_nobody);
-  if (out_pipe[1] >= 0) ::close(out_pipe[1]);
-  if (err_pipe[1] >= 0) ::close(err_pipe[1]);
+  const pid_t pid = Spawn(program, args, in_pipe[0], out_pipe[1], err_pipe[1], options.working_dir,
+                          options.as_nobody);
+  for (int fd : {in_pipe[0], out_pipe[1], err_pipe[1]}) {
+    if (fd >= 0) ::close(fd);
+  }
+  // The input is fed while the outputs are read, so that no pipe fills up and stalls the child.
+  if (in_pipe[1] >= 0) ::fcntl(in_pipe[1], F_SETFL, O_NONBLOCK);
+  std::size_t fed = 0;
   ChildResult result;
   const Clock::time_point deadline = start + options.time_limit;
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  pollfd fds[3] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}, {in_pipe[1], POLLOUT, 0}};
   int open_outputs = options.discard_output ? 0 : 2;
   char buffer[4096];
   while (open_outputs > 0 && !result.timed_out) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0 || ::poll(fds, 2, static_cast<int>(left.count())) == 0) {
+    if (left.count() <= 0 || ::poll(fds, 3, static_cast<int>(left.count())) == 0) {
       result.timed_out = true;
       break;
     }
@@ -105,6 +120,14 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
         ::close(fds[i].fd);
         fds[i].fd = -1;
         --open_outputs;
+      }
+    }
+    if (fds[2].fd >= 0 && (fds[2].revents & (POLLOUT | POLLHUP | POLLERR)) != 0) {
+      const ssize_t n = ::write(fds[2].fd, options.input.data() + fed, options.input.size() - fed);
+      if (n > 0) fed += static_cast<std::size_t>(n);
+      if ((n < 0 && errno != EAGAIN && errno != EINTR) || fed == options.input.size()) {
+        ::close(fds[2].fd);
+        fds[2].fd = -1;
       }
     }
   }
@@ -134,7 +157,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
 }
 
 RunningChild::RunningChild(const std::string& program, const std::vector<std::string>& args)
-    : pid_(Spawn(program, args, -1, -1, false)) {}
+    : pid_(Spawn(program, args, -1, -1, -1, {}, false)) {}
 
 RunningChild::~RunningChild() {
   if (pid_ > 0) KillAndWait();

@@ -1,5 +1,6 @@
-// Runs tessaly-cli (or any program) for the hardening tests: with pipes for its output, a time
-// limit, optionally as the unprivileged user when the tests run as root, and measured.
+// Runs tessaly-cli (or any program) for the end-to-end tests: with pipes for its standard
+// streams, in a given folder, with a time limit, optionally as the unprivileged user when the
+// tests run as root, and measured.
 #pragma once
 
 #include <sys/types.h>
@@ -16,6 +17,8 @@ struct ChildOptions {
   // and read-only folders run the program as an ordinary user when they run as root.
   bool as_nobody = false;
   bool discard_output = false;  // standard output and error to /dev/null
+  std::string input;            // fed to standard input (empty: /dev/null)
+  std::string working_dir;      // the folder it runs in (empty: this one)
 };
 
 struct ChildResult {
@@ -27,6 +30,10 @@ struct ChildResult {
   long max_rss_kb = 0;  // peak resident memory
   std::chrono::milliseconds elapsed{0};
 };
+
+// The argument vector of `program` with `args`, pointing into `storage`, for execv.
+std::vector<char*> Argv(const std::string& program, const std::vector<std::string>& args,
+                        std::vector<std::string>& storage);
 
 // True when the tests run as root, so that `as_nobody` is needed to meet permission bits.
 bool RunningAsRoot();
