@@ -3,12 +3,13 @@
 // and nothing but the tool's own temporary files (".<name>.<hex>.tmp") is left besides.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -60,10 +61,26 @@ struct Outcome {
   int temporaries = 0;
 };
 
+// A save's temporary file: ".<name>.png.<8 hex digits>.tmp".
+bool IsTemporary(const std::string& name) {
+  constexpr std::string_view kTail = ".tmp";
+  constexpr std::size_t kHex = 8;
+  if (name.size() < 1 + 4 + 1 + kHex + kTail.size() || name.front() != '.' ||
+      !name.ends_with(kTail)) {
+    return false;
+  }
+  const std::size_t hex_at = name.size() - kTail.size() - kHex;
+  for (std::size_t i = hex_at; i < hex_at + kHex; ++i) {
+    if (std::isxdigit(static_cast<unsigned char>(name[i])) == 0 || std::isupper(name[i]) != 0) {
+      return false;
+    }
+  }
+  return name.compare(hex_at - 5, 5, ".png.") == 0 && hex_at - 5 > 1;
+}
+
 // Checks the folder after a killed run against the state before it.
 Outcome CheckAfterKill(const ScratchFolder& dir, const FolderState& before) {
   const FolderState after = Snapshot(dir.path());
-  const std::regex temporary(R"(\..+\.png\.[0-9a-f]{8}\.tmp)");
   Outcome outcome;
   std::set<std::string> targets;
   for (int i = 0; i < kFrames; ++i) targets.insert(FrameForMinute(10 + i).target);
@@ -73,7 +90,7 @@ Outcome CheckAfterKill(const ScratchFolder& dir, const FolderState& before) {
       const bool untouched = old != before.end() && old->second == state;
       EXPECT_TRUE(untouched || IsCompletePng(dir / name)) << name << " is a partial PNG";
       if (!untouched) ++(old != before.end() ? outcome.replaced : outcome.new_files);
-    } else if (std::regex_match(name, temporary)) {
+    } else if (IsTemporary(name)) {
       ++outcome.temporaries;
     } else {
       EXPECT_TRUE(old != before.end() && old->second == state) << name << " was changed or added";
