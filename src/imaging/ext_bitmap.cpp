@@ -195,18 +195,23 @@ void Interpolate(Bitmap& bitmap, int new_width, int new_height) {
   if (format != PixelFormat::k8Bit && format != PixelFormat::k24Bit) {
     throw InvalidGraphicOperation(kInterpolateFormat);
   }
-  // Both images are owned here, so a failure on the way releases them and leaves
-  // the bitmap as it was.
-  const IplImagePtr src = MakeIPL(bitmap);
   if (new_width == 0 || new_height == 0) {
     bitmap.SetSize(new_width, new_height);
   } else {
-    const IplImagePtr dst = NewImage(src->nChannels, new_width, new_height);
+    // The source is read in place, through a header over the bitmap's own rows: a copy
+    // of the whole picture would cost as much as the resampling. The destination is
+    // owned here, so a failure on the way releases it and leaves the bitmap as it was.
+    IplImage src;
+    src.nChannels = ChannelsOf(bitmap);
+    src.width = width;
+    src.height = height;
+    src.imageData = bitmap.Row(0);
+    src.widthStep = static_cast<int>(bitmap.Stride());
+    const IplImagePtr dst = NewImage(src.nChannels, new_width, new_height);
     if (grow) {
-      iplZoom(src.get(), dst.get(), dst->width, src->width, dst->height, src->height,
-              kIplInterCubic);
+      iplZoom(&src, dst.get(), dst->width, src.width, dst->height, src.height, kIplInterCubic);
     } else {
-      iplDecimate(src.get(), dst.get(), dst->width, src->width, dst->height, src->height,
+      iplDecimate(&src, dst.get(), dst->width, src.width, dst->height, src.height,
                   kIplInterSuper);
     }
     IPLToBitmap(bitmap, dst.get());
