@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "grey_bitmap.h"
+
 #include <algorithm>
 #include <fstream>
 #include <map>
@@ -19,14 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-Bitmap Grey8(int width, int height, std::uint8_t value) {
-  Bitmap b;
-  b.SetFormat(PixelFormat::k8Bit);
-  b.SetPalette(GreyRamp());
-  b.SetSize(width, height);
-  b.FillRect({0, 0, width, height}, MakeColor(value, value, value));
-  return b;
-}
+using test::Grey8;
 
 class ProcessorTest : public ::testing::Test {
  protected:

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "grey_bitmap.h"
+
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -10,14 +12,7 @@
 namespace tessaly {
 namespace {
 
-Bitmap Grey8(int width, int height, std::uint8_t value) {
-  Bitmap b;
-  b.SetFormat(PixelFormat::k8Bit);
-  b.SetPalette(GreyRamp());
-  b.SetSize(width, height);
-  b.FillRect({0, 0, width, height}, MakeColor(value, value, value));
-  return b;
-}
+using test::Grey8;
 
 TEST(PrepareDataLines, NarrowSourceIsLaidOutBehindBandsUnderTheBar) {
   Bitmap source = Grey8(814, 6, 100);
