@@ -21,11 +21,16 @@ bool LessIgnoringCase(const std::filesystem::path& a, const std::filesystem::pat
   return a.filename().string() < b.filename().string();
 }
 
-}  // namespace
+// One reading of a folder: its pictures in batch order and its real subfolders by name.
+struct FolderListing {
+  std::vector<std::filesystem::path> pictures;
+  std::vector<std::filesystem::path> subfolders;
+};
 
-std::vector<std::filesystem::path> ListFolderPictures(const std::filesystem::path& folder) {
-  std::vector<std::filesystem::path> bmp;
+FolderListing ReadFolder(const std::filesystem::path& folder) {
+  FolderListing listing;
   std::vector<std::filesystem::path> png;
+  std::vector<std::filesystem::path>& bmp = listing.pictures;
   std::error_code ec;
   // Entries are named below the folder itself, so the folder part keeps a trailing separator.
   const std::filesystem::path base = folder / "";
@@ -34,7 +39,11 @@ std::vector<std::filesystem::path> ListFolderPictures(const std::filesystem::pat
   for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
     // Subfolders are not searched, whatever their names: a folder called x.bmp is no picture.
     std::error_code type_ec;
-    if (it->is_directory(type_ec)) continue;
+    if (it->is_directory(type_ec)) {
+      // A link to a folder is no subfolder: following one could loop forever.
+      if (!it->is_symlink(type_ec)) listing.subfolders.push_back(base / it->path().filename());
+      continue;
+    }
     const std::filesystem::path name = it->path().filename();
     if (HasExtension(name, ".BMP")) bmp.push_back(base / name);
     if (HasExtension(name, ".PNG")) png.push_back(base / name);
@@ -43,20 +52,39 @@ std::vector<std::filesystem::path> ListFolderPictures(const std::filesystem::pat
   std::sort(bmp.begin(), bmp.end(), LessIgnoringCase);
   std::sort(png.begin(), png.end(), LessIgnoringCase);
   bmp.insert(bmp.end(), png.begin(), png.end());
-  return bmp;
+  std::sort(listing.subfolders.begin(), listing.subfolders.end(), LessIgnoringCase);
+  return listing;
 }
 
-std::vector<ExpandedName> ExpandNames(const std::vector<std::filesystem::path>& names) {
+}  // namespace
+
+std::vector<std::filesystem::path> ListFolderPictures(const std::filesystem::path& folder) {
+  return ReadFolder(folder).pictures;
+}
+
+std::vector<ExpandedName> ExpandNames(const std::vector<std::filesystem::path>& names,
+                                      bool recursive) {
   std::vector<ExpandedName> out;
   for (const auto& name : names) {
     if (!IsFolder(name)) {
-      out.push_back({name, {}});
+      out.push_back({name, {}, false});
       continue;
     }
-    try {
-      for (auto& entry : ListFolderPictures(name)) out.push_back({std::move(entry), {}});
-    } catch (const Error& e) {
-      out.push_back({name, e.what()});
+    // Folders still to list, the next one last; a tree of any depth needs no deep call stack.
+    std::vector<std::filesystem::path> pending{name};
+    while (!pending.empty()) {
+      const std::filesystem::path folder = std::move(pending.back());
+      pending.pop_back();
+      try {
+        FolderListing listing = ReadFolder(folder);
+        for (auto& entry : listing.pictures) out.push_back({std::move(entry), {}, true});
+        if (recursive) {
+          pending.insert(pending.end(), std::make_move_iterator(listing.subfolders.rbegin()),
+                         std::make_move_iterator(listing.subfolders.rend()));
+        }
+      } catch (const Error& e) {
+        out.push_back({folder, e.what(), false});
+      }
     }
   }
   return out;

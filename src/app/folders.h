@@ -19,10 +19,15 @@ std::vector<std::filesystem::path> ListFolderPictures(const std::filesystem::pat
 // One input of a batch: a file to process, or a folder that could not be read.
 struct ExpandedName {
   std::filesystem::path path;
-  std::string error;  // empty unless the folder could not be listed
+  std::string error;         // empty unless the folder could not be listed
+  bool from_folder = false;  // found in a folder rather than named
 };
 
 // Each name in order: a folder becomes its pictures, anything else stays as it is.
-std::vector<ExpandedName> ExpandNames(const std::vector<std::filesystem::path>& names);
+// With `recursive`, a folder's subfolders follow its pictures, each taken the same
+// way to every depth, in name order without regard to case; links to folders
+// found inside are not followed. Entries are named below the name as given.
+std::vector<ExpandedName> ExpandNames(const std::vector<std::filesystem::path>& names,
+                                      bool recursive = false);
 
 }  // namespace tessaly

@@ -3,6 +3,7 @@
 
 #include <system_error>
 
+#include "app/results.h"
 #include "base/errors.h"
 #include "imaging/png_io.h"
 
@@ -11,7 +12,7 @@ namespace {
 
 constexpr const char* kAuthor = "Kestrelwood";
 constexpr const char* kDescription = "GOES image";
-constexpr const char* kSoftware = "Tessaly";
+constexpr const char* kSoftware = kResultSoftware;
 
 // A folder under the target's name is no file to be asked about or replaced.
 void RefuseFolderTarget(const std::filesystem::path& name) {

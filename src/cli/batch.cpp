@@ -3,16 +3,15 @@
 
 #include <exception>
 #include <filesystem>
-#include <istream>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/folders.h"
 #include "app/processor.h"
+#include "app/results.h"
 #include "app/saving.h"
 #include "base/text.h"
-#include "cli/json.h"
+#include "cli/name_list.h"
 #include "cli/ordered_runner.h"
 
 namespace tessaly::cli {
@@ -20,29 +19,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What a worker found for one file.
-struct FileResult {
-  fs::path input;
-  std::string error;    // the file failed
-  std::string skipped;  // the file was not read
-  std::string header;   // UTF-8
-  fs::path proposed;
-  bool changed = false;
-  int black_level = 0;
-  int white_level = 0;
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> png;  // the encoded output, when it is to be saved
-};
-
-struct Counts {
-  int seen = 0, saved = 0, unchanged = 0, skipped = 0, failed = 0, would_save = 0;
-};
-
 // A message naming the file, unless it already does.
 std::string Naming(const fs::path& file, const std::string& message) {
   if (message.find(file.string()) != std::string::npos) return message;
   return "\"" + file.string() + "\": " + message;
+}
+
+bool IsPngName(const fs::path& p) {
+  return AsciiUpper(p.extension().string()) == ".PNG";
 }
 
 FileResult ProcessOne(const ExpandedName& name, const Options& options) {
@@ -50,6 +34,13 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
   r.input = name.path;
   if (!name.error.empty()) {
     r.error = name.error;
+    return r;
+  }
+  // A folder holds the results of earlier runs beside their originals; taking
+  // them again would save a result of a result.
+  if (name.from_folder && !options.include_results && IsPngName(name.path) &&
+      IsToolResult(name.path)) {
+    r.already_result = true;
     return r;
   }
   try {
@@ -75,140 +66,95 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
   return r;
 }
 
-class Reporter {
- public:
-  Reporter(const Options& options, Terminal& terminal, std::size_t total)
-      : options_(options),
-        terminal_(terminal),
-        total_(total),
-        progress_(terminal.err_is_terminal && total > 1) {}
-
-  // Asks on the terminal; any answer but y or yes, and the end of input, is No.
-  Answer Ask(const std::string& caption, const std::string& text) {
-    if (options_.overwrite == OverwritePolicy::kYes) return Answer::kYes;
-    if (options_.overwrite == OverwritePolicy::kNo || !terminal_.in_is_terminal) return Answer::kNo;
-    ClearProgress();
-    terminal_.err << caption << ' ' << text << " [y/N] " << std::flush;
-    std::string reply;
-    if (!std::getline(terminal_.in, reply)) return Answer::kNo;
-    const std::string answer = AsciiUpper(Trim(reply));
-    return answer == "Y" || answer == "YES" ? Answer::kYes : Answer::kNo;
-  }
-
-  void Progress(std::size_t done, const fs::path& next) {
-    if (!progress_) return;
-    ClearProgress();
-    terminal_.err << '[' << done << '/' << total_ << "] " << next.filename().string() << std::flush;
-    progress_shown_ = true;
-  }
-
-  void ClearProgress() {
-    if (!progress_shown_) return;
-    terminal_.err << "\r\033[K" << std::flush;
-    progress_shown_ = false;
-  }
-
-  void Report(const FileResult& r, bool saved, const std::string& note) {
-    ClearProgress();
-    if (options_.json) {
-      JsonLine line;
-      line.Add("input", r.input.string());
-      if (r.error.empty() && r.skipped.empty()) {
-        line.Add("header", r.header)
-            .Add("proposed", r.proposed.string())
-            .Add("changed", r.changed)
-            .Add("saved", saved)
-            .Add("black_level", std::int64_t{r.black_level})
-            .Add("white_level", std::int64_t{r.white_level})
-            .Add("width", std::int64_t{r.width})
-            .Add("height", std::int64_t{r.height});
-      } else {
-        line.Add("changed", false).Add("saved", false);
-      }
-      if (!r.skipped.empty()) line.Add("skipped", r.skipped);
-      if (!r.error.empty()) line.Add("error", r.error);
-      terminal_.out << line.str() << '\n' << std::flush;
-      if (!r.error.empty()) terminal_.err << "tessaly-cli: " << r.error << '\n';
-      return;
+// The names of the command line, then those of the --from-file list, as given.
+std::vector<fs::path> GivenNames(const Options& options, const Terminal& terminal) {
+  std::vector<fs::path> names(options.paths.begin(), options.paths.end());
+  if (!options.from_file.empty()) {
+    static const std::atomic<int> never{0};
+    const std::string text =
+        ReadNameList(options.from_file, terminal.interrupted ? *terminal.interrupted : never);
+    for (std::string& n : SplitNameList(text, options.null_separated ? '\0' : '\n')) {
+      names.emplace_back(std::move(n));
     }
-    if (!r.error.empty()) {
-      terminal_.err << "tessaly-cli: " << r.error << '\n' << std::flush;
-    } else if (!r.skipped.empty()) {
-      terminal_.out << r.skipped << '\n';
-    } else {
-      terminal_.out << r.input.string() << " -> " << r.proposed.filename().string() << ": " << note
-                    << '\n';
+  }
+  return names;
+}
+
+int Signal(const Terminal& terminal) {
+  return terminal.interrupted ? terminal.interrupted->load() : 0;
+}
+
+// Saves one processed file, deciding about an existing target as the options say.
+Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Terminal& terminal) {
+  bool kept_original = false;
+  const OverwriteQuestion ask = [&](const std::string&, const std::string&) {
+    switch (options.overwrite) {
+      case OverwritePolicy::kYes:
+        // Consent given in advance covers the tool's own results only: an
+        // original that happens to carry the name is not replaced unasked.
+        if (options.overwrite_originals || IsToolResult(r.proposed)) return Answer::kYes;
+        kept_original = true;
+        return Answer::kNo;
+      case OverwritePolicy::kNo:
+        return Answer::kNo;
+      case OverwritePolicy::kAsk:
+        break;
     }
-    terminal_.out << std::flush;
+    if (!terminal.in_is_terminal) return Answer::kNo;
+    return reporter.Ask(r.input, r.proposed);
+  };
+  try {
+    if (SaveEncodedOutput(r.png, r.proposed, ask)) return Fate::kSaved;
+    return kept_original ? Fate::kKeptOriginal : Fate::kDeclined;
+  } catch (const std::exception& e) {
+    r.error = Naming(r.input, e.what());
+    return Fate::kFailed;
   }
+}
 
-  void Summary(const Counts& c) {
-    ClearProgress();
-    std::ostream& to = options_.json ? terminal_.err : terminal_.out;
-    to << c.seen << (c.seen == 1 ? " file" : " files") << " seen: " << c.saved << " saved, "
-       << c.unchanged << " unchanged, " << c.skipped << " skipped, " << c.failed << " failed";
-    if (options_.dry_run) to << " (dry run: " << c.would_save << " would be saved)";
-    to << '\n' << std::flush;
-  }
-
- private:
-  const Options& options_;
-  Terminal& terminal_;
-  std::size_t total_;
-  bool progress_;
-  bool progress_shown_ = false;
-};
+Fate Decide(FileResult& r, const Options& options, Reporter& reporter, const Terminal& terminal) {
+  if (!r.error.empty()) return Fate::kFailed;
+  if (!r.skipped.empty()) return Fate::kSkipped;
+  if (r.already_result) return Fate::kAlreadyResult;
+  if (!r.changed) return Fate::kUnchanged;
+  if (options.skip_unread && r.named_from == NameForm::kInput) return Fate::kUnreadLeft;
+  if (options.dry_run) return Fate::kWouldSave;
+  return Save(r, options, reporter, terminal);
+}
 
 }  // namespace
 
 int RunBatch(const Options& options, Terminal& terminal) {
-  // Reports and proposals name files by their full path.
-  std::vector<fs::path> paths;
-  for (const std::string& p : options.paths) {
-    std::error_code ec;
-    const fs::path full = fs::absolute(p, ec);
-    paths.push_back(ec ? fs::path(p) : full);
+  std::vector<ExpandedName> names;
+  try {
+    names = ExpandNames(GivenNames(options, terminal), options.recursive);
+  } catch (const std::exception& e) {
+    terminal.err << "tessaly-cli: " << e.what() << '\n';
+    return 1;
   }
-  const std::vector<ExpandedName> names = ExpandNames(paths);
   Reporter reporter(options, terminal, names.size());
   Counts counts;
-  const OverwriteQuestion ask = [&](const std::string& caption, const std::string& text) {
-    return reporter.Ask(caption, text);
-  };
 
-  reporter.Progress(0, names.empty() ? fs::path() : names.front().path);
+  if (Signal(terminal) == 0) {
+    reporter.Progress(0, names.empty() ? fs::path() : names.front().path);
+  }
+  std::size_t handled = 0;
   RunOrdered<FileResult>(
       names.size(), options.jobs, static_cast<std::size_t>(options.jobs) * 2,
       [&](std::size_t i) { return ProcessOne(names[i], options); },
       [&](std::size_t i, FileResult&& r) {
-        ++counts.seen;
-        bool saved = false;
-        std::string note;
-        if (r.error.empty() && r.skipped.empty()) {
-          if (!r.changed) {
-            ++counts.unchanged;
-            note = "unchanged, nothing to save";
-          } else if (options.dry_run) {
-            ++counts.would_save;
-            ++counts.skipped;
-            note = "would be saved (dry run)";
-          } else {
-            try {
-              saved = SaveEncodedOutput(r.png, r.proposed, ask);
-              note = saved ? "saved" : "not saved, the file exists";
-              ++(saved ? counts.saved : counts.skipped);
-            } catch (const std::exception& e) {
-              r.error = Naming(r.input, e.what());
-            }
-          }
-        } else if (!r.skipped.empty()) {
-          ++counts.skipped;
-        }
-        if (!r.error.empty()) ++counts.failed;
-        reporter.Report(r, saved, note);
+        // A signal that came while this file was processed: its save is no longer started.
+        if (Signal(terminal) != 0) return;
+        ++handled;
+        const Fate fate = Decide(r, options, reporter, terminal);
+        counts.Add(fate, r.named_from == NameForm::kInput);
+        reporter.Report(r, fate);
         if (i + 1 < names.size()) reporter.Progress(i + 1, names[i + 1].path);
-      });
-  reporter.Summary(counts);
+      },
+      [&] { return Signal(terminal) != 0; });
+  const int signal = Signal(terminal);
+  reporter.Summary(counts, signal, names.size() - handled);
+  if (signal != 0) return 128 + signal;
   return counts.failed > 0 ? 1 : 0;
 }
 

@@ -1,27 +1,16 @@
-// A one-line JSON object writer for the batch tool's --json output.
+// JSON text for the batch tool's --json lines and sidecar files.
 #pragma once
 
-#include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
-#include <string_view>
 
 namespace tessaly::cli {
 
-// Builds {"key": value, ...} in insertion order on one line.
-class JsonLine {
- public:
-  JsonLine& Add(std::string_view key, std::string_view text);
-  JsonLine& Add(std::string_view key, const char* text) { return Add(key, std::string_view(text)); }
-  JsonLine& Add(std::string_view key, bool value);
-  JsonLine& Add(std::string_view key, std::int64_t value);
-  std::string str() const { return body_.empty() ? "{}" : "{" + body_ + "}"; }
+// Objects keep their keys in the order they were added.
+using Json = nlohmann::ordered_json;
 
- private:
-  void Key(std::string_view key);
-  std::string body_;
-};
-
-// A JSON string literal of UTF-8 text; bytes that are not valid UTF-8 become U+FFFD.
-std::string JsonString(std::string_view utf8);
+// The value as JSON text on one line; bytes of strings that are not UTF-8 (a
+// Latin-1 file name) become U+FFFD, so the text is always valid.
+std::string JsonText(const Json& value, int indent = -1);
 
 }  // namespace tessaly::cli

@@ -1,11 +1,14 @@
 // tessaly-cli: the batch front end. Errors are caught here and nowhere deeper.
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <variant>
 
 #include "cli/batch.h"
+#include "cli/interrupt.h"
 #include "cli/options.h"
 
 int main(int argc, char** argv) {
@@ -13,9 +16,20 @@ int main(int argc, char** argv) {
   try {
     auto parsed = ParseOptions(argc, argv, std::cout, std::cerr);
     if (const int* status = std::get_if<int>(&parsed)) return *status;
-    Terminal terminal{std::cin, std::cout, std::cerr, ::isatty(STDIN_FILENO) == 1,
-                      ::isatty(STDERR_FILENO) == 1};
-    return RunBatch(std::get<Options>(parsed), terminal);
+    const Options& options = std::get<Options>(parsed);
+    CatchInterrupts();
+    const char* term = std::getenv("TERM");
+    // A list read from standard input leaves nothing there to answer questions with.
+    const bool in_is_terminal = ::isatty(STDIN_FILENO) == 1 && options.from_file != "-";
+    Terminal terminal{std::cin,
+                      std::cout,
+                      std::cerr,
+                      in_is_terminal,
+                      ::isatty(STDERR_FILENO) == 1,
+                      term != nullptr && std::strcmp(term, "dumb") == 0,
+                      in_is_terminal ? STDIN_FILENO : -1,
+                      &InterruptSignal()};
+    return RunBatch(options, terminal);
   } catch (const std::exception& e) {
     std::cerr << "tessaly-cli: " << e.what() << '\n';
     return 1;

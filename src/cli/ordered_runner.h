@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -16,11 +17,18 @@ namespace tessaly::cli {
 
 // work(i) runs on a worker thread and must not throw; consume(i, result) runs on
 // the calling thread for i = 0, 1, 2, ... At most `window` results are computed
-// ahead of the one being consumed.
+// ahead of the one being consumed. Once `stopped` (checked often, from any
+// thread) turns true, no new item is started or consumed; items under way are
+// finished and dropped. Returns how many items were consumed.
 template <class Result>
-void RunOrdered(std::size_t count, int jobs, std::size_t window,
-                const std::function<Result(std::size_t)>& work,
-                const std::function<void(std::size_t, Result&&)>& consume) {
+std::size_t RunOrdered(std::size_t count, int jobs, std::size_t window,
+                       const std::function<Result(std::size_t)>& work,
+                       const std::function<void(std::size_t, Result&&)>& consume,
+                       const std::function<bool()>& stopped = {}) {
+  // A stop request comes from a signal handler, which cannot wake a waiting
+  // thread, so waits are cut into steps this long.
+  constexpr std::chrono::milliseconds kStopCheck{50};
+  auto stop_asked = [&] { return stopped && stopped(); };
   jobs = std::max(jobs, 1);
   window = std::max<std::size_t>(window, static_cast<std::size_t>(jobs));
   std::mutex mutex;
@@ -34,9 +42,12 @@ void RunOrdered(std::size_t count, int jobs, std::size_t window,
       std::size_t index;
       {
         std::unique_lock lock(mutex);
-        changed.wait(
-            lock, [&] { return next_to_take >= count || next_to_take < next_to_consume + window; });
-        if (next_to_take >= count) return;
+        while (!changed.wait_for(lock, kStopCheck, [&] {
+          return next_to_take >= count || next_to_take < next_to_consume + window;
+        })) {
+          if (stop_asked()) return;
+        }
+        if (next_to_take >= count || stop_asked()) return;
         index = next_to_take++;
       }
       Result result = work(index);
@@ -66,11 +77,13 @@ void RunOrdered(std::size_t count, int jobs, std::size_t window,
            },
            threads};
   for (int t = 0; t < jobs; ++t) threads.emplace_back(worker);
-  for (; next_to_consume < count;) {
+  while (next_to_consume < count && !stop_asked()) {
     Result result;
     {
       std::unique_lock lock(mutex);
-      changed.wait(lock, [&] { return ready.count(next_to_consume) != 0; });
+      if (!changed.wait_for(lock, kStopCheck, [&] { return ready.count(next_to_consume) != 0; })) {
+        continue;
+      }
       auto it = ready.find(next_to_consume);
       result = std::move(it->second);
       ready.erase(it);
@@ -82,6 +95,7 @@ void RunOrdered(std::size_t count, int jobs, std::size_t window,
     }
     changed.notify_all();
   }
+  return next_to_consume;
 }
 
 }  // namespace tessaly::cli

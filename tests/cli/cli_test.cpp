@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "framegen/framegen.h"
 #include "imaging/bmp_writer.h"
 #include "imaging/png_image.h"
@@ -28,34 +30,12 @@ using framegen::Layout;
 constexpr const char* kMet7Header = "MET7    C029912051230D2AB";
 constexpr const char* kMet7Name = "D2AB 05-12-99 1230.png";
 
-// One flat JSON object as the CLI prints it: string, bool and integer values.
+// One flat JSON object as the CLI prints it, each value as text ("true", "800", ...).
 std::map<std::string, std::string> ParseJsonLine(const std::string& line) {
   std::map<std::string, std::string> fields;
-  std::size_t i = 1;
-  auto read_string = [&] {
-    std::string s;
-    for (++i; i < line.size() && line[i] != '"'; ++i) {
-      if (line[i] == '\\') {
-        ++i;
-        s.push_back(line[i] == 'n' ? '\n' : line[i]);
-      } else {
-        s.push_back(line[i]);
-      }
-    }
-    ++i;
-    return s;
-  };
-  while (i < line.size() && line[i] != '}') {
-    while (line[i] == ' ' || line[i] == ',') ++i;
-    const std::string key = read_string();
-    i += 2;  // ": "
-    if (line[i] == '"') {
-      fields[key] = read_string();
-    } else {
-      const std::size_t end = line.find_first_of(",}", i);
-      fields[key] = line.substr(i, end - i);
-      i = end;
-    }
+  const nlohmann::json object = nlohmann::json::parse(line);
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    fields[it.key()] = it->is_string() ? it->get<std::string>() : it->dump();
   }
   return fields;
 }
@@ -223,7 +203,7 @@ TEST_F(CliTest, AnExistingTargetIsReplacedOnlyWhenTheAnswerIsYes) {
   EXPECT_EQ(Cli({"--no-overwrite", "in.bmp"}).exit_code, 0);
   EXPECT_TRUE(unchanged());
 
-  const std::string prompt = "[y/N] ";
+  const std::string prompt = "[y/N/all/none] ";
   run = test::RunOnTerminal(TESSALY_CLI_PATH, {(dir_ / "in.bmp").string()}, prompt, {""});
   EXPECT_NE(run.out.find("Overwrite image file? The file \"" + (dir_ / kMet7Name).string() +
                          "\" already exists. Do you want to overwrite this file?"),
@@ -234,8 +214,14 @@ TEST_F(CliTest, AnExistingTargetIsReplacedOnlyWhenTheAnswerIsYes) {
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_FALSE(unchanged());
 
-  std::ofstream(dir_ / kMet7Name) << "old";
+  // --overwrite replaces the tool's own result, but not a file it did not write.
   EXPECT_EQ(Cli({"--overwrite", "in.bmp"}).exit_code, 0);
+  EXPECT_FALSE(unchanged());
+  std::ofstream(dir_ / kMet7Name) << "old";
+  run = Cli({"--overwrite", "in.bmp"});
+  EXPECT_NE(run.out.find("is kept"), std::string::npos) << run.out;
+  EXPECT_TRUE(unchanged());
+  EXPECT_EQ(Cli({"--overwrite-originals", "in.bmp"}).exit_code, 0);
   EXPECT_FALSE(unchanged());
 }
 

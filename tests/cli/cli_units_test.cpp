@@ -13,14 +13,16 @@
 namespace tessaly::cli {
 namespace {
 
-TEST(Json, EscapesControlsQuotesAndInvalidUtf8) {
-  EXPECT_EQ(JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
-  EXPECT_EQ(JsonString("caf\xC3\xA9"), "\"caf\xC3\xA9\"");
+TEST(Json, EscapesControlsQuotesAndInvalidUtf8AndKeepsKeyOrder) {
+  EXPECT_EQ(JsonText(Json("a\"b\\c\n\x01")), "\"a\\\"b\\\\c\\n\\u0001\"");
+  EXPECT_EQ(JsonText(Json("caf\xC3\xA9")), "\"caf\xC3\xA9\"");
   // A Latin-1 byte in a file name is no UTF-8: it becomes U+FFFD, keeping the line valid.
-  EXPECT_EQ(JsonString("x\xE9y"), "\"x\xEF\xBF\xBDy\"");
-  EXPECT_EQ(JsonString("\xED\xA0\x80"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");
-  EXPECT_EQ(JsonLine().Add("n", std::int64_t{-3}).Add("b", true).Add("s", "v").str(),
-            "{\"n\": -3, \"b\": true, \"s\": \"v\"}");
+  EXPECT_EQ(JsonText(Json("x\xE9y")), "\"x\xEF\xBF\xBDy\"");
+  Json line;
+  line["n"] = -3;
+  line["b"] = true;
+  line["s"] = "v";
+  EXPECT_EQ(JsonText(line), "{\"n\":-3,\"b\":true,\"s\":\"v\"}");
 }
 
 std::variant<Options, int> Parse(std::vector<const char*> args, std::string* err = nullptr) {
@@ -53,6 +55,51 @@ TEST(Options, ParsesTheContractAndRefusesMisuseWithStatus2) {
   EXPECT_EQ(std::get<int>(Parse({"--jobs", "0", "x.bmp"})), 2);
   EXPECT_EQ(std::get<int>(Parse({"--help"})), 0);
   EXPECT_EQ(std::get<int>(Parse({"--version"})), 0);
+}
+
+TEST(Options, UsageMistakesAreToldInWordsWithTheNearestOption) {
+  struct Row {
+    std::vector<const char*> args;
+    std::vector<std::string> said;  // each must appear in the message
+  };
+  const std::vector<Row> rows{
+      {{"--recusive", "d"}, {"unknown option \"--recusive\"", "did you mean --recursive?"}},
+      {{"-recursive", "d"}, {"\"-recursive\"", "did you mean --recursive?"}},
+      {{"--jbos", "2", "d"}, {"did you mean --jobs?"}},
+      {{"--side-car", "d"}, {"did you mean --sidecar?"}},
+      {{"--dry", "d"}, {"did you mean --dry-run?"}},
+      {{"-x.bmp"}, {"unknown option \"-x.bmp\"", "tessaly-cli -- -x.bmp"}},
+      {{"--jobs", "abc", "d"}, {"--jobs", "from 1 to 256", "\"abc\""}},
+      {{"--jobs=0", "d"}, {"\"0\""}},
+      {{"d", "--jobs"}, {"--jobs needs a value"}},
+      {{"--source", "half", "d"}, {"\"full\"", "\"data-lines\"", "not \"half\""}},
+      {{"-q", "-v", "d"}, {"--quiet and --verbose"}},
+      {{"--overwrite-originals", "--no-overwrite", "d"}, {"cannot be used together"}},
+      {{"--name-template", "../{code}", "d"}, {"\"/\""}},
+      {{"--name-template", "{code}{zone}", "d"}, {"unknown placeholder \"{zone}\"", "{yyyy}"}},
+      {{"-0", "d"}, {"--from-file"}},
+      {{}, {"PATH"}},
+  };
+  for (const Row& row : rows) {
+    std::string err;
+    const auto parsed = Parse(row.args, &err);
+    ASSERT_TRUE(std::holds_alternative<int>(parsed)) << row.args.size();
+    EXPECT_EQ(std::get<int>(parsed), 2);
+    for (const std::string& s : row.said) EXPECT_NE(err.find(s), std::string::npos) << err;
+    // Told in words: none of the parser's own phrasing reaches the user.
+    for (const char* internal : {"Expected", "required but", "excludes", "not expected"}) {
+      EXPECT_EQ(err.find(internal), std::string::npos) << err;
+    }
+  }
+  // Names after --, values that begin with a dash, and - alone are no options.
+  const auto ok = Parse({"-rq0", "--from-file", "-", "--name-template", "-{code}", "--", "-x.bmp"});
+  ASSERT_TRUE(std::holds_alternative<Options>(ok));
+  const Options& o = std::get<Options>(ok);
+  EXPECT_TRUE(o.recursive && o.null_separated);
+  EXPECT_EQ(o.verbosity, Verbosity::kQuiet);
+  EXPECT_EQ(o.from_file, "-");
+  EXPECT_EQ(o.name_template, "-{code}");
+  EXPECT_EQ(o.paths, std::vector<std::string>{"-x.bmp"});
 }
 
 TEST(RunOrdered, ConsumesInInputOrderWithABoundedWindow) {

@@ -15,6 +15,7 @@
 
 #include "folder_state.h"
 #include "hardening_support.h"
+#include "app/results.h"
 #include "imaging/png_io.h"
 
 namespace tessaly::test {
@@ -33,14 +34,15 @@ std::string InputName(int i) {
   return "frame" + std::to_string(100 + i) + (i % 2 ? ".png" : ".bmp");
 }
 
-// An earlier result: a valid PNG of different content, so replacement and survival both show.
+// An earlier result: a valid PNG of different content, so replacement and survival both show,
+// with the tool's Software text, which --overwrite requires before it replaces a file.
 Bytes EarlierResult(int i) {
   Bitmap bitmap;
   bitmap.SetFormat(PixelFormat::k8Bit);
   bitmap.SetPalette(GreyRamp());
   bitmap.SetSize(8, 8);
   bitmap.Row(0)[0] = static_cast<std::uint8_t>(i);
-  return EncodeBitmapAsPNG(bitmap, "", "", "", "earlier");
+  return EncodeBitmapAsPNG(bitmap, "", "", kResultSoftware, "earlier");
 }
 
 void FillBatch(const ScratchFolder& dir) {

@@ -1,0 +1,17 @@
+// Telling the tool's own results from other files, so that a batch neither takes
+// its results back as inputs nor replaces an original that carries a target name.
+#pragma once
+
+#include <filesystem>
+
+namespace tessaly {
+
+// The Software text of every PNG the tool saves.
+inline constexpr const char* kResultSoftware = "Tessaly";
+
+// True when `file` is a PNG whose Software text, before its image data, is the
+// tool's own. Reads only the chunks ahead of the image data; false for anything
+// that cannot be read or is no PNG.
+bool IsToolResult(const std::filesystem::path& file);
+
+}  // namespace tessaly

@@ -1,0 +1,19 @@
+// SIGINT and SIGTERM end a batch cleanly: the handlers only note the signal, and
+// the batch stops taking files, finishes the save in progress and reports.
+#pragma once
+
+#include <atomic>
+
+namespace tessaly::cli {
+
+// The signal that asked the run to stop, or 0. Set only by the handlers.
+const std::atomic<int>& InterruptSignal();
+
+// Installs the handlers for SIGINT and SIGTERM (restarting interrupted calls,
+// so that a save in progress completes).
+void CatchInterrupts();
+
+// The exit status for an interrupted run: 128 plus the signal number.
+int InterruptedExitStatus(int signal);
+
+}  // namespace tessaly::cli

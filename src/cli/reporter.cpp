@@ -1,0 +1,241 @@
+// The batch tool's words: per-file lines, JSON objects, questions and the summary.
+#include "cli/reporter.h"
+
+#include <poll.h>
+
+#include <csignal>
+#include <cstring>
+#include <istream>
+#include <ostream>
+
+#include "app/saving.h"
+#include "base/text.h"
+#include "cli/json.h"
+
+namespace tessaly::cli {
+
+namespace fs = std::filesystem;
+
+void Counts::Add(Fate fate, bool unread_header) {
+  ++seen;
+  if (fate == Fate::kFailed) {
+    ++failed;
+    return;
+  }
+  // A file whose header was not read is counted apart, whatever became of it.
+  if (unread_header && fate != Fate::kSkipped && fate != Fate::kAlreadyResult) {
+    ++unread;
+    return;
+  }
+  switch (fate) {
+    case Fate::kSaved:
+      ++saved;
+      break;
+    case Fate::kWouldSave:
+      ++would_save;
+      break;
+    case Fate::kUnchanged:
+      ++unchanged;
+      break;
+    case Fate::kKeptOriginal:
+      ++originals_kept;
+      break;
+    case Fate::kAlreadyResult:
+      ++results;
+      break;
+    default:
+      ++skipped;
+  }
+}
+
+std::string FullPath(const fs::path& path) {
+  std::error_code ec;
+  const fs::path full = fs::absolute(path, ec);
+  return (ec ? path : full).lexically_normal().string();
+}
+
+namespace {
+
+// A sample level as the grey level it stands for (samples are grey x 64).
+int Grey(int level) {
+  return level / 64;
+}
+
+std::string Quoted(const fs::path& p) {
+  return "\"" + p.string() + "\"";
+}
+
+const char* SignalName(int signal) {
+  return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a signal";
+}
+
+bool ProcessedFate(Fate fate) {
+  return fate != Fate::kFailed && fate != Fate::kSkipped && fate != Fate::kAlreadyResult;
+}
+
+}  // namespace
+
+Reporter::Reporter(const Options& options, Terminal& terminal, std::size_t total)
+    : options_(options),
+      terminal_(terminal),
+      total_(total),
+      progress_(terminal.err_is_terminal && !terminal.dumb && total > 1 &&
+                options.verbosity != Verbosity::kQuiet) {}
+
+bool Reporter::ReadAnswer(std::string& reply) {
+  if (terminal_.in_fd >= 0) {
+    // A terminal hands over a whole line at once, so getline does not block once
+    // poll says there is input; until then a signal is checked for.
+    for (;;) {
+      if (terminal_.interrupted && terminal_.interrupted->load() != 0) return false;
+      pollfd fd{terminal_.in_fd, POLLIN, 0};
+      const int ready = ::poll(&fd, 1, 100);
+      if (ready > 0) break;
+      if (ready < 0 && errno != EINTR) return false;
+    }
+  }
+  return static_cast<bool>(std::getline(terminal_.in, reply));
+}
+
+Answer Reporter::Ask(const fs::path& input, const fs::path& target) {
+  if (answer_for_all_) return *answer_for_all_;
+  ClearProgress();
+  terminal_.err << input.string() << ": " << kOverwriteCaption << ' '
+                << OverwriteQuestionText(target) << " [y/N/all/none] " << std::flush;
+  std::string reply;
+  if (!ReadAnswer(reply)) {
+    terminal_.err << '\n';
+    return Answer::kNo;
+  }
+  const std::string answer = AsciiUpper(Trim(reply));
+  if (answer == "ALL" || answer == "A") answer_for_all_ = Answer::kYes;
+  if (answer == "NONE") answer_for_all_ = Answer::kNo;
+  if (answer_for_all_) return *answer_for_all_;
+  return answer == "Y" || answer == "YES" ? Answer::kYes : Answer::kNo;
+}
+
+void Reporter::Progress(std::size_t done, const fs::path& next) {
+  if (!progress_) return;
+  ClearProgress();
+  terminal_.err << '[' << done << '/' << total_ << "] " << next.filename().string() << std::flush;
+  progress_shown_ = true;
+}
+
+void Reporter::ClearProgress() {
+  if (!progress_shown_) return;
+  terminal_.err << "\r\033[K" << std::flush;
+  progress_shown_ = false;
+}
+
+void Reporter::Report(const FileResult& r, Fate fate) {
+  ClearProgress();
+  const bool unread = ProcessedFate(fate) && r.named_from == NameForm::kInput;
+  if (options_.json) {
+    Json line;
+    line["input"] = FullPath(r.input);
+    if (ProcessedFate(fate)) {
+      line["header"] = r.header;
+      line["proposed"] = FullPath(r.proposed);
+      line["changed"] = r.changed;
+      line["saved"] = fate == Fate::kSaved;
+      line["black_level"] = r.black_level;
+      line["white_level"] = r.white_level;
+      line["width"] = r.width;
+      line["height"] = r.height;
+      if (r.named_from) line["named_from"] = NameFormText(*r.named_from);
+      if (fate == Fate::kKeptOriginal) line["kept_original"] = true;
+    } else {
+      line["changed"] = false;
+      line["saved"] = false;
+    }
+    if (fate == Fate::kAlreadyResult) line["skipped"] = "already a result";
+    if (!r.skipped.empty()) line["skipped"] = r.skipped;
+    if (!r.error.empty()) line["error"] = r.error;
+    terminal_.out << JsonText(line) << '\n' << std::flush;
+    if (!r.error.empty()) terminal_.err << "tessaly-cli: " << r.error << '\n' << std::flush;
+    return;
+  }
+  if (fate == Fate::kFailed) {
+    terminal_.err << "tessaly-cli: " << r.error << '\n' << std::flush;
+    return;
+  }
+  if (options_.verbosity == Verbosity::kQuiet) return;
+  std::ostream& out = terminal_.out;
+  const std::string in = r.input.string();
+  const std::string name = r.proposed.filename().string();
+  switch (fate) {
+    case Fate::kSkipped:
+      out << r.skipped << '\n';
+      break;
+    case Fate::kAlreadyResult:
+      out << in << ": already a result of this tool, skipped\n";
+      break;
+    case Fate::kUnreadLeft:
+      out << in << ": header not read, not saved (--skip-unread)\n";
+      break;
+    case Fate::kSaved:
+      if (unread) {
+        out << in << ": header not read, saved as " << name << '\n';
+      } else {
+        out << in << " -> " << name << ": saved\n";
+      }
+      break;
+    case Fate::kWouldSave:
+      if (unread) {
+        out << in << ": header not read, would be saved as " << name << " (dry run)\n";
+      } else {
+        out << in << " -> " << name << ": would be saved (dry run)\n";
+      }
+      break;
+    case Fate::kUnchanged:
+      out << in << (unread ? ": header not read, keeps its name, nothing to save\n"
+                           : " -> " + name + ": unchanged, nothing to save\n");
+      break;
+    case Fate::kDeclined:
+      out << in << " -> " << name << ": not saved, the file exists\n";
+      break;
+    case Fate::kKeptOriginal:
+      out << in << " -> " << name << ": not saved, " << Quoted(r.proposed)
+          << " was not written by this tool and is kept (--overwrite-originals replaces it)\n";
+      break;
+    case Fate::kFailed:
+      break;
+  }
+  if (options_.verbosity == Verbosity::kVerbose && ProcessedFate(fate)) {
+    out << "    header \"" << r.header << "\"; black " << r.black_level << " (grey "
+        << Grey(r.black_level) << "), white " << r.white_level << " (grey " << Grey(r.white_level)
+        << ")";
+    if (r.cut) {
+      out << "; cut " << r.cut->width << " x " << r.cut->height << " at " << r.cut->x << ", "
+          << r.cut->y;
+    }
+    out << "; output " << r.width << " x " << r.height << '\n';
+  }
+  out << std::flush;
+}
+
+void Reporter::Summary(const Counts& c, int signal, std::size_t left) {
+  ClearProgress();
+  std::ostream& to = options_.json ? terminal_.err : terminal_.out;
+  to << c.seen << (c.seen == 1 ? " file" : " files") << " seen: ";
+  if (options_.dry_run) {
+    to << c.would_save << " would be saved";
+  } else {
+    to << c.saved << " saved";
+  }
+  to << ", " << c.unchanged << " unchanged, " << c.skipped << " skipped, " << c.failed
+     << " failed";
+  if (c.unread > 0) to << ", " << c.unread << " header not read";
+  if (c.results > 0) to << ", " << c.results << (c.results == 1 ? " already a result" : " already results");
+  if (c.originals_kept > 0) {
+    to << ", " << c.originals_kept << (c.originals_kept == 1 ? " original kept" : " originals kept");
+  }
+  to << '\n' << std::flush;
+  if (signal != 0) {
+    terminal_.err << "tessaly-cli: interrupted by " << SignalName(signal) << "; " << left
+                  << (left == 1 ? " file" : " files") << " not taken\n"
+                  << std::flush;
+  }
+}
+
+}  // namespace tessaly::cli

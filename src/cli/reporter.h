@@ -1,0 +1,103 @@
+// What tessaly-cli tells the user: the line (or JSON object) for each file, the
+// progress line on a terminal, the overwrite question and the closing summary.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/messages.h"
+#include "cli/options.h"
+#include "naming/header_fields.h"
+
+namespace tessaly::cli {
+
+struct Terminal {
+  std::istream& in;
+  std::ostream& out;
+  std::ostream& err;
+  bool in_is_terminal = false;   // overwrite questions are asked only then
+  bool err_is_terminal = false;  // the progress line is drawn only then
+  bool dumb = false;             // TERM=dumb: a terminal that takes no control sequences
+  int in_fd = -1;  // when set, answers are awaited in steps, so that a signal is noticed
+  const std::atomic<int>* interrupted = nullptr;  // the signal that stopped the run, or 0
+};
+
+// The part of the working picture that became the output.
+struct CutRect {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+// What a worker found for one file.
+struct FileResult {
+  std::filesystem::path input;  // as the user gave it (or below a folder as given)
+  std::string error;            // the file failed
+  std::string skipped;          // the file was not read, and why
+  bool already_result = false;  // a result of this tool, found in a folder
+  std::string header;           // UTF-8
+  std::filesystem::path proposed;
+  bool changed = false;
+  int black_level = 0;
+  int white_level = 0;
+  int width = 0;
+  int height = 0;
+  std::optional<CutRect> cut;
+  std::optional<NameForm> named_from;  // which rule named it, when known
+  HeaderFields fields;
+  std::vector<std::uint8_t> png;  // the encoded output, when it is to be saved
+};
+
+// What became of one file, each file counted under exactly one.
+enum class Fate {
+  kSaved,
+  kWouldSave,      // dry run
+  kUnchanged,      // the proposal is the file's own name
+  kDeclined,       // not saved: the target exists and was not to be replaced
+  kKeptOriginal,   // not saved: the target is no result of this tool
+  kUnreadLeft,     // --skip-unread: header not read, nothing saved
+  kSkipped,        // not a picture the tool reads
+  kAlreadyResult,  // a result of this tool, not taken again
+  kFailed,
+};
+
+struct Counts {
+  int seen = 0, saved = 0, would_save = 0, unchanged = 0, skipped = 0, failed = 0;
+  int unread = 0;          // header not read, whatever then became of the file
+  int results = 0;         // already results
+  int originals_kept = 0;  // targets kept because this tool did not write them
+  void Add(Fate fate, bool unread_header);
+};
+
+// The full, plain form of a path for --json: absolute, without "." or ".." steps.
+std::string FullPath(const std::filesystem::path& path);
+
+class Reporter {
+ public:
+  Reporter(const Options& options, Terminal& terminal, std::size_t total);
+
+  // The overwrite question for `target`, naming `input` too; y/yes, n/no (the
+  // default), all (yes to this and every later question) or none (no to all).
+  Answer Ask(const std::filesystem::path& input, const std::filesystem::path& target);
+
+  void Progress(std::size_t done, const std::filesystem::path& next);
+  void ClearProgress();
+  void Report(const FileResult& r, Fate fate);
+  // The summary of the files seen; after an interruption also what was left.
+  void Summary(const Counts& counts, int signal, std::size_t left);
+
+ private:
+  bool ReadAnswer(std::string& reply);
+
+  const Options& options_;
+  Terminal& terminal_;
+  std::size_t total_;
+  bool progress_;
+  bool progress_shown_ = false;
+  std::optional<Answer> answer_for_all_;
+};
+
+}  // namespace tessaly::cli

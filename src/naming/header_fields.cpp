@@ -1,0 +1,100 @@
+// Header fields as values, read by the same field readers as the names.
+#include "naming/header_fields.h"
+
+#include <cstdio>
+
+#include "base/errors.h"
+#include "base/text.h"
+#include "naming/header_name.h"
+
+namespace tessaly {
+namespace {
+
+// Header columns (1-based) of the two forms, as the naming reads them.
+constexpr std::size_t kSatelliteLength = 8;
+constexpr std::size_t kKindLength = 3;
+constexpr std::size_t kDateColumn = 12;
+constexpr std::size_t kCodeColumn = 22;
+constexpr std::size_t kCodeLength = 4;
+constexpr std::size_t kAltYear = 10, kAltMonth = 13, kAltDay = 17, kAltHour = 20;
+constexpr int kCenturyPivot = 57;
+
+std::string Field(std::string_view text, std::size_t first, std::size_t count) {
+  if (first > text.size()) return {};
+  return std::string(text.substr(first - 1, count));
+}
+
+int Number(std::string field) {
+  return ReadTwoDigits(field);
+}
+
+int FullYear(int two_digits) {
+  return two_digits < kCenturyPivot ? 2000 + two_digits : 1900 + two_digits;
+}
+
+std::string Trimmed(std::string_view latin1) {
+  return Latin1ToUtf8(Trim(latin1));
+}
+
+void ReadPrimary(std::string_view header, HeaderFields& f) {
+  f.satellite = Trimmed(Field(header, 1, kSatelliteLength));
+  f.kind = Trimmed(Field(header, kSatelliteLength + 1, kKindLength));
+  if (f.kind == "ADM" || f.kind == "TST") {
+    f.message = f.kind == "ADM" ? "ADMIN" : "TEST";
+    return;
+  }
+  const std::string code = Trimmed(Field(header, kCodeColumn, kCodeLength));
+  f.code = code.empty() ? f.satellite : code;
+  PictureTime t;
+  t.year = FullYear(Number(Field(header, kDateColumn, 2)));
+  t.month = Number(Field(header, kDateColumn + 2, 2));
+  t.day = Number(Field(header, kDateColumn + 4, 2));
+  t.hour = Number(Field(header, kDateColumn + 6, 2));
+  t.minute = Number(Field(header, kDateColumn + 8, 2));
+  f.time = t;
+}
+
+void ReadAlternative(std::string_view header, HeaderFields& f) {
+  PictureTime t;
+  t.year = FullYear(Number(Field(header, kAltYear, 2)));
+  t.month = MonthFromName(Field(header, kAltMonth, 3));
+  t.day = Number(Field(header, kAltDay, 2));
+  t.hour = Number(Field(header, kAltHour, 2));
+  f.time = t;
+}
+
+}  // namespace
+
+const char* NameFormText(NameForm form) {
+  switch (form) {
+    case NameForm::kHeader:
+      return "header";
+    case NameForm::kAlternative:
+      return "alternative";
+    case NameForm::kInput:
+      break;
+  }
+  return "input";
+}
+
+std::string IsoTime(const PictureTime& t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02dZ", t.year, t.month, t.day, t.hour,
+                t.minute);
+  return text;
+}
+
+HeaderFields FieldsOf(std::string_view header_text, NameForm form) {
+  HeaderFields f;
+  f.form = form;
+  try {
+    if (form == NameForm::kHeader) ReadPrimary(header_text, f);
+    if (form == NameForm::kAlternative) ReadAlternative(header_text, f);
+  } catch (const Error&) {
+    // Only a form that did not name the file fails here; its time stays unknown.
+    f.time.reset();
+  }
+  return f;
+}
+
+}  // namespace tessaly

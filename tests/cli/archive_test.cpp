@@ -1,0 +1,379 @@
+// tessaly-cli on archive-shaped inputs, end to end on generated frame trees: folder
+// trees, name lists, repeated runs over one folder, quiet and verbose reports,
+// questions on a terminal, and batches stopped by SIGINT or SIGTERM.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "framegen/framegen.h"
+#include "imaging/bmp_writer.h"
+#include "imaging/png_io.h"
+#include "support/child_process.h"
+#include "support/terminal.h"
+
+namespace tessaly {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+// A MET7 frame header naming the picture "<code> 05-12-99 12<minute>".
+std::string Header(const std::string& code, int minute = 30) {
+  const std::string mm = (minute < 10 ? "0" : "") + std::to_string(minute);
+  return "MET7    C0299120512" + mm + code;
+}
+std::string TargetName(const std::string& code, int minute = 30) {
+  const std::string mm = (minute < 10 ? "0" : "") + std::to_string(minute);
+  return code + " 05-12-99 12" + mm + ".png";
+}
+
+std::vector<json> JsonLines(const std::string& out) {
+  std::vector<json> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+    if (out[start] == '{') lines.push_back(json::parse(out.substr(start, end - start)));
+  }
+  return lines;
+}
+
+std::vector<std::string> Inputs(const std::vector<json>& lines) {
+  std::vector<std::string> inputs;
+  for (const json& j : lines) inputs.push_back(j["input"]);
+  return inputs;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::vector<std::uint8_t> Bytes(const fs::path& file) {
+  return ReadFileBytes(file);
+}
+
+class ArchiveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("tessaly-archive-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // A generated frame under `name` (relative to the test folder); .png or .bmp by extension.
+  void WriteFrame(const fs::path& name, const std::string& header, std::uint64_t seed = 1) {
+    framegen::FrameRecipe recipe;
+    recipe.header = header;
+    recipe.noise = 4;
+    recipe.seed = seed;
+    const Bitmap bitmap = framegen::ToBitmap(framegen::MakeFrame(recipe));
+    fs::create_directories((dir_ / name).parent_path());
+    if (name.extension() == ".png") {
+      SaveBitmapAsPNG(bitmap, dir_ / name, "", "", "", "");
+    } else {
+      WriteFileReplacing(dir_ / name, EncodeBmp(bitmap));
+    }
+  }
+
+  test::ChildResult Cli(const std::vector<std::string>& args, const std::string& input = {}) {
+    test::ChildOptions options;
+    options.input = input;
+    options.working_dir = dir_.string();
+    return test::RunChild(TESSALY_CLI_PATH, args, options);
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(ArchiveTest, ATreeIsWalkedFolderByFolderWithoutFollowingLinks) {
+  WriteFrame("root/b.bmp", Header("BBBB"));
+  WriteFrame("root/A.png", Header("AAAA"));
+  WriteFrame("root/Sub2/c.bmp", Header("CCCC"));
+  WriteFrame("root/sub1/d.bmp", Header("DDDD"));
+  WriteFrame("root/sub1/deep/e.bmp", Header("EEEE"));
+  fs::create_directory_symlink("../..", dir_ / "root/sub1/deep/loop");  // back to root
+  fs::create_directory_symlink("sub1", dir_ / "root/alias");
+
+  // Without --recursive a tree gives its top folder's pictures only.
+  auto run = Cli({"--json", "--dry-run", "root"});
+  EXPECT_EQ(Inputs(JsonLines(run.out)).size(), 2u);
+
+  run = Cli({"--json", "--dry-run", "-r", "./root"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  // Each folder's pictures (BMP, then PNG), then its subfolders by name in any case;
+  // paths are full and plain, with no "/./" from the way they were given.
+  const std::vector<std::string> expected{"root/b.bmp", "root/A.png", "root/sub1/d.bmp",
+                                          "root/sub1/deep/e.bmp", "root/Sub2/c.bmp"};
+  std::vector<std::string> full;
+  for (const auto& e : expected) full.push_back((dir_ / e).string());
+  EXPECT_EQ(Inputs(JsonLines(run.out)), full);
+  EXPECT_TRUE(Contains(run.err, "5 files seen: 5 would be saved, 0 unchanged, 0 skipped, 0 failed"))
+      << run.err;
+
+  run = Cli({"--recursive", "./root"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  // The report names each file below the folder as it was given.
+  EXPECT_TRUE(Contains(run.out, "./root/sub1/deep/e.bmp -> " + TargetName("EEEE") + ": saved"))
+      << run.out;
+  EXPECT_FALSE(Contains(run.out, dir_.string()));
+  EXPECT_TRUE(fs::exists(dir_ / "root/sub1/deep" / TargetName("EEEE")));
+  EXPECT_TRUE(fs::exists(dir_ / "root/Sub2" / TargetName("CCCC")));
+  EXPECT_TRUE(fs::exists(dir_ / "root" / TargetName("AAAA")));
+  EXPECT_TRUE(Contains(run.out, "5 files seen: 5 saved"));
+}
+
+TEST_F(ArchiveTest, ASecondRunSkipsResultsAndOverwriteKeepsOriginals) {
+  WriteFrame("a.bmp", Header("AAAA"));
+  WriteFrame("b.bmp", Header("BBBB"), 2);
+  // An original frame that already carries the name b.bmp's picture would get.
+  WriteFrame(TargetName("BBBB"), Header("BBBB"), 3);
+  const auto original = Bytes(dir_ / TargetName("BBBB"));
+
+  auto run = Cli({"--overwrite", "."});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(Contains(run.out, "./b.bmp -> " + TargetName("BBBB") + ": not saved")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "was not written by this tool and is kept")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "3 files seen: 1 saved, 1 unchanged, 0 skipped, 0 failed, "
+                                "1 original kept"))
+      << run.out;
+  EXPECT_EQ(Bytes(dir_ / TargetName("BBBB")), original);
+  const auto first_result = Bytes(dir_ / TargetName("AAAA"));
+
+  // Again over the same folder: the result is not taken as an input, and is replaced.
+  run = Cli({"--json", "--overwrite", "."});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  std::map<std::string, json> by_name;
+  for (const json& j : JsonLines(run.out)) {
+    by_name[fs::path(j["input"].get<std::string>()).filename().string()] = j;
+  }
+  ASSERT_EQ(by_name.size(), 4u) << run.out;
+  EXPECT_EQ(by_name[TargetName("AAAA")]["skipped"], "already a result");
+  EXPECT_EQ(by_name["a.bmp"]["saved"], true);
+  EXPECT_EQ(by_name["b.bmp"]["saved"], false);
+  EXPECT_EQ(by_name["b.bmp"]["kept_original"], true);
+  EXPECT_TRUE(Contains(run.err, "1 already a result, 1 original kept")) << run.err;
+  EXPECT_EQ(Bytes(dir_ / TargetName("BBBB")), original);
+  EXPECT_EQ(Bytes(dir_ / TargetName("AAAA")).size(), first_result.size());
+
+  // A result named on the command line, or any with --include-results, is read.
+  run = Cli({"--json", "--dry-run", "--include-results", "."});
+  EXPECT_EQ(JsonLines(run.out).size(), 4u);
+  for (const json& j : JsonLines(run.out)) EXPECT_FALSE(j.contains("skipped")) << j;
+  run = Cli({"--json", "--dry-run", TargetName("AAAA")});
+  EXPECT_FALSE(JsonLines(run.out).at(0).contains("skipped"));
+
+  // Only --overwrite-originals replaces the original.
+  run = Cli({"--overwrite-originals", "b.bmp"});
+  EXPECT_TRUE(Contains(run.out, ": saved")) << run.out;
+  EXPECT_NE(Bytes(dir_ / TargetName("BBBB")), original);
+}
+
+TEST_F(ArchiveTest, QuietPrintsErrorsAndTheSummaryVerboseAddsHeaderAndLevels) {
+  WriteFrame("a.bmp", Header("AAAA"));
+  std::ofstream(dir_ / "bad.bmp") << "no picture";
+  auto run = Cli({"-q", "--dry-run", "."});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "2 files seen: 1 would be saved, 0 unchanged, 0 skipped, 1 failed\n");
+  EXPECT_TRUE(Contains(run.err, "bad.bmp")) << run.err;
+
+  run = Cli({"--verbose", "--dry-run", "a.bmp"});
+  EXPECT_TRUE(Contains(run.out, "a.bmp -> " + TargetName("AAAA") + ": would be saved (dry run)\n"))
+      << run.out;
+  EXPECT_TRUE(Contains(run.out, "header \"" + Header("AAAA") + "\"; black ")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "white ")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "; output 800 x 800")) << run.out;
+}
+
+TEST_F(ArchiveTest, ListsTakeNamesWithSpacesNewlinesAndLeadingDashes) {
+  WriteFrame("with space.bmp", Header("SPCE"));
+  WriteFrame("-dash.bmp", Header("DASH"));
+  WriteFrame("new\nline.bmp", Header("NEWL"));
+  std::ofstream(dir_ / "list.txt") << "with space.bmp\r\n\n-dash.bmp\n";
+
+  auto run = Cli({"--json", "--dry-run", "--from-file", "list.txt"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(Inputs(JsonLines(run.out)),
+            (std::vector<std::string>{(dir_ / "with space.bmp").string(),
+                                      (dir_ / "-dash.bmp").string()}));
+
+  constexpr char kList[] = "new\nline.bmp\0-dash.bmp\0with space.bmp";  // the last unended
+  const std::string list(kList, sizeof kList - 1);
+  run = Cli({"--json", "-0", "--from-file", "-", "--", "-dash.bmp"}, list);
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const auto lines = JsonLines(run.out);
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+  EXPECT_EQ(Inputs(lines)[0], (dir_ / "-dash.bmp").string());  // the command line comes first
+  EXPECT_EQ(Inputs(lines)[1], (dir_ / "new\nline.bmp").string());
+  EXPECT_EQ(lines[1]["proposed"], (dir_ / TargetName("NEWL")).string());
+  EXPECT_TRUE(fs::exists(dir_ / TargetName("SPCE")));
+
+  run = Cli({"--from-file", "missing.txt"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_TRUE(Contains(run.err, "missing.txt")) << run.err;
+}
+
+TEST_F(ArchiveTest, TheQuestionNamesInputAndTargetAndTakesAnAnswerForAll) {
+  for (const char* code : {"AAAA", "BBBB", "CCCC"}) {
+    WriteFrame(std::string(code) + ".bmp", Header(code));
+    std::ofstream(dir_ / TargetName(code)) << "old";
+  }
+  const std::vector<std::string> args{(dir_ / "AAAA.bmp").string(), (dir_ / "BBBB.bmp").string(),
+                                      (dir_ / "CCCC.bmp").string()};
+  const std::string prompt = "[y/N/all/none] ";
+  ::setenv("TERM", "xterm", 1);
+  auto run = test::RunOnTerminal(TESSALY_CLI_PATH, args, prompt, {"n", "all"});
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_TRUE(Contains(run.out, (dir_ / "BBBB.bmp").string() + ": Overwrite image file? The file \"" +
+                                    (dir_ / TargetName("BBBB")).string() + "\" already exists."))
+      << run.out;
+  // Two questions: the third file takes the answer given for all.
+  std::size_t asked = 0;
+  for (std::size_t at = 0; (at = run.out.find(prompt, at)) != std::string::npos; ++at) ++asked;
+  EXPECT_EQ(asked, 2u);
+  EXPECT_EQ(fs::file_size(dir_ / TargetName("AAAA")), 3u);
+  EXPECT_GT(fs::file_size(dir_ / TargetName("BBBB")), 3u);
+  EXPECT_GT(fs::file_size(dir_ / TargetName("CCCC")), 3u);
+  EXPECT_TRUE(Contains(run.out, "\033[K"));  // the progress line of a capable terminal
+
+  ::setenv("TERM", "dumb", 1);
+  run = test::RunOnTerminal(TESSALY_CLI_PATH, args, prompt, {"none"});
+  ::unsetenv("TERM");
+  EXPECT_FALSE(Contains(run.out, "\033")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "3 files seen: 0 saved, 0 unchanged, 3 skipped")) << run.out;
+}
+
+// A 50-file batch stopped by a signal sent once the report has reached a given line.
+class InterruptTest : public ArchiveTest {
+ protected:
+  static constexpr int kFiles = 50;
+
+  // The batch's frames, made once and copied for each run.
+  static const fs::path& Frames() {
+    static const fs::path frames = [] {
+      const fs::path dir = fs::temp_directory_path() / "tessaly-archive-interrupt-frames";
+      fs::remove_all(dir);
+      fs::create_directories(dir);
+      for (int i = 0; i < kFiles; ++i) {
+        framegen::FrameRecipe recipe;
+        recipe.header = Header("F" + std::to_string(100 + i), i);
+        recipe.seed = static_cast<std::uint64_t>(i) + 1;
+        recipe.noise = 4;
+        WriteFileReplacing(dir / ("f" + std::to_string(100 + i) + ".bmp"),
+                           EncodeBmp(framegen::ToBitmap(framegen::MakeFrame(recipe))));
+      }
+      return dir;
+    }();
+    return frames;
+  }
+
+  struct Stopped {
+    int exit_code = -1;
+    int lines = 0;  // per-file lines printed
+    std::string out, err;
+  };
+
+  // Runs the batch over a fresh copy, sending `signal` after `after_lines` lines of report.
+  Stopped RunAndSignal(int signal, int after_lines) {
+    fs::remove_all(dir_ / "batch");
+    fs::copy(Frames(), dir_ / "batch");
+    int out_pipe[2], err_pipe[2];
+    EXPECT_EQ(::pipe(out_pipe), 0);
+    EXPECT_EQ(::pipe(err_pipe), 0);
+    std::vector<std::string> storage;
+    std::vector<char*> argv =
+        test::Argv(TESSALY_CLI_PATH, {"--jobs", "2", (dir_ / "batch").string()}, storage);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::dup2(out_pipe[1], 1);
+      ::dup2(err_pipe[1], 2);
+      ::close(out_pipe[0]);
+      ::close(err_pipe[0]);
+      ::execv(TESSALY_CLI_PATH, argv.data());
+      ::_exit(127);
+    }
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+    Stopped s;
+    bool sent = false;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(out_pipe[0], buffer, sizeof buffer)) > 0;) {
+      s.out.append(buffer, static_cast<std::size_t>(n));
+      if (!sent && std::count(s.out.begin(), s.out.end(), '\n') >= after_lines) {
+        ::kill(pid, signal);
+        sent = true;
+      }
+    }
+    for (ssize_t n; (n = ::read(err_pipe[0], buffer, sizeof buffer)) > 0;) {
+      s.err.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(out_pipe[0]);
+    ::close(err_pipe[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    s.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    s.lines = static_cast<int>(std::count(s.out.begin(), s.out.end(), '\n')) - 1;  // less summary
+    return s;
+  }
+
+  // Every saved line's target is a complete picture; nothing else was added.
+  void CheckFolder(const Stopped& s) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_ / "batch")) {
+      names.insert(e.path().filename().string());
+    }
+    int results = 0;
+    for (const std::string& name : names) {
+      if (name.size() == 8 && name[0] == 'f' && name.ends_with(".bmp")) continue;  // an input
+      Bitmap saved;
+      EXPECT_TRUE(name.ends_with(".png") && LoadPNGIntoBitmap(saved, dir_ / "batch" / name, false))
+          << name << " is no complete result";
+      EXPECT_TRUE(Contains(s.out, "-> " + name + ": saved")) << name << " was not reported";
+      ++results;
+    }
+    EXPECT_EQ(results, s.lines);
+    EXPECT_TRUE(Contains(s.out, std::to_string(s.lines) + (s.lines == 1 ? " file" : " files") +
+                                    " seen: " + std::to_string(s.lines) + " saved"))
+        << s.out;
+  }
+};
+
+TEST_F(InterruptTest, SigintAndSigtermStopTakingFilesAndLeaveOnlyCompleteResults) {
+  int interrupted = 0;
+  for (const int signal : {SIGINT, SIGTERM}) {
+    for (const int after : {1, 12, 33}) {
+      SCOPED_TRACE(std::to_string(signal) + " after line " + std::to_string(after));
+      const Stopped s = RunAndSignal(signal, after);
+      if (s.exit_code == 0) {
+        // The batch finished before the signal came: that too leaves a whole folder.
+        EXPECT_EQ(s.lines, kFiles);
+      } else {
+        ++interrupted;
+        EXPECT_EQ(s.exit_code, 128 + signal) << s.err;
+        EXPECT_GE(s.lines, after);
+        EXPECT_LT(s.lines, kFiles);
+        EXPECT_TRUE(Contains(s.err, signal == SIGINT ? "interrupted by SIGINT; "
+                                                     : "interrupted by SIGTERM; "))
+            << s.err;
+        EXPECT_TRUE(Contains(s.err, std::to_string(kFiles - s.lines) + " files not taken"))
+            << s.err;
+      }
+      CheckFolder(s);
+    }
+  }
+  // A batch of 50 files lasts long enough that most signals find it running.
+  EXPECT_GE(interrupted, 3);
+}
+
+}  // namespace
+}  // namespace tessaly
