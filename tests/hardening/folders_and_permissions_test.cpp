@@ -59,12 +59,13 @@ TEST(Permissions, AReadOnlyFolderRefusesItsSavesAndOtherFoldersGoOn) {
   WriteBytes(dir / "ro" / "a.bmp", FrameForMinute(1).bmp);
   WriteBytes(dir / "ro" / "b.png", FrameForMinute(2).png);
   WriteBytes(dir / "rw" / "c.bmp", FrameForMinute(5).bmp);
-  // An earlier result in the read-only folder must survive the attempt to replace it.
+  // A file under a target name in the read-only folder must survive the attempt to replace it
+  // (--overwrite-originals: it is no result of the tool, which --overwrite alone would keep).
   WriteBytes(dir / "ro" / FrameForMinute(2).target, {'o', 'l', 'd'});
   ASSERT_EQ(::chmod((dir / "ro").c_str(), 0555), 0);
   const FolderState before = Snapshot(dir.path());
 
-  const ChildResult run = RunCli({"--overwrite", (dir / "ro" / "a.bmp").string(),
+  const ChildResult run = RunCli({"--overwrite-originals", (dir / "ro" / "a.bmp").string(),
                                   (dir / "rw" / "c.bmp").string(), (dir / "ro" / "b.png").string()},
                                  Unprivileged());
 
