@@ -1,9 +1,14 @@
 // The batch run: parallel processing, ordered saving, per-file report and summary.
 #include "cli/batch.h"
 
+#include <sys/stat.h>
+
 #include <exception>
 #include <filesystem>
+#include <new>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/folders.h"
@@ -60,11 +65,32 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
     r.width = processor.OutputBitmap().Width();
     r.height = processor.OutputBitmap().Height();
     if (r.changed && !options.dry_run) r.png = EncodeOutput(processor.OutputBitmap(), r.proposed);
+  } catch (const std::bad_alloc&) {
+    r.error = OutOfMemoryMessage(name.path);
   } catch (const std::exception& e) {
     r.error = Naming(name.path, e.what());
   }
   return r;
 }
+
+// The files this batch has written, by identity, however their names are spelt. A worker reads
+// ahead of the saves, so an input that a save replaced may have been read as it was before; it
+// is read again, as a run of one file at a time would read it.
+class WrittenFiles {
+ public:
+  void Add(const fs::path& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) == 0) ids_.emplace(info.st_dev, info.st_ino);
+  }
+  bool Holds(const fs::path& file) const {
+    struct stat info {};
+    return !ids_.empty() && ::stat(file.c_str(), &info) == 0 &&
+           ids_.count({info.st_dev, info.st_ino}) != 0;
+  }
+
+ private:
+  std::set<std::pair<dev_t, ino_t>> ids_;
+};
 
 // The names of the command line, then those of the --from-file list, as given.
 std::vector<fs::path> GivenNames(const Options& options, const Terminal& terminal) {
@@ -85,7 +111,8 @@ int Signal(const Terminal& terminal) {
 }
 
 // Saves one processed file, deciding about an existing target as the options say.
-Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Terminal& terminal) {
+Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Terminal& terminal,
+          WrittenFiles& written) {
   bool kept_original = false;
   const OverwriteQuestion ask = [&](const std::string&, const std::string&) {
     switch (options.overwrite) {
@@ -104,22 +131,29 @@ Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Termi
     return reporter.Ask(r.input, r.proposed);
   };
   try {
-    if (SaveEncodedOutput(r.png, r.proposed, ask)) return Fate::kSaved;
+    if (SaveEncodedOutput(r.png, r.proposed, ask)) {
+      written.Add(r.proposed);
+      return Fate::kSaved;
+    }
     return kept_original ? Fate::kKeptOriginal : Fate::kDeclined;
+  } catch (const std::bad_alloc&) {
+    r.error = OutOfMemoryMessage(r.input);
+    return Fate::kFailed;
   } catch (const std::exception& e) {
     r.error = Naming(r.input, e.what());
     return Fate::kFailed;
   }
 }
 
-Fate Decide(FileResult& r, const Options& options, Reporter& reporter, const Terminal& terminal) {
+Fate Decide(FileResult& r, const Options& options, Reporter& reporter, const Terminal& terminal,
+            WrittenFiles& written) {
   if (!r.error.empty()) return Fate::kFailed;
   if (!r.skipped.empty()) return Fate::kSkipped;
   if (r.already_result) return Fate::kAlreadyResult;
   if (!r.changed) return Fate::kUnchanged;
   if (options.skip_unread && r.named_from == NameForm::kInput) return Fate::kUnreadLeft;
   if (options.dry_run) return Fate::kWouldSave;
-  return Save(r, options, reporter, terminal);
+  return Save(r, options, reporter, terminal, written);
 }
 
 }  // namespace
@@ -134,6 +168,7 @@ int RunBatch(const Options& options, Terminal& terminal) {
   }
   Reporter reporter(options, terminal, names.size());
   Counts counts;
+  WrittenFiles written;
 
   if (Signal(terminal) == 0) {
     reporter.Progress(0, names.empty() ? fs::path() : names.front().path);
@@ -146,7 +181,8 @@ int RunBatch(const Options& options, Terminal& terminal) {
         // A signal that came while this file was processed: its save is no longer started.
         if (Signal(terminal) != 0) return;
         ++handled;
-        const Fate fate = Decide(r, options, reporter, terminal);
+        if (written.Holds(names[i].path)) r = ProcessOne(names[i], options);
+        const Fate fate = Decide(r, options, reporter, terminal, written);
         counts.Add(fate, r.named_from == NameForm::kInput);
         reporter.Report(r, fate);
         if (i + 1 < names.size()) reporter.Progress(i + 1, names[i + 1].path);

@@ -4,7 +4,9 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <ostream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "base/text.h"
 #include "cli/option_words.h"

@@ -62,7 +62,7 @@ int Grey(int level) {
 }
 
 std::string Quoted(const fs::path& p) {
-  return "\"" + p.string() + "\"";
+  return "\"" + EscapeControls(p.string()) + "\"";
 }
 
 const char* SignalName(int signal) {
@@ -100,8 +100,9 @@ bool Reporter::ReadAnswer(std::string& reply) {
 Answer Reporter::Ask(const fs::path& input, const fs::path& target) {
   if (answer_for_all_) return *answer_for_all_;
   ClearProgress();
-  terminal_.err << input.string() << ": " << kOverwriteCaption << ' '
-                << OverwriteQuestionText(target) << " [y/N/all/none] " << std::flush;
+  terminal_.err << EscapeControls(input.string()) << ": " << kOverwriteCaption << ' '
+                << EscapeControls(OverwriteQuestionText(target)) << " [y/N/all/none] "
+                << std::flush;
   std::string reply;
   if (!ReadAnswer(reply)) {
     terminal_.err << '\n';
@@ -117,7 +118,8 @@ Answer Reporter::Ask(const fs::path& input, const fs::path& target) {
 void Reporter::Progress(std::size_t done, const fs::path& next) {
   if (!progress_) return;
   ClearProgress();
-  terminal_.err << '[' << done << '/' << total_ << "] " << next.filename().string() << std::flush;
+  terminal_.err << '[' << done << '/' << total_ << "] " << EscapeControls(next.filename().string())
+                << std::flush;
   progress_shown_ = true;
 }
 
@@ -152,20 +154,23 @@ void Reporter::Report(const FileResult& r, Fate fate) {
     if (!r.skipped.empty()) line["skipped"] = r.skipped;
     if (!r.error.empty()) line["error"] = r.error;
     terminal_.out << JsonText(line) << '\n' << std::flush;
-    if (!r.error.empty()) terminal_.err << "tessaly-cli: " << r.error << '\n' << std::flush;
+    if (!r.error.empty()) {
+      terminal_.err << "tessaly-cli: " << EscapeControls(r.error) << '\n' << std::flush;
+    }
     return;
   }
+  // Names may hold any byte but the slash: each file's report stays one line of plain text.
   if (fate == Fate::kFailed) {
-    terminal_.err << "tessaly-cli: " << r.error << '\n' << std::flush;
+    terminal_.err << "tessaly-cli: " << EscapeControls(r.error) << '\n' << std::flush;
     return;
   }
   if (options_.verbosity == Verbosity::kQuiet) return;
   std::ostream& out = terminal_.out;
-  const std::string in = r.input.string();
-  const std::string name = r.proposed.filename().string();
+  const std::string in = EscapeControls(r.input.string());
+  const std::string name = EscapeControls(r.proposed.filename().string());
   switch (fate) {
     case Fate::kSkipped:
-      out << r.skipped << '\n';
+      out << EscapeControls(r.skipped) << '\n';
       break;
     case Fate::kAlreadyResult:
       out << in << ": already a result of this tool, skipped\n";
@@ -202,7 +207,7 @@ void Reporter::Report(const FileResult& r, Fate fate) {
       break;
   }
   if (options_.verbosity == Verbosity::kVerbose && ProcessedFate(fate)) {
-    out << "    header \"" << r.header << "\"; black " << r.black_level << " (grey "
+    out << "    header \"" << EscapeControls(r.header) << "\"; black " << r.black_level << " (grey "
         << Grey(r.black_level) << "), white " << r.white_level << " (grey " << Grey(r.white_level)
         << ")";
     if (r.cut) {
