@@ -5,6 +5,7 @@
 
 #include "app/source_prep.h"
 #include "base/errors.h"
+#include "base/files.h"
 #include "base/text.h"
 #include "decoder/data_lines.h"
 #include "imaging/byte_stream.h"

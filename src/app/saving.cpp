@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "base/errors.h"
+#include "base/files.h"
 #include "imaging/png_io.h"
 
 namespace tessaly {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "base/errors.h"
+#include "base/files.h"
 #include "imaging/bmp_reader.h"
-#include "imaging/png_io.h"
 
 namespace tessaly {
 namespace {
@@ -211,8 +211,7 @@ void Interpolate(Bitmap& bitmap, int new_width, int new_height) {
     if (grow) {
       iplZoom(&src, dst.get(), dst->width, src.width, dst->height, src.height, kIplInterCubic);
     } else {
-      iplDecimate(&src, dst.get(), dst->width, src.width, dst->height, src.height,
-                  kIplInterSuper);
+      iplDecimate(&src, dst.get(), dst->width, src.width, dst->height, src.height, kIplInterSuper);
     }
     IPLToBitmap(bitmap, dst.get());
   }

@@ -10,7 +10,7 @@
 #include <ostream>
 
 #include "base/errors.h"
-#include "imaging/png_io.h"
+#include "base/files.h"
 
 namespace tessaly {
 namespace {

@@ -1,142 +1,13 @@
-// PNG file functions over TPngImage, and the whole-file read and the safe replace (temporary
-// file beside the target, flushed, then renamed) that every file save of the project can use.
+// PNG file functions over TPngImage.
 #include "imaging/png_io.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <random>
-#include <system_error>
-
-#include "base/errors.h"
+#include "base/files.h"
 
 namespace tessaly {
 namespace {
 
 constexpr int kSaveCompressionLevel = 4;
 constexpr std::uint32_t kSaveFilters = 0x98;  // none, sub and Paeth
-// Not an errno value: the file is a pipe, a device or a socket.
-constexpr int kNotRegularFile = -1;
-
-std::string Reason(int error_number) {
-  return std::generic_category().message(error_number);
-}
-
-[[noreturn]] void ThrowSaveError(const std::filesystem::path& file_name, int error_number) {
-  throw Error("Cannot save \"" + file_name.string() + "\": " + Reason(error_number));
-}
-
-// An open temporary file that removes itself unless it was renamed into place.
-class TempFile {
- public:
-  explicit TempFile(const std::filesystem::path& target) : target_(target) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-      char suffix[16];
-      std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
-      path_ = target.parent_path() / ("." + target.filename().string() + suffix);
-      // 0666 under the process's umask, as for any new file.
-      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ < 0 && errno != EEXIST) ThrowSaveError(target, errno);
-    }
-    if (fd_ < 0) ThrowSaveError(target, EEXIST);
-    struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-      ::fchmod(fd_, existing.st_mode & 07777);  // a replaced file keeps its permissions
-    }
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  ~TempFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!renamed_) ::unlink(path_.c_str());
-  }
-
-  void Write(std::span<const std::uint8_t> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ThrowSaveError(target_, n < 0 ? errno : EIO);
-      done += static_cast<std::size_t>(n);
-    }
-  }
-
-  void Commit() {
-    if (::fsync(fd_) != 0) ThrowSaveError(target_, errno);
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) ThrowSaveError(target_, errno);
-    if (::rename(path_.c_str(), target_.c_str()) != 0) ThrowSaveError(target_, errno);
-    renamed_ = true;
-  }
-
- private:
-  std::filesystem::path target_;
-  std::filesystem::path path_;
-  int fd_ = -1;
-  bool renamed_ = false;
-};
-
-// Makes the rename itself durable; a failure here loses nothing already written.
-void SyncFolder(const std::filesystem::path& folder) {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-// Fills bytes, whose size is the file's size at opening; a file that grew meanwhile is read to
-// its new end, but never past the limit. Returns 0 or the error number.
-int ReadAll(int fd, std::vector<std::uint8_t>& bytes) {
-  std::size_t done = 0;
-  for (;;) {
-    if (done == bytes.size()) {
-      if (done > kMaxReadFileBytes) return EFBIG;
-      bytes.resize(bytes.size() + 65536);
-    }
-    const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  bytes.resize(done);
-  return 0;
-}
-
-// Only regular files are read: a pipe or a device under a picture's name could block the read
-// for ever or never end, and a folder holds no bytes.
-int CheckReadable(int fd, std::uint64_t& size) {
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) return errno;
-  if (S_ISDIR(info.st_mode)) return EISDIR;
-  if (!S_ISREG(info.st_mode)) return kNotRegularFile;
-  size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
-  if (size > kMaxReadFileBytes) return EFBIG;
-  // Opened without blocking so that a pipe could not stall the open; regular files read alike,
-  // but blocking reads are the plain case.
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  return 0;
-}
-
-std::string ReadFailure(const std::filesystem::path& file_name, int error_number) {
-  std::string reason;
-  if (error_number == kNotRegularFile) {
-    reason = "it is not a regular file";
-  } else if (error_number == EFBIG) {
-    reason = "the file is larger than " + std::to_string(kMaxReadFileBytes) +
-             " bytes, more than any picture that can be read";
-  } else {
-    reason = Reason(error_number);
-  }
-  return "Cannot read \"" + file_name.string() + "\": " + reason;
-}
 
 TPngImage& PrepareForSave(TPngImage& image, const Bitmap& bitmap, const std::string& author,
                           const std::string& description, const std::string& software,
@@ -185,29 +56,6 @@ bool SaveBitmapAsPNG(const Bitmap& bitmap, const std::filesystem::path& file_nam
   PrepareForSave(image, bitmap, author, description, software, title, on_progress)
       .SaveToFile(file_name);
   return true;
-}
-
-std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& file_name) {
-  const int fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw Error(ReadFailure(file_name, errno));
-  std::vector<std::uint8_t> bytes;
-  std::uint64_t size = 0;
-  int error_number = CheckReadable(fd, size);
-  if (error_number == 0) {
-    bytes.resize(static_cast<std::size_t>(size));
-    error_number = ReadAll(fd, bytes);
-  }
-  ::close(fd);
-  if (error_number != 0) throw Error(ReadFailure(file_name, error_number));
-  return bytes;
-}
-
-void WriteFileReplacing(const std::filesystem::path& file_name,
-                        std::span<const std::uint8_t> bytes) {
-  TempFile temp(file_name);
-  temp.Write(bytes);
-  temp.Commit();
-  SyncFolder(file_name.parent_path());
 }
 
 }  // namespace tessaly

@@ -1,5 +1,5 @@
-// The PNG file functions the per-file processing and the Save action use, their in-memory
-// forms, and the whole-file read and safe replace they rest on.
+// The PNG file functions the per-file processing and the Save action use, and their in-memory
+// forms.
 #pragma once
 
 #include <cstdint>
@@ -34,19 +34,5 @@ std::vector<std::uint8_t> EncodeBitmapAsPNG(const Bitmap& bitmap, const std::str
                                             const std::string& description,
                                             const std::string& software, const std::string& title,
                                             const PngProgressHandler& on_progress = {});
-
-// The largest file ReadFileBytes reads: the largest picture the readers take (2^28 pixels of
-// 8 bytes, 16-bit RGBA) with 64 MiB to spare for headers, row filters and metadata.
-inline constexpr std::uint64_t kMaxReadFileBytes = (std::uint64_t{1} << 31) + (64u << 20);
-
-// The whole file; Error naming the file and the reason when it cannot be read. Only regular
-// files of at most kMaxReadFileBytes are read: a pipe, a device, a socket or a folder is
-// refused at once, without waiting for data.
-std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& file_name);
-
-// Writes the bytes to a new file beside the target, flushes it to disk and renames it over the
-// target. On any failure the temporary file is removed and the target is left as it was.
-void WriteFileReplacing(const std::filesystem::path& file_name,
-                        std::span<const std::uint8_t> bytes);
 
 }  // namespace tessaly

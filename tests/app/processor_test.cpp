@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/files.h"
 #include "grey_bitmap.h"
 
 #include <algorithm>

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "framegen/framegen.h"
 #include "imaging/bmp_writer.h"
 #include "imaging/png_image.h"

@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <QUrl>
 
+#include "base/files.h"
 #include "imaging/bmp_writer.h"
 #include "imaging/png_io.h"
 

@@ -13,6 +13,7 @@
 
 #include "app/folders.h"
 #include "base/errors.h"
+#include "base/files.h"
 #include "hardening_support.h"
 #include "imaging/ext_bitmap.h"
 #include "imaging/png_image.h"

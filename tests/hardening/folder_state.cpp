@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include "base/files.h"
 #include "imaging/png_io.h"
 #include "support/sha256.h"
 

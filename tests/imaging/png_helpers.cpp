@@ -9,6 +9,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "base/files.h"
 #include "imaging/png_io.h"
 #include "support/manifest.h"
 

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "base/errors.h"
+#include "base/files.h"
 #include "imaging/png_image.h"
 #include "imaging/png_io.h"
 #include "png_helpers.h"

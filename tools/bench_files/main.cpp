@@ -16,6 +16,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "base/files.h"
 #include "bench_files/plain_libpng.h"
 #include "imaging/bitmap.h"
 #include "imaging/png_io.h"

@@ -20,6 +20,7 @@
 #include "app/processor.h"
 #include "app/saving.h"
 #include "app/source_prep.h"
+#include "base/files.h"
 #include "bench_files/plain_libpng.h"
 #include "decoder/data_lines.h"
 #include "framegen/framegen.h"

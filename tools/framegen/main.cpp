@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "base/errors.h"
+#include "base/files.h"
 #include "framegen/framegen.h"
 #include "imaging/bmp_writer.h"
 #include "imaging/png_io.h"
