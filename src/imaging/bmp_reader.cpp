@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/errors.h"
+#include "base/limits.h"
 
 namespace tessaly {
 namespace {
@@ -96,7 +97,7 @@ void CheckSize(const Header& h) {
   if (h.width > Bitmap::kMaxSide || h.height > Bitmap::kMaxSide ||
       h.width * h.height > Bitmap::kMaxPixels) {
     throw Error("BMP picture of " + std::to_string(h.width) + " x " + std::to_string(h.height) +
-                " pixels is larger than supported (65535 pixels a side, 2^28 pixels in all)");
+                " pixels is larger than supported (" + PictureLimitsText() + ")");
   }
 }
 
