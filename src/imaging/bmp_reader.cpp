@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/byte_order.h"
 #include "base/errors.h"
 #include "base/limits.h"
 
@@ -23,15 +24,8 @@ constexpr std::uint32_t kJpeg = 4;
 constexpr std::uint32_t kPng = 5;
 constexpr std::uint32_t kAlphaBitFields = 6;
 
-std::uint16_t U16(Bytes d, std::size_t at) {
-  return static_cast<std::uint16_t>(d[at] | (d[at + 1] << 8));
-}
-std::uint32_t U32(Bytes d, std::size_t at) {
-  return std::uint32_t{d[at]} | (std::uint32_t{d[at + 1]} << 8) | (std::uint32_t{d[at + 2]} << 16) |
-         (std::uint32_t{d[at + 3]} << 24);
-}
-std::int32_t I32(Bytes d, std::size_t at) {
-  return static_cast<std::int32_t>(U32(d, at));
+std::int32_t LoadLeI32(Bytes d, std::size_t at) {
+  return static_cast<std::int32_t>(LoadLe32(d, at));
 }
 
 std::string Hex(std::uint32_t v) {
@@ -76,19 +70,19 @@ void ReadInfoFields(Bytes d, Header& h) {
   h.core = h.info_size == 12;
   h.os2v2 = h.info_size == 16 || h.info_size == 64;
   if (h.core) {
-    h.width = U16(d, 18);
-    h.height = U16(d, 20);
-    h.bit_count = U16(d, 24);
+    h.width = LoadLe16(d, 18);
+    h.height = LoadLe16(d, 20);
+    h.bit_count = LoadLe16(d, 24);
     return;
   }
-  h.width = I32(d, 18);
-  const std::int64_t height = I32(d, 22);
+  h.width = LoadLeI32(d, 18);
+  const std::int64_t height = LoadLeI32(d, 22);
   h.top_down = height < 0;
   h.height = height < 0 ? -height : height;
-  h.bit_count = U16(d, 28);
+  h.bit_count = LoadLe16(d, 28);
   // The short OS/2 v2 header stops after the bit count; the missing fields are 0.
-  if (h.info_size >= 20) h.compression = U32(d, 30);
-  if (h.info_size >= 36) h.colours_used = U32(d, 46);
+  if (h.info_size >= 20) h.compression = LoadLe32(d, 30);
+  if (h.info_size >= 36) h.colours_used = LoadLe32(d, 46);
 }
 
 void CheckSize(const Header& h) {
@@ -144,15 +138,15 @@ void ReadMasks(Bytes d, Header& h) {
     h.masks_after_header = h.compression == kAlphaBitFields ? 16 : 12;
     if (at + h.masks_after_header > d.size()) throw Error("BMP file ends inside its bit fields");
   }
-  for (int i = 0; i < 3; ++i) h.masks[i] = U32(d, at + 4 * i);
+  for (int i = 0; i < 3; ++i) h.masks[i] = LoadLe32(d, at + 4 * i);
 }
 
 Header ReadHeader(Bytes d) {
   if (d.size() < kFileHeaderSize + 4) throw Error("BMP file is too short to hold its headers");
   if (d[0] != 'B' || d[1] != 'M') throw Error("Not a BMP file: the signature is not BM");
   Header h;
-  h.pixel_offset = U32(d, 10);
-  h.info_size = U32(d, 14);
+  h.pixel_offset = LoadLe32(d, 10);
+  h.info_size = LoadLe32(d, 14);
   if (!KnownInfoSize(h.info_size)) {
     throw Error("BMP info header of " + std::to_string(h.info_size) +
                 " bytes is of no known version");

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/byte_order.h"
 #include "base/errors.h"
 #include "base/files.h"
 #include "imaging/bmp_reader.h"
@@ -22,14 +23,6 @@ constexpr char kInterpolateFormat[] = "Error: Interpolate called without 8-bit o
 constexpr std::size_t kHeadersSize = 54;
 constexpr std::size_t kStoredTableSize = 256 * 4;
 constexpr std::int32_t kRepairWidth = 2080;  // the receivers' frame width that wrote bad sizes
-
-std::uint16_t U16(std::span<const std::uint8_t> d, std::size_t at) {
-  return static_cast<std::uint16_t>(d[at] | (d[at + 1] << 8));
-}
-std::uint32_t U32(std::span<const std::uint8_t> d, std::size_t at) {
-  return std::uint32_t{d[at]} | (std::uint32_t{d[at + 1]} << 8) | (std::uint32_t{d[at + 2]} << 16) |
-         (std::uint32_t{d[at + 3]} << 24);
-}
 
 RepairedBmp CutPalette(std::span<const std::uint8_t> file, std::uint32_t announced) {
   if (file.size() < kHeadersSize + kStoredTableSize) {
@@ -87,25 +80,25 @@ void TkovHistogram::Clear() {
 
 RepairedBmp RepairBmpHeaders(std::span<const std::uint8_t> file) {
   if (file.size() <= kHeadersSize || file[0] != 'B' || file[1] != 'M') return {};
-  const std::uint32_t used = U32(file, 46);
-  const std::uint32_t important = U32(file, 50);
+  const std::uint32_t used = LoadLe32(file, 46);
+  const std::uint32_t important = LoadLe32(file, 50);
   // The receivers that announce 200 or 224 colours still store all 256 entries
   // behind a 40-byte header, with the pixels at 1078. A file whose header and
   // pixel offset say the table really is that short is valid and read as it is.
   const bool stores_full_table =
-      U32(file, 14) == 40 && U32(file, 10) >= kHeadersSize + kStoredTableSize;
+      LoadLe32(file, 14) == 40 && LoadLe32(file, 10) >= kHeadersSize + kStoredTableSize;
   if (((used == 200 && important == 200) || (used == 224 && important == 224)) &&
       stores_full_table) {
     return CutPalette(file, used);
   }
-  const auto width = static_cast<std::int32_t>(U32(file, 18));
-  const auto height = static_cast<std::int32_t>(U32(file, 22));
-  if (U16(file, 26) != 1 || U16(file, 28) != 8 || width != kRepairWidth) return {};
+  const auto width = static_cast<std::int32_t>(LoadLe32(file, 18));
+  const auto height = static_cast<std::int32_t>(LoadLe32(file, 22));
+  if (LoadLe16(file, 26) != 1 || LoadLe16(file, 28) != 8 || width != kRepairWidth) return {};
   // The 32-bit product, wrapping as the writers' arithmetic did.
   const auto product = static_cast<std::uint32_t>(std::int64_t{width} * height);
-  if (product == U32(file, 34)) return {};
+  if (product == LoadLe32(file, 34)) return {};
   RepairedBmp result{BmpRepair::kImageSize, {file.begin(), file.end()}};
-  for (int i = 0; i < 4; ++i) result.bytes[34 + i] = static_cast<std::uint8_t>(product >> (8 * i));
+  StoreLe32(result.bytes, 34, product);
   return result;
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "base/byte_order.h"
 #include "base/errors.h"
 #include "base/limits.h"
 #include "base/text.h"
@@ -310,11 +311,6 @@ class WriteHandles {
   png_infop info = nullptr;
 };
 
-std::uint32_t BigEndian32(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         p[3];
-}
-
 void CheckPictureSize(std::uint64_t width, std::uint64_t height) {
   constexpr auto kSide = static_cast<std::uint64_t>(kMaxPictureSide);
   constexpr auto kPixels = static_cast<std::uint64_t>(kMaxPicturePixels);
@@ -329,7 +325,7 @@ void CheckPictureSize(std::uint64_t width, std::uint64_t height) {
 // (libpng's own limit check only says "Invalid IHDR data").
 void CheckDeclaredSize(std::span<const std::uint8_t> data) {
   if (data.size() < 24 || std::memcmp(data.data() + 12, "IHDR", 4) != 0) return;
-  CheckPictureSize(BigEndian32(data.data() + 16), BigEndian32(data.data() + 20));
+  CheckPictureSize(LoadBe32(data, 16), LoadBe32(data, 20));
 }
 
 // Deflate turns at best 2 bits into 258 bytes (1032:1); a stream claiming more is not deflate.
@@ -340,8 +336,7 @@ constexpr std::uint64_t kMaxInflateRatio = 2064;
 std::uint64_t ImageDataBytes(std::span<const std::uint8_t> data) {
   std::uint64_t total = 0;
   for (std::size_t at = 8; at + 8 <= data.size();) {
-    const std::size_t present =
-        std::min<std::size_t>(BigEndian32(data.data() + at), data.size() - at - 8);
+    const std::size_t present = std::min<std::size_t>(LoadBe32(data, at), data.size() - at - 8);
     if (std::memcmp(data.data() + at + 4, "IDAT", 4) == 0) total += present;
     if (std::memcmp(data.data() + at + 4, "IEND", 4) == 0) break;
     at += present + 12;
@@ -355,7 +350,7 @@ std::uint64_t ImageDataBytes(std::span<const std::uint8_t> data) {
 // so it is refused here, before libpng sees it.
 void CheckChunksFit(std::span<const std::uint8_t> data) {
   for (std::size_t at = 8; at + 8 <= data.size();) {
-    const std::uint64_t length = BigEndian32(data.data() + at);
+    const std::uint64_t length = LoadBe32(data, at);
     if (length + 12 > data.size() - at) {
       throw Error("Damaged PNG: the data ends inside a chunk of " + std::to_string(length) +
                   " bytes at offset " + std::to_string(at));
