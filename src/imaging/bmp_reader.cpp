@@ -24,10 +24,6 @@ constexpr std::uint32_t kJpeg = 4;
 constexpr std::uint32_t kPng = 5;
 constexpr std::uint32_t kAlphaBitFields = 6;
 
-std::int32_t LoadLeI32(Bytes d, std::size_t at) {
-  return static_cast<std::int32_t>(LoadLe32(d, at));
-}
-
 std::string Hex(std::uint32_t v) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string s = "0x";
@@ -35,17 +31,9 @@ std::string Hex(std::uint32_t v) {
   return s;
 }
 
-struct Header {
-  std::uint32_t pixel_offset = 0;  // bfOffBits
-  std::uint32_t info_size = 0;
-  bool core = false;   // OS/2 v1: 16-bit sizes, 3-byte colour table entries
-  bool os2v2 = false;  // OS/2 v2: compression codes 3 and 4 mean something else
-  std::int64_t width = 0;
-  std::int64_t height = 0;  // always positive; top_down tells the row order
+// The stored fields with height made positive (top_down tells the row order) and the masks.
+struct Header : BmpHeaders {
   bool top_down = false;
-  std::uint16_t bit_count = 0;
-  std::uint32_t compression = kRgb;
-  std::uint32_t colours_used = 0;
   std::uint32_t masks[3] = {};         // red, green, blue
   std::size_t masks_after_header = 0;  // bytes of masks between info header and colour table
 };
@@ -64,25 +52,6 @@ bool KnownInfoSize(std::uint32_t size) {
     default:
       return false;
   }
-}
-
-void ReadInfoFields(Bytes d, Header& h) {
-  h.core = h.info_size == 12;
-  h.os2v2 = h.info_size == 16 || h.info_size == 64;
-  if (h.core) {
-    h.width = LoadLe16(d, 18);
-    h.height = LoadLe16(d, 20);
-    h.bit_count = LoadLe16(d, 24);
-    return;
-  }
-  h.width = LoadLeI32(d, 18);
-  const std::int64_t height = LoadLeI32(d, 22);
-  h.top_down = height < 0;
-  h.height = height < 0 ? -height : height;
-  h.bit_count = LoadLe16(d, 28);
-  // The short OS/2 v2 header stops after the bit count; the missing fields are 0.
-  if (h.info_size >= 20) h.compression = LoadLe32(d, 30);
-  if (h.info_size >= 36) h.colours_used = LoadLe32(d, 46);
 }
 
 void CheckSize(const Header& h) {
@@ -144,15 +113,16 @@ void ReadMasks(Bytes d, Header& h) {
 Header ReadHeader(Bytes d) {
   if (d.size() < kFileHeaderSize + 4) throw Error("BMP file is too short to hold its headers");
   if (d[0] != 'B' || d[1] != 'M') throw Error("Not a BMP file: the signature is not BM");
-  Header h;
-  h.pixel_offset = LoadLe32(d, 10);
-  h.info_size = LoadLe32(d, 14);
-  if (!KnownInfoSize(h.info_size)) {
-    throw Error("BMP info header of " + std::to_string(h.info_size) +
+  const std::uint32_t info_size = LoadLe32(d, kFileHeaderSize);
+  if (!KnownInfoSize(info_size)) {
+    throw Error("BMP info header of " + std::to_string(info_size) +
                 " bytes is of no known version");
   }
-  if (kFileHeaderSize + h.info_size > d.size()) throw Error("BMP file ends inside its info header");
-  ReadInfoFields(d, h);
+  if (kFileHeaderSize + info_size > d.size()) throw Error("BMP file ends inside its info header");
+  Header h;
+  static_cast<BmpHeaders&>(h) = ReadBmpHeaders(d);
+  h.top_down = h.height < 0;
+  if (h.top_down) h.height = -h.height;
   CheckSize(h);
   CheckCompression(h);
   ReadMasks(d, h);
@@ -399,6 +369,39 @@ void ReadPixels(Bytes d, const Header& h, const Layout& l, Bitmap& out) {
 }
 
 }  // namespace
+
+BmpHeaders ReadBmpHeaders(std::span<const std::uint8_t> data) {
+  BmpHeaders h;
+  if (data.size() < kFileHeaderSize + 4) return h;
+  h.pixel_offset = LoadLe32(data, 10);
+  h.info_size = LoadLe32(data, kFileHeaderSize);
+  const std::uint64_t end = std::min<std::uint64_t>(data.size(), kFileHeaderSize + h.info_size);
+  const auto u16 = [&](std::size_t at) -> std::uint16_t {
+    return at + 2 <= end ? LoadLe16(data, at) : 0;
+  };
+  const auto u32 = [&](std::size_t at) -> std::uint32_t {
+    return at + 4 <= end ? LoadLe32(data, at) : 0;
+  };
+  h.core = h.info_size == 12;
+  h.os2v2 = h.info_size == 16 || h.info_size == 64;
+  if (h.core) {
+    h.width = u16(18);
+    h.height = u16(20);
+    h.planes = u16(22);
+    h.bit_count = u16(24);
+    return h;
+  }
+  h.width = static_cast<std::int32_t>(u32(18));
+  h.height = static_cast<std::int32_t>(u32(22));
+  h.planes = u16(26);
+  h.bit_count = u16(28);
+  // The short OS/2 v2 header stops after the bit count; the missing fields are 0.
+  h.compression = u32(30);
+  h.image_size = u32(34);
+  h.colours_used = u32(46);
+  h.colours_important = u32(50);
+  return h;
+}
 
 Bitmap ReadBmp(std::span<const std::uint8_t> data, BmpPixelPlacement placement) {
   const Header header = ReadHeader(data);

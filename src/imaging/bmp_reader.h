@@ -18,6 +18,29 @@ enum class BmpPixelPlacement {
   kAfterColourTable,
 };
 
+// The fields of a BMP file's file header and info header as stored, read without judging them:
+// the reader checks them, the repairing loader looks for the known faults in them. Where a field
+// lies follows the info header's size (OS/2 v1 headers hold 16-bit sizes); a field that the info
+// header does not reach, or that lies past the end of the data, is 0.
+struct BmpHeaders {
+  std::uint32_t pixel_offset = 0;  // bfOffBits
+  std::uint32_t info_size = 0;     // biSize
+  bool core = false;               // OS/2 v1: 16-bit sizes, 3-byte colour table entries
+  bool os2v2 = false;              // OS/2 v2: compression codes 3 and 4 mean something else
+  std::int64_t width = 0;
+  std::int64_t height = 0;  // as stored: negative for top-down rows
+  std::uint16_t planes = 0;
+  std::uint16_t bit_count = 0;
+  std::uint32_t compression = 0;
+  std::uint32_t image_size = 0;  // biSizeImage
+  std::uint32_t colours_used = 0;
+  std::uint32_t colours_important = 0;
+};
+
+// The headers of the file that starts at data[0]; all 0 when data is shorter than the file
+// header and the info header's size field. The signature is not looked at.
+BmpHeaders ReadBmpHeaders(std::span<const std::uint8_t> data);
+
 // Decodes the BMP file that starts at data[0]: OS/2 v1 and v2 headers and
 // info headers of 40, 52, 56, 108 and 124 bytes; 1, 2, 4, 8, 16, 24 and 32 bits
 // per pixel; uncompressed, RLE8, RLE4 and bit fields; bottom-up and top-down.

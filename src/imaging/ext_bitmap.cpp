@@ -22,7 +22,10 @@ constexpr char kInterpolateFormat[] = "Error: Interpolate called without 8-bit o
 // The loader looks at the 14-byte file header and a 40-byte info header only.
 constexpr std::size_t kHeadersSize = 54;
 constexpr std::size_t kStoredTableSize = 256 * 4;
-constexpr std::int32_t kRepairWidth = 2080;  // the receivers' frame width that wrote bad sizes
+constexpr std::int32_t kRepairWidth = 2080;
+constexpr std::size_t kImageSizeOffset = 34;  // biSizeImage
+constexpr std::uint32_t kImageSizeEnd = 24;   // the info header size that reaches past it  // the
+                                              // receivers' frame width that wrote bad sizes
 
 RepairedBmp CutPalette(std::span<const std::uint8_t> file, std::uint32_t announced) {
   if (file.size() < kHeadersSize + kStoredTableSize) {
@@ -80,25 +83,26 @@ void TkovHistogram::Clear() {
 
 RepairedBmp RepairBmpHeaders(std::span<const std::uint8_t> file) {
   if (file.size() <= kHeadersSize || file[0] != 'B' || file[1] != 'M') return {};
-  const std::uint32_t used = LoadLe32(file, 46);
-  const std::uint32_t important = LoadLe32(file, 50);
+  const BmpHeaders h = ReadBmpHeaders(file);
+  const std::uint32_t used = h.colours_used;
+  const std::uint32_t important = h.colours_important;
   // The receivers that announce 200 or 224 colours still store all 256 entries
   // behind a 40-byte header, with the pixels at 1078. A file whose header and
   // pixel offset say the table really is that short is valid and read as it is.
   const bool stores_full_table =
-      LoadLe32(file, 14) == 40 && LoadLe32(file, 10) >= kHeadersSize + kStoredTableSize;
+      h.info_size == 40 && h.pixel_offset >= kHeadersSize + kStoredTableSize;
   if (((used == 200 && important == 200) || (used == 224 && important == 224)) &&
       stores_full_table) {
     return CutPalette(file, used);
   }
-  const auto width = static_cast<std::int32_t>(LoadLe32(file, 18));
-  const auto height = static_cast<std::int32_t>(LoadLe32(file, 22));
-  if (LoadLe16(file, 26) != 1 || LoadLe16(file, 28) != 8 || width != kRepairWidth) return {};
+  // Only an info header that holds biSizeImage can have it wrong.
+  if (h.core || h.info_size < kImageSizeEnd) return {};
+  if (h.planes != 1 || h.bit_count != 8 || h.width != kRepairWidth) return {};
   // The 32-bit product, wrapping as the writers' arithmetic did.
-  const auto product = static_cast<std::uint32_t>(std::int64_t{width} * height);
-  if (product == LoadLe32(file, 34)) return {};
+  const auto product = static_cast<std::uint32_t>(h.width * h.height);
+  if (product == h.image_size) return {};
   RepairedBmp result{BmpRepair::kImageSize, {file.begin(), file.end()}};
-  StoreLe32(result.bytes, 34, product);
+  StoreLe32(result.bytes, kImageSizeOffset, product);
   return result;
 }
 
