@@ -11,6 +11,7 @@
 
 #include "base/errors.h"
 #include "base/files.h"
+#include "imaging/grey.h"
 
 namespace tessaly {
 namespace {
@@ -39,10 +40,6 @@ const std::uint8_t* RowOf(const TPngImage& image, std::uint32_t y) {
 // Sample s (0-based, counted across the row) as 8 bits.
 std::uint8_t Sample8(const std::uint8_t* row, std::size_t s, bool wide) {
   return wide ? Reduce16(row[2 * s] | (std::uint32_t{row[2 * s + 1]} << 8)) : row[s];
-}
-
-std::uint8_t Luma(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
-  return static_cast<std::uint8_t>((299 * r + 587 * g + 114 * b + 500) / 1000);
 }
 
 int GrownSide(int current, int origin, std::uint32_t size) {
