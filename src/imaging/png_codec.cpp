@@ -129,15 +129,40 @@ void OnRow(png_structp png, png_uint_32 row, int /*pass*/) {
 // setjmp. They hold only plain data, so the error handler's longjmp back here skips nothing
 // that C++ would have to clean up; the caller then throws.
 
-// What png_read_info found; the pointers stay valid until the read struct is destroyed.
-struct HeaderInfo {
+// The IHDR values in libpng's types, as read and as written.
+struct PngHeader {
   png_uint_32 width = 0;
   png_uint_32 height = 0;
-  int bit_depth = 0;
+  int bit_depth = 8;
   int color_type = 0;
   int interlace = 0;
   int compression = 0;
   int filter = 0;
+};
+
+PngHeader HeaderOf(const TPngImage& image) {
+  return {image.Width,
+          image.Height,
+          image.BitDepth,
+          image.ColorType,
+          static_cast<int>(image.InterlaceType),
+          static_cast<int>(image.CompressionType),
+          static_cast<int>(image.FilterType)};
+}
+
+void SetHeader(TPngImage& image, const PngHeader& header) {
+  image.Width = header.width;
+  image.Height = header.height;
+  image.BitDepth = header.bit_depth;
+  image.ColorType = header.color_type;
+  image.InterlaceType = static_cast<std::uint32_t>(header.interlace);
+  image.CompressionType = static_cast<std::uint32_t>(header.compression);
+  image.FilterType = static_cast<std::uint32_t>(header.filter);
+}
+
+// What png_read_info found; the pointers stay valid until the read struct is destroyed.
+struct HeaderInfo {
+  PngHeader ihdr;
   png_textp texts = nullptr;
   int text_count = 0;
   png_color_16p background = nullptr;
@@ -165,13 +190,7 @@ struct TransformPlan {
 };
 
 struct WritePlan {
-  png_uint_32 width = 0;
-  png_uint_32 height = 0;
-  int bit_depth = 8;
-  int color_type = 0;
-  int interlace = 0;
-  int compression = 0;
-  int filter = 0;
+  PngHeader ihdr;
   int level = 3;
   int filter_flags = 0;
   png_color palette[256] = {};
@@ -190,8 +209,9 @@ bool StageReadInfo(png_structp png, png_infop info, HeaderInfo* header) {
   png_set_sig_bytes(png, 4);
   png_set_read_fn(png, png_get_error_ptr(png), ReadData);
   png_read_info(png, info);
-  png_get_IHDR(png, info, &header->width, &header->height, &header->bit_depth, &header->color_type,
-               &header->interlace, &header->compression, &header->filter);
+  PngHeader& ihdr = header->ihdr;
+  png_get_IHDR(png, info, &ihdr.width, &ihdr.height, &ihdr.bit_depth, &ihdr.color_type,
+               &ihdr.interlace, &ihdr.compression, &ihdr.filter);
   png_get_text(png, info, &header->texts, &header->text_count);
   header->has_background = png_get_bKGD(png, info, &header->background) != 0;
   if (png_get_PLTE(png, info, &header->palette, &header->palette_count) == 0) {
@@ -246,9 +266,10 @@ bool StageWriteHeader(png_structp png, png_infop info, const WritePlan* plan) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_write_fn(png, png_get_error_ptr(png), WriteData, FlushData);
   png_set_compression_level(png, plan->level);
-  png_set_IHDR(png, info, plan->width, plan->height, plan->bit_depth, plan->color_type,
-               plan->interlace, plan->compression, plan->filter);
-  if (plan->color_type == PNG_COLOR_TYPE_PALETTE) {
+  const PngHeader& ihdr = plan->ihdr;
+  png_set_IHDR(png, info, ihdr.width, ihdr.height, ihdr.bit_depth, ihdr.color_type, ihdr.interlace,
+               ihdr.compression, ihdr.filter);
+  if (ihdr.color_type == PNG_COLOR_TYPE_PALETTE) {
     png_set_PLTE(png, info, plan->palette, plan->palette_count);
   }
   for (int i = 0; i < plan->text_count; ++i) png_set_text(png, info, &plan->texts[i], 1);
@@ -259,7 +280,7 @@ bool StageWriteHeader(png_structp png, png_infop info, const WritePlan* plan) {
 
 bool StageWriteImage(png_structp png, png_infop info, const WritePlan* plan) {
   if (setjmp(png_jmpbuf(png))) return false;
-  if (plan->bit_depth == 16) png_set_swap(png);
+  if (plan->ihdr.bit_depth == 16) png_set_swap(png);
   if (plan->report) png_set_write_status_fn(png, OnRow);
   png_write_image(png, plan->rows);
   // The PNG standard asks for UTC; taken when the rows are written.
@@ -432,17 +453,11 @@ void TakeTexts(TPngImage& image, const HeaderInfo& header) {
 }
 
 void TakeHeader(TPngImage& image, const HeaderInfo& header) {
-  CheckPictureSize(header.width, header.height);
-  image.Width = header.width;
-  image.Height = header.height;
-  image.BitDepth = header.bit_depth;
-  image.ColorType = header.color_type;
-  image.InterlaceType = static_cast<std::uint32_t>(header.interlace);
-  image.CompressionType = static_cast<std::uint32_t>(header.compression);
-  image.FilterType = static_cast<std::uint32_t>(header.filter);
+  CheckPictureSize(header.ihdr.width, header.ihdr.height);
+  SetHeader(image, header.ihdr);
   image.BackgroundColor =
       header.has_background && header.background != nullptr
-          ? BackgroundOf(*header.background, header.bit_depth, header.color_type)
+          ? BackgroundOf(*header.background, header.ihdr.bit_depth, header.ihdr.color_type)
           : 0;
   image.Transparent = header.has_background;
 }
@@ -484,13 +499,7 @@ TransformPlan PlanTransforms(TPngImage& image, const HeaderInfo& header) {
 // cannot point libpng elsewhere.
 WritePlan PlanWrite(TPngImage& image, std::vector<png_bytep>& rows) {
   WritePlan plan;
-  plan.width = image.Width;
-  plan.height = image.Height;
-  plan.bit_depth = image.BitDepth;
-  plan.color_type = image.ColorType;
-  plan.interlace = static_cast<int>(image.InterlaceType);
-  plan.compression = static_cast<int>(image.CompressionType);
-  plan.filter = static_cast<int>(image.FilterType);
+  plan.ihdr = HeaderOf(image);
   plan.level = image.CompressionLevel;
   plan.filter_flags = static_cast<int>(image.FilterFlags);
   plan.palette_count = std::clamp(image.PaletteCount, 0, 256);
