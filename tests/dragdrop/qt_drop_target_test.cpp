@@ -14,7 +14,7 @@
 #include <QUrl>
 
 #include "base/errors.h"
-#include "dragdrop/qt_drag_simulation.h"
+#include "support/qt_drag_simulation.h"
 #include "dragdrop/qt_drop_target.h"
 
 namespace tessaly {

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "base/files.h"
-#include "imaging/png_io.h"
+#include "picture_files/png_io.h"
 #include "support/sha256.h"
 
 namespace tessaly::test {
