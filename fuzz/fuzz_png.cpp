@@ -6,9 +6,9 @@
 #include "base/errors.h"
 #include "fuzz_target.h"
 #include "picture_files/ext_bitmap.h"
-#include "picture_store/grey.h"
 #include "picture_files/png_image.h"
 #include "picture_files/png_io.h"
+#include "picture_store/grey.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include "base/files.h"
 #include "base/text.h"
 #include "decoder/data_lines.h"
-#include "picture_files/byte_stream.h"
-#include "picture_store/grey.h"
-#include "picture_files/png_io.h"
 #include "naming/header_name.h"
+#include "picture_files/byte_stream.h"
+#include "picture_files/png_io.h"
+#include "picture_store/grey.h"
 
 namespace tessaly {
 

@@ -9,8 +9,8 @@
 #include <span>
 #include <vector>
 
-#include "picture_store/bitmap.h"
 #include "picture_files/byte_stream.h"
+#include "picture_store/bitmap.h"
 #include "picture_store/ipl.h"
 
 namespace tessaly {

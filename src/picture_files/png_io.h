@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "picture_store/bitmap.h"
 #include "picture_files/png_image.h"
+#include "picture_store/bitmap.h"
 
 namespace tessaly {
 

@@ -12,8 +12,8 @@
 #include <map>
 
 #include "base/errors.h"
-#include "support/bmp_writer.h"
 #include "picture_files/png_io.h"
+#include "support/bmp_writer.h"
 #include "support/manifest.h"
 #include "support/sha256.h"
 

@@ -11,9 +11,9 @@
 
 #include "base/files.h"
 #include "framegen/framegen.h"
-#include "support/bmp_writer.h"
 #include "picture_files/png_image.h"
 #include "picture_files/png_io.h"
+#include "support/bmp_writer.h"
 #include "support/child_process.h"
 #include "support/terminal.h"
 

@@ -5,8 +5,8 @@
 #include <QUrl>
 
 #include "base/files.h"
-#include "support/bmp_writer.h"
 #include "picture_files/png_io.h"
+#include "support/bmp_writer.h"
 
 namespace tessaly::testing {
 

@@ -11,8 +11,8 @@
 #include <stdexcept>
 
 #include "framegen/framegen.h"
-#include "support/bmp_writer.h"
 #include "picture_files/png_io.h"
+#include "support/bmp_writer.h"
 
 namespace tessaly::test {
 namespace {

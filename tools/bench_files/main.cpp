@@ -18,14 +18,14 @@
 
 #include "base/files.h"
 #include "bench_files/plain_libpng.h"
-#include "picture_store/bitmap.h"
 #include "picture_files/png_io.h"
+#include "picture_store/bitmap.h"
 
 // The BMP half needs the extended bitmap's loader and the BMP writer of the BMP side.
 #if __has_include("picture_files/ext_bitmap.h") && __has_include("support/bmp_writer.h")
 #define TESSALY_BENCH_BMP 1
-#include "support/bmp_writer.h"
 #include "picture_files/ext_bitmap.h"
+#include "support/bmp_writer.h"
 #endif
 
 namespace {

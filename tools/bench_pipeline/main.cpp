@@ -24,11 +24,11 @@
 #include "bench_files/plain_libpng.h"
 #include "decoder/data_lines.h"
 #include "framegen/framegen.h"
-#include "support/bmp_writer.h"
+#include "naming/header_name.h"
 #include "picture_files/byte_stream.h"
 #include "picture_files/ext_bitmap.h"
 #include "picture_files/png_io.h"
-#include "naming/header_name.h"
+#include "support/bmp_writer.h"
 
 namespace {
 

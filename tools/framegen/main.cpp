@@ -10,8 +10,8 @@
 #include "base/errors.h"
 #include "base/files.h"
 #include "framegen/framegen.h"
-#include "support/bmp_writer.h"
 #include "picture_files/png_io.h"
+#include "support/bmp_writer.h"
 
 namespace {
 
