@@ -15,9 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "framegen/framegen.h"
-#include "imaging/bmp_writer.h"
-#include "imaging/png_io.h"
+#include "picture_files/png_io.h"
+#include "support/bmp_writer.h"
 #include "support/child_process.h"
 #include "support/terminal.h"
 
