@@ -89,16 +89,13 @@ void FileProcessor::DecodeAndRender() {
   }
   if (!keep_input) input_.SetSize(0, 0);
 
-  int picture_width = 0, picture_height = 0, start_column = 0;
-  IplImage* image = sample.release();
-  try {
-    DecodeDataLines(image, picture_width, picture_height, black_level_, white_level_, start_column,
-                    header_text_, static_cast<float>(4 * image->width), SatelliteType::GOES);
-  } catch (...) {
-    iplDeallocate(image, kIplImageAll);
-    throw;
-  }
-  sample.reset(image);
+  DataLinesResult found =
+      AnalyseDataLines(sample.get(), static_cast<float>(4 * sample->width), SatelliteType::GOES);
+  if (!found.cut.empty()) sample.reset(CutPicture(sample.get(), found.cut));
+  black_level_ = found.blackLevel;
+  white_level_ = found.whiteLevel;
+  header_text_ = std::move(found.headerText);
+  cut_ = found.cut;
   RenderOutput(*sample, black_level_, white_level_, output_);
   sample.reset();
   if (output_.Width() > kMaxOutputWidth) Interpolate(output_, kMaxOutputWidth, output_.Height());
@@ -107,12 +104,15 @@ void FileProcessor::DecodeAndRender() {
 void FileProcessor::ProposeName(const std::filesystem::path& fileName) {
   std::filesystem::path proposal;
   try {
-    proposal = HeaderToFileName(fileName, header_text_, false);
+    NameProposal named = ProposeFileName(fileName, header_text_);
+    proposal = std::move(named.name);
+    name_form_ = named.form;
   } catch (const std::exception&) {
     // Only an unexpected failure gets here; the file keeps its own name rather
     // than the previous file's proposal.
     if (show_message) show_message(kHeaderFailureMessage + label_help_);
     proposal = fileName;
+    name_form_ = NameForm::kInput;
   }
   Repaint();
   proposed_ = WithPngExtension(proposal);

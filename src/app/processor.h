@@ -9,6 +9,8 @@
 #include <string>
 
 #include "app/saving.h"
+#include "decoder/data_lines.h"
+#include "naming/header_fields.h"
 #include "picture_files/ext_bitmap.h"
 #include "picture_store/bitmap.h"
 
@@ -73,6 +75,10 @@ class FileProcessor {
   // What the decoder found in the last processed file.
   const std::string& HeaderText() const { return header_text_; }
   std::int32_t BlackLevel() const { return black_level_; }
+  // The part of the working picture cut out as the picture; empty when nothing was cut.
+  const PictureRect& Cut() const { return cut_; }
+  // Which rule gave the proposed name.
+  NameForm NameFormUsed() const { return name_form_; }
   std::int32_t WhiteLevel() const { return white_level_; }
 
  private:
@@ -90,6 +96,8 @@ class FileProcessor {
   std::string output_hint_ = kLabelOutputNameHint;
   std::string header_text_;
   std::int32_t black_level_ = 0;
+  PictureRect cut_;
+  NameForm name_form_ = NameForm::kInput;
   std::int32_t white_level_ = 0;
   bool save_enabled_ = false;
 };

@@ -18,6 +18,9 @@
 #include "base/text.h"
 #include "cli/name_list.h"
 #include "cli/ordered_runner.h"
+#include "cli/sidecar.h"
+#include "naming/header_fields.h"
+#include "naming/name_template.h"
 
 namespace tessaly::cli {
 namespace {
@@ -59,7 +62,19 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
     }
     r.header = Latin1ToUtf8(processor.HeaderText());
     r.proposed = processor.ProposedName();
-    r.changed = processor.SaveEnabled();
+    r.named_from = processor.NameFormUsed();
+    r.fields = FieldsOf(processor.HeaderText(), *r.named_from);
+    if (const PictureRect& cut = processor.Cut(); !cut.empty()) {
+      r.cut = CutRect{cut.x, cut.y, cut.width, cut.height};
+    }
+    if (!options.name_template.empty() && r.named_from != NameForm::kInput) {
+      // A template that needs a field this header lacks, or gives no safe name,
+      // leaves the standard name.
+      if (auto named = NameFromTemplate(options.name_template, r.fields, name.path, r.proposed)) {
+        r.proposed = WithPngExtension(*named);
+      }
+    }
+    r.changed = !SameNameIgnoringCase(r.proposed, name.path);
     r.black_level = processor.BlackLevel();
     r.white_level = processor.WhiteLevel();
     r.width = processor.OutputBitmap().Width();
@@ -133,6 +148,7 @@ Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Termi
   try {
     if (SaveEncodedOutput(r.png, r.proposed, ask)) {
       written.Add(r.proposed);
+      if (options.sidecar) WriteSidecar(r);
       return Fate::kSaved;
     }
     return kept_original ? Fate::kKeptOriginal : Fate::kDeclined;

@@ -236,20 +236,6 @@ void Analyse(Analysis& a, DataLinesResult& result, const IplImage* image, float 
   result.cut = ClippedCut(a.picture, result);
 }
 
-// A new working picture holding `cut` of `image`.
-IplImage* CutPicture(const IplImage* image, const PictureRect& cut) {
-  IplImagePtr picture(iplCreateImageHeader(1, 0, kIplDepth16U, "GRAY", "GRAY", kIplDataOrderPixel,
-                                           kIplOriginTopLeft, kIplAlignQword, cut.width, cut.height,
-                                           nullptr, nullptr, nullptr, nullptr));
-  iplAllocateImage(picture.get(), 0, 0);
-  // A borrowed header carries the region, so the caller's image is never touched.
-  IplImage view = *image;
-  IplROI region{0, cut.x, cut.y, cut.width, cut.height};
-  view.roi = &region;
-  iplCopy(&view, picture.get());
-  return picture.release();
-}
-
 }  // namespace
 
 ResonatorCoefficients DesignToneFilter(float sample_rate) {
@@ -290,6 +276,19 @@ DataLinesResult AnalyseDataLines(const IplImage* image, float sample_rate,
   Analysis analysis(picture, satellite_type, sample_rate);
   Analyse(analysis, result, image, sample_rate);
   return result;
+}
+
+IplImage* CutPicture(const IplImage* image, const PictureRect& cut) {
+  IplImagePtr picture(iplCreateImageHeader(1, 0, kIplDepth16U, "GRAY", "GRAY", kIplDataOrderPixel,
+                                           kIplOriginTopLeft, kIplAlignQword, cut.width, cut.height,
+                                           nullptr, nullptr, nullptr, nullptr));
+  iplAllocateImage(picture.get(), 0, 0);
+  // A borrowed header carries the region, so the caller's image is never touched.
+  IplImage view = *image;
+  IplROI region{0, cut.x, cut.y, cut.width, cut.height};
+  view.roi = &region;
+  iplCopy(&view, picture.get());
+  return picture.release();
 }
 
 void DecodeDataLines(IplImage*& image, int& picture_width, int& picture_height, int& black_level,

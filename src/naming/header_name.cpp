@@ -163,22 +163,30 @@ void ShowError(MessageService* messages, std::string_view header_text) {
 
 }  // namespace
 
-fs::path HeaderToFileName(const fs::path& file_name, std::string_view header_text, bool show_error,
-                          MessageService* messages) {
-  if (header_text.size() < kMinHeaderLength) return file_name;
+NameProposal ProposeFileName(const fs::path& file_name, std::string_view header_text) {
+  if (header_text.size() < kMinHeaderLength) return {file_name, NameForm::kInput};
   const NameFrame frame(file_name);
   try {
-    return ProposalFrom(frame, file_name, PrimaryName(header_text));
+    return {ProposalFrom(frame, file_name, PrimaryName(header_text)), NameForm::kHeader};
   } catch (const Error&) {
     // The header may still be in the alternative form.
   }
   try {
-    return ProposalFrom(frame, file_name, AlternativeName(header_text));
+    return {ProposalFrom(frame, file_name, AlternativeName(header_text)), NameForm::kAlternative};
   } catch (const Error&) {
     // Neither form reads: the picture keeps its own name.
   }
-  if (show_error) ShowError(messages, header_text);
-  return file_name;
+  return {file_name, NameForm::kInput};
+}
+
+fs::path HeaderToFileName(const fs::path& file_name, std::string_view header_text, bool show_error,
+                          MessageService* messages) {
+  NameProposal proposal = ProposeFileName(file_name, header_text);
+  if (proposal.form == NameForm::kInput && show_error &&
+      header_text.size() >= kMinHeaderLength) {
+    ShowError(messages, header_text);
+  }
+  return std::move(proposal.name);
 }
 
 int ReadTwoDigits(std::string& text) {

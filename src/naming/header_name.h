@@ -8,6 +8,7 @@
 
 #include "base/errors.h"
 #include "base/messages.h"
+#include "naming/header_fields.h"
 
 namespace tessaly {
 
@@ -31,6 +32,15 @@ class RangeError : public Error {
 std::filesystem::path HeaderToFileName(const std::filesystem::path& file_name,
                                        std::string_view header_text, bool show_error,
                                        MessageService* messages = nullptr);
+
+// A proposal and the rule that made it.
+struct NameProposal {
+  std::filesystem::path name;
+  NameForm form = NameForm::kInput;
+};
+
+// HeaderToFileName without a message, telling which form named the file.
+NameProposal ProposeFileName(const std::filesystem::path& file_name, std::string_view header_text);
 
 // Reads the first two characters of `text` (leading blanks, then one or two decimal
 // digits; a text of one character is read as it stands) and removes them. Throws

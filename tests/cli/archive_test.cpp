@@ -254,6 +254,103 @@ TEST_F(ArchiveTest, TheQuestionNamesInputAndTargetAndTakesAnAnswerForAll) {
   EXPECT_TRUE(Contains(run.out, "3 files seen: 0 saved, 0 unchanged, 3 skipped")) << run.out;
 }
 
+// A frame's sidecar, read back.
+json Sidecar(const fs::path& picture) {
+  std::ifstream in(fs::path(picture).replace_extension(".json"));
+  return json::parse(in);
+}
+
+TEST_F(ArchiveTest, SidecarsHoldTheHeaderItsFieldsLevelsCutAndSizes) {
+  framegen::FrameRecipe recipe;
+  recipe.header = Header("D2AB");
+  recipe.noise = 4;
+  const framegen::Frame frame = framegen::MakeFrame(recipe);
+  WriteFileReplacing(dir_ / "a.bmp", EncodeBmp(framegen::ToBitmap(frame)));
+  WriteFrame("u.bmp", "nothing to read here at al");
+  WriteFrame("adm.bmp", "MET7    ADMxxxxxxxxxxxxxx");
+  WriteFrame("alt.bmp", "ABCDEFGHI99 DEC 05 12 XYZ");
+
+  auto run = Cli({"--json", "--sidecar", "--dry-run", "."});
+  EXPECT_FALSE(fs::exists(dir_ / "u.json"));  // nothing saved, no sidecar
+  run = Cli({"--json", "--sidecar", "."});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  std::map<std::string, json> by_name;
+  for (const json& j : JsonLines(run.out)) {
+    by_name[fs::path(j["input"].get<std::string>()).filename().string()] = j;
+  }
+
+  const json a = Sidecar(dir_ / TargetName("D2AB"));
+  EXPECT_EQ(a["source"], (dir_ / "a.bmp").string());
+  EXPECT_EQ(a["header"], Header("D2AB"));
+  EXPECT_EQ(a["parsed"], json::parse(R"({"satellite": "MET7", "kind": "C02", "code": "D2AB",
+                                         "time": "1999-12-05T12:30Z"})"));
+  EXPECT_EQ(a["named_from"], "header");
+  const json& line = by_name["a.bmp"];
+  EXPECT_EQ(line["named_from"], "header");
+  EXPECT_EQ(a["levels"]["black"], line["black_level"]);
+  EXPECT_EQ(a["levels"]["white"], line["white_level"]);
+  EXPECT_EQ(a["levels"]["black_grey"], line["black_level"].get<int>() / 64);
+  EXPECT_EQ(a["levels"]["white_grey"], line["white_level"].get<int>() / 64);
+  // The cut is the generator's picture area, in working-picture coordinates.
+  EXPECT_EQ(a["cut"], (json{{"x", frame.picture.x},
+                            {"y", frame.picture.y},
+                            {"width", frame.picture.width},
+                            {"height", frame.picture.height}}));
+  EXPECT_EQ(a["output"], (json{{"width", 800}, {"height", 800}}));
+  EXPECT_EQ(a["tool"]["name"], "tessaly-cli");
+  EXPECT_FALSE(a["tool"]["version"].get<std::string>().empty());
+
+  const json u = Sidecar(dir_ / "u.png");
+  EXPECT_TRUE(u["parsed"].is_null());
+  EXPECT_EQ(u["named_from"], "input");
+  EXPECT_EQ(by_name["u.bmp"]["named_from"], "input");
+  EXPECT_EQ(Sidecar(dir_ / "ADMIN.png")["parsed"]["message"], "ADMIN");
+  EXPECT_TRUE(Sidecar(dir_ / "ADMIN.png")["parsed"]["time"].is_null());
+  const json alt = Sidecar(dir_ / "ABCDEFGHI99 DEC 05 12 XYZ.png");
+  EXPECT_EQ(alt["named_from"], "alternative");
+  EXPECT_EQ(alt["parsed"]["time"], "1999-12-05T12:00Z");
+}
+
+TEST_F(ArchiveTest, AnUnreadHeaderIsReportedCountedApartAndLeftWithSkipUnread) {
+  WriteFrame("a.bmp", Header("AAAA"));
+  WriteFrame("u.bmp", "nothing to read here at al");
+  auto run = Cli({"--skip-unread", "."});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(Contains(run.out, "./u.bmp: header not read, not saved (--skip-unread)")) << run.out;
+  EXPECT_FALSE(fs::exists(dir_ / "u.png"));
+  EXPECT_TRUE(Contains(run.out, "2 files seen: 1 saved, 0 unchanged, 0 skipped, 0 failed, "
+                                "1 header not read"))
+      << run.out;
+  run = Cli({"u.bmp"});
+  EXPECT_TRUE(Contains(run.out, "u.bmp: header not read, saved as u.png")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "1 file seen: 0 saved, 0 unchanged, 0 skipped, 0 failed, "
+                                "1 header not read"))
+      << run.out;
+  EXPECT_TRUE(fs::exists(dir_ / "u.png"));
+}
+
+TEST_F(ArchiveTest, TemplatesNameFromFieldsAndFallBackToTheStandardName) {
+  WriteFrame("a.bmp", Header("D2AB"));
+  WriteFrame("u.bmp", "nothing to read here at al");
+  // A satellite field that would lead out of the folder through the template.
+  WriteFrame("x.bmp", "../x    C029912051231ESCP");
+  const std::string tmpl = "{yyyy}-{mm}-{dd}_{HH}{MM}_{code}";
+  auto run = Cli({"--json", "--name-template", tmpl, "."});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(fs::exists(dir_ / "1999-12-05_1230_D2AB.png"));
+  EXPECT_TRUE(fs::exists(dir_ / "u.png"));  // no fields: the standard rules
+  EXPECT_TRUE(fs::exists(dir_ / "1999-12-05_1231_ESCP.png"));
+
+  run = Cli({"--name-template", "{satellite}_{code}", "x.bmp"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(fs::exists(dir_ / "ESCP 05-12-99 1231 C02.png")) << run.out;  // standard name
+  EXPECT_FALSE(fs::exists(dir_.parent_path() / "x_ESCP.png"));
+
+  run = Cli({"--name-template", "../{code}", "a.bmp"});
+  EXPECT_EQ(run.exit_code, 2);
+  EXPECT_TRUE(Contains(run.err, "\"/\"")) << run.err;
+}
+
 // A 50-file batch stopped by a signal sent once the report has reached a given line.
 class InterruptTest : public ArchiveTest {
  protected:
