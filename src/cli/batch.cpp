@@ -4,6 +4,7 @@
 #include <exception>
 #include <filesystem>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -20,19 +21,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What a worker found for one file.
+// What a worker found for one file: the pipeline's result, or why there is none.
 struct FileResult {
   fs::path input;
-  std::string error;    // the file failed
-  std::string skipped;  // the file was not read
-  std::string header;   // UTF-8
-  fs::path proposed;
-  bool changed = false;
-  int black_level = 0;
-  int white_level = 0;
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> png;  // the encoded output, when it is to be saved
+  std::string error;      // the file failed
+  std::string skipped;    // the file was not read
+  PictureResult picture;  // its png is encoded when the picture is to be saved
 };
 
 struct Counts {
@@ -52,23 +46,15 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
     r.error = name.error;
     return r;
   }
+  if (std::optional<std::string> reason = SkipReason(name.path)) {
+    r.skipped = std::move(*reason);
+    return r;
+  }
   try {
-    FileProcessor processor;
-    processor.source_id = options.source_id;
-    processor.keep_input = false;
-    const FileOutcome outcome = processor.ProcessFile(name.path, false);
-    if (outcome.status == FileOutcome::Status::kSkipped) {
-      r.skipped = outcome.message;
-      return r;
-    }
-    r.header = Latin1ToUtf8(processor.HeaderText());
-    r.proposed = processor.ProposedName();
-    r.changed = processor.SaveEnabled();
-    r.black_level = processor.BlackLevel();
-    r.white_level = processor.WhiteLevel();
-    r.width = processor.OutputBitmap().Width();
-    r.height = processor.OutputBitmap().Height();
-    if (r.changed && !options.dry_run) r.png = EncodeOutput(processor.OutputBitmap(), r.proposed);
+    ProcessingOptions processing;
+    processing.source_id = options.source_id;
+    r.picture = ProcessPicture(name.path, processing);
+    if (r.picture.changed && !options.dry_run) EncodePicture(r.picture);
   } catch (const std::exception& e) {
     r.error = Naming(name.path, e.what());
   }
@@ -110,18 +96,19 @@ class Reporter {
 
   void Report(const FileResult& r, bool saved, const std::string& note) {
     ClearProgress();
+    const PictureResult& p = r.picture;
     if (options_.json) {
       JsonLine line;
       line.Add("input", r.input.string());
       if (r.error.empty() && r.skipped.empty()) {
-        line.Add("header", r.header)
-            .Add("proposed", r.proposed.string())
-            .Add("changed", r.changed)
+        line.Add("header", Latin1ToUtf8(p.header_text))
+            .Add("proposed", p.proposed_name.string())
+            .Add("changed", p.changed)
             .Add("saved", saved)
-            .Add("black_level", std::int64_t{r.black_level})
-            .Add("white_level", std::int64_t{r.white_level})
-            .Add("width", std::int64_t{r.width})
-            .Add("height", std::int64_t{r.height});
+            .Add("black_level", std::int64_t{p.black_level})
+            .Add("white_level", std::int64_t{p.white_level})
+            .Add("width", std::int64_t{p.output.Width()})
+            .Add("height", std::int64_t{p.output.Height()});
       } else {
         line.Add("changed", false).Add("saved", false);
       }
@@ -136,8 +123,8 @@ class Reporter {
     } else if (!r.skipped.empty()) {
       terminal_.out << r.skipped << '\n';
     } else {
-      terminal_.out << r.input.string() << " -> " << r.proposed.filename().string() << ": " << note
-                    << '\n';
+      terminal_.out << r.input.string() << " -> " << p.proposed_name.filename().string() << ": "
+                    << note << '\n';
     }
     terminal_.out << std::flush;
   }
@@ -185,7 +172,7 @@ int RunBatch(const Options& options, Terminal& terminal) {
         bool saved = false;
         std::string note;
         if (r.error.empty() && r.skipped.empty()) {
-          if (!r.changed) {
+          if (!r.picture.changed) {
             ++counts.unchanged;
             note = "unchanged, nothing to save";
           } else if (options.dry_run) {
@@ -194,7 +181,7 @@ int RunBatch(const Options& options, Terminal& terminal) {
             note = "would be saved (dry run)";
           } else {
             try {
-              saved = SaveEncodedOutput(r.png, r.proposed, ask);
+              saved = SavePicture(r.picture, ask);
               note = saved ? "saved" : "not saved, the file exists";
               ++(saved ? counts.saved : counts.skipped);
             } catch (const std::exception& e) {

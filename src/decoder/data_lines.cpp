@@ -236,21 +236,20 @@ void Analyse(Analysis& a, DataLinesResult& result, const IplImage* image, float 
   result.cut = ClippedCut(a.picture, result);
 }
 
-// A new working picture holding `cut` of `image`.
-IplImage* CutPicture(const IplImage* image, const PictureRect& cut) {
+}  // namespace
+
+IplImagePtr CutPicture(const IplImage& image, const PictureRect& cut) {
   IplImagePtr picture(iplCreateImageHeader(1, 0, kIplDepth16U, "GRAY", "GRAY", kIplDataOrderPixel,
                                            kIplOriginTopLeft, kIplAlignQword, cut.width, cut.height,
                                            nullptr, nullptr, nullptr, nullptr));
   iplAllocateImage(picture.get(), 0, 0);
   // A borrowed header carries the region, so the caller's image is never touched.
-  IplImage view = *image;
+  IplImage view = image;
   IplROI region{0, cut.x, cut.y, cut.width, cut.height};
   view.roi = &region;
   iplCopy(&view, picture.get());
-  return picture.release();
+  return picture;
 }
-
-}  // namespace
 
 ResonatorCoefficients DesignToneFilter(float sample_rate) {
   const double rate = std::nearbyint(static_cast<double>(sample_rate));
@@ -297,7 +296,7 @@ void DecodeDataLines(IplImage*& image, int& picture_width, int& picture_height, 
                      float sample_rate, SatelliteType satellite_type) {
   DataLinesResult result = AnalyseDataLines(image, sample_rate, satellite_type);
   if (!result.cut.empty()) {
-    IplImage* picture = CutPicture(image, result.cut);
+    IplImage* picture = CutPicture(*image, result.cut).release();
     iplDeallocate(image, kIplImageAll);
     image = picture;
   }

@@ -1,17 +1,18 @@
-// The per-file processing: naming fall-backs, Save state, the overwrite
-// question, skipped and refused files, format conversion and the width cap.
+// The per-file pipeline: the value it returns (levels, cut, name and its source, changed),
+// naming fall-backs, the overwrite question, skipped and refused files, format conversion and
+// the width cap.
 #include "app/processor.h"
 
 #include <gtest/gtest.h>
-
-#include "base/files.h"
-#include "grey_bitmap.h"
 
 #include <algorithm>
 #include <fstream>
 #include <map>
 
 #include "base/errors.h"
+#include "base/files.h"
+#include "framegen/framegen.h"
+#include "grey_bitmap.h"
 #include "picture_files/png_io.h"
 #include "support/bmp_writer.h"
 #include "support/manifest.h"
@@ -32,7 +33,7 @@ class ProcessorTest : public ::testing::Test {
             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    processor_.ask_overwrite = [this](const std::string& caption, const std::string& text) {
+    ask_ = [this](const std::string& caption, const std::string& text) {
       questions_.push_back(caption + "|" + text);
       return answer_;
     };
@@ -45,91 +46,119 @@ class ProcessorTest : public ::testing::Test {
     return dir_ / name;
   }
 
+  static PictureResult Process(const fs::path& file, int source_id = kSourceFullBitmap) {
+    ProcessingOptions options;
+    options.source_id = source_id;
+    options.keep_input = true;
+    return ProcessPicture(file, options);
+  }
+
   fs::path dir_;
-  FileProcessor processor_;
+  OverwriteQuestion ask_;
   std::vector<std::string> questions_;
   Answer answer_ = Answer::kNo;
 };
 
-TEST_F(ProcessorTest, UnreadableBmpHeaderIsProposedAsPngBesideItAndAutoSaved) {
+TEST_F(ProcessorTest, AFrameGivesItsHeaderLevelsCutAndNameFromThePrimaryForm) {
+  framegen::FrameRecipe recipe;
+  recipe.header = "GOES8   VIS9812241200D2  ";
+  const framegen::Frame frame = framegen::MakeFrame(recipe);
+  const fs::path input = WriteBmp("frame.bmp", framegen::ToBitmap(frame));
+  const PictureResult result = ProcessPicture(input, ProcessingOptions{});
+  EXPECT_EQ(result.input_name, input);
+  EXPECT_EQ(result.header_text, frame.header);
+  EXPECT_EQ(result.named_from, NamedFrom::kPrimaryForm);
+  EXPECT_EQ(result.proposed_name, dir_ / "D2 24-12-98 1200.png");
+  EXPECT_TRUE(result.changed);
+  EXPECT_TRUE(result.bad_header_message.empty());
+  EXPECT_EQ(result.cut.x, frame.picture.x);
+  EXPECT_EQ(result.cut.y, frame.picture.y);
+  EXPECT_EQ(result.cut.width, frame.picture.width);
+  EXPECT_EQ(result.cut.height, frame.picture.height);
+  EXPECT_LT(result.black_level, result.white_level);
+  EXPECT_EQ(result.output.Width(), frame.picture.width);
+  EXPECT_EQ(result.input.Height(), 0);  // let go once the working picture was made
+  EXPECT_TRUE(result.png.empty());
+}
+
+TEST_F(ProcessorTest, UnreadableBmpHeaderIsProposedAsPngBesideItAndSaved) {
   const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
-  const FileOutcome outcome = processor_.ProcessFile(input, true);
-  EXPECT_TRUE(outcome.saved);
-  EXPECT_EQ(processor_.ProposedName(), dir_ / "frame.png");
-  EXPECT_EQ(processor_.LabelOutputNameHint(), (dir_ / "frame.png").string());
-  EXPECT_EQ(processor_.LabelOutputNameCaption(), "frame.png");
-  EXPECT_EQ(processor_.LabelHelpCaption(), "frame.bmp");
-  EXPECT_TRUE(processor_.SaveEnabled());
+  PictureResult result = Process(input);
+  EXPECT_EQ(result.proposed_name, dir_ / "frame.png");
+  EXPECT_EQ(result.named_from, NamedFrom::kInputName);
+  EXPECT_TRUE(result.changed);
+  EncodePicture(result);  // as the batch tool's workers do
+  EXPECT_FALSE(result.png.empty());
+  EXPECT_TRUE(SavePicture(result, ask_));
   EXPECT_TRUE(fs::exists(dir_ / "frame.png"));
   EXPECT_TRUE(questions_.empty());
 }
 
-TEST_F(ProcessorTest, PngProposedUnderItsOwnNameOrOnlyInAnotherCaseIsNotSaved) {
+TEST_F(ProcessorTest, PngProposedUnderItsOwnNameOrOnlyInAnotherCaseIsUnchanged) {
   Bitmap picture = Grey8(300, 40, 90);
   SaveBitmapAsPNG(picture, dir_ / "frame.png", "", "", "", "");
-  const auto before = fs::last_write_time(dir_ / "frame.png");
-  const FileOutcome outcome = processor_.ProcessFile(dir_ / "frame.png", true);
-  EXPECT_FALSE(outcome.saved);
-  EXPECT_FALSE(processor_.SaveEnabled());
-  EXPECT_EQ(fs::last_write_time(dir_ / "frame.png"), before);
+  const PictureResult same = Process(dir_ / "frame.png");
+  EXPECT_EQ(same.proposed_name, dir_ / "frame.png");
+  EXPECT_FALSE(same.changed);
 
   SaveBitmapAsPNG(picture, dir_ / "UPPER.PNG", "", "", "", "");
-  processor_.ProcessFile(dir_ / "UPPER.PNG", true);
-  EXPECT_EQ(processor_.ProposedName(), dir_ / "UPPER.png");
-  EXPECT_FALSE(processor_.SaveEnabled());
-  EXPECT_FALSE(fs::exists(dir_ / "UPPER.png"));
+  const PictureResult upper = Process(dir_ / "UPPER.PNG");
+  EXPECT_EQ(upper.proposed_name, dir_ / "UPPER.png");
+  EXPECT_FALSE(upper.changed);
 }
 
 TEST_F(ProcessorTest, ExistingTargetIsReplacedOnlyAfterYes) {
   const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
   std::ofstream(dir_ / "frame.png") << "keep me";
-  processor_.ProcessFile(input, true);
+  const PictureResult result = Process(input);
+  EXPECT_FALSE(SavePicture(result, ask_));
   ASSERT_EQ(questions_.size(), 1u);
   EXPECT_EQ(questions_[0], "Overwrite image file?|The file \"" + (dir_ / "frame.png").string() +
                                "\" already exists. Do you want to overwrite this file?");
   EXPECT_EQ(fs::file_size(dir_ / "frame.png"), 7u);
 
   answer_ = Answer::kYes;
-  EXPECT_TRUE(processor_.ButtonSaveClick());
+  EXPECT_TRUE(SavePicture(result, ask_));
   EXPECT_EQ(questions_.size(), 2u);
   EXPECT_GT(fs::file_size(dir_ / "frame.png"), 7u);
 
-  processor_.ask_overwrite = nullptr;  // no one to ask: No
-  EXPECT_FALSE(processor_.ButtonSaveClick());
+  EXPECT_FALSE(SavePicture(result, nullptr));  // no one to ask: No
 }
 
 TEST_F(ProcessorTest, AFolderUnderTheTargetNameIsAnErrorNotAQuestion) {
   const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
   fs::create_directory(dir_ / "frame.png");
   answer_ = Answer::kYes;
-  EXPECT_THROW(processor_.ProcessFile(input, true), Error);
+  EXPECT_THROW(SavePicture(Process(input), ask_), Error);
   EXPECT_TRUE(questions_.empty());
   EXPECT_TRUE(fs::is_directory(dir_ / "frame.png"));
 }
 
 TEST_F(ProcessorTest, OtherExtensionsAreSkippedWithoutLoadingAnything) {
-  const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
-  processor_.ProcessFile(input, false);
-  const int width = processor_.InputBitmap().Width();
+  EXPECT_FALSE(SkipReason(dir_ / "frame.BMP"));
+  EXPECT_FALSE(SkipReason(dir_ / "frame.Png"));
   std::ofstream(dir_ / "notes.txt") << "text";
-  const FileOutcome outcome = processor_.ProcessFile(dir_ / "notes.txt", true);
-  EXPECT_EQ(outcome.status, FileOutcome::Status::kSkipped);
-  EXPECT_NE(outcome.message.find("notes.txt"), std::string::npos);
-  EXPECT_FALSE(processor_.SaveEnabled());
-  EXPECT_FALSE(outcome.saved);
-  EXPECT_EQ(processor_.InputBitmap().Width(), width);
+  const std::optional<std::string> reason = SkipReason(dir_ / "notes.txt");
+  ASSERT_TRUE(reason);
+  EXPECT_EQ(*reason,
+            "Skipped \"" + (dir_ / "notes.txt").string() + "\": only .bmp and .png files are read");
+  try {
+    Process(dir_ / "notes.txt");
+    FAIL() << "a text file was processed";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.what(), *reason);
+  }
   EXPECT_FALSE(fs::exists(dir_ / "notes.png"));
 }
 
 TEST_F(ProcessorTest, PicturesBelowTwoRowsAreRefusedNamingTheFile) {
   const fs::path input = WriteBmp("thin.bmp", Grey8(300, 1, 90));
   try {
-    processor_.ProcessFile(input, true);
+    Process(input);
     FAIL() << "a one-row picture was accepted";
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("thin.bmp"), std::string::npos) << e.what();
   }
-  EXPECT_FALSE(processor_.SaveEnabled());
   EXPECT_FALSE(fs::exists(dir_ / "thin.png"));
 }
 
@@ -139,12 +168,12 @@ TEST_F(ProcessorTest, ColourPicturesAreConvertedToGrey) {
   colour.SetSize(240, 10);
   colour.FillRect({0, 0, 240, 10}, MakeColor(200, 100, 50));
   const fs::path input = WriteBmp("colour.bmp", colour);
-  processor_.ProcessFile(input, false);
-  EXPECT_EQ(processor_.InputBitmap().Format(), PixelFormat::k8Bit);
+  const PictureResult result = Process(input);
+  EXPECT_EQ(result.input.Format(), PixelFormat::k8Bit);
   // Luma of (200, 100, 50): (299 * 200 + 587 * 100 + 114 * 50 + 500) div 1000.
-  EXPECT_EQ(processor_.InputBitmap().Row(0)[0], 124);
-  EXPECT_EQ(processor_.OutputBitmap().Format(), PixelFormat::k8Bit);
-  EXPECT_EQ(processor_.OutputBitmap().GetPalette(), GreyRamp());
+  EXPECT_EQ(result.input.Row(0)[0], 124);
+  EXPECT_EQ(result.output.Format(), PixelFormat::k8Bit);
+  EXPECT_EQ(result.output.GetPalette(), GreyRamp());
 }
 
 TEST_F(ProcessorTest, PngInputsOfEveryKindBecomeTheirGreyPicture) {
@@ -164,8 +193,8 @@ TEST_F(ProcessorTest, PngInputsOfEveryKindBecomeTheirGreyPicture) {
     ASSERT_NE(at, png.end());
     png.erase(at - 4, at + 12);  // length, type, 4 data bytes, CRC
     WriteFileReplacing(dir_ / name, png);
-    processor_.ProcessFile(dir_ / name, false);
-    const Bitmap& input = processor_.InputBitmap();
+    const PictureResult result = Process(dir_ / name);
+    const Bitmap& input = result.input;
     ASSERT_EQ(input.Format(), PixelFormat::k8Bit);
     std::vector<std::uint8_t> grey;
     for (int y = 0; y < input.Height(); ++y)
@@ -176,25 +205,35 @@ TEST_F(ProcessorTest, PngInputsOfEveryKindBecomeTheirGreyPicture) {
 
 TEST_F(ProcessorTest, OutputsWiderThan800AreShrunkTo800KeepingTheHeight) {
   // Below the decodable width nothing is cut, so the output has the input's size.
-  processor_.ProcessFile(WriteBmp("w801.bmp", Grey8(801, 6, 90)), false);
-  EXPECT_EQ(processor_.OutputBitmap().Width(), 800);
-  EXPECT_EQ(processor_.OutputBitmap().Height(), 6);
+  const PictureResult result = Process(WriteBmp("w801.bmp", Grey8(801, 6, 90)));
+  EXPECT_EQ(result.output.Width(), 800);
+  EXPECT_EQ(result.output.Height(), 6);
+  EXPECT_EQ(result.cut.x, 0);
+  EXPECT_EQ(result.cut.y, 0);
+  EXPECT_EQ(result.cut.width, 801);
+  EXPECT_EQ(result.cut.height, 6);
 }
 
-TEST_F(ProcessorTest, SourceChoiceReprocessesTheCurrentFileWithoutSaving) {
-  processor_.RadioGroupSourceIDClick();  // before any file: nothing happens
-  EXPECT_TRUE(processor_.CurrentFile().empty());
-  EXPECT_EQ(processor_.LabelHelpCaption(), kLabelHelpText);
-
+TEST_F(ProcessorTest, SourceChoiceSelectsTheDataLinesLayoutAndKeepingTheInputChangesNothingElse) {
   const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
-  processor_.ProcessFile(input, false);
-  EXPECT_LT(processor_.OutputBitmap().Width(), 300);
-  processor_.source_id = kSourceDataLinesOnly;
-  processor_.RadioGroupSourceIDClick();
+  const PictureResult full = Process(input);
+  EXPECT_LT(full.output.Width(), 300);
+  const PictureResult lines = Process(input, kSourceDataLinesOnly);
   // The data-lines layout is 840 wide, then shrunk to 800.
-  EXPECT_EQ(processor_.OutputBitmap().Width(), 800);
-  EXPECT_TRUE(processor_.SaveEnabled());
+  EXPECT_EQ(lines.output.Width(), 800);
+  EXPECT_TRUE(lines.changed);
   EXPECT_FALSE(fs::exists(dir_ / "frame.png"));
+
+  ProcessingOptions lean;
+  lean.source_id = kSourceDataLinesOnly;
+  const PictureResult dropped = ProcessPicture(input, lean);
+  EXPECT_EQ(dropped.input.Height(), 0);
+  EXPECT_EQ(lines.input.Width(), 300);
+  ASSERT_EQ(dropped.output.Height(), lines.output.Height());
+  for (int y = 0; y < lines.output.Height(); ++y) {
+    ASSERT_TRUE(std::equal(lines.output.Row(y), lines.output.Row(y) + lines.output.Width(),
+                           dropped.output.Row(y)));
+  }
 }
 
 }  // namespace
