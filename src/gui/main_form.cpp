@@ -7,6 +7,7 @@
 #include <QScrollBar>
 
 #include <exception>
+#include <optional>
 
 #include "app/folders.h"
 #include "gui/picture_control.h"
@@ -76,7 +77,6 @@ TFormQuillet::TFormQuillet(std::shared_ptr<WindowDialogs> dialogs, QWidget* pare
   setFont(font);
   CreateControls();
   SetTabOrder();
-  ConnectProcessor();
   // What the form description's loading does before the creation handler runs.
   radioGroupSourceID_->Loaded();
   versInfo_.Loaded();
@@ -126,14 +126,6 @@ void TFormQuillet::SetTabOrder() {
   setTabOrder(scrollBoxOut_, radioGroupSourceID_);
 }
 
-void TFormQuillet::ConnectProcessor() {
-  processor_.ask_overwrite = [this](const std::string& caption, const std::string& text) {
-    return dialogs_->AskYesNo(caption, text);
-  };
-  processor_.show_message = [this](const std::string& text) { dialogs_->ShowMessage(text); };
-  processor_.repaint_output = [this] { RepaintOutput(); };
-}
-
 void TFormQuillet::FormCreate() {
   dropFileTarget_.Dragtypes = {dtCopy};
   dropFileTarget_.GetDataOnEnter = false;
@@ -154,7 +146,7 @@ void TFormQuillet::Guarded(const std::function<void()>& handler) {
   try {
     handler();
   } catch (const std::exception& error) {
-    dialogs_->ReportError(ErrorReportText(error.what(), processor_.CurrentFile()));
+    dialogs_->ReportError(ErrorReportText(error.what(), currentFile_));
   }
 }
 
@@ -163,13 +155,13 @@ void TFormQuillet::ButtonCloseClick() {
 }
 
 void TFormQuillet::ButtonSaveClick() {
-  Guarded([this] { processor_.ButtonSaveClick(); });
+  Guarded([this] { SaveCurrent(); });
 }
 
 void TFormQuillet::RadioGroupSourceIDClick() {
   Guarded([this] {
-    if (processor_.CurrentFile().empty()) return;
-    ProcessFile(processor_.CurrentFile(), false);
+    if (currentFile_.empty()) return;
+    ProcessFile(currentFile_, false);
   });
 }
 
@@ -189,30 +181,54 @@ void TFormQuillet::ProcessDroppedNames(const std::vector<std::string>& names) {
 }
 
 void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool autoSave) {
-  processor_.source_id = radioGroupSourceID_->ItemIndex();
-  FileOutcome outcome;
+  saveEnabled_ = false;
+  currentFile_ = fileName;
+  current_.output.SetHeight(0);
+  RepaintOutput();
+  // A file of another kind is not read at all; the user learns why and the drop goes on.
+  if (const std::optional<std::string> reason = SkipReason(fileName)) {
+    labelHelpText_ = fileName.filename().string();
+    ShowState();
+    dialogs_->ShowMessage(*reason);
+    return;
+  }
   try {
-    outcome = processor_.ProcessFile(fileName, autoSave);
+    // Loaded apart from the rest, so that the picture shows even when processing it fails.
+    inputBitmap_ = LoadPicture(fileName);
+    labelHelpText_ = fileName.filename().string();
+    ProcessingOptions options;
+    options.source_id = radioGroupSourceID_->ItemIndex();
+    current_ = ProcessLoadedPicture(fileName, inputBitmap_, options);
+    if (current_.naming_failed) dialogs_->ShowMessage(kHeaderFailureMessage + labelHelpText_);
+    RepaintOutput();
+    labelOutputNameHint_ = current_.proposed_name.string();
+    labelOutputNameText_ = current_.proposed_name.filename().string();
+    saveEnabled_ = current_.changed;
+    if (autoSave && current_.changed) SaveCurrent();
   } catch (...) {
-    ShowProcessorState();
+    ShowState();
     throw;
   }
-  ShowProcessorState();
-  // A file of another kind is not read at all; the user learns why and the drop goes on.
-  if (outcome.status == FileOutcome::Status::kSkipped) dialogs_->ShowMessage(outcome.message);
+  ShowState();
 }
 
-void TFormQuillet::ShowProcessorState() {
-  buttonSave_->setEnabled(processor_.SaveEnabled());
-  labelHelp_->setText(FromCore(processor_.LabelHelpCaption()));
-  labelOutputName_->setText(FromCore(processor_.LabelOutputNameCaption()));
-  labelOutputName_->setToolTip(FromCore(processor_.LabelOutputNameHint()));
-  imageIn_->SetPicture(processor_.InputBitmap());
+bool TFormQuillet::SaveCurrent() {
+  return SavePicture(current_, [this](const std::string& caption, const std::string& text) {
+    return dialogs_->AskYesNo(caption, text);
+  });
+}
+
+void TFormQuillet::ShowState() {
+  buttonSave_->setEnabled(saveEnabled_);
+  labelHelp_->setText(FromCore(labelHelpText_));
+  labelOutputName_->setText(FromCore(labelOutputNameText_));
+  labelOutputName_->setToolTip(FromCore(labelOutputNameHint_));
+  imageIn_->SetPicture(inputBitmap_);
   imageIn_->repaint();
 }
 
 void TFormQuillet::RepaintOutput() {
-  imageOut_->SetPicture(processor_.OutputBitmap());
+  imageOut_->SetPicture(current_.output);
   imageOut_->repaint();
 }
 

@@ -1,6 +1,7 @@
 // TFormQuillet, the program's one window: the source picture on the left (the only drop zone),
 // the processed picture on the right, the name labels, the source choice and the Save and Close
-// buttons, as a thin view over the per-file processor. Used by main.cpp and the window tests.
+// buttons. It keeps the window's state (pictures, labels, Save enabled, the current file) and
+// runs each file through the per-file pipeline. Used by main.cpp and the window tests.
 #pragma once
 
 #include <QWidget>
@@ -30,6 +31,11 @@ inline constexpr char kSourceHint[] =
     "Choose between full input image, and one with just the data lines at the top";
 inline constexpr int kFormClientWidth = 625;
 inline constexpr int kFormClientHeight = 425;
+inline constexpr char kLabelHelpText[] = "Drag one or more image files from Explorer";
+inline constexpr char kLabelOutputNameText[] = "Output file name will be here";
+inline constexpr char kLabelOutputNameHint[] = "This is the suggested new filename";
+inline constexpr char kHeaderFailureMessage[] =
+    "Sorry, but I could not decode the binary header for file: ";
 
 // The error report's text: the error's own text, followed by the file being handled when the
 // text does not name it already.
@@ -51,7 +57,9 @@ class TFormQuillet : public QWidget {
   void DropFileTargetDrop();
   void RadioGroupSourceIDClick();
 
-  // One file through the processor, the view following its state. Errors pass to the caller.
+  // One file through the pipeline, the view following its state; with autoSave and a changed
+  // name the result is saved at once, asking before a file is replaced. Errors pass to the
+  // caller.
   void ProcessFile(const std::filesystem::path& fileName, bool autoSave);
   // The body of a drop: each name in order, a folder standing for its BMP then PNG files, every
   // file saved at once when its name changes. The first error ends the list and is passed on.
@@ -68,21 +76,30 @@ class TFormQuillet : public QWidget {
   TkovRadioGroup* RadioGroupSourceID() const { return radioGroupSourceID_; }
   QtDropFileTarget& DropFileTarget() { return dropFileTarget_; }
   const TvixVersionInfoResource& VersInfo() const { return versInfo_; }
-  const FileProcessor& Processor() const { return processor_; }
+  // The file processed last; empty before the first.
+  const std::filesystem::path& CurrentFile() const { return currentFile_; }
 
  private:
   void CreateControls();
   void SetTabOrder();
-  void ConnectProcessor();
   void FormCreate();
   void FormDestroy();
   void RepaintOutput();
-  void ShowProcessorState();
+  void ShowState();
+  // Saves the current result under its proposed name; false when the question was answered No.
+  bool SaveCurrent();
   // Runs a handler; an error escaping it goes to the standard error report.
   void Guarded(const std::function<void()>& handler);
 
   std::shared_ptr<WindowDialogs> dialogs_;
-  FileProcessor processor_;
+  // The window's state between files.
+  TExtBitmap inputBitmap_;  // shown on the left
+  PictureResult current_;   // the last result; its output is shown on the right
+  std::filesystem::path currentFile_;
+  std::string labelHelpText_ = kLabelHelpText;
+  std::string labelOutputNameText_ = kLabelOutputNameText;
+  std::string labelOutputNameHint_ = kLabelOutputNameHint;
+  bool saveEnabled_ = false;
   TvixVersionInfoResource versInfo_;
   QtDropFileTarget dropFileTarget_;
   QPushButton* buttonSave_ = nullptr;

@@ -14,8 +14,13 @@
 
 namespace tessaly {
 
-class WindowDialogs : public MessageService {
+class WindowDialogs {
  public:
+  virtual ~WindowDialogs() = default;
+  // A modal message with an OK button; the text is shown unchanged.
+  virtual void ShowMessage(const std::string& text) = 0;
+  // A modal Yes/No question whose default (Enter) answer is No.
+  virtual Answer AskYesNo(const std::string& caption, const std::string& text) = 0;
   // The standard error report: an error that no handler caught, shown with its text; the
   // program goes on afterwards.
   virtual void ReportError(const std::string& text) = 0;

@@ -269,7 +269,7 @@ TEST_F(MainFormTest, SourceChoiceReprocessesTheCurrentFileWithoutSavingAndIsIdle
   TFormQuillet& form = Form();
   form.RadioGroupSourceID()->Button(1)->click();
   EXPECT_EQ(form.RadioGroupSourceID()->ItemIndex(), 1);
-  EXPECT_TRUE(form.Processor().CurrentFile().empty());
+  EXPECT_TRUE(form.CurrentFile().empty());
   EXPECT_EQ(form.LabelHelp()->text(), "Drag one or more image files from Explorer");
   EXPECT_TRUE(dialogs_->messages.empty());
   EXPECT_TRUE(dialogs_->errors.empty());
@@ -304,7 +304,7 @@ TEST_F(MainFormTest, StoredSourceChoiceIsRestoredAtStartAndWrittenAtExit) {
       lines, framegen::ToBitmap(framegen::DataLinesSource(framegen::MakeFrame(recipe), recipe)));
   TFormQuillet& form = Form();
   EXPECT_EQ(form.RadioGroupSourceID()->ItemIndex(), 1);
-  EXPECT_TRUE(form.Processor().CurrentFile().empty());
+  EXPECT_TRUE(form.CurrentFile().empty());
   Drop(form.ImageIn(), {lines});
   EXPECT_TRUE(fs::exists(dir_ / GoesName("1245")));
 
