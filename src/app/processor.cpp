@@ -2,6 +2,7 @@
 #include "app/processor.h"
 
 #include <exception>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -31,28 +32,17 @@ bool IsPngName(const std::filesystem::path& file_name) {
   return AsciiUpper(file_name.extension().string()) == ".PNG";
 }
 
-}  // namespace
-
-std::filesystem::path WithPngExtension(const std::filesystem::path& name) {
-  const std::string text = name.string();
-  const std::size_t separator = text.find_last_of('/');
-  const std::size_t dot = text.find_last_of('.');
-  const bool has_extension =
-      dot != std::string::npos && (separator == std::string::npos || dot > separator);
-  return std::filesystem::path((has_extension ? text.substr(0, dot) : text) + ".png");
+// Runs one step of the pipeline for `file`; running out of memory names the file.
+template <typename Step>
+auto NamingTheFileOnOutOfMemory(const std::filesystem::path& file, Step step) {
+  try {
+    return step();
+  } catch (const std::bad_alloc&) {
+    throw Error(OutOfMemoryMessage(file));
+  }
 }
 
-bool SameNameIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b) {
-  return AsciiUpper(a.string()) == AsciiUpper(b.string());
-}
-
-std::optional<std::string> SkipReason(const std::filesystem::path& file_name) {
-  const std::string ext = AsciiUpper(file_name.extension().string());
-  if (ext == ".PNG" || ext == ".BMP") return std::nullopt;
-  return "Skipped \"" + file_name.string() + "\": only .bmp and .png files are read";
-}
-
-TExtBitmap LoadPicture(const std::filesystem::path& file_name) {
+TExtBitmap Load(const std::filesystem::path& file_name) {
   TExtBitmap picture;
   // A grey PNG brings no palette of its own and takes the one set here.
   picture.SetFormat(PixelFormat::k8Bit);
@@ -77,8 +67,8 @@ TExtBitmap LoadPicture(const std::filesystem::path& file_name) {
   return picture;
 }
 
-PictureResult ProcessLoadedPicture(const std::filesystem::path& file_name, TExtBitmap input,
-                                   const ProcessingOptions& options) {
+PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
+                      const ProcessingOptions& options) {
   PictureResult result;
   result.input_name = file_name;
   result.output.SetFormat(PixelFormat::k8Bit);
@@ -129,6 +119,41 @@ PictureResult ProcessLoadedPicture(const std::filesystem::path& file_name, TExtB
   return result;
 }
 
+}  // namespace
+
+std::filesystem::path WithPngExtension(const std::filesystem::path& name) {
+  const std::string text = name.string();
+  const std::size_t separator = text.find_last_of('/');
+  const std::size_t dot = text.find_last_of('.');
+  const bool has_extension =
+      dot != std::string::npos && (separator == std::string::npos || dot > separator);
+  return std::filesystem::path((has_extension ? text.substr(0, dot) : text) + ".png");
+}
+
+bool SameNameIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b) {
+  return AsciiUpper(a.string()) == AsciiUpper(b.string());
+}
+
+std::optional<std::string> SkipReason(const std::filesystem::path& file_name) {
+  const std::string ext = AsciiUpper(file_name.extension().string());
+  if (ext == ".PNG" || ext == ".BMP") return std::nullopt;
+  return "Skipped \"" + file_name.string() + "\": only .bmp and .png files are read";
+}
+
+std::string OutOfMemoryMessage(const std::filesystem::path& file) {
+  return "Not enough memory to process \"" + file.string() + "\"";
+}
+
+TExtBitmap LoadPicture(const std::filesystem::path& file_name) {
+  return NamingTheFileOnOutOfMemory(file_name, [&] { return Load(file_name); });
+}
+
+PictureResult ProcessLoadedPicture(const std::filesystem::path& file_name, TExtBitmap input,
+                                   const ProcessingOptions& options) {
+  return NamingTheFileOnOutOfMemory(file_name,
+                                    [&] { return Process(file_name, std::move(input), options); });
+}
+
 PictureResult ProcessPicture(const std::filesystem::path& file_name,
                              const ProcessingOptions& options) {
   if (const std::optional<std::string> reason = SkipReason(file_name)) throw Error(*reason);
@@ -139,9 +164,14 @@ void EncodePicture(PictureResult& result) {
   result.png = EncodeOutput(result.output, result.proposed_name);
 }
 
-bool SavePicture(const PictureResult& result, const OverwriteQuestion& ask) {
-  if (result.png.empty()) return SaveOutput(result.output, result.proposed_name, ask);
-  return SaveEncodedOutput(result.png, result.proposed_name, ask);
+bool SavePicture(const PictureResult& result, const OverwriteQuestion& ask,
+                 const BeforePublish& before_publish) {
+  return NamingTheFileOnOutOfMemory(result.input_name, [&] {
+    if (result.png.empty()) {
+      return SaveOutput(result.output, result.proposed_name, ask, before_publish);
+    }
+    return SaveEncodedOutput(result.png, result.proposed_name, ask, before_publish);
+  });
 }
 
 }  // namespace tessaly

@@ -56,6 +56,8 @@ struct PictureResult {
 // nothing for one that is.
 std::optional<std::string> SkipReason(const std::filesystem::path& file_name);
 
+// Every step below turns an allocation failure into Error(OutOfMemoryMessage(file)).
+
 // The picture file as the pipeline's input: BMP through the repairing loader, PNG through the
 // codec, then brought to 8 bits (an 8-bit picture keeps its index values as grey levels).
 // Throws Error when it cannot be read, and naming the file when it holds less than 1 x 2 pixels.
@@ -74,13 +76,19 @@ PictureResult ProcessPicture(const std::filesystem::path& file_name,
 // Encodes the output as the PNG SavePicture writes, so that a worker thread can do it.
 void EncodePicture(PictureResult& result);
 
-// Saves the output under the proposed name, asking first when something stands there; false
-// when the answer was No (an unset question counts as No). Write failures throw Error.
-bool SavePicture(const PictureResult& result, const OverwriteQuestion& ask);
+// Saves the output under the proposed name, asking first when something stands there, also
+// when a file appears there during the save; false when the answer was No (an unset question
+// counts as No), leaving that file untouched. Write failures throw Error naming the file.
+// `before_publish` is the tests' seam (see SaveEncodedOutput).
+bool SavePicture(const PictureResult& result, const OverwriteQuestion& ask,
+                 const BeforePublish& before_publish = {});
 
 // The name with its extension (the part after the last dot of the last name
 // component) replaced by ".png", or ".png" appended when it has none.
 std::filesystem::path WithPngExtension(const std::filesystem::path& name);
+
+// What an allocation failure while processing or saving `file` says.
+std::string OutOfMemoryMessage(const std::filesystem::path& file);
 
 // True when the two names are equal ignoring letter case over the whole path.
 bool SameNameIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b);

@@ -1,5 +1,5 @@
-// File-system work every module shares: the folder question, the whole-file read and the safe
-// replace.
+// File-system helpers: folder and name questions, the whole-file read, and the temporary file that
+// becomes the target.
 #include "base/files.h"
 
 #include <fcntl.h>
@@ -18,75 +18,32 @@
 namespace tessaly {
 namespace {
 
-// Not an errno value: the file is a pipe, a device or a socket.
-constexpr int kNotRegularFile = -1;
-
-std::string Reason(int error_number) {
-  return std::generic_category().message(error_number);
-}
+// Permission bits only: a setuid, setgid or sticky bit never passes to a new picture.
+constexpr mode_t kPermissionBits = 0777;
 
 [[noreturn]] void ThrowSaveError(const std::filesystem::path& file_name, int error_number) {
-  throw Error("Cannot save \"" + file_name.string() + "\": " + Reason(error_number));
+  throw Error("Cannot save \"" + file_name.string() +
+              "\": " + std::generic_category().message(error_number));
 }
 
-// An open temporary file that removes itself unless it was renamed into place.
-class TempFile {
- public:
-  explicit TempFile(const std::filesystem::path& target) : target_(target) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-      char suffix[16];
-      std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
-      path_ = target.parent_path() / ("." + target.filename().string() + suffix);
-      // 0666 under the process's umask, as for any new file.
-      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ < 0 && errno != EEXIST) ThrowSaveError(target, errno);
-    }
-    if (fd_ < 0) ThrowSaveError(target, EEXIST);
-    struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-      ::fchmod(fd_, existing.st_mode & 07777);  // a replaced file keeps its permissions
-    }
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  ~TempFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!renamed_) ::unlink(path_.c_str());
-  }
-
-  void Write(std::span<const std::uint8_t> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ThrowSaveError(target_, n < 0 ? errno : EIO);
-      done += static_cast<std::size_t>(n);
-    }
-  }
-
-  void Commit() {
-    if (::fsync(fd_) != 0) ThrowSaveError(target_, errno);
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) ThrowSaveError(target_, errno);
-    if (::rename(path_.c_str(), target_.c_str()) != 0) ThrowSaveError(target_, errno);
-    renamed_ = true;
-  }
-
- private:
-  std::filesystem::path target_;
-  std::filesystem::path path_;
-  int fd_ = -1;
-  bool renamed_ = false;
-};
-
-// Makes the rename itself durable; a failure here loses nothing already written.
+// Makes a rename itself durable; a failure here loses nothing already written.
 void SyncFolder(const std::filesystem::path& folder) {
   const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
+}
+
+// True when the filesystem cannot rename without replacing, so a hard link has to do it.
+bool NoReplaceUnsupported(int error_number) {
+  return error_number == EINVAL || error_number == ENOSYS || error_number == ENOTSUP;
+}
+
+// Not an errno value: the file is a pipe, a device or a socket.
+constexpr int kNotRegularFile = -1;
+
+std::string Reason(int error_number) {
+  return std::generic_category().message(error_number);
 }
 
 // Fills bytes, whose size is the file's size at opening; a file that grew meanwhile is read to
@@ -139,11 +96,6 @@ std::string ReadFailure(const std::filesystem::path& file_name, int error_number
 
 }  // namespace
 
-bool IsFolder(const std::filesystem::path& name) {
-  std::error_code error;
-  return std::filesystem::is_directory(name, error);
-}
-
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& file_name) {
   const int fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw Error(ReadFailure(file_name, errno));
@@ -159,12 +111,90 @@ std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& file_name) 
   return bytes;
 }
 
+bool IsFolder(const std::filesystem::path& name) {
+  std::error_code error;
+  return std::filesystem::is_directory(name, error);
+}
+
+bool NameIsTaken(const std::filesystem::path& name) {
+  struct stat info {};
+  return ::lstat(name.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
+}
+
+PendingFile::PendingFile(const std::filesystem::path& target) : target_(target) {
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, ".tessaly-%08x.tmp", static_cast<unsigned>(random()));
+    path_ = target.parent_path() / name;
+    // 0666 under the process's umask, as for any new file.
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ < 0 && errno != EEXIST) ThrowSaveError(target, errno);
+  }
+  if (fd_ < 0) ThrowSaveError(target, EEXIST);
+}
+
+PendingFile::~PendingFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!published_) ::unlink(path_.c_str());
+}
+
+void PendingFile::Write(std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    // A write past the file-size limit fails with EFBIG here (SIGXFSZ is ignored by the
+    // programs), so it ends this save only.
+    if (n <= 0) ThrowSaveError(target_, n < 0 ? errno : EIO);
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void PendingFile::Finish() {
+  if (::fsync(fd_) != 0) ThrowSaveError(target_, errno);
+  const int fd = fd_;
+  fd_ = -1;
+  // Some filesystems report a failed write only here.
+  if (::close(fd) != 0) ThrowSaveError(target_, errno);
+}
+
+bool PendingFile::PublishIfAbsent() {
+  if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
+    const int error_number = errno;
+    if (error_number == EEXIST) return false;
+    if (!NoReplaceUnsupported(error_number)) ThrowSaveError(target_, error_number);
+    // A link fails just as atomically when the name is taken; the temporary name then goes.
+    if (::link(path_.c_str(), target_.c_str()) != 0) {
+      if (errno == EEXIST) return false;
+      ThrowSaveError(target_, errno);
+    }
+    ::unlink(path_.c_str());
+  }
+  Published();
+  return true;
+}
+
+void PendingFile::PublishReplacing() {
+  struct stat existing {};
+  if (::lstat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    ::chmod(path_.c_str(), existing.st_mode & kPermissionBits);
+  }
+  if (::rename(path_.c_str(), target_.c_str()) != 0) ThrowSaveError(target_, errno);
+  Published();
+}
+
+void PendingFile::Published() {
+  published_ = true;
+  SyncFolder(target_.parent_path());
+}
+
 void WriteFileReplacing(const std::filesystem::path& file_name,
                         std::span<const std::uint8_t> bytes) {
-  TempFile temp(file_name);
-  temp.Write(bytes);
-  temp.Commit();
-  SyncFolder(file_name.parent_path());
+  PendingFile file(file_name);
+  file.Write(bytes);
+  file.Finish();
+  file.PublishReplacing();
 }
 
 }  // namespace tessaly

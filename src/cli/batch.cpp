@@ -1,12 +1,17 @@
 // The batch run: parallel processing, ordered saving, per-file report and summary.
 #include "cli/batch.h"
 
+#include <sys/stat.h>
+
 #include <exception>
 #include <filesystem>
 #include <istream>
+#include <new>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/folders.h"
@@ -55,11 +60,32 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
     processing.source_id = options.source_id;
     r.picture = ProcessPicture(name.path, processing);
     if (r.picture.changed && !options.dry_run) EncodePicture(r.picture);
+  } catch (const std::bad_alloc&) {
+    r.error = OutOfMemoryMessage(name.path);
   } catch (const std::exception& e) {
     r.error = Naming(name.path, e.what());
   }
   return r;
 }
+
+// The files this batch has written, by identity, however their names are spelt. A worker reads
+// ahead of the saves, so an input that a save replaced may have been read as it was before; it
+// is read again, as a run of one file at a time would read it.
+class WrittenFiles {
+ public:
+  void Add(const fs::path& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) == 0) ids_.emplace(info.st_dev, info.st_ino);
+  }
+  bool Holds(const fs::path& file) const {
+    struct stat info {};
+    return !ids_.empty() && ::stat(file.c_str(), &info) == 0 &&
+           ids_.count({info.st_dev, info.st_ino}) != 0;
+  }
+
+ private:
+  std::set<std::pair<dev_t, ino_t>> ids_;
+};
 
 class Reporter {
  public:
@@ -74,7 +100,7 @@ class Reporter {
     if (options_.overwrite == OverwritePolicy::kYes) return Answer::kYes;
     if (options_.overwrite == OverwritePolicy::kNo || !terminal_.in_is_terminal) return Answer::kNo;
     ClearProgress();
-    terminal_.err << caption << ' ' << text << " [y/N] " << std::flush;
+    terminal_.err << caption << ' ' << EscapeControls(text) << " [y/N] " << std::flush;
     std::string reply;
     if (!std::getline(terminal_.in, reply)) return Answer::kNo;
     const std::string answer = AsciiUpper(Trim(reply));
@@ -84,7 +110,8 @@ class Reporter {
   void Progress(std::size_t done, const fs::path& next) {
     if (!progress_) return;
     ClearProgress();
-    terminal_.err << '[' << done << '/' << total_ << "] " << next.filename().string() << std::flush;
+    terminal_.err << '[' << done << '/' << total_ << "] "
+                  << EscapeControls(next.filename().string()) << std::flush;
     progress_shown_ = true;
   }
 
@@ -115,16 +142,17 @@ class Reporter {
       if (!r.skipped.empty()) line.Add("skipped", r.skipped);
       if (!r.error.empty()) line.Add("error", r.error);
       terminal_.out << line.str() << '\n' << std::flush;
-      if (!r.error.empty()) terminal_.err << "tessaly-cli: " << r.error << '\n';
+      if (!r.error.empty()) terminal_.err << "tessaly-cli: " << EscapeControls(r.error) << '\n';
       return;
     }
+    // Names may hold any byte but the slash: each file's report stays one line of plain text.
     if (!r.error.empty()) {
-      terminal_.err << "tessaly-cli: " << r.error << '\n' << std::flush;
+      terminal_.err << "tessaly-cli: " << EscapeControls(r.error) << '\n' << std::flush;
     } else if (!r.skipped.empty()) {
-      terminal_.out << r.skipped << '\n';
+      terminal_.out << EscapeControls(r.skipped) << '\n';
     } else {
-      terminal_.out << r.input.string() << " -> " << p.proposed_name.filename().string() << ": "
-                    << note << '\n';
+      terminal_.out << EscapeControls(r.input.string()) << " -> "
+                    << EscapeControls(p.proposed_name.filename().string()) << ": " << note << '\n';
     }
     terminal_.out << std::flush;
   }
@@ -159,6 +187,7 @@ int RunBatch(const Options& options, Terminal& terminal) {
   const std::vector<ExpandedName> names = ExpandNames(paths);
   Reporter reporter(options, terminal, names.size());
   Counts counts;
+  WrittenFiles written;
   const OverwriteQuestion ask = [&](const std::string& caption, const std::string& text) {
     return reporter.Ask(caption, text);
   };
@@ -168,6 +197,7 @@ int RunBatch(const Options& options, Terminal& terminal) {
       names.size(), options.jobs, static_cast<std::size_t>(options.jobs) * 2,
       [&](std::size_t i) { return ProcessOne(names[i], options); },
       [&](std::size_t i, FileResult&& r) {
+        if (written.Holds(names[i].path)) r = ProcessOne(names[i], options);
         ++counts.seen;
         bool saved = false;
         std::string note;
@@ -182,8 +212,11 @@ int RunBatch(const Options& options, Terminal& terminal) {
           } else {
             try {
               saved = SavePicture(r.picture, ask);
+              if (saved) written.Add(r.picture.proposed_name);
               note = saved ? "saved" : "not saved, the file exists";
               ++(saved ? counts.saved : counts.skipped);
+            } catch (const std::bad_alloc&) {
+              r.error = OutOfMemoryMessage(r.input);
             } catch (const std::exception& e) {
               r.error = Naming(r.input, e.what());
             }

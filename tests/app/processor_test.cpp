@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <map>
 
 #include "base/errors.h"
@@ -123,6 +124,43 @@ TEST_F(ProcessorTest, ExistingTargetIsReplacedOnlyAfterYes) {
   EXPECT_GT(fs::file_size(dir_ / "frame.png"), 7u);
 
   EXPECT_FALSE(SavePicture(result, nullptr));  // no one to ask: No
+}
+
+// Another program creates the target after the save found the name free and before the new file
+// takes it: the window's save and the batch tool's both leave that file alone unless asked.
+TEST_F(ProcessorTest, AFileAppearingDuringTheSaveIsReplacedOnlyAfterYes) {
+  const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
+  const fs::path target = dir_ / "frame.png";
+  const BeforePublish other_writer = [&] { std::ofstream(target) << "other writer"; };
+  const auto Content = [&] {
+    std::ifstream in(target);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const auto Names = [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+
+  PictureResult result = Process(input);
+  EXPECT_FALSE(SavePicture(result, ask_, other_writer));
+  EXPECT_EQ(questions_.size(), 1u);  // asked about the file that appeared
+  EXPECT_EQ(Content(), "other writer");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"frame.bmp", "frame.png"}));  // no temporary left
+
+  fs::remove(target);
+  answer_ = Answer::kYes;
+  EXPECT_TRUE(SavePicture(result, ask_, other_writer));
+  EXPECT_EQ(questions_.size(), 2u);
+  EXPECT_EQ(Content().substr(1, 3), "PNG");
+
+  // The batch tool's save with --no-overwrite: no one to ask.
+  fs::remove(target);
+  EncodePicture(result);
+  EXPECT_FALSE(SavePicture(result, nullptr, other_writer));
+  EXPECT_EQ(Content(), "other writer");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"frame.bmp", "frame.png"}));
 }
 
 TEST_F(ProcessorTest, AFolderUnderTheTargetNameIsAnErrorNotAQuestion) {
