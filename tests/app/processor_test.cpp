@@ -69,7 +69,8 @@ TEST_F(ProcessorTest, AFrameGivesItsHeaderLevelsCutAndNameFromThePrimaryForm) {
   EXPECT_EQ(result.input_name, input);
   EXPECT_EQ(result.header_text, frame.header);
   EXPECT_EQ(result.named_from, NamedFrom::kPrimaryForm);
-  EXPECT_EQ(result.proposed_name, dir_ / "D2 24-12-98 1200.png");
+  // The code field is four characters wide and keeps its blanks.
+  EXPECT_EQ(result.proposed_name, dir_ / "D2   24-12-98 1200.png");
   EXPECT_TRUE(result.changed);
   EXPECT_TRUE(result.bad_header_message.empty());
   EXPECT_EQ(result.cut.x, frame.picture.x);
