@@ -98,15 +98,19 @@ int main(int argc, char** argv) try {
   for (const SweepResult& r : results) {
     Group& g = groups[{static_cast<int>(r.sweepCase.layout), r.sweepCase.noise}];
     ++g.cases;
-    if (r.right) ++g.right;
-    else g.wrongWidths.insert(r.sweepCase.width);
+    if (r.right)
+      ++g.right;
+    else
+      g.wrongWidths.insert(r.sweepCase.width);
     const auto old = before.find(tessaly::sweep::CaseKey(r.sweepCase));
     if (old == before.end()) continue;
     ++g.compared;
     if (old->second.right) {
       ++g.rightBefore;
-      if (tessaly::sweep::SameReading(old->second, r)) ++g.identicalWhereRightBefore;
-      else g.changedWhereRightBefore.insert(r.sweepCase.width);
+      if (tessaly::sweep::SameReading(old->second, r))
+        ++g.identicalWhereRightBefore;
+      else
+        g.changedWhereRightBefore.insert(r.sweepCase.width);
     } else {
       g.wrongBeforeWidths.insert(r.sweepCase.width);
       if (r.right) ++g.wrongBeforeRightNow;

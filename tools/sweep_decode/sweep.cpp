@@ -127,6 +127,8 @@ SweepResult RunCase(const SweepCase& sweep_case) {
   result.black = read.blackLevel;
   result.white = read.whiteLevel;
   result.cut = read.cut;
+  result.sentStartColumn = frame.startColumn;
+  result.sentPicture = frame.picture;
   return result;
 }
 
@@ -180,10 +182,9 @@ std::map<std::string, SweepResult> ReadTable(std::istream& in) {
 }
 
 bool SameReading(const SweepResult& a, const SweepResult& b) {
-  return a.header == b.header && a.black == b.black && a.white == b.white &&
-         a.cut.x == b.cut.x && a.cut.y == b.cut.y && a.cut.width == b.cut.width &&
-         a.cut.height == b.cut.height && a.decodedAs == b.decodedAs &&
-         a.dataRows == b.dataRows && a.startColumn == b.startColumn;
+  return a.header == b.header && a.black == b.black && a.white == b.white && a.cut.x == b.cut.x &&
+         a.cut.y == b.cut.y && a.cut.width == b.cut.width && a.cut.height == b.cut.height &&
+         a.decodedAs == b.decodedAs && a.dataRows == b.dataRows && a.startColumn == b.startColumn;
 }
 
 }  // namespace tessaly::sweep

@@ -28,7 +28,7 @@ const std::vector<SweepHeader>& SweepHeaders();
 struct SweepCase {
   framegen::Layout layout = framegen::Layout::GOES;
   int width = 0;
-  int noise = 0;  // standard deviation of the pixel noise, grey levels
+  int noise = 0;   // standard deviation of the pixel noise, grey levels
   int header = 0;  // index into SweepHeaders()
 };
 
@@ -43,6 +43,9 @@ struct SweepResult {
   int white = 0;
   PictureRect cut;
   std::string header;  // Latin-1, as read
+  // Where the frame's picture lies, as generated (not kept in the table).
+  int sentStartColumn = 0;
+  framegen::Rect sentPicture;
 };
 
 struct SweepRange {
