@@ -171,6 +171,7 @@ struct WritePlan {
   int compression = 0;
   int filter = 0;
   int level = 3;
+  int strategy = kPngDefaultStrategy;
   int filter_flags = 0;
   png_color palette[256] = {};
   int palette_count = 0;
@@ -244,6 +245,7 @@ bool StageWriteHeader(png_structp png, png_infop info, const WritePlan* plan) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_write_fn(png, png_get_error_ptr(png), WriteData, FlushData);
   png_set_compression_level(png, plan->level);
+  if (plan->strategy != kPngDefaultStrategy) png_set_compression_strategy(png, plan->strategy);
   png_set_IHDR(png, info, plan->width, plan->height, plan->bit_depth, plan->color_type,
                plan->interlace, plan->compression, plan->filter);
   if (plan->color_type == PNG_COLOR_TYPE_PALETTE) {
@@ -494,6 +496,7 @@ WritePlan PlanWrite(TPngImage& image, std::vector<png_bytep>& rows) {
   plan.compression = static_cast<int>(image.CompressionType);
   plan.filter = static_cast<int>(image.FilterType);
   plan.level = image.CompressionLevel;
+  plan.strategy = image.CompressionStrategy;
   plan.filter_flags = static_cast<int>(image.FilterFlags);
   plan.palette_count = std::clamp(image.PaletteCount, 0, 256);
   for (int i = 0; i < plan.palette_count; ++i) {
