@@ -2,6 +2,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <variant>
@@ -26,6 +27,8 @@ void KeepLargeBlocksForReuse() {
 int main(int argc, char** argv) {
   using namespace tessaly::cli;
   KeepLargeBlocksForReuse();
+  // Past a file-size limit a write then fails with EFBIG: that one save fails, the batch goes on.
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     auto parsed = ParseOptions(argc, argv, std::cout, std::cerr);
     if (const int* status = std::get_if<int>(&parsed)) return *status;
