@@ -13,10 +13,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "imaging/bitmap.h"
-#include "imaging/grey.h"
-#include "imaging/png_image.h"
-#include "imaging/png_io.h"
+#include "picture_store/bitmap.h"
+#include "picture_store/grey.h"
+#include "picture_files/png_image.h"
+#include "picture_files/png_io.h"
 
 namespace {
 

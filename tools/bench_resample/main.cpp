@@ -27,10 +27,10 @@
 #include <stb/stb_image_resize.h>
 #pragma GCC diagnostic pop
 
-#include "imaging/bitmap.h"
-#include "imaging/ext_bitmap.h"
-#include "imaging/grey.h"
-#include "imaging/png_io.h"
+#include "picture_store/bitmap.h"
+#include "picture_files/ext_bitmap.h"
+#include "picture_store/grey.h"
+#include "picture_files/png_io.h"
 
 namespace {
 
