@@ -192,6 +192,7 @@ struct TransformPlan {
 struct WritePlan {
   PngHeader ihdr;
   int level = 3;
+  int strategy = kPngDefaultStrategy;
   int filter_flags = 0;
   png_color palette[256] = {};
   int palette_count = 0;
@@ -267,6 +268,7 @@ bool StageWriteHeader(png_structp png, png_infop info, const WritePlan* plan) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_write_fn(png, png_get_error_ptr(png), WriteData, FlushData);
   png_set_compression_level(png, plan->level);
+  if (plan->strategy != kPngDefaultStrategy) png_set_compression_strategy(png, plan->strategy);
   const PngHeader& ihdr = plan->ihdr;
   png_set_IHDR(png, info, ihdr.width, ihdr.height, ihdr.bit_depth, ihdr.color_type, ihdr.interlace,
                ihdr.compression, ihdr.filter);
@@ -511,6 +513,7 @@ WritePlan PlanWrite(TPngImage& image, std::vector<png_bytep>& rows) {
   WritePlan plan;
   plan.ihdr = HeaderOf(image);
   plan.level = image.CompressionLevel;
+  plan.strategy = image.CompressionStrategy;
   plan.filter_flags = static_cast<int>(image.FilterFlags);
   plan.palette_count = std::clamp(image.PaletteCount, 0, 256);
   for (int i = 0; i < plan.palette_count; ++i) {
