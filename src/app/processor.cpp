@@ -54,17 +54,28 @@ bool IsPackedPalettePng(std::span<const std::uint8_t> png) {
   return png.size() > kColourType && png[kColourType] == kPaletteType && png[kBitDepth] < 8;
 }
 
+// The readers work on bytes and know no file name; their messages get it here.
+std::string CannotRead(const std::filesystem::path& file, const std::exception& e) {
+  return "Cannot read \"" + file.string() + "\": " + e.what();
+}
+
 }  // namespace
 
 void FileProcessor::LoadInput(const std::filesystem::path& fileName) {
   input_.SetFormat(PixelFormat::k8Bit);
   SetGreyPalette(input_);
   const std::vector<std::uint8_t> bytes = ReadFileBytes(fileName);
-  if (AsciiUpper(fileName.extension().string()) == ".PNG") {
-    LoadPNGFromMemory(input_, bytes, IsPackedPalettePng(bytes));
-  } else {
-    ByteStream stream(bytes);
-    input_.LoadFromStream(stream);
+  try {
+    if (AsciiUpper(fileName.extension().string()) == ".PNG") {
+      LoadPNGFromMemory(input_, bytes, IsPackedPalettePng(bytes));
+    } else {
+      ByteStream stream(bytes);
+      input_.LoadFromStream(stream);
+    }
+  } catch (const InvalidGraphicOperation& e) {
+    throw InvalidGraphicOperation(CannotRead(fileName, e));
+  } catch (const Error& e) {
+    throw Error(CannotRead(fileName, e));
   }
   if (input_.Height() < 2 || input_.Width() < 1) {
     throw Error("The picture in \"" + fileName.string() + "\" is too small (" +

@@ -9,6 +9,8 @@
 #include <functional>
 #include <vector>
 
+#include "base/limits.h"
+
 namespace tessaly {
 
 enum class PixelFormat { k1Bit, k4Bit, k8Bit, k16Bit, k24Bit, k32Bit };
@@ -53,8 +55,8 @@ struct Rect {
 class Bitmap {
  public:
   // Largest picture a bitmap holds, so that hostile sizes fail before allocating.
-  static constexpr int kMaxSide = 65535;
-  static constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;
+  static constexpr int kMaxSide = kMaxPictureSide;
+  static constexpr std::int64_t kMaxPixels = kMaxPicturePixels;
 
   Bitmap() = default;
   virtual ~Bitmap() = default;

@@ -9,6 +9,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "base/errors.h"
+#include "base/limits.h"
 
 namespace tessaly {
 namespace {
@@ -63,8 +64,8 @@ IplImage* iplCreateImageHeader(int nChannels, int alphaChannel, int depth, const
                                void* tileInfo) {
   if (nChannels < 1 || nChannels > 4) throw Error("Unsupported channel count in image header");
   if (depth != kIplDepth8U && depth != kIplDepth16U) throw Error("Unsupported image depth");
-  if (width < 0 || height < 0 || width > kIplMaxSide || height > kIplMaxSide ||
-      static_cast<std::int64_t>(width) * height > kIplMaxPixels) {
+  if (width < 0 || height < 0 || width > kMaxPictureSide || height > kMaxPictureSide ||
+      static_cast<std::int64_t>(width) * height > kMaxPicturePixels) {
     throw Error("Image size " + std::to_string(width) + " x " + std::to_string(height) +
                 " is beyond the supported limits");
   }

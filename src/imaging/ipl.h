@@ -56,8 +56,6 @@ struct IplImage {
 };
 
 // Largest picture the store accepts, so that hostile sizes fail before allocating.
-inline constexpr int kIplMaxSide = 65535;
-inline constexpr std::int64_t kIplMaxPixels = std::int64_t{1} << 28;
 
 // A header with its fields and widthStep set; no samples yet. Throws Error on a
 // size outside the store's limits or an unsupported depth or channel count.

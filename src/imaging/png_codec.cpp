@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "base/errors.h"
+#include "base/limits.h"
 #include "base/text.h"
 #include "imaging/png_image.h"
 
@@ -183,7 +184,7 @@ struct WritePlan {
 
 bool StageReadInfo(png_structp png, png_infop info, HeaderInfo* header) {
   if (setjmp(png_jmpbuf(png))) return false;
-  png_set_user_limits(png, kPngMaxSide, kPngMaxSide);
+  png_set_user_limits(png, kMaxPictureSide, kMaxPictureSide);
   png_set_chunk_malloc_max(png, kChunkMallocMax);
   png_set_chunk_cache_max(png, kChunkCacheMax);
   png_set_sig_bytes(png, 4);
@@ -316,10 +317,11 @@ std::uint32_t BigEndian32(const std::uint8_t* p) {
 }
 
 void CheckPictureSize(std::uint64_t width, std::uint64_t height) {
-  if (width > kPngMaxSide || height > kPngMaxSide || width * height > kPngMaxPixels) {
+  constexpr auto kSide = static_cast<std::uint64_t>(kMaxPictureSide);
+  constexpr auto kPixels = static_cast<std::uint64_t>(kMaxPicturePixels);
+  if (width > kSide || height > kSide || width * height > kPixels) {
     throw Error("PNG picture of " + std::to_string(width) + " x " + std::to_string(height) +
-                " pixels is too large (at most " + std::to_string(kPngMaxSide) + " on a side and " +
-                std::to_string(kPngMaxPixels) + " in all)");
+                " pixels is larger than supported (" + PictureLimitsText() + ")");
   }
 }
 

@@ -44,10 +44,6 @@ struct PngColor {
   std::uint8_t blue = 0;
 };
 
-// Pictures beyond these are refused before anything large is allocated.
-inline constexpr std::uint32_t kPngMaxSide = 65535;
-inline constexpr std::uint64_t kPngMaxPixels = std::uint64_t{1} << 28;
-
 // Held through std::shared_ptr where several owners share one picture (the reference count
 // of the original design); the object itself is neither copyable nor movable.
 class TPngImage {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/files.h"
+#include "base/limits.h"
 #include "imaging/bitmap.h"
 #include "imaging/png_image.h"
 
@@ -35,10 +36,6 @@ std::vector<std::uint8_t> EncodeBitmapAsPNG(const Bitmap& bitmap, const std::str
                                             const std::string& description,
                                             const std::string& software, const std::string& title,
                                             const PngProgressHandler& on_progress = {});
-
-// The largest file ReadFileBytes reads: the largest picture the readers take (2^28 pixels of
-// 8 bytes, 16-bit RGBA) with 64 MiB to spare for headers, row filters and metadata.
-inline constexpr std::uint64_t kMaxReadFileBytes = (std::uint64_t{1} << 31) + (64u << 20);
 
 // The whole file; Error naming the file and the reason when it cannot be read. Only regular
 // files of at most kMaxReadFileBytes are read: a pipe, a device, a socket or a folder is
