@@ -216,7 +216,7 @@ TEST(Memory, AnAllocationFailureNamesTheFileAndTheBatchGoesOn) {
   WriteBytes(dir / "b.bmp", FrameForMinute(1).bmp);
 
   const ChildResult run =
-      RunChild("/bin/sh", {"-c", "ulimit -v 600000 && exec \"$0\" \"$@\"", TESSALY_CLI_PATH,
+      RunChild("/bin/sh", {"-c", "ulimit -v 400000 && exec \"$0\" \"$@\"", TESSALY_CLI_PATH,
                            "--no-overwrite", "--jobs", "1", dir.path().string()});
 
   EXPECT_EQ(run.signal, 0);
