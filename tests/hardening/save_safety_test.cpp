@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "hardening_support.h"
-#include "png_builder.h"
 #include "imaging/bitmap.h"
 #include "imaging/bmp_writer.h"
+#include "png_builder.h"
 
 namespace tessaly::test {
 namespace {
@@ -223,8 +223,9 @@ TEST(Memory, AnAllocationFailureNamesTheFileAndTheBatchGoesOn) {
   EXPECT_EQ(run.exit_code, 1) << run.err;
   const std::vector<std::string> errors = Lines(run.err);
   ASSERT_EQ(errors.size(), 1u) << run.err;
-  EXPECT_NE(errors[0].find("Not enough memory to process \"" + (dir / "a-deep.png").string() + "\""),
-            std::string::npos)
+  EXPECT_NE(
+      errors[0].find("Not enough memory to process \"" + (dir / "a-deep.png").string() + "\""),
+      std::string::npos)
       << errors[0];
   EXPECT_TRUE(IsCompletePng(dir / FrameForMinute(1).target));
 }
