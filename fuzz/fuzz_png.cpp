@@ -5,10 +5,10 @@
 
 #include "base/errors.h"
 #include "fuzz_target.h"
-#include "imaging/ext_bitmap.h"
-#include "imaging/grey.h"
-#include "imaging/png_image.h"
-#include "imaging/png_io.h"
+#include "picture_files/ext_bitmap.h"
+#include "picture_files/png_image.h"
+#include "picture_files/png_io.h"
+#include "picture_store/grey.h"
 
 namespace {
 
