@@ -42,17 +42,28 @@ auto NamingTheFileOnOutOfMemory(const std::filesystem::path& file, Step step) {
   }
 }
 
+// The readers work on bytes and know no file name; their messages get it here.
+std::string CannotRead(const std::filesystem::path& file, const std::exception& e) {
+  return "Cannot read \"" + file.string() + "\": " + e.what();
+}
+
 TExtBitmap Load(const std::filesystem::path& file_name) {
   TExtBitmap picture;
   // A grey PNG brings no palette of its own and takes the one set here.
   picture.SetFormat(PixelFormat::k8Bit);
   SetGreyPalette(picture);
   const std::vector<std::uint8_t> bytes = ReadFileBytes(file_name);
-  if (IsPngName(file_name)) {
-    LoadPNGFromMemory(picture, bytes, IsPackedPalettePng(bytes));
-  } else {
-    ByteStream stream(bytes);
-    picture.LoadFromStream(stream);
+  try {
+    if (IsPngName(file_name)) {
+      LoadPNGFromMemory(picture, bytes, IsPackedPalettePng(bytes));
+    } else {
+      ByteStream stream(bytes);
+      picture.LoadFromStream(stream);
+    }
+  } catch (const InvalidGraphicOperation& e) {
+    throw InvalidGraphicOperation(CannotRead(file_name, e));
+  } catch (const Error& e) {
+    throw Error(CannotRead(file_name, e));
   }
   if (picture.Height() < 2 || picture.Width() < 1) {
     throw Error("The picture in \"" + file_name.string() + "\" is too small (" +

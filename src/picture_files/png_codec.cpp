@@ -340,8 +340,7 @@ void CheckPictureSize(std::uint64_t width, std::uint64_t height) {
   constexpr auto kPixels = static_cast<std::uint64_t>(kMaxPicturePixels);
   if (width > kSide || height > kSide || width * height > kPixels) {
     throw Error("PNG picture of " + std::to_string(width) + " x " + std::to_string(height) +
-                " pixels is too large (at most " + std::to_string(kSide) + " on a side and " +
-                std::to_string(kPixels) + " in all)");
+                " pixels is larger than supported (" + PictureLimitsText() + ")");
   }
 }
 

@@ -335,7 +335,7 @@ TEST_F(MainFormTest, AnErrorStopsTheRestOfTheDropAndIsReportedWithTheFileName) {
     reader_error = e.what();
   }
   ASSERT_FALSE(reader_error.empty());
-  EXPECT_EQ(dialogs_->errors[0], reader_error + "\n\nFile: " + files[1].string());
+  EXPECT_EQ(dialogs_->errors[0], "Cannot read \"" + files[1].string() + "\": " + reader_error);
   EXPECT_FALSE(form.ButtonSave()->isEnabled());
   // The window goes on: the next drop works.
   Drop(form.ImageIn(), {files[4]});
