@@ -32,10 +32,6 @@ std::uint32_t U32(std::span<const std::uint8_t> d, std::size_t at) {
 }
 
 RepairedBmp CutPalette(std::span<const std::uint8_t> file, std::uint32_t announced) {
-  if (file.size() < kHeadersSize + kStoredTableSize) {
-    throw Error("BMP file announcing " + std::to_string(announced) +
-                " colours is too short for its 256-entry colour table");
-  }
   RepairedBmp result{BmpRepair::kPalette, {}};
   const auto kept = file.begin() + kHeadersSize + announced * 4;
   result.bytes.reserve(file.size() - (kStoredTableSize - announced * 4));
@@ -43,6 +39,33 @@ RepairedBmp CutPalette(std::span<const std::uint8_t> file, std::uint32_t announc
   result.bytes.insert(result.bytes.end(), file.begin() + kHeadersSize + kStoredTableSize,
                       file.end());
   return result;
+}
+
+// Bytes the uncompressed pixel rows take, the last row's padding not counted (some writers
+// leave it out); 0 when the header gives no usable size.
+std::uint64_t PixelRowBytes(std::span<const std::uint8_t> file) {
+  const std::int64_t width = static_cast<std::int32_t>(U32(file, 18));
+  const std::int64_t height = static_cast<std::int32_t>(U32(file, 22));
+  const std::uint64_t bits = U16(file, 28);
+  if (width <= 0 || height == 0 || width > Bitmap::kMaxSide || height > Bitmap::kMaxSide ||
+      height < -Bitmap::kMaxSide || bits == 0 || bits > 32) {
+    return 0;
+  }
+  const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -height : height);
+  const std::uint64_t row_bits = static_cast<std::uint64_t>(width) * bits;
+  return (row_bits + 31) / 32 * 4 * (rows - 1) + (row_bits + 7) / 8;
+}
+
+// Whether a file announcing fewer colours still stores all 256 table entries. The receivers'
+// bfOffBits counts either all entries or only the announced ones, so it cannot tell; the
+// file's length can: the full table and the pixel rows have to fit in it.
+bool StoresFullTable(std::span<const std::uint8_t> file) {
+  if (U32(file, 14) != 40) return false;
+  constexpr std::uint32_t kUncompressed = 0;
+  const std::uint64_t pixels = U32(file, 30) == kUncompressed ? PixelRowBytes(file) : 0;
+  // Compressed rows have no size the header can be trusted for; the offset has to tell.
+  if (pixels == 0) return U32(file, 10) >= kHeadersSize + kStoredTableSize;
+  return file.size() >= kHeadersSize + kStoredTableSize + pixels;
 }
 
 int ChannelsOf(const Bitmap& bitmap) {
@@ -89,13 +112,11 @@ RepairedBmp RepairBmpHeaders(std::span<const std::uint8_t> file) {
   if (file.size() <= kHeadersSize || file[0] != 'B' || file[1] != 'M') return {};
   const std::uint32_t used = U32(file, 46);
   const std::uint32_t important = U32(file, 50);
-  // The receivers that announce 200 or 224 colours still store all 256 entries
-  // behind a 40-byte header, with the pixels at 1078. A file whose header and
-  // pixel offset say the table really is that short is valid and read as it is.
-  const bool stores_full_table =
-      U32(file, 14) == 40 && U32(file, 10) >= kHeadersSize + kStoredTableSize;
+  // The receivers that announce 200 or 224 colours still store all 256 entries behind a
+  // 40-byte header. A file too short for that table really holds only the announced
+  // entries; it is valid and read as it is.
   if (((used == 200 && important == 200) || (used == 224 && important == 224)) &&
-      stores_full_table) {
+      StoresFullTable(file)) {
     return CutPalette(file, used);
   }
   const auto width = static_cast<std::int32_t>(U32(file, 18));
@@ -211,8 +232,7 @@ void Interpolate(Bitmap& bitmap, int new_width, int new_height) {
     if (grow) {
       iplZoom(&src, dst.get(), dst->width, src.width, dst->height, src.height, kIplInterCubic);
     } else {
-      iplDecimate(&src, dst.get(), dst->width, src.width, dst->height, src.height,
-                  kIplInterSuper);
+      iplDecimate(&src, dst.get(), dst->width, src.width, dst->height, src.height, kIplInterSuper);
     }
     IPLToBitmap(bitmap, dst.get());
   }
