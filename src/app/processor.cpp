@@ -9,6 +9,7 @@
 #include "decoder/data_lines.h"
 #include "imaging/byte_stream.h"
 #include "imaging/grey.h"
+#include "imaging/png_image.h"
 #include "imaging/png_io.h"
 #include "naming/header_name.h"
 
@@ -56,7 +57,14 @@ void FileProcessor::LoadInput(const std::filesystem::path& fileName) {
   SetGreyPalette(input_);
   const std::vector<std::uint8_t> bytes = ReadFileBytes(fileName);
   if (AsciiUpper(fileName.extension().string()) == ".PNG") {
-    LoadPNGFromMemory(input_, bytes, IsPackedPalettePng(bytes));
+    TPngImage png;
+    png.ExpandToRGB = IsPackedPalettePng(bytes);
+    // Transparency would be blended with whatever the bitmap held before: a frame's levels and
+    // header bits are in its colours alone.
+    png.IgnoreAlpha = true;
+    png.LoadFromMemory(bytes);
+    input_.SetSize(0, 0);
+    png.CopyToBitmap(input_, 0, 0);
   } else {
     ByteStream stream(bytes);
     input_.LoadFromStream(stream);
