@@ -128,6 +128,9 @@ void TFormQuillet::SetTabOrder() {
 
 void TFormQuillet::ConnectProcessor() {
   processor_.ask_overwrite = [this](const std::string& caption, const std::string& text) {
+    // The question is about the file just processed: the user sees its pictures and names.
+    ShowProcessorState();
+    RepaintOutput();
     return dialogs_->AskYesNo(caption, text);
   };
   processor_.show_message = [this](const std::string& text) { dialogs_->ShowMessage(text); };
