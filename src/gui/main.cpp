@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <csignal>
 #include <exception>
 #include <optional>
 #include <string>
@@ -56,6 +57,8 @@ void RunTestingAids(tessaly::TFormQuillet& form, const TestingAids& aids) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Past a file-size limit a save then fails with a message instead of ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tessaly"));
   tessaly::RegisterPictureFormats();
