@@ -6,6 +6,7 @@
 
 #include <png.h>
 
+#include "base/files.h"
 #include "grey_bitmap.h"
 
 #include <algorithm>
@@ -17,8 +18,8 @@
 
 #include "base/errors.h"
 #include "framegen/framegen.h"
-#include "imaging/bmp_writer.h"
-#include "imaging/png_io.h"
+#include "picture_files/png_io.h"
+#include "support/bmp_writer.h"
 #include "support/manifest.h"
 #include "support/sha256.h"
 
