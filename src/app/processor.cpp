@@ -11,6 +11,8 @@
 #include "base/files.h"
 #include "base/text.h"
 #include "picture_files/byte_stream.h"
+#include "picture_files/png_image.h"
+#include "picture_files/png_image.h"
 #include "picture_files/png_io.h"
 #include "picture_store/grey.h"
 
@@ -55,7 +57,14 @@ TExtBitmap Load(const std::filesystem::path& file_name) {
   const std::vector<std::uint8_t> bytes = ReadFileBytes(file_name);
   try {
     if (IsPngName(file_name)) {
-      LoadPNGFromMemory(picture, bytes, IsPackedPalettePng(bytes));
+      TPngImage png;
+      png.ExpandToRGB = IsPackedPalettePng(bytes);
+      // Transparency would be blended with whatever the bitmap held before: a frame's levels
+      // and header bits are in its colours alone.
+      png.IgnoreAlpha = true;
+      png.LoadFromMemory(bytes);
+      picture.SetSize(0, 0);
+      png.CopyToBitmap(picture, 0, 0);
     } else {
       ByteStream stream(bytes);
       picture.LoadFromStream(stream);

@@ -214,6 +214,9 @@ void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool autoS
 
 bool TFormQuillet::SaveCurrent() {
   return SavePicture(current_, [this](const std::string& caption, const std::string& text) {
+    // The question is about the file just processed: the user sees its pictures and names.
+    ShowState();
+    RepaintOutput();
     return dialogs_->AskYesNo(caption, text);
   });
 }

@@ -177,6 +177,7 @@ struct TransformPlan {
   bool palette_to_rgb = false;
   bool gray_to_8 = false;
   bool trns_to_alpha = false;
+  bool strip_alpha = false;
   bool gray_to_rgb = false;
   bool gamma = false;
   double file_gamma = 0.0;
@@ -229,6 +230,7 @@ bool StageTransform(png_structp png, png_infop info, TransformPlan* plan) {
   if (plan->palette_to_rgb) png_set_palette_to_rgb(png);
   if (plan->gray_to_8) png_set_expand_gray_1_2_4_to_8(png);
   if (plan->trns_to_alpha) png_set_tRNS_to_alpha(png);
+  if (plan->strip_alpha) png_set_strip_alpha(png);
   if (plan->gray_to_rgb) png_set_gray_to_rgb(png);
   if (plan->gamma) png_set_gamma(png, kScreenGamma, plan->file_gamma);
   png_set_invert_alpha(png);
@@ -493,7 +495,9 @@ TransformPlan PlanTransforms(TPngImage& image, const HeaderInfo& header) {
   TransformPlan plan;
   plan.palette_to_rgb = image.ExpandToRGB && image.ColorType == PNG_COLOR_TYPE_PALETTE;
   plan.gray_to_8 = grey && image.BitDepth < 8;
-  plan.trns_to_alpha = header.has_trns;
+  plan.trns_to_alpha = header.has_trns && !image.IgnoreAlpha;
+  // Expanding a palette brings its tRNS entries along as alpha; that has to go too.
+  plan.strip_alpha = image.IgnoreAlpha;
   plan.gray_to_rgb = image.ExpandToRGB && (grey || image.ColorType == PNG_COLOR_TYPE_GRAY_ALPHA);
   image.FileGamma = header.file_gamma;
   image.ScreenGamma = kScreenGamma;

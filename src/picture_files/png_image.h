@@ -92,6 +92,9 @@ class TPngImage {
   // Decoding only: when false the stored samples are kept (no gAMA correction), as the
   // conformance checks against stored-sample references need.
   bool GammaCorrection = true;
+  // Decoding only: when true, alpha channels and tRNS chunks are dropped and the stored colours
+  // (or palette indices) are read as they stand, with nothing for CopyToBitmap to blend.
+  bool IgnoreAlpha = false;
   std::array<PngColor, 256> Palette{};
   std::int32_t PaletteCount = 0;
 

@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <png.h>
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <ostream>
+#include <random>
 
 #include "base/errors.h"
 #include "base/files.h"
@@ -25,6 +29,110 @@ namespace {
 namespace fs = std::filesystem;
 
 using test::Grey8;
+
+// What the processing made of one file.
+struct Processed {
+  std::string header;
+  std::int32_t black = 0;
+  std::int32_t white = 0;
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> pixels;
+  friend bool operator==(const Processed&, const Processed&) = default;
+};
+
+void PrintTo(const Processed& p, std::ostream* os) {
+  *os << '"' << p.header << "\", levels " << p.black << " to " << p.white << ", " << p.width
+      << " x " << p.height;
+}
+
+Processed Outcome(const FileProcessor& processor) {
+  const Bitmap& out = processor.OutputBitmap();
+  Processed p{processor.HeaderText(), processor.BlackLevel(),
+              processor.WhiteLevel(), out.Width(),
+              out.Height(),           {}};
+  for (int y = 0; y < out.Height(); ++y)
+    p.pixels.insert(p.pixels.end(), out.Row(y), out.Row(y) + out.Width());
+  return p;
+}
+
+Processed ProcessAlone(const fs::path& file, int source_id) {
+  FileProcessor processor;
+  processor.source_id = source_id;
+  processor.ProcessFile(file, false);
+  return Outcome(processor);
+}
+
+// An 8-bit grey picture written by libpng itself, as other programs write PNG files: as RGB,
+// RGB with alpha, grey with alpha, or palette pictures whose index is the grey level.
+enum class PngKind {
+  kRgb,
+  kRgbaRandomAlpha,
+  kGreyRandomAlpha,
+  kGreyPaletteRandomTrns,
+  kFalseColourPalette
+};
+
+std::vector<std::uint8_t> WriteWithLibpng(const Bitmap& grey, PngKind kind) {
+  std::mt19937 random(7);
+  const auto alpha = [&] { return static_cast<std::uint8_t>(random() % 256); };
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(grey.Width());
+  image.height = static_cast<png_uint_32>(grey.Height());
+  image.flags =
+      PNG_IMAGE_FLAG_COLORSPACE_NOT_sRGB;  // no gAMA or sRGB chunk for the reader to apply
+  std::vector<std::uint8_t> colormap;
+  std::vector<std::uint8_t> pixels;
+  for (int y = 0; y < grey.Height(); ++y) {
+    for (int x = 0; x < grey.Width(); ++x) {
+      const std::uint8_t g = grey.Row(y)[x];
+      switch (kind) {
+        case PngKind::kRgb:
+          pixels.insert(pixels.end(), {g, g, g});
+          break;
+        case PngKind::kRgbaRandomAlpha:
+          pixels.insert(pixels.end(), {g, g, g, alpha()});
+          break;
+        case PngKind::kGreyRandomAlpha:
+          pixels.insert(pixels.end(), {g, alpha()});
+          break;
+        default:
+          pixels.push_back(g);
+      }
+    }
+  }
+  if (kind == PngKind::kRgb) image.format = PNG_FORMAT_RGB;
+  if (kind == PngKind::kRgbaRandomAlpha) image.format = PNG_FORMAT_RGBA;
+  if (kind == PngKind::kGreyRandomAlpha) image.format = PNG_FORMAT_GA;
+  if (kind == PngKind::kGreyPaletteRandomTrns) {
+    image.format = PNG_FORMAT_RGBA_COLORMAP;
+    for (int i = 0; i < 256; ++i) {
+      const auto v = static_cast<std::uint8_t>(i);
+      colormap.insert(colormap.end(), {v, v, v, alpha()});
+    }
+  }
+  if (kind == PngKind::kFalseColourPalette) {
+    image.format = PNG_FORMAT_RGB_COLORMAP;
+    for (int i = 0; i < 256; ++i) {
+      colormap.insert(colormap.end(),
+                      {static_cast<std::uint8_t>(255 - i), static_cast<std::uint8_t>(i * 7),
+                       static_cast<std::uint8_t>(i / 2)});
+    }
+  }
+  image.colormap_entries = colormap.empty() ? 0 : 256;
+  png_alloc_size_t size = 0;
+  const void* map = colormap.empty() ? nullptr : colormap.data();
+  if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, map)) {
+    throw std::runtime_error(image.message);
+  }
+  std::vector<std::uint8_t> png(size);
+  if (!png_image_write_to_memory(&image, png.data(), &size, 0, pixels.data(), 0, map)) {
+    throw std::runtime_error(image.message);
+  }
+  png.resize(size);
+  return png;
+}
 
 class ProcessorTest : public ::testing::Test {
  protected:
@@ -272,6 +380,49 @@ TEST_F(ProcessorTest, SourceChoiceSelectsTheDataLinesLayoutAndKeepingTheInputCha
   for (int y = 0; y < lines.output.Height(); ++y) {
     ASSERT_TRUE(std::equal(lines.output.Row(y), lines.output.Row(y) + lines.output.Width(),
                            dropped.output.Row(y)));
+  }
+}
+
+TEST_F(ProcessorTest, DataLinesBarsAndBandAreBlackAndWhiteWhateverThePalette) {
+  // A 200-colour quirk BMP reads with 200 palette entries and a false-colour palette PNG keeps
+  // its indices: neither palette may decide the levels of the bars and the band.
+  framegen::FrameRecipe recipe;
+  recipe.header = "GOES-K  NH 0207040600    ";
+  recipe.startColumn = 27;
+  recipe.pictureHeight = 300;
+  const Bitmap lines =
+      framegen::ToBitmap(framegen::DataLinesSource(framegen::MakeFrame(recipe), recipe));
+  const fs::path grey = WriteBmp("grey.bmp", lines);
+  WriteFileReplacing(dir_ / "quirk.bmp", EncodeBmp(lines, {.announced_colours = 200}));
+  WriteFileReplacing(dir_ / "false.png", WriteWithLibpng(lines, PngKind::kFalseColourPalette));
+
+  const Processed expected = ProcessAlone(grey, kSourceDataLinesOnly);
+  ASSERT_EQ(expected.header, recipe.header);
+  for (const char* name : {"quirk.bmp", "false.png"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(ProcessAlone(dir_ / name, kSourceDataLinesOnly), expected);
+  }
+}
+
+TEST_F(ProcessorTest, TransparencyInAPngChangesNothingAndNothingCarriesOverFromTheFileBefore) {
+  const framegen::FrameRecipe recipe = framegen::SizedFrameRecipe(framegen::Layout::GMS, 840, 400);
+  const Bitmap frame = framegen::ToBitmap(framegen::MakeFrame(recipe));
+  const fs::path grey = WriteBmp("grey.bmp", frame);
+  const Processed expected = ProcessAlone(grey, kSourceFullBitmap);
+  ASSERT_EQ(expected.header, framegen::MakeFrame(recipe).header);
+
+  for (const auto& [name, kind] :
+       {std::pair{"rgb.png", PngKind::kRgb}, std::pair{"rgba.png", PngKind::kRgbaRandomAlpha},
+        std::pair{"ga.png", PngKind::kGreyRandomAlpha},
+        std::pair{"trns.png", PngKind::kGreyPaletteRandomTrns}}) {
+    SCOPED_TRACE(name);
+    WriteFileReplacing(dir_ / name, WriteWithLibpng(frame, kind));
+    EXPECT_EQ(ProcessAlone(dir_ / name, kSourceFullBitmap), expected);
+    // After a bright picture of the same size in the same processor.
+    WriteFileReplacing(dir_ / "bright.png", WriteWithLibpng(Grey8(840, 400, 250), PngKind::kRgb));
+    processor_.ProcessFile(dir_ / "bright.png", false);
+    processor_.ProcessFile(dir_ / name, false);
+    EXPECT_EQ(Outcome(processor_), expected);
   }
 }
 

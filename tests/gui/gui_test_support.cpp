@@ -12,6 +12,7 @@ namespace tessaly::testing {
 
 Answer RecordingDialogs::AskYesNo(const std::string& caption, const std::string& text) {
   questions.emplace_back(caption, text);
+  if (on_question) on_question();
   if (answers.empty()) return Answer::kNo;
   const Answer answer = answers.front();
   answers.pop_front();

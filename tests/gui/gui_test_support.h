@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -27,6 +28,7 @@ class RecordingDialogs final : public WindowDialogs {
   void ReportError(const std::string& text) override { errors.push_back(text); }
 
   std::deque<Answer> answers;
+  std::function<void()> on_question;  // runs while a question is up, before it is answered
   std::vector<std::string> messages;
   std::vector<std::pair<std::string, std::string>> questions;  // caption, text
   std::vector<std::string> errors;

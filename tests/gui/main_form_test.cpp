@@ -265,6 +265,33 @@ TEST_F(MainFormTest, SaveIsOfferedOnlyWhenTheNameChangesAndAsksBeforeReplacing) 
   EXPECT_TRUE(form.ButtonSave()->isEnabled());
 }
 
+TEST_F(MainFormTest, TheOverwriteQuestionComesWithTheNewPicturesAndNamesOnShow) {
+  const fs::path frame = dir_ / "pass.bmp";
+  testing::WriteFrameBmp(frame, GoesSpec(GoesHeader("1210")));
+  testing::WritePng(dir_ / GoesName("1210"), Ramp(8, 8));
+  TFormQuillet& form = Form();
+  QImage in, out;
+  QString help, output, hint;
+  dialogs_->on_question = [&] {
+    in = form.ImageIn()->Picture();
+    out = form.ImageOut()->Picture();
+    help = form.LabelHelp()->text();
+    output = form.LabelOutputName()->text();
+    hint = form.LabelOutputName()->toolTip();
+  };
+
+  Drop(form.ImageIn(), {frame});
+
+  ASSERT_EQ(dialogs_->questions.size(), 1u);
+  EXPECT_EQ(in.size(), QSize(840, 400));
+  EXPECT_EQ(in, form.ImageIn()->Picture());
+  EXPECT_EQ(out.width(), 800) << "the cut picture, not the empty start-up pane";
+  EXPECT_EQ(out, form.ImageOut()->Picture());
+  EXPECT_EQ(help, "pass.bmp");
+  EXPECT_EQ(output.toStdString(), GoesName("1210"));
+  EXPECT_EQ(hint.toStdString(), (dir_ / GoesName("1210")).string());
+}
+
 TEST_F(MainFormTest, SourceChoiceReprocessesTheCurrentFileWithoutSavingAndIsIdleBeforeAnyFile) {
   TFormQuillet& form = Form();
   form.RadioGroupSourceID()->Button(1)->click();
