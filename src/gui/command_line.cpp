@@ -18,14 +18,14 @@ struct ToolkitOption {
   bool takesValue;
 };
 constexpr std::array kToolkitOptions{
-    ToolkitOption{"platform", true},   ToolkitOption{"platformpluginpath", true},
-    ToolkitOption{"platformtheme", true}, ToolkitOption{"plugin", true},
+    ToolkitOption{"platform", true},        ToolkitOption{"platformpluginpath", true},
+    ToolkitOption{"platformtheme", true},   ToolkitOption{"plugin", true},
     ToolkitOption{"qwindowgeometry", true}, ToolkitOption{"qwindowicon", true},
-    ToolkitOption{"qwindowtitle", true}, ToolkitOption{"session", true},
-    ToolkitOption{"display", true},    ToolkitOption{"geometry", true},
-    ToolkitOption{"style", true},      ToolkitOption{"stylesheet", true},
-    ToolkitOption{"reverse", false},   ToolkitOption{"widgetcount", false},
-    ToolkitOption{"nograb", false},    ToolkitOption{"dograb", false},
+    ToolkitOption{"qwindowtitle", true},    ToolkitOption{"session", true},
+    ToolkitOption{"display", true},         ToolkitOption{"geometry", true},
+    ToolkitOption{"style", true},           ToolkitOption{"stylesheet", true},
+    ToolkitOption{"reverse", false},        ToolkitOption{"widgetcount", false},
+    ToolkitOption{"nograb", false},         ToolkitOption{"dograb", false},
     ToolkitOption{"sync", false},
 };
 
@@ -82,8 +82,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     }
   }
   // Asking for help or the version is answered even beside other arguments.
-  if (help) line.action = CommandLine::Action::kHelp;
-  else if (version) line.action = CommandLine::Action::kVersion;
+  if (help)
+    line.action = CommandLine::Action::kHelp;
+  else if (version)
+    line.action = CommandLine::Action::kVersion;
   return line;
 }
 

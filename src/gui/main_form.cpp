@@ -67,10 +67,14 @@ struct Anchor {
 
 int ShareOf(Anchor::Share share, int extra) {
   switch (share) {
-    case Anchor::kLeftHalf: return extra / 2;
-    case Anchor::kRightHalf: return extra - extra / 2;
-    case Anchor::kAll: return extra;
-    case Anchor::kNone: break;
+    case Anchor::kLeftHalf:
+      return extra / 2;
+    case Anchor::kRightHalf:
+      return extra - extra / 2;
+    case Anchor::kAll:
+      return extra;
+    case Anchor::kNone:
+      break;
   }
   return 0;
 }
@@ -210,8 +214,8 @@ void TFormQuillet::CreateActions() {
     addAction(action);
     return action;
   };
-  openAction_ = add("Open pictures", QKeySequence(Qt::CTRL | Qt::Key_O),
-                    &TFormQuillet::OpenFilesClick);
+  openAction_ =
+      add("Open pictures", QKeySequence(Qt::CTRL | Qt::Key_O), &TFormQuillet::OpenFilesClick);
   quitAction_ = add("Close", QKeySequence(Qt::CTRL | Qt::Key_Q), &TFormQuillet::ButtonCloseClick);
   escapeAction_ = add("Cancel", QKeySequence(Qt::Key_Escape), &TFormQuillet::EscapeClick);
 }
@@ -290,7 +294,6 @@ void TFormQuillet::StoreView() {
 }
 
 void TFormQuillet::SetStatus(const std::string& text) {
-  statusText_ = text;
   statusLine_->setText(FromCore(text));
   statusLine_->setToolTip(FromCore(text));
 }
@@ -431,8 +434,7 @@ void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool autoS
   report.autoSave = autoSave;
   report.saved = outcome.saved;
   report.declined = outcome.declined;
-  report.looksLikeFullFrame = !report.skipped &&
-                              processor_.source_id == kSourceDataLinesOnly &&
+  report.looksLikeFullFrame = !report.skipped && processor_.source_id == kSourceDataLinesOnly &&
                               LooksLikeFullFrame(processor_.InputBitmap());
   SetStatus(ReportText(report));
   // A file of another kind is not read at all; the user learns why and the drop goes on.

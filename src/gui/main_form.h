@@ -140,7 +140,6 @@ class TFormQuillet : public QWidget {
   QAction* openAction_ = nullptr;
   QAction* quitAction_ = nullptr;
   QAction* escapeAction_ = nullptr;
-  std::string statusText_;
   bool running_ = false;
   bool cancelRequested_ = false;
   // Read when the window is made, written when it goes.

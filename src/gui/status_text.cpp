@@ -54,9 +54,8 @@ std::string SaveText(const std::string& inputName, const std::string& proposedNa
 
 std::string CancelledText(int done, int count) {
   const int left = count - done;
-  return "Cancelled after " + std::to_string(done) + " of " + std::to_string(count) +
-         " files; " + std::to_string(left) + (left == 1 ? " was" : " were") +
-         " left untouched";
+  return "Cancelled after " + std::to_string(done) + " of " + std::to_string(count) + " files; " +
+         std::to_string(left) + (left == 1 ? " was" : " were") + " left untouched";
 }
 
 std::string LeftUnprocessedText(int left, int count) {

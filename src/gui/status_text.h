@@ -18,10 +18,10 @@ struct FileReport {
   std::string proposedName;  // name part of the proposal
   bool skipped = false;      // neither .bmp nor .png: nothing was read
   bool headerRead = false;
-  bool changed = false;    // the proposal differs from the file's own name
-  bool autoSave = false;   // the file came by a drop, so a changed name is saved at once
+  bool changed = false;   // the proposal differs from the file's own name
+  bool autoSave = false;  // the file came by a drop, so a changed name is saved at once
   bool saved = false;
-  bool declined = false;   // the proposed file exists and was not replaced
+  bool declined = false;            // the proposed file exists and was not replaced
   bool looksLikeFullFrame = false;  // read as data lines only, but it starts like a full frame
 };
 std::string ReportText(const FileReport& report);

@@ -1,6 +1,6 @@
 // The window's modal boxes behind one interface: the message with an OK button, the Yes/No
-// question, the standard error report and the dialog that chooses pictures to open. The main form shows real boxes; tests answer and
-// record through their own implementation.
+// question, the standard error report and the dialog that chooses pictures to open. The main form
+// shows real boxes; tests answer and record through their own implementation.
 #pragma once
 
 #include <QMessageBox>

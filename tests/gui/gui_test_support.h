@@ -7,8 +7,8 @@
 #include <QStringList>
 
 #include <deque>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>

@@ -3,14 +3,14 @@
 // error report.
 #include <QAction>
 #include <QApplication>
-#include <QMenu>
-#include <QScreen>
-#include <QScrollBar>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -355,7 +355,7 @@ TEST_F(MainFormTest, AnErrorStopsTheRestOfTheDropAndIsReportedWithTheFileName) {
   }
   ASSERT_FALSE(reader_error.empty());
   EXPECT_EQ(dialogs_->errors[0], reader_error + "\n\nFile: " + files[1].string() +
-                                    "\n\n3 of the 5 files were left unprocessed.");
+                                     "\n\n3 of the 5 files were left unprocessed.");
   EXPECT_FALSE(form.ButtonSave()->isEnabled());
   EXPECT_EQ(form.StatusLine()->text(),
             "f2.bmp: stopped by an error; 3 of the 5 files were left unprocessed.");
@@ -381,9 +381,9 @@ TEST_F(MainFormTest, FilesOfOtherKindsAreSkippedWithAMessageAndTheDropGoesOn) {
 TEST_F(MainFormTest, ResizingGrowsBothPanesAlikeAndKeepsEveryControlInside) {
   TFormQuillet& form = Form();
   const std::vector<QWidget*> controls = {
-      form.ScrollBoxIn(),        form.ScrollBoxOut(), form.LabelHelp(), form.LabelOutputName(),
-      form.RadioGroupSourceID(), form.StatusLine(),   form.ButtonCancel(), form.ButtonSave(),
-      form.ButtonClose()};
+      form.ScrollBoxIn(),     form.ScrollBoxOut(),       form.LabelHelp(),
+      form.LabelOutputName(), form.RadioGroupSourceID(), form.StatusLine(),
+      form.ButtonCancel(),    form.ButtonSave(),         form.ButtonClose()};
   const QSize sizes[] = {{625, 425}, {626, 426}, {1001, 700}, {1920, 1200}, {500, 300}};
   for (const QSize& asked : sizes) {
     form.resize(asked);
@@ -405,8 +405,7 @@ TEST_F(MainFormTest, ResizingGrowsBothPanesAlikeAndKeepsEveryControlInside) {
     EXPECT_EQ(form.LabelOutputName()->geometry().left(), out.left());
     EXPECT_EQ(form.LabelOutputName()->y(), in.bottom() + 8);
     EXPECT_EQ(form.RadioGroupSourceID()->geometry(), QRect(16, 336 + extraHeight, 201, 73));
-    EXPECT_EQ(form.ButtonClose()->geometry(),
-              QRect(536 + extraWidth, 384 + extraHeight, 81, 25));
+    EXPECT_EQ(form.ButtonClose()->geometry(), QRect(536 + extraWidth, 384 + extraHeight, 81, 25));
     EXPECT_EQ(form.ButtonSave()->geometry(), QRect(536 + extraWidth, 344 + extraHeight, 81, 25));
     for (std::size_t i = 0; i < controls.size(); ++i) {
       const QRect place = controls[i]->geometry();
@@ -615,8 +614,7 @@ TEST_F(MainFormTest, DataLinesChosenForAFullFrameSaysItLooksLikeOne) {
   EXPECT_EQ(form.StatusLine()->text().toStdString(), "lines.bmp: saved as " + GoesName("1310"));
   form.RadioGroupSourceID()->Button(0)->click();  // the frame read as it is: no such note
   Drop(form.ImageIn(), {full});
-  EXPECT_EQ(form.StatusLine()->text().toStdString(),
-            "full.bmp: not saved: the file exists");
+  EXPECT_EQ(form.StatusLine()->text().toStdString(), "full.bmp: not saved: the file exists");
 }
 
 TEST(ErrorReportTextTest, NamesTheFileOnlyWhenTheMessageDoesNot) {

@@ -54,10 +54,10 @@ TEST(ProgramTest, FilesOnTheCommandLineAreHandledAsADropAndTheChoiceIsStoredAtEx
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert("QT_QPA_PLATFORM", "offscreen");
   environment.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-  const Finished finished = RunProgram({QString::fromStdString(frame.string()),
-                                        QString::fromStdString(folder.string()), "--screenshot",
-                                        shot},
-                                       environment);
+  const Finished finished =
+      RunProgram({QString::fromStdString(frame.string()), QString::fromStdString(folder.string()),
+                  "--screenshot", shot},
+                 environment);
   EXPECT_EQ(finished.code, 0) << finished.err;
 
   EXPECT_TRUE(fs::exists(root / testing::GoesName("0915")));
