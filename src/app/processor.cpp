@@ -1,6 +1,7 @@
 // The per-file processing sequence.
 #include "app/processor.h"
 
+#include <new>
 #include <string>
 
 #include "app/source_prep.h"
@@ -25,6 +26,10 @@ std::filesystem::path WithPngExtension(const std::filesystem::path& name) {
 
 bool SameNameIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b) {
   return AsciiUpper(a.string()) == AsciiUpper(b.string());
+}
+
+std::string OutOfMemoryMessage(const std::filesystem::path& file) {
+  return "Not enough memory to process \"" + file.string() + "\"";
 }
 
 FileProcessor::FileProcessor() {
@@ -127,22 +132,26 @@ FileOutcome FileProcessor::ProcessFile(const std::filesystem::path& fileName, bo
     label_help_ = fileName.filename().string();
     return skipped;
   }
-  LoadInput(fileName);
-  label_help_ = fileName.filename().string();
-  DecodeAndRender();
-  ProposeName(fileName);
-  const bool changed = !SameNameIgnoringCase(proposed_, fileName);
-  save_enabled_ = changed;
   FileOutcome outcome;
-  if (autoSave && changed) {
-    outcome.saved = ButtonSaveClick();
-    outcome.declined = !outcome.saved;
+  try {
+    LoadInput(fileName);
+    label_help_ = fileName.filename().string();
+    DecodeAndRender();
+    ProposeName(fileName);
+    const bool changed = !SameNameIgnoringCase(proposed_, fileName);
+    save_enabled_ = changed;
+    if (autoSave && changed) {
+      outcome.saved = ButtonSaveClick();
+      outcome.declined = !outcome.saved;
+    }
+  } catch (const std::bad_alloc&) {
+    throw Error(OutOfMemoryMessage(fileName));
   }
   return outcome;
 }
 
 bool FileProcessor::ButtonSaveClick() {
-  return SaveOutput(output_, proposed_, ask_overwrite);
+  return SaveOutput(output_, proposed_, ask_overwrite, before_publish);
 }
 
 void FileProcessor::RadioGroupSourceIDClick() {

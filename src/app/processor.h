@@ -41,6 +41,7 @@ class FileProcessor {
   OverwriteQuestion ask_overwrite;                       // unset: every question answered No
   std::function<void(const std::string&)> show_message;  // modal message with an OK button
   std::function<void()> repaint_output;                  // redraw the output picture now
+  BeforePublish before_publish;                          // tests: another writer steps in here
 
   // The source choice: kSourceFullBitmap or kSourceDataLinesOnly.
   int source_id = kSourceFullBitmap;
@@ -96,6 +97,9 @@ class FileProcessor {
 // The name with its extension (the part after the last dot of the last name
 // component) replaced by ".png", or ".png" appended when it has none.
 std::filesystem::path WithPngExtension(const std::filesystem::path& name);
+
+// What an allocation failure while processing or saving `file` says.
+std::string OutOfMemoryMessage(const std::filesystem::path& file);
 
 // True when the two names are equal ignoring letter case over the whole path.
 bool SameNameIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b);

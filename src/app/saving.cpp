@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "base/errors.h"
+#include "base/files.h"
 #include "imaging/png_io.h"
 
 namespace tessaly {
@@ -29,10 +30,8 @@ std::string OverwriteQuestionText(const std::filesystem::path& name) {
 }
 
 bool ConfirmOverwrite(const std::filesystem::path& name, const OverwriteQuestion& ask) {
-  std::error_code ec;
   // A dangling link or an unreadable entry still stands in the way: ask about it too.
-  const bool present = std::filesystem::exists(std::filesystem::symlink_status(name, ec));
-  if (!present) return true;
+  if (!NameIsTaken(name)) return true;
   if (!ask) return false;
   return ask(kOverwriteCaption, OverwriteQuestionText(name)) == Answer::kYes;
 }
@@ -41,20 +40,31 @@ std::vector<std::uint8_t> EncodeOutput(const Bitmap& output, const std::filesyst
   return EncodeBitmapAsPNG(output, kAuthor, kDescription, kSoftware, name.filename().string());
 }
 
-bool SaveOutput(const Bitmap& output, const std::filesystem::path& name,
-                const OverwriteQuestion& ask) {
+bool SaveEncodedOutput(std::span<const std::uint8_t> png, const std::filesystem::path& name,
+                       const OverwriteQuestion& ask, const BeforePublish& before_publish) {
+  RefuseFolderTarget(name);
+  const bool taken = NameIsTaken(name);
+  if (taken && !ConfirmOverwrite(name, ask)) return false;
+  PendingFile file(name);
+  file.Write(png);
+  file.Finish();
+  if (before_publish) before_publish();
+  if (taken) {
+    file.PublishReplacing();
+    return true;
+  }
+  if (file.PublishIfAbsent()) return true;
+  // Another program made the file since the check; it is replaced only with consent.
   RefuseFolderTarget(name);
   if (!ConfirmOverwrite(name, ask)) return false;
-  SaveBitmapAsPNG(output, name, kAuthor, kDescription, kSoftware, name.filename().string());
+  file.PublishReplacing();
   return true;
 }
 
-bool SaveEncodedOutput(std::span<const std::uint8_t> png, const std::filesystem::path& name,
-                       const OverwriteQuestion& ask) {
+bool SaveOutput(const Bitmap& output, const std::filesystem::path& name,
+                const OverwriteQuestion& ask, const BeforePublish& before_publish) {
   RefuseFolderTarget(name);
-  if (!ConfirmOverwrite(name, ask)) return false;
-  WriteFileReplacing(name, png);
-  return true;
+  return SaveEncodedOutput(EncodeOutput(output, name), name, ask, before_publish);
 }
 
 }  // namespace tessaly

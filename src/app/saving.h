@@ -31,13 +31,20 @@ bool ConfirmOverwrite(const std::filesystem::path& name, const OverwriteQuestion
 // Title texts (the title is the name part of `name`).
 std::vector<std::uint8_t> EncodeOutput(const Bitmap& output, const std::filesystem::path& name);
 
-// Asks before replacing, then writes the output picture as `name`; false when
-// the answer was No and nothing was written. Write failures throw Error.
-bool SaveOutput(const Bitmap& output, const std::filesystem::path& name,
-                const OverwriteQuestion& ask);
+// Runs after the check for an existing file and the writing of the new one, just before the
+// new file takes its name: the tests stand there as another program creating the target.
+using BeforePublish = std::function<void()>;
 
-// As SaveOutput, for a picture already encoded (the batch tool encodes on its workers).
+// The one save of the window and the batch tool. Asks before replacing an existing file, writes
+// the picture beside it and gives it the name. A file that appears after the check is never
+// replaced unasked: the question is asked about it then. Returns false, leaving what stands at
+// `name` untouched, when the answer was No ("not saved, the file exists"). Write failures throw
+// Error naming the file.
 bool SaveEncodedOutput(std::span<const std::uint8_t> png, const std::filesystem::path& name,
-                       const OverwriteQuestion& ask);
+                       const OverwriteQuestion& ask, const BeforePublish& before_publish = {});
+
+// EncodeOutput, then SaveEncodedOutput.
+bool SaveOutput(const Bitmap& output, const std::filesystem::path& name,
+                const OverwriteQuestion& ask, const BeforePublish& before_publish = {});
 
 }  // namespace tessaly

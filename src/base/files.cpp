@@ -1,13 +1,128 @@
-// File-system questions shared by the folder expansion and the drop target.
+// File-system helpers: folder and name questions, and the temporary file that becomes the target.
 #include "base/files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+#include <string>
 #include <system_error>
 
+#include "base/errors.h"
+
 namespace tessaly {
+namespace {
+
+// Permission bits only: a setuid, setgid or sticky bit never passes to a new picture.
+constexpr mode_t kPermissionBits = 0777;
+
+[[noreturn]] void ThrowSaveError(const std::filesystem::path& file_name, int error_number) {
+  throw Error("Cannot save \"" + file_name.string() +
+              "\": " + std::generic_category().message(error_number));
+}
+
+// Makes a rename itself durable; a failure here loses nothing already written.
+void SyncFolder(const std::filesystem::path& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// True when the filesystem cannot rename without replacing, so a hard link has to do it.
+bool NoReplaceUnsupported(int error_number) {
+  return error_number == EINVAL || error_number == ENOSYS || error_number == ENOTSUP;
+}
+
+}  // namespace
 
 bool IsFolder(const std::filesystem::path& name) {
   std::error_code error;
   return std::filesystem::is_directory(name, error);
+}
+
+bool NameIsTaken(const std::filesystem::path& name) {
+  struct stat info {};
+  return ::lstat(name.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
+}
+
+PendingFile::PendingFile(const std::filesystem::path& target) : target_(target) {
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, ".tessaly-%08x.tmp", static_cast<unsigned>(random()));
+    path_ = target.parent_path() / name;
+    // 0666 under the process's umask, as for any new file.
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ < 0 && errno != EEXIST) ThrowSaveError(target, errno);
+  }
+  if (fd_ < 0) ThrowSaveError(target, EEXIST);
+}
+
+PendingFile::~PendingFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!published_) ::unlink(path_.c_str());
+}
+
+void PendingFile::Write(std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    // A write past the file-size limit fails with EFBIG here (SIGXFSZ is ignored by the
+    // programs), so it ends this save only.
+    if (n <= 0) ThrowSaveError(target_, n < 0 ? errno : EIO);
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void PendingFile::Finish() {
+  if (::fsync(fd_) != 0) ThrowSaveError(target_, errno);
+  const int fd = fd_;
+  fd_ = -1;
+  // Some filesystems report a failed write only here.
+  if (::close(fd) != 0) ThrowSaveError(target_, errno);
+}
+
+bool PendingFile::PublishIfAbsent() {
+  if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
+    const int error_number = errno;
+    if (error_number == EEXIST) return false;
+    if (!NoReplaceUnsupported(error_number)) ThrowSaveError(target_, error_number);
+    // A link fails just as atomically when the name is taken; the temporary name then goes.
+    if (::link(path_.c_str(), target_.c_str()) != 0) {
+      if (errno == EEXIST) return false;
+      ThrowSaveError(target_, errno);
+    }
+    ::unlink(path_.c_str());
+  }
+  Published();
+  return true;
+}
+
+void PendingFile::PublishReplacing() {
+  struct stat existing {};
+  if (::lstat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    ::chmod(path_.c_str(), existing.st_mode & kPermissionBits);
+  }
+  if (::rename(path_.c_str(), target_.c_str()) != 0) ThrowSaveError(target_, errno);
+  Published();
+}
+
+void PendingFile::Published() {
+  published_ = true;
+  SyncFolder(target_.parent_path());
+}
+
+void WriteFileReplacing(const std::filesystem::path& file_name,
+                        std::span<const std::uint8_t> bytes) {
+  PendingFile file(file_name);
+  file.Write(bytes);
+  file.Finish();
+  file.PublishReplacing();
 }
 
 }  // namespace tessaly

@@ -1,11 +1,56 @@
-// File-system questions shared by the folder expansion and the drop target.
+// File-system helpers shared by every module: the folder question of the folder expansion and
+// the drop target, and the complete-or-nothing file write that every save rests on.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <span>
 
 namespace tessaly {
 
 // True when `name` can be examined and is a folder; false for files and unreadable paths.
 bool IsFolder(const std::filesystem::path& name);
+
+// True when anything stands at `name`: a file, a folder, or a link even when it leads nowhere.
+bool NameIsTaken(const std::filesystem::path& name);
+
+// A file being written beside its target under a short temporary name (".tessaly-<8 hex>.tmp",
+// so a target of the longest legal name still gets one). It takes the target's name only when
+// complete and flushed; until then, and whenever it is dropped unpublished, the target is left
+// as it was and the temporary file is removed. Errors throw Error naming the target.
+class PendingFile {
+ public:
+  explicit PendingFile(const std::filesystem::path& target);
+  ~PendingFile();
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  void Write(std::span<const std::uint8_t> bytes);
+  // Flushes the data to disk and closes the file; call once, after the last Write and before
+  // publishing.
+  void Finish();
+  // Gives the file the target's name unless something already stands there, in one step, so
+  // that a file another program creates at any moment is never replaced. False when the name
+  // was taken; the temporary file then stays, to be published or dropped.
+  bool PublishIfAbsent();
+  // Gives the file the target's name, replacing what stands there. A replaced file's permission
+  // bits are kept, less setuid, setgid and sticky; a link is replaced itself, never followed.
+  void PublishReplacing();
+
+  const std::filesystem::path& temporary() const { return path_; }
+
+ private:
+  void Published();
+
+  std::filesystem::path target_;
+  std::filesystem::path path_;
+  int fd_ = -1;
+  bool published_ = false;
+};
+
+// Writes the bytes to a new file beside the target, flushes it to disk and renames it over the
+// target. On any failure the temporary file is removed and the target is left as it was.
+void WriteFileReplacing(const std::filesystem::path& file_name,
+                        std::span<const std::uint8_t> bytes);
 
 }  // namespace tessaly

@@ -1,11 +1,16 @@
 // The batch run: parallel processing, ordered saving, per-file report and summary.
 #include "cli/batch.h"
 
+#include <sys/stat.h>
+
 #include <exception>
 #include <filesystem>
 #include <istream>
+#include <new>
 #include <ostream>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/folders.h"
@@ -69,11 +74,32 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
     r.width = processor.OutputBitmap().Width();
     r.height = processor.OutputBitmap().Height();
     if (r.changed && !options.dry_run) r.png = EncodeOutput(processor.OutputBitmap(), r.proposed);
+  } catch (const std::bad_alloc&) {
+    r.error = OutOfMemoryMessage(name.path);
   } catch (const std::exception& e) {
     r.error = Naming(name.path, e.what());
   }
   return r;
 }
+
+// The files this batch has written, by identity, however their names are spelt. A worker reads
+// ahead of the saves, so an input that a save replaced may have been read as it was before; it
+// is read again, as a run of one file at a time would read it.
+class WrittenFiles {
+ public:
+  void Add(const fs::path& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) == 0) ids_.emplace(info.st_dev, info.st_ino);
+  }
+  bool Holds(const fs::path& file) const {
+    struct stat info {};
+    return !ids_.empty() && ::stat(file.c_str(), &info) == 0 &&
+           ids_.count({info.st_dev, info.st_ino}) != 0;
+  }
+
+ private:
+  std::set<std::pair<dev_t, ino_t>> ids_;
+};
 
 class Reporter {
  public:
@@ -88,7 +114,7 @@ class Reporter {
     if (options_.overwrite == OverwritePolicy::kYes) return Answer::kYes;
     if (options_.overwrite == OverwritePolicy::kNo || !terminal_.in_is_terminal) return Answer::kNo;
     ClearProgress();
-    terminal_.err << caption << ' ' << text << " [y/N] " << std::flush;
+    terminal_.err << caption << ' ' << EscapeControls(text) << " [y/N] " << std::flush;
     std::string reply;
     if (!std::getline(terminal_.in, reply)) return Answer::kNo;
     const std::string answer = AsciiUpper(Trim(reply));
@@ -98,7 +124,8 @@ class Reporter {
   void Progress(std::size_t done, const fs::path& next) {
     if (!progress_) return;
     ClearProgress();
-    terminal_.err << '[' << done << '/' << total_ << "] " << next.filename().string() << std::flush;
+    terminal_.err << '[' << done << '/' << total_ << "] "
+                  << EscapeControls(next.filename().string()) << std::flush;
     progress_shown_ = true;
   }
 
@@ -128,16 +155,17 @@ class Reporter {
       if (!r.skipped.empty()) line.Add("skipped", r.skipped);
       if (!r.error.empty()) line.Add("error", r.error);
       terminal_.out << line.str() << '\n' << std::flush;
-      if (!r.error.empty()) terminal_.err << "tessaly-cli: " << r.error << '\n';
+      if (!r.error.empty()) terminal_.err << "tessaly-cli: " << EscapeControls(r.error) << '\n';
       return;
     }
+    // Names may hold any byte but the slash: each file's report stays one line of plain text.
     if (!r.error.empty()) {
-      terminal_.err << "tessaly-cli: " << r.error << '\n' << std::flush;
+      terminal_.err << "tessaly-cli: " << EscapeControls(r.error) << '\n' << std::flush;
     } else if (!r.skipped.empty()) {
-      terminal_.out << r.skipped << '\n';
+      terminal_.out << EscapeControls(r.skipped) << '\n';
     } else {
-      terminal_.out << r.input.string() << " -> " << r.proposed.filename().string() << ": " << note
-                    << '\n';
+      terminal_.out << EscapeControls(r.input.string()) << " -> "
+                    << EscapeControls(r.proposed.filename().string()) << ": " << note << '\n';
     }
     terminal_.out << std::flush;
   }
@@ -172,6 +200,7 @@ int RunBatch(const Options& options, Terminal& terminal) {
   const std::vector<ExpandedName> names = ExpandNames(paths);
   Reporter reporter(options, terminal, names.size());
   Counts counts;
+  WrittenFiles written;
   const OverwriteQuestion ask = [&](const std::string& caption, const std::string& text) {
     return reporter.Ask(caption, text);
   };
@@ -181,6 +210,7 @@ int RunBatch(const Options& options, Terminal& terminal) {
       names.size(), options.jobs, static_cast<std::size_t>(options.jobs) * 2,
       [&](std::size_t i) { return ProcessOne(names[i], options); },
       [&](std::size_t i, FileResult&& r) {
+        if (written.Holds(names[i].path)) r = ProcessOne(names[i], options);
         ++counts.seen;
         bool saved = false;
         std::string note;
@@ -195,8 +225,11 @@ int RunBatch(const Options& options, Terminal& terminal) {
           } else {
             try {
               saved = SaveEncodedOutput(r.png, r.proposed, ask);
+              if (saved) written.Add(r.proposed);
               note = saved ? "saved" : "not saved, the file exists";
               ++(saved ? counts.saved : counts.skipped);
+            } catch (const std::bad_alloc&) {
+              r.error = OutOfMemoryMessage(r.input);
             } catch (const std::exception& e) {
               r.error = Naming(r.input, e.what());
             }

@@ -3,38 +3,9 @@
 
 #include <cstdio>
 
+#include "base/text.h"
+
 namespace tessaly::cli {
-namespace {
-
-// Length of the valid UTF-8 sequence starting at s[i], or 0 when it is not valid.
-std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  std::size_t len = 0;
-  std::uint32_t min = 0;
-  if (b0 < 0x80) return 1;
-  if ((b0 & 0xE0) == 0xC0) {
-    len = 2;
-    min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3;
-    min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4;
-    min = 0x10000;
-  } else
-    return 0;
-  if (i + len > s.size()) return 0;
-  std::uint32_t cp = b0 & (0x7F >> len);
-  for (std::size_t k = 1; k < len; ++k) {
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    if ((b & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
-}
-
-}  // namespace
 
 std::string JsonString(std::string_view utf8) {
   std::string out = "\"";

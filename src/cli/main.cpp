@@ -1,6 +1,7 @@
 // tessaly-cli: the batch front end. Errors are caught here and nowhere deeper.
 #include <unistd.h>
 
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <variant>
@@ -10,6 +11,8 @@
 
 int main(int argc, char** argv) {
   using namespace tessaly::cli;
+  // Past a file-size limit a write then fails with EFBIG: that one save fails, the batch goes on.
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     auto parsed = ParseOptions(argc, argv, std::cout, std::cerr);
     if (const int* status = std::get_if<int>(&parsed)) return *status;

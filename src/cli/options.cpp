@@ -5,11 +5,36 @@
 #include <algorithm>
 #include <map>
 #include <ostream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "tessaly/version.h"
 
 namespace tessaly::cli {
+namespace {
+
+// The first argument that reads as an option but is none of the program's ("-x.bmp"), or empty.
+// Arguments after "--", and the values of options that take one, are not options.
+std::string UnknownOption(const CLI::App& app, const std::vector<std::string>& args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") break;
+    if (arg.size() < 2 || arg[0] != '-') continue;
+    const bool long_form = arg[1] == '-';
+    const std::string name = long_form ? arg.substr(0, arg.find('=')) : arg.substr(0, 2);
+    const CLI::Option* option = app.get_option_no_throw(name);
+    if (option == nullptr) return arg;
+    const bool takes_value = option->get_items_expected_max() > 0;
+    const bool value_attached = long_form ? name.size() < arg.size() : arg.size() > 2;
+    // "-h.png" is no help request: no flag has a value glued to it.
+    if (!long_form && value_attached && !takes_value) return arg;
+    if (takes_value && !value_attached) ++i;
+  }
+  return {};
+}
+
+}  // namespace
 
 std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::ostream& out,
                                         std::ostream& err) {
@@ -44,9 +69,15 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
                  "Picture files, or folders whose .bmp and .png files are taken")
       ->required();
 
+  std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+  if (const std::string unknown = UnknownOption(app, args); !unknown.empty()) {
+    err << "tessaly-cli: unknown option \"" << unknown << "\"; to name a file that begins with"
+        << " \"-\", put \"--\" before it: tessaly-cli -- " << unknown
+        << "\nRun with --help for usage.\n";
+    return 2;
+  }
   try {
-    std::vector<std::string> args;
-    for (int i = argc - 1; i > 0; --i) args.emplace_back(argv[i]);
+    std::reverse(args.begin(), args.end());  // CLI11 takes its arguments last first
     app.parse(args);
   } catch (const CLI::CallForHelp&) {
     out << app.help();

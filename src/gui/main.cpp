@@ -10,6 +10,7 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -56,6 +57,8 @@ int main(int argc, char** argv) {
       break;
   }
 
+  // Past a file-size limit a save then fails with a message instead of ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tessaly"));
   tessaly::RegisterPictureFormats();

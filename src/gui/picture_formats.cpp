@@ -90,8 +90,7 @@ class PngGraphicHandler final : public ProjectHandler {
     for (const std::string& text : graphic.Image()->Texts) {
       const std::size_t eq = text.find('=');
       if (eq == std::string::npos) continue;
-      image->setText(QString::fromLatin1(text.substr(0, eq)),
-                     QString::fromLatin1(text.substr(eq + 1)));
+      image->setText(QString::fromUtf8(text.substr(0, eq)), QString::fromUtf8(text.substr(eq + 1)));
     }
     return !image->isNull();
   }

@@ -175,6 +175,7 @@ struct WritePlan {
   png_color palette[256] = {};
   int palette_count = 0;
   png_text texts[4] = {};
+  std::string text_values[4];  // what the texts point to, in the chunk's own encoding
   int text_count = 0;
   png_bytepp rows = nullptr;
   bool report = false;
@@ -407,11 +408,18 @@ void CheckWriteBuffers(const TPngImage& image) {
   }
 }
 
-void SetText(png_text& entry, const char* key, const std::string& value) {
+// Texts are UTF-8. A tEXt chunk holds Latin-1, so a text with a character beyond Latin-1 goes in
+// an iTXt chunk instead; bytes that are not UTF-8 at all are written as they stand.
+void SetText(png_text& entry, const char* key, const std::string& utf8, std::string& stored) {
   entry.compression = PNG_TEXT_COMPRESSION_NONE;
+  if (!Utf8ToLatin1(utf8, stored)) {
+    stored = utf8;
+    if (IsValidUtf8(utf8)) entry.compression = PNG_ITXT_COMPRESSION_NONE;
+  }
   entry.key = const_cast<png_charp>(key);  // libpng copies both; it never writes to them
-  entry.text = const_cast<png_charp>(value.c_str());
-  entry.text_length = value.size();
+  entry.text = const_cast<png_charp>(stored.c_str());
+  entry.text_length = entry.compression == PNG_TEXT_COMPRESSION_NONE ? stored.size() : 0;
+  entry.itxt_length = entry.compression == PNG_TEXT_COMPRESSION_NONE ? 0 : stored.size();
 }
 
 // Every text goes to Texts; Title, Author and Description are only overwritten, never cleared.
@@ -420,7 +428,9 @@ void TakeTexts(TPngImage& image, const HeaderInfo& header) {
   for (int i = 0; i < header.text_count; ++i) {
     const png_text& entry = header.texts[i];
     const std::string key = entry.key != nullptr ? entry.key : "";
-    const std::string text = entry.text != nullptr ? entry.text : "";
+    std::string text = entry.text != nullptr ? entry.text : "";
+    // tEXt and zTXt hold Latin-1; iTXt holds UTF-8, as the picture's texts do.
+    if (entry.compression < PNG_ITXT_COMPRESSION_NONE) text = Latin1ToUtf8(text);
     image.Texts.push_back(key + "=" + text);
     const std::string upper = AsciiUpper(key);
     if (upper == "TITLE") {
@@ -504,7 +514,10 @@ WritePlan PlanWrite(TPngImage& image, std::vector<png_bytep>& rows) {
                                                               {"Software", &image.Software},
                                                               {"Title", &image.Title}};
   for (const auto& [key, value] : texts) {
-    if (!Trim(*value).empty()) SetText(plan.texts[plan.text_count++], key, *value);
+    if (!Trim(*value).empty()) {
+      SetText(plan.texts[plan.text_count], key, *value, plan.text_values[plan.text_count]);
+      ++plan.text_count;
+    }
   }
   rows.resize(image.Height);
   for (std::uint32_t i = 0; i < image.Height; ++i) {

@@ -1,5 +1,5 @@
-// PNG file functions over TPngImage, and the whole-file read and the safe replace (temporary
-// file beside the target, flushed, then renamed) that every file save of the project can use.
+// PNG file functions over TPngImage, and the whole-file read that every loader of the project
+// can use.
 #include "imaging/png_io.h"
 
 #include <fcntl.h>
@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <random>
 #include <system_error>
 
 #include "base/errors.h"
@@ -24,70 +22,6 @@ constexpr int kNotRegularFile = -1;
 
 std::string Reason(int error_number) {
   return std::generic_category().message(error_number);
-}
-
-[[noreturn]] void ThrowSaveError(const std::filesystem::path& file_name, int error_number) {
-  throw Error("Cannot save \"" + file_name.string() + "\": " + Reason(error_number));
-}
-
-// An open temporary file that removes itself unless it was renamed into place.
-class TempFile {
- public:
-  explicit TempFile(const std::filesystem::path& target) : target_(target) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-      char suffix[16];
-      std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
-      path_ = target.parent_path() / ("." + target.filename().string() + suffix);
-      // 0666 under the process's umask, as for any new file.
-      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ < 0 && errno != EEXIST) ThrowSaveError(target, errno);
-    }
-    if (fd_ < 0) ThrowSaveError(target, EEXIST);
-    struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-      ::fchmod(fd_, existing.st_mode & 07777);  // a replaced file keeps its permissions
-    }
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  ~TempFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!renamed_) ::unlink(path_.c_str());
-  }
-
-  void Write(std::span<const std::uint8_t> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ThrowSaveError(target_, n < 0 ? errno : EIO);
-      done += static_cast<std::size_t>(n);
-    }
-  }
-
-  void Commit() {
-    if (::fsync(fd_) != 0) ThrowSaveError(target_, errno);
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) ThrowSaveError(target_, errno);
-    if (::rename(path_.c_str(), target_.c_str()) != 0) ThrowSaveError(target_, errno);
-    renamed_ = true;
-  }
-
- private:
-  std::filesystem::path target_;
-  std::filesystem::path path_;
-  int fd_ = -1;
-  bool renamed_ = false;
-};
-
-// Makes the rename itself durable; a failure here loses nothing already written.
-void SyncFolder(const std::filesystem::path& folder) {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
 }
 
 // Fills bytes, whose size is the file's size at opening; a file that grew meanwhile is read to
@@ -200,14 +134,6 @@ std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& file_name) 
   ::close(fd);
   if (error_number != 0) throw Error(ReadFailure(file_name, error_number));
   return bytes;
-}
-
-void WriteFileReplacing(const std::filesystem::path& file_name,
-                        std::span<const std::uint8_t> bytes) {
-  TempFile temp(file_name);
-  temp.Write(bytes);
-  temp.Commit();
-  SyncFolder(file_name.parent_path());
 }
 
 }  // namespace tessaly

@@ -1,5 +1,5 @@
 // The PNG file functions the per-file processing and the Save action use, their in-memory
-// forms, and the whole-file read and safe replace they rest on.
+// forms, and the whole-file read they rest on (the safe replace is in base/files.h).
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "imaging/bitmap.h"
 #include "imaging/png_image.h"
 
@@ -43,10 +44,5 @@ inline constexpr std::uint64_t kMaxReadFileBytes = (std::uint64_t{1} << 31) + (6
 // files of at most kMaxReadFileBytes are read: a pipe, a device, a socket or a folder is
 // refused at once, without waiting for data.
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& file_name);
-
-// Writes the bytes to a new file beside the target, flushes it to disk and renames it over the
-// target. On any failure the temporary file is removed and the target is left as it was.
-void WriteFileReplacing(const std::filesystem::path& file_name,
-                        std::span<const std::uint8_t> bytes);
 
 }  // namespace tessaly

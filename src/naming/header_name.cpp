@@ -96,7 +96,8 @@ struct NameFrame {
 };
 
 bool IsStorableNamePart(std::string_view part) {
-  if (part.empty() || part == "." || part == "..") return false;
+  // A leading dot would hide the picture (and "." and ".." leave the file); none is proposed.
+  if (part.empty() || part.front() == '.') return false;
   for (char c : part) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F || kForbiddenNameChars.find(c) != std::string_view::npos) {

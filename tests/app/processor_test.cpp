@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <map>
 
 #include "base/errors.h"
@@ -95,6 +96,44 @@ TEST_F(ProcessorTest, ExistingTargetIsReplacedOnlyAfterYes) {
 
   processor_.ask_overwrite = nullptr;  // no one to ask: No
   EXPECT_FALSE(processor_.ButtonSaveClick());
+}
+
+// Another program creates the target after the save found the name free and before the new file
+// takes it: the window's save and the batch tool's both leave that file alone unless asked.
+TEST_F(ProcessorTest, AFileAppearingDuringTheSaveIsReplacedOnlyAfterYes) {
+  const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
+  const fs::path target = dir_ / "frame.png";
+  processor_.before_publish = [&] { std::ofstream(target) << "other writer"; };
+  const auto Content = [&] {
+    std::ifstream in(target);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const auto Names = [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+
+  const FileOutcome outcome = processor_.ProcessFile(input, true);
+  EXPECT_FALSE(outcome.saved);
+  EXPECT_TRUE(outcome.declined);
+  EXPECT_EQ(questions_.size(), 1u);  // asked about the file that appeared
+  EXPECT_EQ(Content(), "other writer");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"frame.bmp", "frame.png"}));  // no temporary left
+
+  fs::remove(target);
+  answer_ = Answer::kYes;
+  EXPECT_TRUE(processor_.ButtonSaveClick());
+  EXPECT_EQ(questions_.size(), 2u);
+  EXPECT_EQ(Content().substr(1, 3), "PNG");
+
+  // The batch tool's save with --no-overwrite: no one to ask.
+  fs::remove(target);
+  const std::vector<std::uint8_t> png = EncodeOutput(processor_.OutputBitmap(), target);
+  EXPECT_FALSE(SaveEncodedOutput(png, target, nullptr, processor_.before_publish));
+  EXPECT_EQ(Content(), "other writer");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"frame.bmp", "frame.png"}));
 }
 
 TEST_F(ProcessorTest, AFolderUnderTheTargetNameIsAnErrorNotAQuestion) {

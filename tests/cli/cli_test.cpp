@@ -69,10 +69,12 @@ std::vector<std::map<std::string, std::string>> JsonLines(const std::string& out
   return lines;
 }
 
-// The tEXt keywords and values of a PNG file, and the order of all its chunks.
+// The tEXt and uncompressed iTXt keywords and values of a PNG file, and the order of all its
+// chunks.
 struct PngChunks {
   std::vector<std::string> order;
   std::map<std::string, std::string> texts;
+  std::map<std::string, std::string> international_texts;
 };
 
 PngChunks ReadChunks(const fs::path& file) {
@@ -87,6 +89,13 @@ PngChunks ReadChunks(const fs::path& file) {
       const std::string data(b.begin() + at + 8, b.begin() + at + 8 + length);
       const std::size_t zero = data.find('\0');
       chunks.texts[data.substr(0, zero)] = data.substr(zero + 1);
+    }
+    if (type == "iTXt") {
+      // keyword, 0, compression flag and method, language, 0, translated keyword, 0, text
+      const std::string data(b.begin() + at + 8, b.begin() + at + 8 + length);
+      const std::size_t zero = data.find('\0');
+      const std::size_t text_at = data.find('\0', data.find('\0', zero + 3) + 1) + 1;
+      chunks.international_texts[data.substr(0, zero)] = data.substr(text_at);
     }
     at += 12 + length;
   }
@@ -262,6 +271,37 @@ TEST_F(CliTest, TwoInputsMappingToOneNameBehaveAsInASequentialRun) {
     LoadPNGIntoBitmap(saved, dir_ / "ADMIN.png", false);
     EXPECT_EQ(saved.Height(), 770);  // the later file wins, as it would one after the other
   }
+}
+
+// File names may hold any character but the slash. The Title text keeps every one (Latin-1 in
+// tEXt where each has a Latin-1 form, UTF-8 in iTXt otherwise), and each file's report stays one
+// line of plain text.
+TEST_F(CliTest, TitlesKeepEveryCharacterAndEachReportStaysOneLine) {
+  Frame flat;  // no header to read: each file is proposed under its own name
+  flat.width = 300;
+  flat.height = 40;
+  flat.pixels.assign(300 * 40, 90);
+  const std::string latin = "caf\xC3\xA9";           // "cafe" with an acute accent
+  const std::string wide = "\xD0\x96-\xE5\x8C\x97";  // a Cyrillic and a Chinese letter
+  const std::string controls = "two\nlines\x1B[2J";
+  for (const std::string& name : {latin, wide, controls}) Save(name + ".bmp", flat);
+
+  const auto run = Cli({"--no-overwrite", latin + ".bmp", wide + ".bmp", controls + ".bmp"});
+
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(ReadChunks(dir_ / (latin + ".png")).texts.at("Title"), "caf\xE9.png");
+  const PngChunks chunks = ReadChunks(dir_ / (wide + ".png"));
+  EXPECT_EQ(chunks.texts.count("Title"), 0u);
+  EXPECT_EQ(chunks.international_texts.at("Title"), wide + ".png");
+  for (const std::string& name : {latin, wide, controls}) {
+    TPngImage image;
+    image.LoadFromFile(dir_ / (name + ".png"));
+    EXPECT_EQ(image.Title, name + ".png");
+  }
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 4) << run.out;  // 3 and the summary
+  EXPECT_NE(run.out.find("/two\\nlines\\x1b[2J.bmp -> two\\nlines\\x1b[2J.png: saved\n"),
+            std::string::npos)
+      << run.out;
 }
 
 TEST_F(CliTest, UnchangedNamesSaveNothing) {

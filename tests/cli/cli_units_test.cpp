@@ -51,6 +51,16 @@ TEST(Options, ParsesTheContractAndRefusesMisuseWithStatus2) {
   EXPECT_EQ(std::get<int>(Parse({"--overwrite", "--no-overwrite", "x.bmp"})), 2);
   EXPECT_EQ(std::get<int>(Parse({"--source", "half", "x.bmp"})), 2);
   EXPECT_EQ(std::get<int>(Parse({"--jobs", "0", "x.bmp"})), 2);
+  // A file whose name begins with "-" needs "--" before it; the message says so.
+  EXPECT_EQ(std::get<int>(Parse({"-x.bmp"}, &err)), 2);
+  EXPECT_NE(err.find("unknown option \"-x.bmp\""), std::string::npos) << err;
+  EXPECT_NE(err.find("tessaly-cli -- -x.bmp"), std::string::npos) << err;
+  EXPECT_EQ(std::get<int>(Parse({"a.bmp", "--jbos", "2"}, &err)), 2);
+  EXPECT_NE(err.find("\"--jbos\""), std::string::npos) << err;
+  EXPECT_EQ(std::get<Options>(Parse({"--", "-x.bmp"})).paths, std::vector<std::string>{"-x.bmp"});
+  EXPECT_EQ(std::get<int>(Parse({"-h.png"})), 2);  // no flag takes a value glued to it
+  EXPECT_EQ(std::get<Options>(Parse({"--jobs", "2", "--source=full", "--", "-h.png"})).jobs, 2);
+  EXPECT_EQ(std::get<Options>(Parse({"--source", "full", "--", "-y.png"})).source_id, 0);
   EXPECT_EQ(std::get<int>(Parse({"--help"})), 0);
   EXPECT_EQ(std::get<int>(Parse({"--version"})), 0);
 }

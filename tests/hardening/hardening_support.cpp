@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -13,19 +14,20 @@
 #include "framegen/framegen.h"
 #include "imaging/bmp_writer.h"
 #include "imaging/png_io.h"
+#include "support/sha256.h"
 
 namespace tessaly::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-GoodFrame MakeGoodFrame(int minute) {
+GoodFrame MakeGoodFrame(int minute, int variant) {
   char header[32];
   std::snprintf(header, sizeof header, "MET7    C02991205%02d%02dD2AB", 12, minute);
   framegen::FrameRecipe recipe;
   recipe.header = header;
   recipe.noise = 4;  // 800 picture rows: frames of 750 rows or more show their stop tone
-  recipe.seed = static_cast<std::uint64_t>(minute) + 1;
+  recipe.seed = static_cast<std::uint64_t>(minute) + 1 + 1000 * static_cast<std::uint64_t>(variant);
   const Bitmap bitmap = framegen::ToBitmap(framegen::MakeFrame(recipe));
   char target[32];
   std::snprintf(target, sizeof target, "D2AB 05-12-99 12%02d.png", minute);
@@ -43,12 +45,13 @@ void MakeWritable(const fs::path& root) {
 
 }  // namespace
 
-const GoodFrame& FrameForMinute(int minute) {
+const GoodFrame& FrameForMinute(int minute, int variant) {
   static std::mutex mutex;
-  static std::map<int, GoodFrame> frames;
+  static std::map<std::pair<int, int>, GoodFrame> frames;
   const std::lock_guard<std::mutex> lock(mutex);
-  auto it = frames.find(minute);
-  if (it == frames.end()) it = frames.emplace(minute, MakeGoodFrame(minute)).first;
+  const std::pair key{minute, variant};
+  auto it = frames.find(key);
+  if (it == frames.end()) it = frames.emplace(key, MakeGoodFrame(minute, variant)).first;
   return it->second;
 }
 
@@ -92,6 +95,22 @@ bool IsCompletePng(const fs::path& file) {
   } catch (const std::exception&) {
     return false;
   }
+}
+
+std::string PictureDigest(const fs::path& file) {
+  if (IsCompletePng(file)) {
+    Bitmap bitmap;
+    LoadPNGIntoBitmap(bitmap, file, false);
+    std::vector<std::uint8_t> pixels;
+    for (int y = 0; y < bitmap.Height(); ++y) {
+      pixels.insert(pixels.end(), bitmap.Row(y), bitmap.Row(y) + bitmap.RowBytes());
+    }
+    return std::to_string(bitmap.Width()) + "x" + std::to_string(bitmap.Height()) + ":" +
+           Sha256Hex(pixels);
+  }
+  std::ifstream in(file, std::ios::binary);
+  const std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+  return Sha256Hex(bytes);
 }
 
 }  // namespace tessaly::test

@@ -19,7 +19,8 @@ struct GoodFrame {
   Bytes png;
   std::string target;  // the proposed file name, ".png" included
 };
-const GoodFrame& FrameForMinute(int minute);
+// Variants of one minute share the header and the proposed name, not the picture.
+const GoodFrame& FrameForMinute(int minute, int variant = 0);
 
 // A folder under the temporary folder that everyone may enter and write, removed with
 // everything in it (permissions restored first) when the object goes.
@@ -46,5 +47,9 @@ std::vector<std::string> Lines(const std::string& text);
 
 // True when the file holds a complete PNG that decodes to the end.
 bool IsCompletePng(const std::filesystem::path& file);
+
+// The SHA-256 of a PNG file's decoded pixels (its tIME chunk differs between runs), or of the
+// bytes of any other file.
+std::string PictureDigest(const std::filesystem::path& file);
 
 }  // namespace tessaly::test

@@ -1,6 +1,6 @@
 // A batch killed with SIGKILL while it saves: every file under a target name is a complete PNG,
 // every earlier result is either its old self or a complete new PNG, the inputs are untouched,
-// and nothing but the tool's own temporary files (".<name>.<hex>.tmp") is left besides.
+// and nothing but the tool's own temporary files (".tessaly-<hex>.tmp") is left besides.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -61,21 +61,20 @@ struct Outcome {
   int temporaries = 0;
 };
 
-// A save's temporary file: ".<name>.png.<8 hex digits>.tmp".
+// A save's temporary file: ".tessaly-<8 hex digits>.tmp".
 bool IsTemporary(const std::string& name) {
-  constexpr std::string_view kTail = ".tmp";
+  constexpr std::string_view kHead = ".tessaly-", kTail = ".tmp";
   constexpr std::size_t kHex = 8;
-  if (name.size() < 1 + 4 + 1 + kHex + kTail.size() || name.front() != '.' ||
+  if (name.size() != kHead.size() + kHex + kTail.size() || !name.starts_with(kHead) ||
       !name.ends_with(kTail)) {
     return false;
   }
-  const std::size_t hex_at = name.size() - kTail.size() - kHex;
-  for (std::size_t i = hex_at; i < hex_at + kHex; ++i) {
+  for (std::size_t i = kHead.size(); i < kHead.size() + kHex; ++i) {
     if (std::isxdigit(static_cast<unsigned char>(name[i])) == 0 || std::isupper(name[i]) != 0) {
       return false;
     }
   }
-  return name.compare(hex_at - 5, 5, ".png.") == 0 && hex_at - 5 > 1;
+  return true;
 }
 
 // Checks the folder after a killed run against the state before it.

@@ -70,6 +70,7 @@ std::vector<Row> ResultRows() {
       {"Latin-1 code", Header("GMSS", "VS", digits, "\xA2\xACXY"),
        "\xC2\xA2\xC2\xACXY 05-12-99 1230"},
       {"code leaving the folder", Header("MET7", "C02", digits, "../x"), ""},
+      {"code hiding the file", Header("MET7", "C02", digits, ".X"), ""},
       {"code with a separator", Header("MET7", "C02", digits, "A/BC"), ""},
       {"satellite leaving the folder", Header("../..", "C02", digits, ""), ""},
       {"kind with a colon", Header("XSAT", "A:B", digits, "CODE"), ""},
@@ -83,6 +84,7 @@ std::vector<Row> ResultRows() {
       {"alternative, 31 November", "GMS-5 IR 99-NOV-31 12.00Z", ""},
       {"alternative, invalid name", "GMS-5 IR 99-DEC-05 12:00Z", ""},
       {"alternative, separator", "GMS/5 IR 99-DEC-05 12.00Z", ""},
+      {"alternative, hiding the file", ".GMS5 IR 99-DEC-05 12.00Z", ""},
       {"alternative, month cut short", "GMS-5 IR 99-DE", ""},
   };
 }
@@ -166,9 +168,9 @@ TEST(IsValidFileName, AcceptsOnlyStorableNamesInTheInputFolder) {
   EXPECT_TRUE(IsValidFileName("/d/\xC2\xA2.bmp", "/d/x.bmp"));
   EXPECT_TRUE(IsValidFileName("name", "x"));
   for (const char* bad :
-       {"/d/.bmp", "/d/..bmp", "/d/...bmp", "/d/a\x1F.bmp", "/d/a\x7F.bmp", "/d/a/b.bmp",
-        "/d/a\\b.bmp", "/d/a:b.bmp", "/d/a*.bmp", "/d/a?.bmp", "/d/\"a\".bmp", "/d/<a>.bmp",
-        "/d/a|b.bmp", "/e/a.bmp", "/d/a.png", "/d/.bm"}) {
+       {"/d/.bmp", "/d/..bmp", "/d/...bmp", "/d/.a.bmp", "/d/a\x1F.bmp", "/d/a\x7F.bmp",
+        "/d/a/b.bmp", "/d/a\\b.bmp", "/d/a:b.bmp", "/d/a*.bmp", "/d/a?.bmp", "/d/\"a\".bmp",
+        "/d/<a>.bmp", "/d/a|b.bmp", "/e/a.bmp", "/d/a.png", "/d/.bm"}) {
     EXPECT_FALSE(IsValidFileName(bad, "/d/x.bmp")) << bad;
   }
 }
