@@ -7,10 +7,10 @@
 
 #include "base/errors.h"
 #include "fuzz_target.h"
-#include "imaging/bmp_reader.h"
-#include "imaging/byte_stream.h"
-#include "imaging/ext_bitmap.h"
-#include "imaging/grey.h"
+#include "picture_files/bmp_reader.h"
+#include "picture_files/byte_stream.h"
+#include "picture_files/ext_bitmap.h"
+#include "picture_store/grey.h"
 
 namespace {
 

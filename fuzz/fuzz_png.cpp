@@ -5,10 +5,10 @@
 
 #include "base/errors.h"
 #include "fuzz_target.h"
-#include "imaging/ext_bitmap.h"
-#include "imaging/grey.h"
-#include "imaging/png_image.h"
-#include "imaging/png_io.h"
+#include "picture_files/ext_bitmap.h"
+#include "picture_files/png_image.h"
+#include "picture_files/png_io.h"
+#include "picture_store/grey.h"
 
 namespace {
 
@@ -26,9 +26,8 @@ void LoadAs(std::span<const std::uint8_t> bytes, bool expand_to_rgb) {
   }
   FUZZ_CHECK(bitmap.Format() == PixelFormat::k8Bit || bitmap.Format() == PixelFormat::k24Bit);
   FUZZ_CHECK(bitmap.Width() > 0 && bitmap.Height() > 0);
-  FUZZ_CHECK(bitmap.Width() <= static_cast<int>(tessaly::kPngMaxSide));
-  FUZZ_CHECK(std::uint64_t(bitmap.Width()) * std::uint64_t(bitmap.Height()) <=
-             tessaly::kPngMaxPixels);
+  FUZZ_CHECK(bitmap.Width() <= tessaly::kMaxPictureSide);
+  FUZZ_CHECK(std::int64_t{bitmap.Width()} * bitmap.Height() <= tessaly::kMaxPicturePixels);
   if (expand_to_rgb) FUZZ_CHECK(bitmap.Format() == PixelFormat::k24Bit);
   const Bitmap grey = tessaly::ToGrey8(bitmap);
   FUZZ_CHECK(grey.Width() == bitmap.Width() && grey.Height() == bitmap.Height());

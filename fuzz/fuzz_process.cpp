@@ -16,7 +16,7 @@
 #include "app/saving.h"
 #include "base/errors.h"
 #include "fuzz_target.h"
-#include "imaging/png_io.h"
+#include "picture_files/png_io.h"
 #include "process_input.h"
 
 namespace {

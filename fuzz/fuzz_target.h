@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "imaging/bitmap.h"
+#include "picture_store/bitmap.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "framegen/framegen.h"
-#include "imaging/bmp_writer.h"
-#include "imaging/png_io.h"
+#include "picture_files/png_io.h"
 #include "process_input.h"
+#include "support/bmp_writer.h"
 
 namespace {
 

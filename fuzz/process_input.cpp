@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "base/errors.h"
-#include "imaging/png_io.h"
+#include "picture_files/png_io.h"
 
 namespace tessaly::fuzz {
 namespace {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "framegen/framegen.h"
-#include "imaging/bitmap.h"
-#include "imaging/bmp_writer.h"
+#include "picture_store/bitmap.h"
+#include "support/bmp_writer.h"
 
 namespace tessaly::fuzz {
 

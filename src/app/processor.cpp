@@ -6,12 +6,13 @@
 
 #include "app/source_prep.h"
 #include "base/errors.h"
+#include "base/files.h"
 #include "base/text.h"
 #include "decoder/data_lines.h"
-#include "imaging/byte_stream.h"
-#include "imaging/grey.h"
-#include "imaging/png_io.h"
 #include "naming/header_name.h"
+#include "picture_files/byte_stream.h"
+#include "picture_files/png_io.h"
+#include "picture_store/grey.h"
 
 namespace tessaly {
 

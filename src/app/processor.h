@@ -9,8 +9,8 @@
 #include <string>
 
 #include "app/saving.h"
-#include "imaging/bitmap.h"
-#include "imaging/ext_bitmap.h"
+#include "picture_files/ext_bitmap.h"
+#include "picture_store/bitmap.h"
 
 namespace tessaly {
 

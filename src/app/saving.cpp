@@ -5,7 +5,7 @@
 
 #include "base/errors.h"
 #include "base/files.h"
-#include "imaging/png_io.h"
+#include "picture_files/png_io.h"
 
 namespace tessaly {
 namespace {

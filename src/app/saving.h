@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/messages.h"
-#include "imaging/bitmap.h"
+#include "picture_store/bitmap.h"
 
 namespace tessaly {
 

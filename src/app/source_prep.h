@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "imaging/bitmap.h"
-#include "imaging/ipl.h"
+#include "picture_store/bitmap.h"
+#include "picture_store/ipl.h"
 
 namespace tessaly {
 

@@ -1,10 +1,12 @@
-// File-system helpers: folder and name questions, and the temporary file that becomes the target.
+// File-system helpers: folder and name questions, the whole-file read, and the temporary file that
+// becomes the target.
 #include "base/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <random>
@@ -37,7 +39,77 @@ bool NoReplaceUnsupported(int error_number) {
   return error_number == EINVAL || error_number == ENOSYS || error_number == ENOTSUP;
 }
 
+// Not an errno value: the file is a pipe, a device or a socket.
+constexpr int kNotRegularFile = -1;
+
+std::string Reason(int error_number) {
+  return std::generic_category().message(error_number);
+}
+
+// Fills bytes, whose size is the file's size at opening; a file that grew meanwhile is read to
+// its new end, but never past the limit. Returns 0 or the error number.
+int ReadAll(int fd, std::vector<std::uint8_t>& bytes) {
+  std::size_t done = 0;
+  for (;;) {
+    if (done == bytes.size()) {
+      if (done > kMaxReadFileBytes) return EFBIG;
+      bytes.resize(bytes.size() + 65536);
+    }
+    const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  bytes.resize(done);
+  return 0;
+}
+
+// Only regular files are read: a pipe or a device under a picture's name could block the read
+// for ever or never end, and a folder holds no bytes.
+int CheckReadable(int fd, std::uint64_t& size) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return errno;
+  if (S_ISDIR(info.st_mode)) return EISDIR;
+  if (!S_ISREG(info.st_mode)) return kNotRegularFile;
+  size = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
+  if (size > kMaxReadFileBytes) return EFBIG;
+  // Opened without blocking so that a pipe could not stall the open; regular files read alike,
+  // but blocking reads are the plain case.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return 0;
+}
+
+std::string ReadFailure(const std::filesystem::path& file_name, int error_number) {
+  std::string reason;
+  if (error_number == kNotRegularFile) {
+    reason = "it is not a regular file";
+  } else if (error_number == EFBIG) {
+    reason = "the file is larger than " + std::to_string(kMaxReadFileBytes) +
+             " bytes, more than any picture that can be read";
+  } else {
+    reason = Reason(error_number);
+  }
+  return "Cannot read \"" + file_name.string() + "\": " + reason;
+}
+
 }  // namespace
+
+std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& file_name) {
+  const int fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw Error(ReadFailure(file_name, errno));
+  std::vector<std::uint8_t> bytes;
+  std::uint64_t size = 0;
+  int error_number = CheckReadable(fd, size);
+  if (error_number == 0) {
+    bytes.resize(static_cast<std::size_t>(size));
+    error_number = ReadAll(fd, bytes);
+  }
+  ::close(fd);
+  if (error_number != 0) throw Error(ReadFailure(file_name, error_number));
+  return bytes;
+}
 
 bool IsFolder(const std::filesystem::path& name) {
   std::error_code error;

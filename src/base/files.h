@@ -1,15 +1,24 @@
 // File-system helpers shared by every module: the folder question of the folder expansion and
-// the drop target, and the complete-or-nothing file write that every save rests on.
+// the drop target, the whole-file read every loader rests on, and the complete-or-nothing file
+// write that every save rests on.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <vector>
+
+#include "base/limits.h"
 
 namespace tessaly {
 
 // True when `name` can be examined and is a folder; false for files and unreadable paths.
 bool IsFolder(const std::filesystem::path& name);
+
+// The whole file; Error naming the file and the reason when it cannot be read. Only regular
+// files of at most kMaxReadFileBytes are read: a pipe, a device, a socket or a folder is
+// refused at once, without waiting for data.
+std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& file_name);
 
 // True when anything stands at `name`: a file, a folder, or a link even when it leads nowhere.
 bool NameIsTaken(const std::filesystem::path& name);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "decoder/satellite.h"
-#include "imaging/ipl.h"
+#include "picture_store/ipl.h"
 
 namespace tessaly {
 

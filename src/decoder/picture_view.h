@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "imaging/ipl.h"
+#include "picture_store/ipl.h"
 
 namespace tessaly {
 

@@ -1,6 +1,8 @@
 // File-list and name-map blocks: bounded readers and the file-list writer.
 #include "dragdrop/drop_files.h"
 
+#include "base/byte_order.h"
+
 namespace tessaly {
 
 namespace {
@@ -8,17 +10,6 @@ namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 constexpr std::size_t kOffsetField = 0;
 constexpr std::size_t kWideField = 16;
-
-std::uint32_t ReadLe32(std::span<const std::uint8_t> block, std::size_t at) {
-  return static_cast<std::uint32_t>(block[at]) | static_cast<std::uint32_t>(block[at + 1]) << 8 |
-         static_cast<std::uint32_t>(block[at + 2]) << 16 |
-         static_cast<std::uint32_t>(block[at + 3]) << 24;
-}
-
-void AppendLe32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8)
-    out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
 
 bool IsSurrogate(char32_t cp) {
   return cp >= 0xD800 && cp <= 0xDFFF;
@@ -86,7 +77,7 @@ std::string DecodeName(std::span<const std::uint8_t> bytes, bool wide) {
   if (!wide) return std::string(bytes.begin(), bytes.end());
   std::u16string units;
   for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
-    units.push_back(static_cast<char16_t>(bytes[at] | bytes[at + 1] << 8));
+    units.push_back(static_cast<char16_t>(LoadLe16(bytes, at)));
   }
   return Utf16ToUtf8(units);
 }
@@ -142,8 +133,8 @@ std::vector<std::string> ReadNameList(std::span<const std::uint8_t> block, std::
 
 std::vector<std::string> ReadDropFiles(std::span<const std::uint8_t> block) {
   if (block.size() < kDropFilesHeaderSize) return {};
-  const std::uint32_t offset = ReadLe32(block, kOffsetField);
-  const bool wide = ReadLe32(block, kWideField) != 0;
+  const std::uint32_t offset = LoadLe32(block, kOffsetField);
+  const bool wide = LoadLe32(block, kWideField) != 0;
   return ReadNameList(block, offset, wide);
 }
 
@@ -158,8 +149,7 @@ std::vector<std::uint8_t> MakeDropFiles(const std::vector<std::string>& names, b
     if (name.empty()) continue;
     if (wide) {
       for (char16_t unit : Utf8ToUtf16(name)) {
-        block.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-        block.push_back(static_cast<std::uint8_t>(unit >> 8));
+        AppendLe16(block, unit);
       }
       block.insert(block.end(), {0, 0});
     } else {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "base/byte_order.h"
 #include "base/errors.h"
 
 namespace tessaly {
@@ -167,9 +168,7 @@ DropEffect TDropTarget::ChooseDropEffect(TShiftState shift, TPoint point, DropEf
 DropEffect TDropTarget::ReadClipboard(const TDataObject& clipboard) {
   const auto block = clipboard.GetData(kFormatPreferredDropEffect);
   if (!block || block->size() < 4) return DROPEFFECT_NONE;
-  const auto& b = *block;
-  return static_cast<DropEffect>(b[0]) | static_cast<DropEffect>(b[1]) << 8 |
-         static_cast<DropEffect>(b[2]) << 16 | static_cast<DropEffect>(b[3]) << 24;
+  return static_cast<DropEffect>(LoadLe32(*block, 0));
 }
 
 void TDropTarget::NotifyEnter(TShiftState shift, TPoint point, DropEffect& effect) {

@@ -4,7 +4,7 @@
 
 #include <QImage>
 
-#include "imaging/bitmap.h"
+#include "picture_store/bitmap.h"
 
 namespace tessaly {
 

@@ -6,7 +6,7 @@
 #include <QImage>
 #include <QWidget>
 
-#include "imaging/bitmap.h"
+#include "picture_store/bitmap.h"
 
 namespace tessaly {
 

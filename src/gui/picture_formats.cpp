@@ -9,8 +9,8 @@
 
 #include "gui/bitmap_qimage.h"
 #include "gui/png_graphic.h"
-#include "imaging/byte_stream.h"
-#include "imaging/ext_bitmap.h"
+#include "picture_files/byte_stream.h"
+#include "picture_files/ext_bitmap.h"
 
 namespace tessaly {
 

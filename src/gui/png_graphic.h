@@ -9,7 +9,7 @@
 #include <iosfwd>
 #include <memory>
 
-#include "imaging/png_image.h"
+#include "picture_files/png_image.h"
 
 class QMimeData;
 class QPainter;

@@ -1,6 +1,6 @@
 // The version component: loads the version resource of the running program or of a named
 // file and answers its version numbers, translations, string values and build flags.
-// Toolkit-free; the window's Qt adapter (vers_info_qt.h) adds linked labels and a list view.
+// Toolkit-free.
 #pragma once
 
 #include <cstdint>

@@ -9,6 +9,7 @@
 #include <functional>
 #include <istream>
 
+#include "base/byte_order.h"
 #include "base/errors.h"
 
 namespace tessaly {
@@ -23,14 +24,6 @@ constexpr std::size_t kMaxBlockSize = 0xFFFF;
 
 constexpr std::size_t Align4(std::size_t offset) {
   return (offset + 3) & ~std::size_t{3};
-}
-
-std::uint16_t ReadWord(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
-}
-
-std::uint32_t ReadDWord(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return ReadWord(bytes, at) | (std::uint32_t{ReadWord(bytes, at + 2)} << 16);
 }
 
 void AppendUtf8(std::string& out, char32_t c) {
@@ -115,14 +108,8 @@ class NodeWriter {
     bytes_[start] = static_cast<std::uint8_t>(length & 0xFF);
     bytes_[start + 1] = static_cast<std::uint8_t>(length >> 8);
   }
-  void Word(std::uint16_t value) {
-    bytes_.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    bytes_.push_back(static_cast<std::uint8_t>(value >> 8));
-  }
-  void DWord(std::uint32_t value) {
-    Word(static_cast<std::uint16_t>(value & 0xFFFF));
-    Word(static_cast<std::uint16_t>(value >> 16));
-  }
+  void Word(std::uint16_t value) { AppendLe16(bytes_, value); }
+  void DWord(std::uint32_t value) { AppendLe32(bytes_, value); }
   void Align() {
     while (bytes_.size() % 4 != 0) bytes_.push_back(0);
   }
@@ -182,20 +169,20 @@ struct Block {
 std::optional<Block> ParseBlock(std::span<const std::uint8_t> bytes, std::size_t at,
                                 std::size_t limit) {
   if (at > limit || limit - at < kHeaderSize) return std::nullopt;
-  const std::size_t length = ReadWord(bytes, at);
+  const std::size_t length = LoadLe16(bytes, at);
   if (length < kHeaderSize || length > limit - at) return std::nullopt;
   Block block;
   block.end = at + length;
-  block.isText = ReadWord(bytes, at + 4) == 1;
+  block.isText = LoadLe16(bytes, at + 4) == 1;
   block.keyBegin = at + kHeaderSize;
   std::size_t k = block.keyBegin;
   for (;; k += 2) {
     if (block.end - k < 2) return std::nullopt;  // the key has no NUL inside the block
-    if (ReadWord(bytes, k) == 0) break;
+    if (LoadLe16(bytes, k) == 0) break;
   }
   block.keyEnd = k;
   // Text values count 16-bit characters, binary values bytes.
-  const std::size_t valueLength = ReadWord(bytes, at + 2) * (block.isText ? 2u : 1u);
+  const std::size_t valueLength = LoadLe16(bytes, at + 2) * (block.isText ? 2u : 1u);
   block.valueBegin = std::min(Align4(k + 2), block.end);
   block.valueEnd = block.valueBegin + std::min(valueLength, block.end - block.valueBegin);
   block.childrenBegin = std::min(Align4(block.valueEnd), block.end);
@@ -205,7 +192,7 @@ std::optional<Block> ParseBlock(std::span<const std::uint8_t> bytes, std::size_t
 bool KeyMatches(std::span<const std::uint8_t> bytes, const Block& block, std::u16string_view name) {
   if (block.keyEnd - block.keyBegin != 2 * name.size()) return false;
   for (std::size_t i = 0; i < name.size(); ++i) {
-    const auto c = static_cast<char16_t>(ReadWord(bytes, block.keyBegin + 2 * i));
+    const auto c = static_cast<char16_t>(LoadLe16(bytes, block.keyBegin + 2 * i));
     if (FoldAscii(c) != FoldAscii(name[i])) return false;
   }
   return true;
@@ -224,10 +211,10 @@ std::optional<Block> FindChild(std::span<const std::uint8_t> bytes, const Block&
 
 bool IsRootBlockAt(std::span<const std::uint8_t> bytes, std::size_t at) {
   if (bytes.size() - at < kMinRootSize) return false;
-  const std::size_t length = ReadWord(bytes, at);
+  const std::size_t length = LoadLe16(bytes, at);
   return length >= kMinRootSize && length <= bytes.size() - at &&
-         ReadWord(bytes, at + 2) == kFixedInfoSize &&
-         ReadDWord(bytes, at + kRootValueOffset) == kFixedInfoSignature;
+         LoadLe16(bytes, at + 2) == kFixedInfoSize &&
+         LoadLe32(bytes, at + kRootValueOffset) == kFixedInfoSignature;
 }
 
 const std::array<std::uint8_t, 32>& RootKeyPattern() {
@@ -286,10 +273,10 @@ std::optional<VersionValue> QueryVersionValue(std::span<const std::uint8_t> reso
 std::string VersionValueText(std::span<const std::uint8_t> bytes) {
   std::string out;
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    char32_t c = ReadWord(bytes, i);
+    char32_t c = LoadLe16(bytes, i);
     if (c == 0) break;
     if (c >= 0xD800 && c <= 0xDBFF && i + 3 < bytes.size()) {
-      const char32_t low = ReadWord(bytes, i + 2);
+      const char32_t low = LoadLe16(bytes, i + 2);
       if (low >= 0xDC00 && low <= 0xDFFF) {
         c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
         i += 2;
@@ -305,10 +292,10 @@ std::optional<VersionFixedInfo> ReadFixedInfo(std::span<const std::uint8_t> reso
   const auto value = QueryVersionValue(resource, "\\");
   if (!value || value->bytes.size() < kFixedInfoSize) return std::nullopt;
   const auto b = value->bytes;
-  if (ReadDWord(b, 0) != kFixedInfoSignature) return std::nullopt;
-  return VersionFixedInfo{ReadDWord(b, 8),  ReadDWord(b, 12), ReadDWord(b, 16), ReadDWord(b, 20),
-                          ReadDWord(b, 24), ReadDWord(b, 28), ReadDWord(b, 32), ReadDWord(b, 36),
-                          ReadDWord(b, 40), ReadDWord(b, 44), ReadDWord(b, 48)};
+  if (LoadLe32(b, 0) != kFixedInfoSignature) return std::nullopt;
+  return VersionFixedInfo{LoadLe32(b, 8),  LoadLe32(b, 12), LoadLe32(b, 16), LoadLe32(b, 20),
+                          LoadLe32(b, 24), LoadLe32(b, 28), LoadLe32(b, 32), LoadLe32(b, 36),
+                          LoadLe32(b, 40), LoadLe32(b, 44), LoadLe32(b, 48)};
 }
 
 std::vector<VersionTranslation> ReadTranslations(std::span<const std::uint8_t> resource) {
@@ -316,7 +303,7 @@ std::vector<VersionTranslation> ReadTranslations(std::span<const std::uint8_t> r
   const auto value = QueryVersionValue(resource, "\\VarFileInfo\\Translation");
   if (!value) return translations;
   for (std::size_t at = 0; at + 4 <= value->bytes.size(); at += 4) {
-    translations.push_back({ReadWord(value->bytes, at), ReadWord(value->bytes, at + 2)});
+    translations.push_back({LoadLe16(value->bytes, at), LoadLe16(value->bytes, at + 2)});
   }
   return translations;
 }
@@ -341,7 +328,7 @@ std::vector<std::uint8_t> ReadVersionResource(std::istream& in, std::size_t chun
     const std::size_t startLimit = atEnd ? window.size() : chunkSize;
     if (const auto at = FindRootBefore(window, startLimit)) {
       const auto begin = window.begin() + static_cast<std::ptrdiff_t>(*at);
-      return {begin, begin + ReadWord(window, *at)};
+      return {begin, begin + LoadLe16(window, *at)};
     }
     if (atEnd) return {};
     window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(chunkSize));

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "imaging/bitmap.h"
+#include "picture_store/bitmap.h"
 
 namespace tessaly::test {
 

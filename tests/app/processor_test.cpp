@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/files.h"
 #include "grey_bitmap.h"
 
 #include <algorithm>
@@ -12,8 +13,8 @@
 #include <map>
 
 #include "base/errors.h"
-#include "imaging/bmp_writer.h"
-#include "imaging/png_io.h"
+#include "picture_files/png_io.h"
+#include "support/bmp_writer.h"
 #include "support/manifest.h"
 #include "support/sha256.h"
 

@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "framegen/framegen.h"
-#include "imaging/bmp_writer.h"
-#include "imaging/png_image.h"
-#include "imaging/png_io.h"
+#include "picture_files/png_image.h"
+#include "picture_files/png_io.h"
+#include "support/bmp_writer.h"
 #include "support/child_process.h"
 #include "support/terminal.h"
 

@@ -7,7 +7,7 @@
 
 #include "decoder/data_lines.h"
 #include "framegen/framegen.h"
-#include "imaging/ipl.h"
+#include "picture_store/ipl.h"
 
 namespace tessaly::decoder_test {
 

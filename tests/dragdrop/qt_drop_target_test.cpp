@@ -14,8 +14,8 @@
 #include <QUrl>
 
 #include "base/errors.h"
-#include "dragdrop/qt_drag_simulation.h"
 #include "dragdrop/qt_drop_target.h"
+#include "support/qt_drag_simulation.h"
 
 namespace tessaly {
 namespace {

@@ -4,8 +4,9 @@
 #include <QSettings>
 #include <QUrl>
 
-#include "imaging/bmp_writer.h"
-#include "imaging/png_io.h"
+#include "base/files.h"
+#include "picture_files/png_io.h"
+#include "support/bmp_writer.h"
 
 namespace tessaly::testing {
 

@@ -16,7 +16,7 @@
 
 #include "framegen/framegen.h"
 #include "gui/window_dialogs.h"
-#include "imaging/bitmap.h"
+#include "picture_store/bitmap.h"
 
 namespace tessaly::testing {
 

@@ -22,14 +22,14 @@
 #include <fstream>
 
 #include "base/errors.h"
-#include "dragdrop/qt_drag_simulation.h"
 #include "gui/main_form.h"
 #include "gui/picture_control.h"
 #include "gui/picture_pane.h"
 #include "gui_test_support.h"
-#include "imaging/ext_bitmap.h"
-#include "imaging/png_image.h"
+#include "picture_files/ext_bitmap.h"
+#include "picture_files/png_image.h"
 #include "settings/kov_radio_group.h"
+#include "support/qt_drag_simulation.h"
 
 namespace tessaly {
 namespace {

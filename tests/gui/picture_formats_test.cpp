@@ -17,9 +17,9 @@
 #include "gui/picture_formats.h"
 #include "gui/png_graphic.h"
 #include "gui_test_support.h"
-#include "imaging/bmp_writer.h"
-#include "imaging/ext_bitmap.h"
-#include "imaging/png_io.h"
+#include "picture_files/ext_bitmap.h"
+#include "picture_files/png_io.h"
+#include "support/bmp_writer.h"
 
 namespace tessaly {
 namespace {

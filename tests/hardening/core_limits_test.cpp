@@ -13,10 +13,11 @@
 
 #include "app/folders.h"
 #include "base/errors.h"
+#include "base/files.h"
 #include "hardening_support.h"
-#include "imaging/ext_bitmap.h"
-#include "imaging/png_image.h"
-#include "imaging/png_io.h"
+#include "picture_files/ext_bitmap.h"
+#include "picture_files/png_image.h"
+#include "picture_files/png_io.h"
 #include "png_builder.h"
 
 namespace tessaly::test {

@@ -3,7 +3,8 @@
 
 #include <sys/stat.h>
 
-#include "imaging/png_io.h"
+#include "base/files.h"
+#include "picture_files/png_io.h"
 #include "support/sha256.h"
 
 namespace tessaly::test {

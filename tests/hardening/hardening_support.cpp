@@ -12,8 +12,8 @@
 #include <stdexcept>
 
 #include "framegen/framegen.h"
-#include "imaging/bmp_writer.h"
-#include "imaging/png_io.h"
+#include "picture_files/png_io.h"
+#include "support/bmp_writer.h"
 #include "support/sha256.h"
 
 namespace tessaly::test {

@@ -15,7 +15,7 @@
 
 #include "folder_state.h"
 #include "hardening_support.h"
-#include "imaging/png_io.h"
+#include "picture_files/png_io.h"
 
 namespace tessaly::test {
 namespace {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "hardening_support.h"
-#include "imaging/bitmap.h"
-#include "imaging/bmp_writer.h"
+#include "picture_store/bitmap.h"
+#include "support/bmp_writer.h"
 
 namespace tessaly::test {
 namespace {

@@ -16,15 +16,16 @@
 
 #include <CLI/CLI.hpp>
 
+#include "base/files.h"
 #include "bench_files/plain_libpng.h"
-#include "imaging/bitmap.h"
-#include "imaging/png_io.h"
+#include "picture_files/png_io.h"
+#include "picture_store/bitmap.h"
 
 // The BMP half needs the extended bitmap's loader and the BMP writer of the BMP side.
-#if __has_include("imaging/ext_bitmap.h") && __has_include("imaging/bmp_writer.h")
+#if __has_include("picture_files/ext_bitmap.h") && __has_include("support/bmp_writer.h")
 #define TESSALY_BENCH_BMP 1
-#include "imaging/bmp_writer.h"
-#include "imaging/ext_bitmap.h"
+#include "picture_files/ext_bitmap.h"
+#include "support/bmp_writer.h"
 #endif
 
 namespace {

@@ -20,14 +20,15 @@
 #include "app/processor.h"
 #include "app/saving.h"
 #include "app/source_prep.h"
+#include "base/files.h"
 #include "bench_files/plain_libpng.h"
 #include "decoder/data_lines.h"
 #include "framegen/framegen.h"
-#include "imaging/bmp_writer.h"
-#include "imaging/byte_stream.h"
-#include "imaging/ext_bitmap.h"
-#include "imaging/png_io.h"
 #include "naming/header_name.h"
+#include "picture_files/byte_stream.h"
+#include "picture_files/ext_bitmap.h"
+#include "picture_files/png_io.h"
+#include "support/bmp_writer.h"
 
 namespace {
 

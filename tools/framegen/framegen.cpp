@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/errors.h"
+#include "base/limits.h"
 
 namespace tessaly::framegen {
 namespace {
@@ -85,11 +86,11 @@ void Require(bool condition, const char* what) {
 }
 
 Geometry MakeGeometry(const FrameRecipe& recipe) {
-  Require(recipe.width >= 1 && recipe.width <= kIplMaxSide, "width out of range");
+  Require(recipe.width >= 1 && recipe.width <= kMaxPictureSide, "width out of range");
   Require(recipe.topRows >= 1 && recipe.topRows <= 26, "the header band takes 1 to 26 rows");
   Require(recipe.dataRows >= 0 && recipe.dataRows <= 4, "a frame carries 0 to 4 data rows");
   for (const int rows : {recipe.pictureHeight, recipe.toneRows, recipe.belowRows}) {
-    Require(rows >= 0 && rows <= kIplMaxSide, "row counts out of range");
+    Require(rows >= 0 && rows <= kMaxPictureSide, "row counts out of range");
   }
   Require(recipe.black >= 0 && recipe.white <= 255 && recipe.black < recipe.white,
           "black and white must be grey levels with black below white");
@@ -102,7 +103,7 @@ Geometry MakeGeometry(const FrameRecipe& recipe) {
   g.firstPictureRow = recipe.topRows + g.dataRows;
   g.pictureWidth = Position(recipe.width, 800);
   g.height = FrameHeight(recipe);
-  Require(g.height <= kIplMaxSide && std::int64_t{g.height} * recipe.width <= kIplMaxPixels,
+  Require(g.height <= kMaxPictureSide && std::int64_t{g.height} * recipe.width <= kMaxPicturePixels,
           "frame size out of range");
   return g;
 }

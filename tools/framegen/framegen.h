@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "imaging/bitmap.h"
-#include "imaging/ipl.h"
+#include "picture_store/bitmap.h"
+#include "picture_store/ipl.h"
 
 namespace tessaly::framegen {
 

@@ -8,9 +8,10 @@
 #include <CLI/CLI.hpp>
 
 #include "base/errors.h"
+#include "base/files.h"
 #include "framegen/framegen.h"
-#include "imaging/bmp_writer.h"
-#include "imaging/png_io.h"
+#include "picture_files/png_io.h"
+#include "support/bmp_writer.h"
 
 namespace {
 

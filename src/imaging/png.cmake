@@ -1,9 +1,0 @@
-# PNG codec (TPngImage on libpng) and the PNG file functions.
-target_sources(tessaly_imaging PRIVATE
-  png_codec.cpp
-  png_image.cpp
-  png_image.h
-  png_io.cpp
-  png_io.h
-)
-target_link_libraries(tessaly_imaging PRIVATE PNG::PNG)
