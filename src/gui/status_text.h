@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "imaging/bitmap.h"
+#include "picture_store/bitmap.h"
 
 namespace tessaly {
 
