@@ -19,6 +19,14 @@ Answer RecordingDialogs::AskYesNo(const std::string& caption, const std::string&
   return answer;
 }
 
+std::vector<std::string> RecordingDialogs::ChooseFiles() {
+  ++openings;
+  if (choices.empty()) return {};
+  std::vector<std::string> chosen = std::move(choices.front());
+  choices.pop_front();
+  return chosen;
+}
+
 void UseSettingsFolder(const QString& folder) {
   for (auto scope : {QSettings::UserScope, QSettings::SystemScope}) {
     QSettings::setPath(QSettings::NativeFormat, scope, folder);
