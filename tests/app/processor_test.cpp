@@ -46,21 +46,19 @@ void PrintTo(const Processed& p, std::ostream* os) {
       << " x " << p.height;
 }
 
-Processed Outcome(const FileProcessor& processor) {
-  const Bitmap& out = processor.OutputBitmap();
-  Processed p{processor.HeaderText(), processor.BlackLevel(),
-              processor.WhiteLevel(), out.Width(),
-              out.Height(),           {}};
+Processed Outcome(const PictureResult& result) {
+  const Bitmap& out = result.output;
+  Processed p{result.header_text, result.black_level, result.white_level, out.Width(),
+              out.Height(),       {}};
   for (int y = 0; y < out.Height(); ++y)
     p.pixels.insert(p.pixels.end(), out.Row(y), out.Row(y) + out.Width());
   return p;
 }
 
 Processed ProcessAlone(const fs::path& file, int source_id) {
-  FileProcessor processor;
-  processor.source_id = source_id;
-  processor.ProcessFile(file, false);
-  return Outcome(processor);
+  ProcessingOptions options;
+  options.source_id = source_id;
+  return Outcome(ProcessPicture(file, options));
 }
 
 // An 8-bit grey picture written by libpng itself, as other programs write PNG files: as RGB,
@@ -418,11 +416,10 @@ TEST_F(ProcessorTest, TransparencyInAPngChangesNothingAndNothingCarriesOverFromT
     SCOPED_TRACE(name);
     WriteFileReplacing(dir_ / name, WriteWithLibpng(frame, kind));
     EXPECT_EQ(ProcessAlone(dir_ / name, kSourceFullBitmap), expected);
-    // After a bright picture of the same size in the same processor.
+    // After a bright picture of the same size.
     WriteFileReplacing(dir_ / "bright.png", WriteWithLibpng(Grey8(840, 400, 250), PngKind::kRgb));
-    processor_.ProcessFile(dir_ / "bright.png", false);
-    processor_.ProcessFile(dir_ / name, false);
-    EXPECT_EQ(Outcome(processor_), expected);
+    ProcessAlone(dir_ / "bright.png", kSourceFullBitmap);
+    EXPECT_EQ(ProcessAlone(dir_ / name, kSourceFullBitmap), expected);
   }
 }
 
