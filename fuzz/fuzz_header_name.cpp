@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "base/messages.h"
 #include "fuzz_target.h"
 #include "naming/header_name.h"
 
@@ -19,19 +18,6 @@ constexpr const char* kInputNames[] = {
     "/data/WEFAX frames/received.PNG",
     "relative/dir.with.dots/x.y.bmp",
     "/tmp/a.b",
-};
-
-class CountingMessages : public tessaly::MessageService {
- public:
-  void ShowMessage(const std::string& text) override {
-    FUZZ_CHECK(text.rfind("Bad WEFAX header: ", 0) == 0);
-    ++shown;
-  }
-  tessaly::Answer AskYesNo(const std::string&, const std::string&) override {
-    FUZZ_CHECK(false);  // naming never asks
-    return tessaly::Answer::kNo;
-  }
-  int shown = 0;
 };
 
 bool IsUtf8(const std::string& s) {
@@ -57,12 +43,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const fs::path input = kInputNames[data[0] % std::size(kInputNames)];
   const std::string_view header(reinterpret_cast<const char*>(data + 1), size - 1);
-  CountingMessages messages;
   // Never throws of its own; anything escaping here is a fault.
-  const fs::path proposal = tessaly::HeaderToFileName(input, header, true, &messages);
-  FUZZ_CHECK(messages.shown <= 1);
+  const tessaly::NameProposal result = tessaly::HeaderToFileName(input, header);
+  const fs::path& proposal = result.name;
+  FUZZ_CHECK(result.bad_header_message.empty() ||
+             result.bad_header_message.rfind("Bad WEFAX header: ", 0) == 0);
+  FUZZ_CHECK(result.named_from != tessaly::NamedFrom::kInputName || proposal == input);
   if (proposal == input) return 0;
-  FUZZ_CHECK(messages.shown == 0);
+  FUZZ_CHECK(result.bad_header_message.empty());
   FUZZ_CHECK(proposal.parent_path() == input.parent_path());
   FUZZ_CHECK(proposal.extension() == input.extension());
   FUZZ_CHECK(tessaly::IsValidFileName(proposal, input));

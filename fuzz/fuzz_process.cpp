@@ -22,8 +22,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tessaly::FileOutcome;
-using tessaly::FileProcessor;
+using tessaly::PictureResult;
 
 // A folder of this process's own for the input file, removed when the process ends normally.
 class ScratchFolder {
@@ -58,20 +57,24 @@ void WriteFile(const fs::path& path, std::span<const std::uint8_t> bytes) {
   FUZZ_CHECK(out.good());
 }
 
-void CheckResult(const FileProcessor& processor, const fs::path& input) {
-  const tessaly::Bitmap& output = processor.OutputBitmap();
+void CheckResult(PictureResult& result, const fs::path& input, bool keep_input) {
+  const tessaly::Bitmap& output = result.output;
   FUZZ_CHECK(output.Format() == tessaly::PixelFormat::k8Bit);
   // Resampling leaves pictures under 3 rows alone, so only those may stay wider than the cap.
   FUZZ_CHECK(output.Width() <= tessaly::kMaxOutputWidth || output.Height() < 3);
-  const fs::path& proposed = processor.ProposedName();
+  FUZZ_CHECK(keep_input ? result.input.Height() >= 2 : result.input.Height() == 0);
+  const fs::path& proposed = result.proposed_name;
+  FUZZ_CHECK(result.input_name == input);
   FUZZ_CHECK(proposed.parent_path() == input.parent_path());
   FUZZ_CHECK(proposed.extension() == ".png");
-  FUZZ_CHECK(processor.SaveEnabled() == !tessaly::SameNameIgnoringCase(proposed, input));
+  FUZZ_CHECK(result.changed == !tessaly::SameNameIgnoringCase(proposed, input));
+  FUZZ_CHECK(result.cut.x >= 0 && result.cut.y >= 0 && result.cut.width >= 0 &&
+             result.cut.height >= 0);
   if (output.Width() == 0 || output.Height() == 0) return;
   // What the batch tool would write must read back as the same picture.
-  const std::vector<std::uint8_t> png = tessaly::EncodeOutput(output, proposed);
+  tessaly::EncodePicture(result);
   tessaly::Bitmap back;
-  tessaly::LoadPNGFromMemory(back, png, false);
+  tessaly::LoadPNGFromMemory(back, result.png, false);
   FUZZ_CHECK(back.Width() == output.Width() && back.Height() == output.Height());
   for (int y = 0; y < output.Height(); ++y) {
     FUZZ_CHECK(std::equal(output.Row(y), output.Row(y) + output.Width(), back.Row(y)));
@@ -85,15 +88,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!input) return 0;
   const fs::path file = Scratch() / (input->flags.as_png ? "in.png" : "in.bmp");
   WriteFile(file, input->file);
-  FileProcessor processor;
-  processor.source_id = input->flags.source_id;
-  processor.keep_input = input->flags.keep_input;
+  tessaly::ProcessingOptions options;
+  options.source_id = input->flags.source_id;
+  options.keep_input = input->flags.keep_input;
+  PictureResult result;
   try {
-    const FileOutcome outcome = processor.ProcessFile(file, false);
-    FUZZ_CHECK(outcome.status == FileOutcome::Status::kProcessed && !outcome.saved);
+    result = tessaly::ProcessPicture(file, options);
   } catch (const tessaly::Error&) {
     return 0;  // refused files are an expected answer
   }
-  CheckResult(processor, file);
+  CheckResult(result, file, options.keep_input);
   return 0;
 }

@@ -1,20 +1,145 @@
-// The per-file processing sequence.
+// The per-file pipeline.
 #include "app/processor.h"
 
+#include <exception>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "app/source_prep.h"
 #include "base/errors.h"
 #include "base/files.h"
 #include "base/text.h"
-#include "decoder/data_lines.h"
-#include "naming/header_name.h"
 #include "picture_files/byte_stream.h"
+#include "picture_files/png_image.h"
+#include "picture_files/png_image.h"
 #include "picture_files/png_io.h"
 #include "picture_store/grey.h"
 
 namespace tessaly {
+namespace {
+
+// A PNG palette picture of 1, 2 or 4 bits per pixel. Read without expansion it
+// would keep bare indices and no palette, so it is read as colour instead and
+// then brought to grey through its palette.
+bool IsPackedPalettePng(std::span<const std::uint8_t> png) {
+  // The signature (8 bytes), then IHDR: length, type, width, height, bit depth, colour type.
+  constexpr std::size_t kBitDepth = 24;
+  constexpr std::size_t kColourType = 25;
+  constexpr std::uint8_t kPaletteType = 3;
+  return png.size() > kColourType && png[kColourType] == kPaletteType && png[kBitDepth] < 8;
+}
+
+bool IsPngName(const std::filesystem::path& file_name) {
+  return AsciiUpper(file_name.extension().string()) == ".PNG";
+}
+
+// Runs one step of the pipeline for `file`; running out of memory names the file.
+template <typename Step>
+auto NamingTheFileOnOutOfMemory(const std::filesystem::path& file, Step step) {
+  try {
+    return step();
+  } catch (const std::bad_alloc&) {
+    throw Error(OutOfMemoryMessage(file));
+  }
+}
+
+// The readers work on bytes and know no file name; their messages get it here.
+std::string CannotRead(const std::filesystem::path& file, const std::exception& e) {
+  return "Cannot read \"" + file.string() + "\": " + e.what();
+}
+
+TExtBitmap Load(const std::filesystem::path& file_name) {
+  TExtBitmap picture;
+  // A grey PNG brings no palette of its own and takes the one set here.
+  picture.SetFormat(PixelFormat::k8Bit);
+  SetGreyPalette(picture);
+  const std::vector<std::uint8_t> bytes = ReadFileBytes(file_name);
+  try {
+    if (IsPngName(file_name)) {
+      TPngImage png;
+      png.ExpandToRGB = IsPackedPalettePng(bytes);
+      // Transparency would be blended with whatever the bitmap held before: a frame's levels
+      // and header bits are in its colours alone.
+      png.IgnoreAlpha = true;
+      png.LoadFromMemory(bytes);
+      picture.SetSize(0, 0);
+      png.CopyToBitmap(picture, 0, 0);
+    } else {
+      ByteStream stream(bytes);
+      picture.LoadFromStream(stream);
+    }
+  } catch (const InvalidGraphicOperation& e) {
+    throw InvalidGraphicOperation(CannotRead(file_name, e));
+  } catch (const Error& e) {
+    throw Error(CannotRead(file_name, e));
+  }
+  if (picture.Height() < 2 || picture.Width() < 1) {
+    throw Error("The picture in \"" + file_name.string() + "\" is too small (" +
+                std::to_string(picture.Width()) + " x " + std::to_string(picture.Height()) +
+                " pixels); at least 1 x 2 pixels are needed");
+  }
+  // Received frames are 8-bit grey; anything else is brought to 8-bit grey
+  // so that the working picture is always filled.
+  if (picture.Format() != PixelFormat::k8Bit) {
+    picture.Assign(ToGrey8(picture, GreyMode::kKeepIndices));
+  }
+  return picture;
+}
+
+PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
+                      const ProcessingOptions& options) {
+  PictureResult result;
+  result.input_name = file_name;
+  result.output.SetFormat(PixelFormat::k8Bit);
+  SetGreyPalette(result.output);
+
+  IplImagePtr sample;
+  if (options.source_id == kSourceDataLinesOnly) {
+    PrepareDataLines(input, result.output);
+    sample = MakeSampleImage(result.output);
+  } else {
+    sample = MakeSampleImage(input);
+  }
+  if (options.keep_input) {
+    result.input = std::move(input);
+  } else {
+    input = TExtBitmap();
+  }
+
+  DataLinesResult decoded =
+      AnalyseDataLines(sample.get(), static_cast<float>(4 * sample->width), SatelliteType::GOES);
+  if (decoded.cut.empty()) {
+    result.cut = PictureRect{0, 0, sample->width, sample->height};
+  } else {
+    sample = CutPicture(*sample, decoded.cut);
+    result.cut = decoded.cut;
+  }
+  result.header_text = std::move(decoded.headerText);
+  result.black_level = decoded.blackLevel;
+  result.white_level = decoded.whiteLevel;
+  RenderOutput(*sample, result.black_level, result.white_level, result.output);
+  sample.reset();
+  if (result.output.Width() > kMaxOutputWidth) {
+    Interpolate(result.output, kMaxOutputWidth, result.output.Height());
+  }
+
+  NameProposal proposal;
+  try {
+    proposal = HeaderToFileName(file_name, result.header_text);
+  } catch (const std::exception&) {
+    // Only an unexpected failure gets here; the file keeps its own name.
+    result.naming_failed = true;
+    proposal = NameProposal{file_name, NamedFrom::kInputName, {}};
+  }
+  result.proposed_name = WithPngExtension(proposal.name);
+  result.named_from = proposal.named_from;
+  result.bad_header_message = std::move(proposal.bad_header_message);
+  result.changed = !SameNameIgnoringCase(result.proposed_name, file_name);
+  return result;
+}
+
+}  // namespace
 
 std::filesystem::path WithPngExtension(const std::filesystem::path& name) {
   const std::string text = name.string();
@@ -29,134 +154,44 @@ bool SameNameIgnoringCase(const std::filesystem::path& a, const std::filesystem:
   return AsciiUpper(a.string()) == AsciiUpper(b.string());
 }
 
+std::optional<std::string> SkipReason(const std::filesystem::path& file_name) {
+  const std::string ext = AsciiUpper(file_name.extension().string());
+  if (ext == ".PNG" || ext == ".BMP") return std::nullopt;
+  return "Skipped \"" + file_name.string() + "\": only .bmp and .png files are read";
+}
+
 std::string OutOfMemoryMessage(const std::filesystem::path& file) {
   return "Not enough memory to process \"" + file.string() + "\"";
 }
 
-FileProcessor::FileProcessor() {
-  output_.SetFormat(PixelFormat::k8Bit);
-  SetGreyPalette(output_);
+TExtBitmap LoadPicture(const std::filesystem::path& file_name) {
+  return NamingTheFileOnOutOfMemory(file_name, [&] { return Load(file_name); });
 }
 
-void FileProcessor::Repaint() {
-  if (repaint_output) repaint_output();
+PictureResult ProcessLoadedPicture(const std::filesystem::path& file_name, TExtBitmap input,
+                                   const ProcessingOptions& options) {
+  return NamingTheFileOnOutOfMemory(file_name,
+                                    [&] { return Process(file_name, std::move(input), options); });
 }
 
-namespace {
-
-// A PNG palette picture of 1, 2 or 4 bits per pixel. Read without expansion it
-// would keep bare indices and no palette, so it is read as colour instead and
-// then brought to grey through its palette.
-bool IsPackedPalettePng(std::span<const std::uint8_t> png) {
-  // The signature (8 bytes), then IHDR: length, type, width, height, bit depth, colour type.
-  constexpr std::size_t kBitDepth = 24;
-  constexpr std::size_t kColourType = 25;
-  constexpr std::uint8_t kPaletteType = 3;
-  return png.size() > kColourType && png[kColourType] == kPaletteType && png[kBitDepth] < 8;
+PictureResult ProcessPicture(const std::filesystem::path& file_name,
+                             const ProcessingOptions& options) {
+  if (const std::optional<std::string> reason = SkipReason(file_name)) throw Error(*reason);
+  return ProcessLoadedPicture(file_name, LoadPicture(file_name), options);
 }
 
-}  // namespace
-
-void FileProcessor::LoadInput(const std::filesystem::path& fileName) {
-  input_.SetFormat(PixelFormat::k8Bit);
-  SetGreyPalette(input_);
-  const std::vector<std::uint8_t> bytes = ReadFileBytes(fileName);
-  if (AsciiUpper(fileName.extension().string()) == ".PNG") {
-    LoadPNGFromMemory(input_, bytes, IsPackedPalettePng(bytes));
-  } else {
-    ByteStream stream(bytes);
-    input_.LoadFromStream(stream);
-  }
-  if (input_.Height() < 2 || input_.Width() < 1) {
-    throw Error("The picture in \"" + fileName.string() + "\" is too small (" +
-                std::to_string(input_.Width()) + " x " + std::to_string(input_.Height()) +
-                " pixels); at least 1 x 2 pixels are needed");
-  }
-  // Received frames are 8-bit grey; anything else is brought to 8-bit grey
-  // so that the working picture is always filled.
-  if (input_.Format() != PixelFormat::k8Bit) {
-    input_.Assign(ToGrey8(input_, GreyMode::kKeepIndices));
-  }
+void EncodePicture(PictureResult& result) {
+  result.png = EncodeOutput(result.output, result.proposed_name);
 }
 
-void FileProcessor::DecodeAndRender() {
-  IplImagePtr sample;
-  if (source_id == kSourceDataLinesOnly) {
-    PrepareDataLines(input_, output_);
-    sample = MakeSampleImage(output_);
-  } else {
-    sample = MakeSampleImage(input_);
-  }
-  if (!keep_input) input_.SetSize(0, 0);
-
-  DataLinesResult found =
-      AnalyseDataLines(sample.get(), static_cast<float>(4 * sample->width), SatelliteType::GOES);
-  if (!found.cut.empty()) sample.reset(CutPicture(sample.get(), found.cut));
-  black_level_ = found.blackLevel;
-  white_level_ = found.whiteLevel;
-  header_text_ = std::move(found.headerText);
-  cut_ = found.cut;
-  RenderOutput(*sample, black_level_, white_level_, output_);
-  sample.reset();
-  if (output_.Width() > kMaxOutputWidth) Interpolate(output_, kMaxOutputWidth, output_.Height());
-}
-
-void FileProcessor::ProposeName(const std::filesystem::path& fileName) {
-  std::filesystem::path proposal;
-  try {
-    NameProposal named = ProposeFileName(fileName, header_text_);
-    proposal = std::move(named.name);
-    name_form_ = named.form;
-  } catch (const std::exception&) {
-    // Only an unexpected failure gets here; the file keeps its own name rather
-    // than the previous file's proposal.
-    if (show_message) show_message(kHeaderFailureMessage + label_help_);
-    proposal = fileName;
-    name_form_ = NameForm::kInput;
-  }
-  Repaint();
-  proposed_ = WithPngExtension(proposal);
-  output_hint_ = proposed_.string();
-  label_output_ = proposed_.filename().string();
-}
-
-FileOutcome FileProcessor::ProcessFile(const std::filesystem::path& fileName, bool autoSave) {
-  save_enabled_ = false;
-  current_file_ = fileName;
-  output_.SetHeight(0);
-  Repaint();
-  const std::string ext = AsciiUpper(fileName.extension().string());
-  if (ext != ".PNG" && ext != ".BMP") {
-    FileOutcome skipped;
-    skipped.status = FileOutcome::Status::kSkipped;
-    skipped.message = "Skipped \"" + fileName.string() + "\": only .bmp and .png files are read";
-    label_help_ = fileName.filename().string();
-    return skipped;
-  }
-  FileOutcome outcome;
-  try {
-    LoadInput(fileName);
-    label_help_ = fileName.filename().string();
-    DecodeAndRender();
-    ProposeName(fileName);
-    const bool changed = !SameNameIgnoringCase(proposed_, fileName);
-    save_enabled_ = changed;
-    if (autoSave && changed) {
-      outcome.saved = ButtonSaveClick();
-      outcome.declined = !outcome.saved;
+bool SavePicture(const PictureResult& result, const OverwriteQuestion& ask,
+                 const BeforePublish& before_publish) {
+  return NamingTheFileOnOutOfMemory(result.input_name, [&] {
+    if (result.png.empty()) {
+      return SaveOutput(result.output, result.proposed_name, ask, before_publish);
     }
-  } catch (const std::bad_alloc&) {
-    throw Error(OutOfMemoryMessage(fileName));
-  }
-  return outcome;
-}
-
-bool FileProcessor::ButtonSaveClick() {
-  return SaveOutput(output_, proposed_, ask_overwrite, before_publish);
-}
-
-void FileProcessor::RadioGroupSourceIDClick() {
-  if (!current_file_.empty()) ProcessFile(current_file_, false);
+    return SaveEncodedOutput(result.png, result.proposed_name, ask, before_publish);
+  });
 }
 
 }  // namespace tessaly

@@ -1,18 +1,18 @@
-// The per-file processing: load, prepare, decode, render, shrink, name and
-// (on request) save one picture, keeping the state the window shows. The
-// window drives it; the batch tool runs one per worker thread.
+// The per-file pipeline: one picture file in, its processed picture and proposed name out as a
+// value (ProcessPicture), and the save of that value (SavePicture). The batch tool, the window
+// and the processing fuzz target all go through it; none of it keeps state between files.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/saving.h"
 #include "decoder/data_lines.h"
-#include "naming/header_fields.h"
+#include "naming/header_name.h"
 #include "picture_files/ext_bitmap.h"
-#include "picture_store/bitmap.h"
 
 namespace tessaly {
 
@@ -20,87 +20,68 @@ namespace tessaly {
 enum SourceId : int { kSourceFullBitmap = 0, kSourceDataLinesOnly = 1 };
 
 inline constexpr int kMaxOutputWidth = 800;
-inline constexpr const char* kLabelHelpText = "Drag one or more image files from Explorer";
-inline constexpr const char* kLabelOutputNameText = "Output file name will be here";
-inline constexpr const char* kLabelOutputNameHint = "This is the suggested new filename";
-inline constexpr const char* kHeaderFailureMessage =
-    "Sorry, but I could not decode the binary header for file: ";
 
-// What became of one file.
-struct FileOutcome {
-  enum class Status { kProcessed, kSkipped };
-  Status status = Status::kProcessed;
-  bool saved = false;     // a PNG file was written
-  bool declined = false;  // the overwrite question was answered No
-  std::string message;    // why the file was skipped
+// How one file is processed.
+struct ProcessingOptions {
+  int source_id = kSourceFullBitmap;  // a SourceId
+  // The window shows the loaded picture; the batch tool lets it go as soon as the working
+  // picture is made, which lowers the peak memory of a file.
+  bool keep_input = false;
 };
 
-class FileProcessor {
- public:
-  FileProcessor();
-
-  // Hooks of the front end; each may stay unset.
-  OverwriteQuestion ask_overwrite;                       // unset: every question answered No
-  std::function<void(const std::string&)> show_message;  // modal message with an OK button
-  std::function<void()> repaint_output;                  // redraw the output picture now
-  BeforePublish before_publish;                          // tests: another writer steps in here
-
-  // The source choice: kSourceFullBitmap or kSourceDataLinesOnly.
-  int source_id = kSourceFullBitmap;
-  // The batch tool frees the input picture as soon as the working picture is made.
-  bool keep_input = true;
-
-  // Runs the whole sequence for one file. With autoSave and a proposal that
-  // differs from the file's name, the result is saved at once, asking before
-  // an existing file is replaced. Load, size and save failures throw Error; a
-  // file that is neither .bmp nor .png is skipped without loading anything.
-  FileOutcome ProcessFile(const std::filesystem::path& fileName, bool autoSave);
-  // Saves the output under the proposed name, asking first when the file exists.
-  // Returns false when the answer was No. Throws Error when the write fails.
-  bool ButtonSaveClick();
-  // Processes the current file again (without saving) after the source choice changed.
-  void RadioGroupSourceIDClick();
-
-  TExtBitmap& InputBitmap() { return input_; }
-  const TExtBitmap& InputBitmap() const { return input_; }
-  TExtBitmap& OutputBitmap() { return output_; }
-  const TExtBitmap& OutputBitmap() const { return output_; }
-  const std::filesystem::path& CurrentFile() const { return current_file_; }
-  bool SaveEnabled() const { return save_enabled_; }
-  const std::string& LabelHelpCaption() const { return label_help_; }
-  const std::string& LabelOutputNameCaption() const { return label_output_; }
-  // The output label's hint: its design text, then the full proposed name.
-  const std::string& LabelOutputNameHint() const { return output_hint_; }
-  const std::filesystem::path& ProposedName() const { return proposed_; }
-  // What the decoder found in the last processed file.
-  const std::string& HeaderText() const { return header_text_; }
-  std::int32_t BlackLevel() const { return black_level_; }
-  // The part of the working picture cut out as the picture; empty when nothing was cut.
-  const PictureRect& Cut() const { return cut_; }
-  // Which rule gave the proposed name.
-  NameForm NameFormUsed() const { return name_form_; }
-  std::int32_t WhiteLevel() const { return white_level_; }
-
- private:
-  void LoadInput(const std::filesystem::path& fileName);
-  void DecodeAndRender();
-  void ProposeName(const std::filesystem::path& fileName);
-  void Repaint();
-
-  TExtBitmap input_;
-  TExtBitmap output_;
-  std::filesystem::path current_file_;
-  std::filesystem::path proposed_;
-  std::string label_help_ = kLabelHelpText;
-  std::string label_output_ = kLabelOutputNameText;
-  std::string output_hint_ = kLabelOutputNameHint;
-  std::string header_text_;
-  std::int32_t black_level_ = 0;
-  PictureRect cut_;
-  NameForm name_form_ = NameForm::kInput;
-  std::int32_t white_level_ = 0;
-  bool save_enabled_ = false;
+// What the pipeline made of one file. Front ends add what they need around it, never in it.
+struct PictureResult {
+  std::filesystem::path input_name;
+  std::string header_text;  // as decoded: Latin-1, one character a byte, untrimmed
+  std::int32_t black_level = 0;
+  std::int32_t white_level = 0;
+  // The part of the working picture that became the output: the decoder's cut, or the whole
+  // working picture when it found nothing to cut.
+  PictureRect cut;
+  std::filesystem::path proposed_name;  // in the input's folder, with the extension ".png"
+  NamedFrom named_from = NamedFrom::kInputName;
+  // From the header parser: the text a front end shows for a header neither form reads.
+  std::string bad_header_message;
+  // The header parser failed unexpectedly (it handles unreadable headers itself); the input's
+  // own name was proposed.
+  bool naming_failed = false;
+  // The proposed name differs from the input's beyond letter case: the picture is to be saved.
+  bool changed = false;
+  TExtBitmap output;  // 8-bit, grey palette
+  TExtBitmap input;   // the loaded 8-bit picture; empty unless ProcessingOptions::keep_input
+  std::vector<std::uint8_t> png;  // the encoded output once EncodePicture ran; empty before
 };
+
+// Why the file is not read, naming it, for a name that is neither .bmp nor .png (any case);
+// nothing for one that is.
+std::optional<std::string> SkipReason(const std::filesystem::path& file_name);
+
+// Every step below turns an allocation failure into Error(OutOfMemoryMessage(file)).
+
+// The picture file as the pipeline's input: BMP through the repairing loader, PNG through the
+// codec, then brought to 8 bits (an 8-bit picture keeps its index values as grey levels).
+// Throws Error when it cannot be read, and naming the file when it holds less than 1 x 2 pixels.
+TExtBitmap LoadPicture(const std::filesystem::path& file_name);
+
+// The rest of the pipeline on a loaded picture: source preparation, decoding, cut, stretch,
+// shrink to kMaxOutputWidth, naming.
+PictureResult ProcessLoadedPicture(const std::filesystem::path& file_name, TExtBitmap input,
+                                   const ProcessingOptions& options);
+
+// The whole pipeline for one file. A name SkipReason refuses throws Error with that reason;
+// load and processing failures throw Error.
+PictureResult ProcessPicture(const std::filesystem::path& file_name,
+                             const ProcessingOptions& options);
+
+// Encodes the output as the PNG SavePicture writes, so that a worker thread can do it.
+void EncodePicture(PictureResult& result);
+
+// Saves the output under the proposed name, asking first when something stands there, also
+// when a file appears there during the save; false when the answer was No (an unset question
+// counts as No), leaving that file untouched. Write failures throw Error naming the file.
+// `before_publish` is the tests' seam (see SaveEncodedOutput).
+bool SavePicture(const PictureResult& result, const OverwriteQuestion& ask,
+                 const BeforePublish& before_publish = {});
 
 // The name with its extension (the part after the last dot of the last name
 // component) replaced by ".png", or ".png" appended when it has none.

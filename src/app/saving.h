@@ -14,10 +14,6 @@
 
 namespace tessaly {
 
-// Asks a Yes/No question (caption, text); the default answer is No.
-using OverwriteQuestion =
-    std::function<Answer(const std::string& caption, const std::string& text)>;
-
 inline constexpr const char* kOverwriteCaption = "Overwrite image file?";
 
 // "The file "<name>" already exists. Do you want to overwrite this file?"

@@ -25,6 +25,26 @@ void WidenRow(const std::uint8_t* in, std::uint16_t* out, int width) {
   for (; x < width; ++x) out[x] = static_cast<std::uint16_t>(in[x] * 64);
 }
 
+// Pixels are grey levels whatever palette the source carries, so the bars and the band are
+// the levels 0 and 255 themselves: matched through a palette they would take whichever entry
+// comes nearest, which for a quirk or false-colour palette is another level altogether.
+void FillLevel(Bitmap& bitmap, const Rect& rect, std::uint8_t level) {
+  if (bitmap.Format() != PixelFormat::k8Bit) {
+    bitmap.FillRect(rect, MakeColor(level, level, level));
+    return;
+  }
+  const int left = std::clamp(rect.left, 0, bitmap.Width());
+  const int right = std::clamp(rect.right, left, bitmap.Width());
+  const int top = std::clamp(rect.top, 0, bitmap.Height());
+  const int bottom = std::clamp(rect.bottom, top, bitmap.Height());
+  for (int y = top; y < bottom; ++y) {
+    std::fill(bitmap.Row(y) + left, bitmap.Row(y) + right, level);
+  }
+}
+
+constexpr std::uint8_t kBlackLevel = 0;
+constexpr std::uint8_t kWhiteLevel = 255;
+
 }  // namespace
 
 void PrepareDataLines(const Bitmap& source, Bitmap& dest) {
@@ -32,15 +52,16 @@ void PrepareDataLines(const Bitmap& source, Bitmap& dest) {
   working.Assign(source);
   if (source.Width() != kDataLinesWidth) {
     working.SetWidth(kDataLinesWidth);
-    working.FillRect({0, 0, working.Width(), working.Height()}, kBlack);
-    working.FillRect({kDataLinesBand.left, 0, kDataLinesBand.right, working.Height()}, kWhite);
+    FillLevel(working, {0, 0, working.Width(), working.Height()}, kBlackLevel);
+    FillLevel(working, {kDataLinesBand.left, 0, kDataLinesBand.right, working.Height()},
+              kWhiteLevel);
     working.Draw(kDataLinesSourceColumn, 0, source);
   }
   dest.Assign(working);
   dest.SetHeight(working.Height() + kDataLinesBarRows);
-  dest.FillRect({0, 0, dest.Width(), dest.Height()}, kBlack);
+  FillLevel(dest, {0, 0, dest.Width(), dest.Height()}, kBlackLevel);
   dest.Draw(0, kDataLinesBarRows, working);
-  dest.FillRect({kBarWhiteLeft, 0, kBarWhiteRight, kDataLinesBarRows}, kWhite);
+  FillLevel(dest, {kBarWhiteLeft, 0, kBarWhiteRight, kDataLinesBarRows}, kWhiteLevel);
 }
 
 IplImagePtr MakeSampleImage(const Bitmap& bitmap) {

@@ -51,38 +51,30 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
     r.already_result = true;
     return r;
   }
+  if (std::optional<std::string> reason = SkipReason(name.path)) {
+    r.skipped = std::move(*reason);
+    return r;
+  }
   try {
-    FileProcessor processor;
-    processor.source_id = options.source_id;
-    processor.keep_input = false;
-    const FileOutcome outcome = processor.ProcessFile(name.path, false);
-    if (outcome.status == FileOutcome::Status::kSkipped) {
-      r.skipped = outcome.message;
-      return r;
-    }
-    r.header = Latin1ToUtf8(processor.HeaderText());
-    r.proposed = processor.ProposedName();
-    r.named_from = processor.NameFormUsed();
-    r.fields = FieldsOf(processor.HeaderText(), *r.named_from);
-    if (const PictureRect& cut = processor.Cut(); !cut.empty()) {
-      r.cut = CutRect{cut.x, cut.y, cut.width, cut.height};
-    }
-    if (!options.name_template.empty() && r.named_from != NameForm::kInput) {
+    ProcessingOptions processing;
+    processing.source_id = options.source_id;
+    PictureResult& p = r.picture.emplace(ProcessPicture(name.path, processing));
+    r.fields = FieldsOf(p.header_text, p.named_from);
+    if (!options.name_template.empty() && p.named_from != NamedFrom::kInputName) {
       // A template that needs a field this header lacks, or gives no safe name,
       // leaves the standard name.
-      if (auto named = NameFromTemplate(options.name_template, r.fields, name.path, r.proposed)) {
-        r.proposed = WithPngExtension(*named);
+      if (auto named =
+              NameFromTemplate(options.name_template, r.fields, name.path, p.proposed_name)) {
+        p.proposed_name = WithPngExtension(*named);
+        p.changed = !SameNameIgnoringCase(p.proposed_name, name.path);
       }
     }
-    r.changed = !SameNameIgnoringCase(r.proposed, name.path);
-    r.black_level = processor.BlackLevel();
-    r.white_level = processor.WhiteLevel();
-    r.width = processor.OutputBitmap().Width();
-    r.height = processor.OutputBitmap().Height();
-    if (r.changed && !options.dry_run) r.png = EncodeOutput(processor.OutputBitmap(), r.proposed);
+    if (p.changed && !options.dry_run) EncodePicture(p);
   } catch (const std::bad_alloc&) {
+    r.picture.reset();
     r.error = OutOfMemoryMessage(name.path);
   } catch (const std::exception& e) {
+    r.picture.reset();
     r.error = Naming(name.path, e.what());
   }
   return r;
@@ -134,7 +126,8 @@ Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Termi
       case OverwritePolicy::kYes:
         // Consent given in advance covers the tool's own results only: an
         // original that happens to carry the name is not replaced unasked.
-        if (options.overwrite_originals || IsToolResult(r.proposed)) return Answer::kYes;
+        if (options.overwrite_originals || IsToolResult(r.picture->proposed_name))
+          return Answer::kYes;
         kept_original = true;
         return Answer::kNo;
       case OverwritePolicy::kNo:
@@ -143,11 +136,11 @@ Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Termi
         break;
     }
     if (!terminal.in_is_terminal) return Answer::kNo;
-    return reporter.Ask(r.input, r.proposed);
+    return reporter.Ask(r.input, r.picture->proposed_name);
   };
   try {
-    if (SaveEncodedOutput(r.png, r.proposed, ask)) {
-      written.Add(r.proposed);
+    if (SavePicture(*r.picture, ask)) {
+      written.Add(r.picture->proposed_name);
       if (options.sidecar) WriteSidecar(r);
       return Fate::kSaved;
     }
@@ -166,8 +159,10 @@ Fate Decide(FileResult& r, const Options& options, Reporter& reporter, const Ter
   if (!r.error.empty()) return Fate::kFailed;
   if (!r.skipped.empty()) return Fate::kSkipped;
   if (r.already_result) return Fate::kAlreadyResult;
-  if (!r.changed) return Fate::kUnchanged;
-  if (options.skip_unread && r.named_from == NameForm::kInput) return Fate::kUnreadLeft;
+  if (!r.picture->changed) return Fate::kUnchanged;
+  if (options.skip_unread && r.picture->named_from == NamedFrom::kInputName) {
+    return Fate::kUnreadLeft;
+  }
   if (options.dry_run) return Fate::kWouldSave;
   return Save(r, options, reporter, terminal, written);
 }
@@ -199,7 +194,7 @@ int RunBatch(const Options& options, Terminal& terminal) {
         ++handled;
         if (written.Holds(names[i].path)) r = ProcessOne(names[i], options);
         const Fate fate = Decide(r, options, reporter, terminal, written);
-        counts.Add(fate, r.named_from == NameForm::kInput);
+        counts.Add(fate, r.picture && r.picture->named_from == NamedFrom::kInputName);
         reporter.Report(r, fate);
         if (i + 1 < names.size()) reporter.Progress(i + 1, names[i + 1].path);
       },

@@ -1,4 +1,5 @@
 // tessaly-cli: the batch front end. Errors are caught here and nowhere deeper.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -12,8 +13,23 @@
 #include "cli/interrupt.h"
 #include "cli/options.h"
 
+namespace {
+
+// Pictures, working pictures and encoder buffers are a few megabytes each. glibc hands blocks
+// that large out as fresh mappings and unmaps them when freed, so every file of a batch paid
+// for page faults on zeroed memory again. Kept in the heap instead, each worker thread's arena
+// hands the next file the blocks the previous one freed.
+void KeepLargeBlocksForReuse() {
+  constexpr int kLargestMappedBlock = 32 << 20;  // glibc's own ceiling for this threshold
+  mallopt(M_MMAP_THRESHOLD, kLargestMappedBlock);
+  mallopt(M_TRIM_THRESHOLD, 2 * kLargestMappedBlock);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace tessaly::cli;
+  KeepLargeBlocksForReuse();
   // Past a file-size limit a write then fails with EFBIG: that one save fails, the batch goes on.
   std::signal(SIGXFSZ, SIG_IGN);
   try {

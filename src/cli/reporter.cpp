@@ -131,20 +131,21 @@ void Reporter::ClearProgress() {
 
 void Reporter::Report(const FileResult& r, Fate fate) {
   ClearProgress();
-  const bool unread = ProcessedFate(fate) && r.named_from == NameForm::kInput;
+  const PictureResult* p = r.picture ? &*r.picture : nullptr;
+  const bool unread = ProcessedFate(fate) && p != nullptr && p->named_from == NamedFrom::kInputName;
   if (options_.json) {
     Json line;
     line["input"] = FullPath(r.input);
-    if (ProcessedFate(fate)) {
-      line["header"] = r.header;
-      line["proposed"] = FullPath(r.proposed);
-      line["changed"] = r.changed;
+    if (ProcessedFate(fate) && p != nullptr) {
+      line["header"] = Latin1ToUtf8(p->header_text);
+      line["proposed"] = FullPath(p->proposed_name);
+      line["changed"] = p->changed;
       line["saved"] = fate == Fate::kSaved;
-      line["black_level"] = r.black_level;
-      line["white_level"] = r.white_level;
-      line["width"] = r.width;
-      line["height"] = r.height;
-      if (r.named_from) line["named_from"] = NameFormText(*r.named_from);
+      line["black_level"] = p->black_level;
+      line["white_level"] = p->white_level;
+      line["width"] = p->output.Width();
+      line["height"] = p->output.Height();
+      line["named_from"] = NamedFromText(p->named_from);
       if (fate == Fate::kKeptOriginal) line["kept_original"] = true;
     } else {
       line["changed"] = false;
@@ -167,7 +168,8 @@ void Reporter::Report(const FileResult& r, Fate fate) {
   if (options_.verbosity == Verbosity::kQuiet) return;
   std::ostream& out = terminal_.out;
   const std::string in = EscapeControls(r.input.string());
-  const std::string name = EscapeControls(r.proposed.filename().string());
+  const fs::path proposed = p != nullptr ? p->proposed_name : fs::path();
+  const std::string name = EscapeControls(proposed.filename().string());
   switch (fate) {
     case Fate::kSkipped:
       out << EscapeControls(r.skipped) << '\n';
@@ -193,28 +195,26 @@ void Reporter::Report(const FileResult& r, Fate fate) {
       }
       break;
     case Fate::kUnchanged:
-      out << in << (unread ? ": header not read, keeps its name, nothing to save\n"
-                           : " -> " + name + ": unchanged, nothing to save\n");
+      out << in
+          << (unread ? ": header not read, keeps its name, nothing to save\n"
+                     : " -> " + name + ": unchanged, nothing to save\n");
       break;
     case Fate::kDeclined:
       out << in << " -> " << name << ": not saved, the file exists\n";
       break;
     case Fate::kKeptOriginal:
-      out << in << " -> " << name << ": not saved, " << Quoted(r.proposed)
+      out << in << " -> " << name << ": not saved, " << Quoted(proposed)
           << " was not written by this tool and is kept (--overwrite-originals replaces it)\n";
       break;
     case Fate::kFailed:
       break;
   }
-  if (options_.verbosity == Verbosity::kVerbose && ProcessedFate(fate)) {
-    out << "    header \"" << EscapeControls(r.header) << "\"; black " << r.black_level << " (grey "
-        << Grey(r.black_level) << "), white " << r.white_level << " (grey " << Grey(r.white_level)
-        << ")";
-    if (r.cut) {
-      out << "; cut " << r.cut->width << " x " << r.cut->height << " at " << r.cut->x << ", "
-          << r.cut->y;
-    }
-    out << "; output " << r.width << " x " << r.height << '\n';
+  if (options_.verbosity == Verbosity::kVerbose && ProcessedFate(fate) && p != nullptr) {
+    out << "    header \"" << EscapeControls(Latin1ToUtf8(p->header_text)) << "\"; black "
+        << p->black_level << " (grey " << Grey(p->black_level) << "), white " << p->white_level
+        << " (grey " << Grey(p->white_level) << "); cut " << p->cut.width << " x " << p->cut.height
+        << " at " << p->cut.x << ", " << p->cut.y << "; output " << p->output.Width() << " x "
+        << p->output.Height() << '\n';
   }
   out << std::flush;
 }
@@ -228,12 +228,13 @@ void Reporter::Summary(const Counts& c, int signal, std::size_t left) {
   } else {
     to << c.saved << " saved";
   }
-  to << ", " << c.unchanged << " unchanged, " << c.skipped << " skipped, " << c.failed
-     << " failed";
+  to << ", " << c.unchanged << " unchanged, " << c.skipped << " skipped, " << c.failed << " failed";
   if (c.unread > 0) to << ", " << c.unread << " header not read";
-  if (c.results > 0) to << ", " << c.results << (c.results == 1 ? " already a result" : " already results");
+  if (c.results > 0)
+    to << ", " << c.results << (c.results == 1 ? " already a result" : " already results");
   if (c.originals_kept > 0) {
-    to << ", " << c.originals_kept << (c.originals_kept == 1 ? " original kept" : " originals kept");
+    to << ", " << c.originals_kept
+       << (c.originals_kept == 1 ? " original kept" : " originals kept");
   }
   to << '\n' << std::flush;
   if (signal != 0) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/processor.h"
 #include "base/messages.h"
 #include "cli/options.h"
 #include "naming/header_fields.h"
@@ -27,28 +28,16 @@ struct Terminal {
   const std::atomic<int>* interrupted = nullptr;  // the signal that stopped the run, or 0
 };
 
-// The part of the working picture that became the output.
-struct CutRect {
-  int x = 0, y = 0, width = 0, height = 0;
-};
-
-// What a worker found for one file.
+// What a worker found for one file: the pipeline's result, or why there is none.
 struct FileResult {
   std::filesystem::path input;  // as the user gave it (or below a folder as given)
   std::string error;            // the file failed
   std::string skipped;          // the file was not read, and why
   bool already_result = false;  // a result of this tool, found in a folder
-  std::string header;           // UTF-8
-  std::filesystem::path proposed;
-  bool changed = false;
-  int black_level = 0;
-  int white_level = 0;
-  int width = 0;
-  int height = 0;
-  std::optional<CutRect> cut;
-  std::optional<NameForm> named_from;  // which rule named it, when known
-  HeaderFields fields;
-  std::vector<std::uint8_t> png;  // the encoded output, when it is to be saved
+  // Once the file was processed. Its proposed name is the template's when --name-template
+  // gave one, and its png is encoded when the picture is to be saved.
+  std::optional<PictureResult> picture;
+  HeaderFields fields;  // what the header states, in the form that named the file
 };
 
 // What became of one file, each file counted under exactly one.

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "base/files.h"
+#include "base/text.h"
 #include "tessaly/version.h"
 
 namespace tessaly::cli {
@@ -17,7 +18,7 @@ fs::path SidecarName(const fs::path& picture) {
 }
 
 Json ParsedFields(const HeaderFields& f) {
-  if (f.form == NameForm::kInput) return nullptr;
+  if (f.form == NamedFrom::kInputName) return nullptr;
   auto text = [](const std::string& s) { return s.empty() ? Json(nullptr) : Json(s); };
   Json parsed;
   parsed["satellite"] = text(f.satellite);
@@ -31,26 +32,25 @@ Json ParsedFields(const HeaderFields& f) {
 Json SidecarObject(const FileResult& r) {
   // Sample levels are grey levels times 64.
   constexpr int kSamplesPerGrey = 64;
+  const PictureResult& p = *r.picture;
   Json j;
   j["source"] = FullPath(r.input);
-  j["header"] = r.header;
+  j["header"] = Latin1ToUtf8(p.header_text);
   j["parsed"] = ParsedFields(r.fields);
-  j["named_from"] = NameFormText(r.named_from.value_or(NameForm::kInput));
-  // Which reading of the frame gave the header goes here once the decoder tells it.
-  j["levels"] = {{"black", r.black_level},
-                 {"white", r.white_level},
-                 {"black_grey", r.black_level / kSamplesPerGrey},
-                 {"white_grey", r.white_level / kSamplesPerGrey}};
-  const CutRect cut = r.cut.value_or(CutRect{});
-  j["cut"] = {{"x", cut.x}, {"y", cut.y}, {"width", cut.width}, {"height", cut.height}};
-  j["output"] = {{"width", r.width}, {"height", r.height}};
+  j["named_from"] = NamedFromText(p.named_from);
+  j["levels"] = {{"black", p.black_level},
+                 {"white", p.white_level},
+                 {"black_grey", p.black_level / kSamplesPerGrey},
+                 {"white_grey", p.white_level / kSamplesPerGrey}};
+  j["cut"] = {{"x", p.cut.x}, {"y", p.cut.y}, {"width", p.cut.width}, {"height", p.cut.height}};
+  j["output"] = {{"width", p.output.Width()}, {"height", p.output.Height()}};
   j["tool"] = {{"name", "tessaly-cli"}, {"version", version::kText}};
   return j;
 }
 
 void WriteSidecar(const FileResult& r) {
   const std::string text = JsonText(SidecarObject(r), 2) + "\n";
-  WriteFileReplacing(SidecarName(r.proposed),
+  WriteFileReplacing(SidecarName(r.picture->proposed_name),
                      std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 

@@ -16,6 +16,9 @@ constexpr std::int64_t kBitPeriod = 0x10000;
 constexpr std::int64_t kHalfBit = 0x8000;
 // A level change pulls the phase toward mid-bit by this fraction of a step.
 constexpr std::int64_t kCorrectionDivisor = 12;
+// Rates so low that a bit takes a small fraction of a column decode nothing sensible; this
+// bounds the work of splitting columns for them.
+constexpr int kMaxColumnParts = 16;
 
 struct EbcdicRun {
   std::uint8_t first;
@@ -78,6 +81,40 @@ char MakeCharacter(std::uint8_t byte, SatelliteType type) {
   return static_cast<char>(byte >= 0x20 && byte <= 0x7F ? byte : 0x20);
 }
 
+// Levels of the parts of the columns: part j of a row split `parts` ways is centred at
+// (2j + 1 - parts) / (2 x parts) in column units, between columns a and a + 1, and its sum
+// is interpolated there. The comparison is scaled by 2 x parts to stay in integers, so with
+// one part per column a level is exactly "sum above the threshold".
+class PartLevels {
+ public:
+  PartLevels(const std::vector<std::int64_t>& sums, std::int64_t threshold, int parts)
+      : sums_(sums), threshold_(threshold), parts_(parts) {}
+
+  std::int64_t count() const { return static_cast<std::int64_t>(sums_.size()) * parts_; }
+
+  int operator()(std::int64_t part) const {
+    if (part < 0 || part >= count()) return 0 > threshold_ ? 1 : 0;
+    const std::int64_t scale = 2 * std::int64_t{parts_};
+    const std::int64_t centre = 2 * part + 1 - parts_;
+    // Floor division: the first part of column 0 lies left of its centre.
+    const std::int64_t a = centre >= 0 ? centre / scale : -((-centre + scale - 1) / scale);
+    const std::int64_t weight = centre - a * scale;
+    const std::int64_t value = Sum(a) * (scale - weight) + Sum(a + 1) * weight;
+    return value > threshold_ * scale ? 1 : 0;
+  }
+
+ private:
+  // The row's end columns stand for the half column beyond them.
+  std::int64_t Sum(std::int64_t column) const {
+    const auto last = static_cast<std::int64_t>(sums_.size()) - 1;
+    return sums_[static_cast<std::size_t>(std::clamp<std::int64_t>(column, 0, last))];
+  }
+
+  const std::vector<std::int64_t>& sums_;
+  std::int64_t threshold_;
+  int parts_;
+};
+
 }  // namespace
 
 BitClock MakeBitClock(SatelliteType type, float sample_rate) {
@@ -90,7 +127,17 @@ BitClock MakeBitClock(SatelliteType type, float sample_rate) {
   const double step = std::nearbyint(65536.0 / static_cast<double>(clock.samplesPerBit));
   clock.usable = clock.samplesPerBit > 0 && std::isfinite(step) &&
                  step <= std::numeric_limits<std::int32_t>::max();
-  if (clock.usable) clock.step = static_cast<std::int64_t>(step);
+  if (!clock.usable) return clock;
+  clock.step = static_cast<std::int64_t>(step);
+  if (clock.samplesPerBit < kMinSamplesPerBit) {
+    const double parts = std::ceil(static_cast<double>(kMinSamplesPerBit / clock.samplesPerBit));
+    clock.columnParts = static_cast<int>(std::min<double>(parts, kMaxColumnParts));
+  }
+  clock.partStep =
+      clock.columnParts == 1
+          ? clock.step
+          : static_cast<std::int64_t>(std::nearbyint(
+                65536.0 / (static_cast<double>(clock.samplesPerBit) * clock.columnParts)));
   return clock;
 }
 
@@ -102,26 +149,24 @@ void DecodeBits(const IplImage* image, int first_row, int row_count, std::string
   const BitClock clock = MakeBitClock(satellite_type, sample_rate);
   if (picture.width() < 1 || !clock.usable) return;
   const std::vector<std::int64_t> sums = ColumnSums(picture, first_row, row_count);
-  const std::int64_t threshold = Threshold(sums);
-  const auto level = [&](int c) -> int {
-    const std::int64_t sum = c >= 0 && c < picture.width() ? sums[c] : 0;
-    return sum > threshold ? 1 : 0;
-  };
+  const PartLevels level(sums, Threshold(sums), clock.columnParts);
 
-  // At column 0 there is nothing before the start; its own level serves.
-  int previous = level(start_column != 0 ? start_column - 1 : 0);
+  // The clock starts with the first part of the start column. At column 0 there is nothing
+  // before the start; its own level serves.
+  const std::int64_t start = std::int64_t{start_column} * clock.columnParts;
+  int previous = level(start_column != 0 ? start - 1 : 0);
   std::int64_t phase = clock.initialPhase;
   unsigned byte = 0;
   int missing = 8;
-  for (int c = start_column;
-       c < picture.width() && text.size() < static_cast<std::size_t>(kMaxHeaderLength); ++c) {
-    const int current = level(c);
+  for (std::int64_t p = start;
+       p < level.count() && text.size() < static_cast<std::size_t>(kMaxHeaderLength); ++p) {
+    const int current = level(p);
     if (current != previous) {
       previous = current;
-      phase +=
-          phase > kHalfBit ? -(clock.step / kCorrectionDivisor) : clock.step / kCorrectionDivisor;
+      const std::int64_t correction = clock.partStep / kCorrectionDivisor;
+      phase += phase > kHalfBit ? -correction : correction;
     }
-    phase += clock.step;
+    phase += clock.partStep;
     if (phase > kBitPeriod) {
       phase &= 0xFFFF;
       byte = ((byte << 1) | static_cast<unsigned>(current)) & 0xFFu;

@@ -13,25 +13,37 @@ namespace tessaly {
 // The header text is cut to this many characters.
 inline constexpr int kMaxHeaderLength = 25;
 
+// Below this many samples per bit the clock's phase correction, a twelfth of a sample per
+// level change, cannot hold the clock on the bits (rows of about 814 to 911 pixels slip), so
+// each column is split into as many parts as bring the clock to at least this many.
+inline constexpr float kMinSamplesPerBit = 3.0f;
+
 // The bit clock of a satellite type at a sample rate: a phase on a scale where 0x10000 is one
-// bit period, advanced by `step` per sample. `usable` is false when the sample rate gives no
-// sensible step (zero, negative or not a number).
+// bit period, advanced by `partStep` per part of a column, each column being read as
+// `columnParts` parts. `step` is the advance per whole column. `usable` is false when the
+// sample rate gives no sensible step (zero, negative or not a number).
 struct BitClock {
   float bitRate = 0;
   float samplesPerBit = 0;
   std::int64_t step = 0;
   std::int64_t initialPhase = 0;
+  int columnParts = 1;
+  std::int64_t partStep = 0;
   bool usable = false;
 };
 
 // GMS: 1800 bit/s from phase 0x4000; GOES: 1680 bit/s from 0x5000; every other type
-// 1680 bit/s from 0x6000. The step is 65536 / samples per bit, rounded half to even.
+// 1680 bit/s from 0x6000. The step is 65536 / samples per bit, rounded half to even; the
+// part step likewise 65536 / (samples per bit x column parts). At kMinSamplesPerBit or more
+// samples per bit a column is one part and the part step is the step.
 BitClock MakeBitClock(SatelliteType type, float sample_rate);
 
 // Decodes the `row_count` rows from `first_row` of the 16-bit working picture, the bits
 // starting at `start_column`, into `text` (0 to 25 characters, Latin-1; bytes that are not
-// printable become blanks). Rows and columns outside the picture read as 0. Throws Error for
-// an image that is not a one-channel 16-bit picture.
+// printable become blanks). The rows are summed per column and cut at a threshold between
+// the extremes of the sums; a column read as several parts takes each part's level from the
+// sums interpolated between column centres. Rows and columns outside the picture read as 0.
+// Throws Error for an image that is not a one-channel 16-bit picture.
 void DecodeBits(const IplImage* image, int first_row, int row_count, std::string& text,
                 SatelliteType satellite_type, float sample_rate, int start_column);
 

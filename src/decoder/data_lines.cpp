@@ -238,6 +238,19 @@ void Analyse(Analysis& a, DataLinesResult& result, const IplImage* image, float 
 
 }  // namespace
 
+IplImagePtr CutPicture(const IplImage& image, const PictureRect& cut) {
+  IplImagePtr picture(iplCreateImageHeader(1, 0, kIplDepth16U, "GRAY", "GRAY", kIplDataOrderPixel,
+                                           kIplOriginTopLeft, kIplAlignQword, cut.width, cut.height,
+                                           nullptr, nullptr, nullptr, nullptr));
+  iplAllocateImage(picture.get(), 0, 0);
+  // A borrowed header carries the region, so the caller's image is never touched.
+  IplImage view = image;
+  IplROI region{0, cut.x, cut.y, cut.width, cut.height};
+  view.roi = &region;
+  iplCopy(&view, picture.get());
+  return picture;
+}
+
 ResonatorCoefficients DesignToneFilter(float sample_rate) {
   const double rate = std::nearbyint(static_cast<double>(sample_rate));
   if (!(rate >= 1.0 && rate <= std::numeric_limits<int>::max())) {
@@ -278,25 +291,12 @@ DataLinesResult AnalyseDataLines(const IplImage* image, float sample_rate,
   return result;
 }
 
-IplImage* CutPicture(const IplImage* image, const PictureRect& cut) {
-  IplImagePtr picture(iplCreateImageHeader(1, 0, kIplDepth16U, "GRAY", "GRAY", kIplDataOrderPixel,
-                                           kIplOriginTopLeft, kIplAlignQword, cut.width, cut.height,
-                                           nullptr, nullptr, nullptr, nullptr));
-  iplAllocateImage(picture.get(), 0, 0);
-  // A borrowed header carries the region, so the caller's image is never touched.
-  IplImage view = *image;
-  IplROI region{0, cut.x, cut.y, cut.width, cut.height};
-  view.roi = &region;
-  iplCopy(&view, picture.get());
-  return picture.release();
-}
-
 void DecodeDataLines(IplImage*& image, int& picture_width, int& picture_height, int& black_level,
                      int& white_level, int& start_column, std::string& header_text,
                      float sample_rate, SatelliteType satellite_type) {
   DataLinesResult result = AnalyseDataLines(image, sample_rate, satellite_type);
   if (!result.cut.empty()) {
-    IplImage* picture = CutPicture(image, result.cut);
+    IplImage* picture = CutPicture(*image, result.cut).release();
     iplDeallocate(image, kIplImageAll);
     image = picture;
   }

@@ -73,8 +73,9 @@ struct DataLinesResult {
 DataLinesResult AnalyseDataLines(const IplImage* image, float sample_rate,
                                  SatelliteType satellite_type);
 
-// A new 16-bit working picture holding `cut` of `image`, which is left as it is.
-IplImage* CutPicture(const IplImage* image, const PictureRect& cut);
+// A new 16-bit working picture holding `cut` of `image`, which must lie inside it; `image` is
+// left as it was.
+IplImagePtr CutPicture(const IplImage& image, const PictureRect& cut);
 
 // Analyses the frame and, when a non-empty picture rectangle was found, replaces `image` by
 // a new 16-bit picture holding only that rectangle (the old image is released; the new

@@ -1,62 +1,62 @@
-// tessaly: the desktop window. Files arrive only by being dropped on the left pane.
+// tessaly: the desktop window. Files arrive by being dropped on the left pane, chosen with
+// Ctrl+O, or named on the command line, which handles them as one drop once the window is shown.
+// --help and --version are answered before any display is needed.
 //
-// Testing aids, not for users: "--process FILE" (repeatable) handles FILE as if it had been
-// dropped on the left pane once the window is shown, and "--screenshot PNG" then saves a picture
-// of the window's client area to PNG and ends the program.
+// Testing aids, not for users: "--process FILE" (repeatable) is another way to name a file, and
+// "--screenshot PNG" saves a picture of the window's client area to PNG once the files are
+// handled and ends the program.
 #include <QApplication>
 #include <QMessageBox>
 #include <QPixmap>
-#include <QStringList>
 #include <QTimer>
 
 #include <csignal>
 #include <exception>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "gui/command_line.h"
 #include "gui/main_form.h"
 #include "gui/picture_formats.h"
 
 namespace {
 
 constexpr int kSettleMilliseconds = 500;
-
-struct TestingAids {
-  std::vector<std::string> process;
-  std::optional<QString> screenshot;
-};
-
-TestingAids ReadTestingAids(const QStringList& arguments) {
-  TestingAids aids;
-  for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
-    if (arguments[i] == "--process")
-      aids.process.push_back(arguments[++i].toStdString());
-    else if (arguments[i] == "--screenshot")
-      aids.screenshot = arguments[++i];
-  }
-  return aids;
-}
+constexpr int kUsageErrorStatus = 2;
 
 // Handles the files as a drop would; a picture is taken once the window has settled.
-void RunTestingAids(tessaly::TFormQuillet& form, const TestingAids& aids) {
-  if (!aids.process.empty()) {
-    try {
-      form.ProcessDroppedNames(aids.process);
-    } catch (const std::exception& error) {
-      tessaly::MakeErrorReportBox(&form, QString::fromStdString(error.what()))->exec();
-    }
-  }
-  if (!aids.screenshot) return;
+void RunCommandLine(tessaly::TFormQuillet& form, const tessaly::CommandLine& line) {
+  if (!line.files.empty()) form.OpenFiles(line.files);
+  if (!line.screenshot) return;
   // Freshly shown controls are polished through queued events; a grab before them shows blanks.
-  QTimer::singleShot(kSettleMilliseconds, &form, [&form, path = *aids.screenshot] {
-    QApplication::exit(form.grab().save(path, "PNG") ? 0 : 1);
-  });
+  QTimer::singleShot(kSettleMilliseconds, &form,
+                     [&form, path = QString::fromStdString(*line.screenshot)] {
+                       QApplication::exit(form.grab().save(path, "PNG") ? 0 : 1);
+                     });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const tessaly::CommandLine line =
+      tessaly::ParseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+  switch (line.action) {
+    case tessaly::CommandLine::Action::kHelp:
+      std::cout << tessaly::HelpText();
+      return 0;
+    case tessaly::CommandLine::Action::kVersion:
+      std::cout << tessaly::VersionText();
+      return 0;
+    case tessaly::CommandLine::Action::kUsageError:
+      std::cerr << "tessaly: " << line.error << "\n"
+                << tessaly::UsageText() << "Try 'tessaly --help' for more information.\n";
+      return kUsageErrorStatus;
+    case tessaly::CommandLine::Action::kRun:
+      break;
+  }
+
   // Past a file-size limit a save then fails with a message instead of ending the program.
   std::signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
@@ -70,9 +70,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   form->show();
-  const TestingAids aids = ReadTestingAids(QApplication::arguments());
-  if (!aids.process.empty() || aids.screenshot) {
-    QTimer::singleShot(0, &*form, [&form, &aids] { RunTestingAids(*form, aids); });
+  if (!line.files.empty() || line.screenshot) {
+    QTimer::singleShot(0, &*form, [&form, &line] { RunCommandLine(*form, line); });
   }
   return QApplication::exec();
 }

@@ -1,8 +1,12 @@
 // TFormQuillet, the program's one window: the source picture on the left (the only drop zone),
 // the processed picture on the right, the name labels, the source choice and the Save and Close
-// buttons, as a thin view over the per-file processor. Used by main.cpp and the window tests.
+// buttons. It keeps the window's state (pictures, labels, Save enabled, the current file) and
+// runs each file through the per-file pipeline. It opens at the designed size and place and can
+// be resized; a status line and a Cancel button follow runs of several files. Used by main.cpp
+// and the window tests.
 #pragma once
 
+#include <QRect>
 #include <QWidget>
 
 #include <filesystem>
@@ -16,6 +20,7 @@
 #include "gui/window_dialogs.h"
 #include "versioninfo/vers_info.h"
 
+class QAction;
 class QLabel;
 class QPushButton;
 class QScrollArea;
@@ -23,13 +28,31 @@ class QScrollArea;
 namespace tessaly {
 
 class PictureControl;
+class PicturePane;
 class TkovRadioGroup;
+class TRegistryInteger;
 
 inline constexpr char kFormCaption[] = "Update and rename bitmaps to WEFAX standard";
 inline constexpr char kSourceHint[] =
     "Choose between full input image, and one with just the data lines at the top";
 inline constexpr int kFormClientWidth = 625;
 inline constexpr int kFormClientHeight = 425;
+inline constexpr char kLabelHelpText[] = "Drag one or more image files from Explorer";
+inline constexpr char kLabelOutputNameText[] = "Output file name will be here";
+inline constexpr char kLabelOutputNameHint[] = "This is the suggested new filename";
+inline constexpr char kHeaderFailureMessage[] =
+    "Sorry, but I could not decode the binary header for file: ";
+// Value names of the remembered view, beside the source choice's "SourceID".
+inline constexpr char kFitImageInName[] = "FitImageIn";
+inline constexpr char kFitImageOutName[] = "FitImageOut";
+inline constexpr char kWindowLeftName[] = "WindowLeft";
+inline constexpr char kWindowTopName[] = "WindowTop";
+inline constexpr char kWindowWidthName[] = "WindowWidth";
+inline constexpr char kWindowHeightName[] = "WindowHeight";
+inline constexpr char kWindowMaximizedName[] = "WindowMaximized";
+
+// True when the window's client rectangle lies wholly on one of the screens' free areas.
+bool FitsTheScreens(const QRect& geometry);
 
 // The error report's text: the error's own text, followed by the file being handled when the
 // text does not name it already.
@@ -42,58 +65,108 @@ class TFormQuillet : public QWidget {
   // Throws Error "Failed to Register ScrollBoxIn" when the pane cannot take drops.
   explicit TFormQuillet(std::shared_ptr<WindowDialogs> dialogs = nullptr,
                         QWidget* parent = nullptr);
-  // Unregisters the drop target; the source choice is stored as the radio group goes.
+  // Unregisters the drop target; the source choice, the panes' views and the window's place
+  // are stored.
   ~TFormQuillet() override;
 
   // Event handlers. Each reports an error that escapes it and returns normally.
   void ButtonCloseClick();
   void ButtonSaveClick();
+  void ButtonCancelClick();
   void DropFileTargetDrop();
   void RadioGroupSourceIDClick();
+  // Ctrl+O: the chosen pictures go the way of a drop.
+  void OpenFilesClick();
+  // Escape: stops a run of files after the current one; with no run, closes the window.
+  void EscapeClick();
 
-  // One file through the processor, the view following its state. Errors pass to the caller.
+  // Names from the command line or the open dialog, handled as one drop on the left pane.
+  void OpenFiles(const std::vector<std::string>& names);
+  // One file through the pipeline, the view following its state; with autoSave and a changed
+  // name the result is saved at once, asking before a file is replaced. Errors pass to the
+  // caller.
   void ProcessFile(const std::filesystem::path& fileName, bool autoSave);
   // The body of a drop: each name in order, a folder standing for its BMP then PNG files, every
-  // file saved at once when its name changes. The first error ends the list and is passed on.
+  // file saved at once when its name changes. The first error ends the list and is passed on,
+  // saying how many files were left. With more than one file the status line shows progress,
+  // Cancel is offered, and events are handled between files; a new drop waits for the end.
   void ProcessDroppedNames(const std::vector<std::string>& names);
+  bool Running() const { return running_; }
 
   QPushButton* ButtonSave() const { return buttonSave_; }
   QPushButton* ButtonClose() const { return buttonClose_; }
   QLabel* LabelHelp() const { return labelHelp_; }
   QLabel* LabelOutputName() const { return labelOutputName_; }
-  QScrollArea* ScrollBoxIn() const { return scrollBoxIn_; }
-  QScrollArea* ScrollBoxOut() const { return scrollBoxOut_; }
+  PicturePane* ScrollBoxIn() const { return scrollBoxIn_; }
+  PicturePane* ScrollBoxOut() const { return scrollBoxOut_; }
+  QLabel* StatusLine() const { return statusLine_; }
+  QPushButton* ButtonCancel() const { return buttonCancel_; }
   PictureControl* ImageIn() const { return imageIn_; }
   PictureControl* ImageOut() const { return imageOut_; }
   TkovRadioGroup* RadioGroupSourceID() const { return radioGroupSourceID_; }
   QtDropFileTarget& DropFileTarget() { return dropFileTarget_; }
   const TvixVersionInfoResource& VersInfo() const { return versInfo_; }
-  const FileProcessor& Processor() const { return processor_; }
+  // The file processed last; empty before the first.
+  const std::filesystem::path& CurrentFile() const { return currentFile_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
+  class Run;
+
   void CreateControls();
+  void CreateActions();
+  void LayOutControls();
+  void RestoreView();
+  void StoreView();
+  void SetStatus(const std::string& text);
   void SetTabOrder();
-  void ConnectProcessor();
   void FormCreate();
   void FormDestroy();
   void RepaintOutput();
-  void ShowProcessorState();
+  void ShowState();
+  // Saves the current result under its proposed name; false when the question was answered No.
+  bool SaveCurrent();
   // Runs a handler; an error escaping it goes to the standard error report.
   void Guarded(const std::function<void()>& handler);
 
   std::shared_ptr<WindowDialogs> dialogs_;
-  FileProcessor processor_;
+  // The window's state between files.
+  TExtBitmap inputBitmap_;  // shown on the left
+  PictureResult current_;   // the last result; its output is shown on the right
+  std::filesystem::path currentFile_;
+  std::string labelHelpText_ = kLabelHelpText;
+  std::string labelOutputNameText_ = kLabelOutputNameText;
+  std::string labelOutputNameHint_ = kLabelOutputNameHint;
+  bool saveEnabled_ = false;
   TvixVersionInfoResource versInfo_;
   QtDropFileTarget dropFileTarget_;
   QPushButton* buttonSave_ = nullptr;
   QPushButton* buttonClose_ = nullptr;
   QLabel* labelHelp_ = nullptr;
   QLabel* labelOutputName_ = nullptr;
-  QScrollArea* scrollBoxIn_ = nullptr;
+  PicturePane* scrollBoxIn_ = nullptr;
   PictureControl* imageIn_ = nullptr;
-  QScrollArea* scrollBoxOut_ = nullptr;
+  PicturePane* scrollBoxOut_ = nullptr;
   PictureControl* imageOut_ = nullptr;
   TkovRadioGroup* radioGroupSourceID_ = nullptr;
+  QLabel* statusLine_ = nullptr;
+  QPushButton* buttonCancel_ = nullptr;
+  QAction* openAction_ = nullptr;
+  QAction* quitAction_ = nullptr;
+  QAction* escapeAction_ = nullptr;
+  bool running_ = false;
+  bool cancelRequested_ = false;
+  // Read when the window is made, written when it goes.
+  std::unique_ptr<TRegistryInteger> fitImageIn_;
+  std::unique_ptr<TRegistryInteger> fitImageOut_;
+  std::unique_ptr<TRegistryInteger> windowLeft_;
+  std::unique_ptr<TRegistryInteger> windowTop_;
+  std::unique_ptr<TRegistryInteger> windowWidth_;
+  std::unique_ptr<TRegistryInteger> windowHeight_;
+  std::unique_ptr<TRegistryInteger> windowMaximized_;
 };
 
 }  // namespace tessaly

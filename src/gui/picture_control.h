@@ -1,5 +1,6 @@
-// The picture control of the window's two panes: shows one bitmap at its natural size and sizes
-// itself to it, inside a scroll area. Used by the main form for ImageIn and ImageOut.
+// The picture control of the window's two panes: shows one bitmap either at its natural size,
+// sizing itself to it inside a scroll area, or fitted to the room it is given (aspect kept,
+// smoothly scaled). Used by the main form for ImageIn and ImageOut.
 #pragma once
 
 #include <QImage>
@@ -13,15 +14,25 @@ class PictureControl : public QWidget {
  public:
   explicit PictureControl(QWidget* parent = nullptr);
 
-  // Takes a copy of the bitmap's picture (an empty bitmap shows nothing) and resizes to it.
+  // Takes a copy of the bitmap's picture (an empty bitmap shows nothing); at actual size the
+  // control resizes to it.
   void SetPicture(const Bitmap& bitmap);
   const QImage& Picture() const { return picture_; }
+
+  // Fitted, the control leaves its size to its owner and scales the picture into it.
+  void SetFitted(bool fitted);
+  bool Fitted() const { return fitted_; }
+  // Where the picture is drawn within the control.
+  QRect PictureRect() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
   QImage picture_;
+  // The fitted picture is scaled once per size, not on every paint.
+  QImage scaled_;
+  bool fitted_ = false;
 };
 
 }  // namespace tessaly

@@ -2,6 +2,8 @@
 #include "gui/window_dialogs.h"
 
 #include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
 
 namespace tessaly {
 
@@ -51,6 +53,16 @@ Answer QtWindowDialogs::AskYesNo(const std::string& caption, const std::string& 
 
 void QtWindowDialogs::ReportError(const std::string& text) {
   MakeErrorReportBox(owner_, FromCore(text))->exec();
+}
+
+std::vector<std::string> QtWindowDialogs::ChooseFiles() {
+  const QStringList chosen =
+      QFileDialog::getOpenFileNames(owner_, QString::fromLatin1(kOpenDialogCaption), lastFolder_,
+                                    QString::fromLatin1(kOpenDialogFilter));
+  if (!chosen.isEmpty()) lastFolder_ = QFileInfo(chosen.front()).absolutePath();
+  std::vector<std::string> files;
+  for (const QString& file : chosen) files.push_back(file.toStdString());
+  return files;
 }
 
 }  // namespace tessaly

@@ -1,6 +1,6 @@
 // The window's modal boxes behind one interface: the message with an OK button, the Yes/No
-// question and the standard error report. The main form shows real boxes; tests answer and
-// record through their own implementation.
+// question, the standard error report and the dialog that chooses pictures to open. The main form
+// shows real boxes; tests answer and record through their own implementation.
 #pragma once
 
 #include <QMessageBox>
@@ -9,17 +9,30 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/messages.h"
 
 namespace tessaly {
 
-class WindowDialogs : public MessageService {
+class WindowDialogs {
  public:
+  virtual ~WindowDialogs() = default;
+  // A modal message with an OK button; the text is shown unchanged.
+  virtual void ShowMessage(const std::string& text) = 0;
+  // A modal Yes/No question whose default (Enter) answer is No.
+  virtual Answer AskYesNo(const std::string& caption, const std::string& text) = 0;
   // The standard error report: an error that no handler caught, shown with its text; the
   // program goes on afterwards.
   virtual void ReportError(const std::string& text) = 0;
+  // The pictures the user chose to open, in the dialog's order; none when it was cancelled.
+  virtual std::vector<std::string> ChooseFiles() = 0;
 };
+
+inline constexpr char kOpenDialogCaption[] = "Open pictures";
+inline constexpr char kOpenDialogFilter[] =
+    "Pictures (*.bmp *.BMP *.png *.PNG);;BMP pictures (*.bmp *.BMP);;PNG pictures (*.png *.PNG);;"
+    "All files (*)";
 
 // The boxes as the window shows them, built apart from showing them so they can be inspected.
 // A message: the text unchanged, an OK button, no icon, the application's name as caption.
@@ -39,9 +52,12 @@ class QtWindowDialogs final : public WindowDialogs {
   void ShowMessage(const std::string& text) override;
   Answer AskYesNo(const std::string& caption, const std::string& text) override;
   void ReportError(const std::string& text) override;
+  // Opens in the folder of the last choice.
+  std::vector<std::string> ChooseFiles() override;
 
  private:
   QPointer<QWidget> owner_;
+  QString lastFolder_;
 };
 
 }  // namespace tessaly

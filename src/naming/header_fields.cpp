@@ -65,13 +65,13 @@ void ReadAlternative(std::string_view header, HeaderFields& f) {
 
 }  // namespace
 
-const char* NameFormText(NameForm form) {
+const char* NamedFromText(NamedFrom form) {
   switch (form) {
-    case NameForm::kHeader:
+    case NamedFrom::kPrimaryForm:
       return "header";
-    case NameForm::kAlternative:
+    case NamedFrom::kAlternativeForm:
       return "alternative";
-    case NameForm::kInput:
+    case NamedFrom::kInputName:
       break;
   }
   return "input";
@@ -84,12 +84,12 @@ std::string IsoTime(const PictureTime& t) {
   return text;
 }
 
-HeaderFields FieldsOf(std::string_view header_text, NameForm form) {
+HeaderFields FieldsOf(std::string_view header_text, NamedFrom form) {
   HeaderFields f;
   f.form = form;
   try {
-    if (form == NameForm::kHeader) ReadPrimary(header_text, f);
-    if (form == NameForm::kAlternative) ReadAlternative(header_text, f);
+    if (form == NamedFrom::kPrimaryForm) ReadPrimary(header_text, f);
+    if (form == NamedFrom::kAlternativeForm) ReadAlternative(header_text, f);
   } catch (const Error&) {
     // Only a form that did not name the file fails here; its time stays unknown.
     f.time.reset();

@@ -7,17 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "naming/header_name.h"
+
 namespace tessaly {
 
-// Which rule named the file.
-enum class NameForm {
-  kHeader,       // the primary, fixed-column form
-  kAlternative,  // the alternative form: the trimmed header text
-  kInput,        // neither form read: the input's own name
-};
-
-// "header", "alternative" or "input".
-const char* NameFormText(NameForm form);
+// "header", "alternative" or "input": the name of the rule that named the file, as --json
+// and the sidecar files give it.
+const char* NamedFromText(NamedFrom form);
 
 struct PictureTime {
   int year = 0;  // four digits, after the century rule of the names
@@ -30,7 +26,7 @@ struct PictureTime {
 std::string IsoTime(const PictureTime& time);
 
 struct HeaderFields {
-  NameForm form = NameForm::kInput;
+  NamedFrom form = NamedFrom::kInputName;
   // UTF-8, trimmed; empty when the form does not carry them.
   std::string satellite;
   std::string kind;
@@ -42,8 +38,8 @@ struct HeaderFields {
 // What `header_text` states when read in `form`, the form that named its file:
 // the primary form gives satellite, kind, code and time (or the message of an
 // administrative or test header, whose date is not read); the alternative form
-// gives the time to the hour; kInput gives nothing. A field that does not read
+// gives the time to the hour; kInputName gives nothing. A field that does not read
 // is left empty.
-HeaderFields FieldsOf(std::string_view header_text, NameForm form);
+HeaderFields FieldsOf(std::string_view header_text, NamedFrom form);
 
 }  // namespace tessaly

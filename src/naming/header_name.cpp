@@ -1,9 +1,12 @@
 // The WEFAX header parser: primary and alternative header forms, fixed names for
-// administrative and test messages, and the file-name check behind every proposal.
+// administrative and test messages, and the file-name check behind every proposal. The readers
+// answer "does not read" as an empty optional, so the fallback from one form to the other is
+// a plain test, not a caught exception.
 #include "naming/header_name.h"
 
 #include <array>
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "base/text.h"
@@ -38,40 +41,49 @@ std::string_view Field(std::string_view text, std::size_t first, std::size_t cou
 
 // Leading blanks, then one or two digits, nothing else: header digits are plain, and a
 // sign or a trailing blank means the field was not decoded as a number.
-int FieldToInt(std::string_view field) {
+std::optional<int> FieldValue(std::string_view field) {
   std::size_t i = 0;
   while (i < field.size() && field[i] == ' ') ++i;
   const std::string_view digits = field.substr(i);
-  if (digits.empty() || digits.size() > 2) {
-    throw ConversionError("'" + Latin1ToUtf8(field) + "' is not a valid integer value");
-  }
+  if (digits.empty() || digits.size() > 2) return std::nullopt;
   int value = 0;
   for (char c : digits) {
-    if (c < '0' || c > '9') {
-      throw ConversionError("'" + Latin1ToUtf8(field) + "' is not a valid integer value");
-    }
+    if (c < '0' || c > '9') return std::nullopt;
     value = value * 10 + (c - '0');
   }
   return value;
+}
+
+// The first two characters of `text` as a number, removed; nothing removed when they are none.
+std::optional<int> TakeTwoDigits(std::string& text) {
+  const std::optional<int> value = FieldValue(Field(text, 1, 2));
+  if (value) text.erase(0, 2);
+  return value;
+}
+
+// Month 1-12 from three letters; 0 when there are fewer, nothing when they name no month.
+std::optional<int> MonthNumber(std::string_view text) {
+  const std::string letters = AsciiUpper(text.substr(0, 3));
+  if (letters.size() != 3) return 0;
+  const std::size_t found = kMonthNames.find(letters);
+  const std::size_t month = found == std::string_view::npos ? 0 : (found + 1) / 3;
+  if (month < 1 || month > 12) return std::nullopt;
+  return static_cast<int>(month);
 }
 
 int FullYear(int two_digit_year) {
   return two_digit_year < kCenturyPivot ? 2000 + two_digit_year : 1900 + two_digit_year;
 }
 
-void ValidateDate(int year, int month, int day) {
+bool IsValidDate(int year, int month, int day) {
   const std::chrono::year_month_day date{std::chrono::year{year},
                                          std::chrono::month{static_cast<unsigned>(month)},
                                          std::chrono::day{static_cast<unsigned>(day)}};
-  if (year < 1 || year > 9999 || month < 1 || day < 1 || !date.ok()) {
-    throw Error("Invalid argument to date encode");
-  }
+  return year >= 1 && year <= 9999 && month >= 1 && day >= 1 && date.ok();
 }
 
-void ValidateTime(int hour, int minute) {
-  if (hour < 0 || hour > 23 || minute < 0 || minute > 59) {
-    throw Error("Invalid argument to time encode");
-  }
+bool IsValidTime(int hour, int minute) {
+  return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59;
 }
 
 std::string TwoDigits(int value) {
@@ -107,27 +119,27 @@ bool IsStorableNamePart(std::string_view part) {
   return true;
 }
 
-// The name part of the primary form, in Latin-1. Throws when a field does not read.
-std::string PrimaryName(std::string_view header) {
+// The name part of the primary form, in Latin-1; nothing when a field does not read.
+std::optional<std::string> PrimaryName(std::string_view header) {
   const std::string satellite(Trim(Field(header, 1, kSatelliteLength)));
   std::string kind(Trim(Field(header, kSatelliteLength + 1, kKindLength)));
   if (kind == "ADM") return "ADMIN";
   if (kind == "TST") return "TEST";
 
   std::string text(header.substr(kMinHeaderLength));
-  const int year = ReadTwoDigits(text);
-  const int month = ReadTwoDigits(text);
-  const int day = ReadTwoDigits(text);
-  const int hour = ReadTwoDigits(text);
-  const int minute = ReadTwoDigits(text);
-  ValidateDate(FullYear(year), month, day);
+  const std::optional<int> year = TakeTwoDigits(text);
+  const std::optional<int> month = year ? TakeTwoDigits(text) : std::nullopt;
+  const std::optional<int> day = month ? TakeTwoDigits(text) : std::nullopt;
+  const std::optional<int> hour = day ? TakeTwoDigits(text) : std::nullopt;
+  const std::optional<int> minute = hour ? TakeTwoDigits(text) : std::nullopt;
+  if (!minute || !IsValidDate(FullYear(*year), *month, *day)) return std::nullopt;
   // Midnight may be sent as 24: valid, and the name keeps it as sent.
-  ValidateTime(hour == 24 ? 0 : hour, minute);
+  if (!IsValidTime(*hour == 24 ? 0 : *hour, *minute)) return std::nullopt;
 
   std::string code(Field(text, 1, kCodeLength));
   if (Trim(code).empty()) code = satellite;
-  std::string stamp = code + " " + TwoDigits(day) + "-" + TwoDigits(month) + "-" +
-                      TwoDigits(year % 100) + " " + TwoDigits(hour) + TwoDigits(minute);
+  std::string stamp = code + " " + TwoDigits(*day) + "-" + TwoDigits(*month) + "-" +
+                      TwoDigits(*year % 100) + " " + TwoDigits(*hour) + TwoDigits(*minute);
 
   if (IsKnownSatellite(satellite)) return stamp;
   if (satellite.starts_with("GOES-I")) {
@@ -139,69 +151,51 @@ std::string PrimaryName(std::string_view header) {
 }
 
 // The alternative form names the file after the whole header, once its date reads.
-std::string AlternativeName(std::string_view header) {
-  const int year = FieldToInt(Field(header, 10, 2));
-  const int month = MonthFromName(Field(header, 13, 3));
-  const int day = FieldToInt(Field(header, 17, 2));
-  const int hour = FieldToInt(Field(header, 20, 2));
-  ValidateDate(FullYear(year), month, day);
-  ValidateTime(hour, 0);
+std::optional<std::string> AlternativeName(std::string_view header) {
+  const std::optional<int> year = FieldValue(Field(header, 10, 2));
+  const std::optional<int> month = MonthNumber(Field(header, 13, 3));
+  const std::optional<int> day = FieldValue(Field(header, 17, 2));
+  const std::optional<int> hour = FieldValue(Field(header, 20, 2));
+  if (!year || !month || !day || !hour) return std::nullopt;
+  if (!IsValidDate(FullYear(*year), *month, *day) || !IsValidTime(*hour, 0)) return std::nullopt;
   return std::string(Trim(header));
 }
 
-// Builds the proposal from a name part in Latin-1, refusing one that is no storable name.
-fs::path ProposalFrom(const NameFrame& frame, const fs::path& file_name,
-                      std::string_view name_part) {
-  fs::path proposal = frame.Compose(Latin1ToUtf8(name_part));
-  if (!IsValidFileName(proposal, file_name)) throw Error("Invalid file name");
+// The proposal from a name part in Latin-1; nothing when the part is no storable name.
+std::optional<fs::path> ProposalFrom(const NameFrame& frame, const fs::path& file_name,
+                                     const std::optional<std::string>& name_part) {
+  if (!name_part) return std::nullopt;
+  fs::path proposal = frame.Compose(Latin1ToUtf8(*name_part));
+  if (!IsValidFileName(proposal, file_name)) return std::nullopt;
   return proposal;
-}
-
-void ShowError(MessageService* messages, std::string_view header_text) {
-  if (messages != nullptr) messages->ShowMessage("Bad WEFAX header: " + Latin1ToUtf8(header_text));
 }
 
 }  // namespace
 
-NameProposal ProposeFileName(const fs::path& file_name, std::string_view header_text) {
-  if (header_text.size() < kMinHeaderLength) return {file_name, NameForm::kInput};
+NameProposal HeaderToFileName(const fs::path& file_name, std::string_view header_text) {
+  if (header_text.size() < kMinHeaderLength) return {file_name, NamedFrom::kInputName, {}};
   const NameFrame frame(file_name);
-  try {
-    return {ProposalFrom(frame, file_name, PrimaryName(header_text)), NameForm::kHeader};
-  } catch (const Error&) {
-    // The header may still be in the alternative form.
+  if (auto primary = ProposalFrom(frame, file_name, PrimaryName(header_text))) {
+    return {std::move(*primary), NamedFrom::kPrimaryForm, {}};
   }
-  try {
-    return {ProposalFrom(frame, file_name, AlternativeName(header_text)), NameForm::kAlternative};
-  } catch (const Error&) {
-    // Neither form reads: the picture keeps its own name.
+  if (auto alternative = ProposalFrom(frame, file_name, AlternativeName(header_text))) {
+    return {std::move(*alternative), NamedFrom::kAlternativeForm, {}};
   }
-  return {file_name, NameForm::kInput};
-}
-
-fs::path HeaderToFileName(const fs::path& file_name, std::string_view header_text, bool show_error,
-                          MessageService* messages) {
-  NameProposal proposal = ProposeFileName(file_name, header_text);
-  if (proposal.form == NameForm::kInput && show_error &&
-      header_text.size() >= kMinHeaderLength) {
-    ShowError(messages, header_text);
-  }
-  return std::move(proposal.name);
+  return {file_name, NamedFrom::kInputName, "Bad WEFAX header: " + Latin1ToUtf8(header_text)};
 }
 
 int ReadTwoDigits(std::string& text) {
-  const int value = FieldToInt(Field(text, 1, 2));
-  text.erase(0, 2);
-  return value;
+  const std::optional<int> value = TakeTwoDigits(text);
+  if (!value) {
+    throw ConversionError("'" + Latin1ToUtf8(Field(text, 1, 2)) + "' is not a valid integer value");
+  }
+  return *value;
 }
 
 int MonthFromName(std::string_view text) {
-  const std::string letters = AsciiUpper(text.substr(0, 3));
-  if (letters.size() != 3) return 0;
-  const std::size_t found = kMonthNames.find(letters);
-  const std::size_t month = found == std::string_view::npos ? 0 : (found + 1) / 3;
-  if (month < 1 || month > 12) throw RangeError("Bad month");
-  return static_cast<int>(month);
+  const std::optional<int> month = MonthNumber(text);
+  if (!month) throw RangeError("Bad month");
+  return *month;
 }
 
 bool IsKnownSatellite(std::string_view name) {

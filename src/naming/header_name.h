@@ -7,8 +7,6 @@
 #include <string_view>
 
 #include "base/errors.h"
-#include "base/messages.h"
-#include "naming/header_fields.h"
 
 namespace tessaly {
 
@@ -24,23 +22,27 @@ class RangeError : public Error {
   using Error::Error;
 };
 
-// Proposes the name for a picture whose decoded header is `header_text` (Latin-1, one
-// character per decoded byte, untrimmed): a name in the folder of `file_name`, with its
-// extension. An unreadable header gives `file_name` itself; then, when `show_error` is
-// set and `messages` is given, "Bad WEFAX header: " plus the header text is shown.
-// Never throws an error of its own.
-std::filesystem::path HeaderToFileName(const std::filesystem::path& file_name,
-                                       std::string_view header_text, bool show_error,
-                                       MessageService* messages = nullptr);
-
-// A proposal and the rule that made it.
-struct NameProposal {
-  std::filesystem::path name;
-  NameForm form = NameForm::kInput;
+// Where a proposed name came from.
+enum class NamedFrom {
+  kPrimaryForm,      // the header's primary form (satellite, kind, date digits, code)
+  kAlternativeForm,  // the header's alternative form (the whole header, once its date reads)
+  kInputName,        // neither form read, or the header was too short: the input's own name
 };
 
-// HeaderToFileName without a message, telling which form named the file.
-NameProposal ProposeFileName(const std::filesystem::path& file_name, std::string_view header_text);
+struct NameProposal {
+  std::filesystem::path name;
+  NamedFrom named_from = NamedFrom::kInputName;
+  // "Bad WEFAX header: " and the header in UTF-8 when a header long enough to be one reads in
+  // neither form; empty otherwise. The parser shows nothing: a front end that reports bad
+  // headers shows this text.
+  std::string bad_header_message;
+};
+
+// Proposes the name for a picture whose decoded header is `header_text` (Latin-1, one
+// character per decoded byte, untrimmed): a name in the folder of `file_name`, with its
+// extension, from the primary form or else the alternative form; `file_name` itself when
+// neither reads. Never throws an error of its own.
+NameProposal HeaderToFileName(const std::filesystem::path& file_name, std::string_view header_text);
 
 // Reads the first two characters of `text` (leading blanks, then one or two decimal
 // digits; a text of one character is read as it stands) and removes them. Throws

@@ -345,6 +345,23 @@ class RleDecoder {
   std::int64_t y_ = 0;
 };
 
+// A two-byte run-length code paints at most 255 pixels; the codes that skip (end of line, delta,
+// end of picture) paint none, leaving index 0. Data that could not paint even a sixteenth of
+// the picture is a claim, not a picture: it is refused before the picture is allocated, so a
+// file of a hundred bytes cannot hold hundreds of megabytes of blank.
+constexpr std::uint64_t kMaxPixelsPerRunLengthByte = 128;
+constexpr std::uint64_t kRunLengthShare = 16;
+
+void CheckRunLengthCanFill(Bytes d, const Header& h, const Layout& l) {
+  const std::uint64_t data_bytes = l.pixel_start < d.size() ? d.size() - l.pixel_start : 0;
+  const std::uint64_t pixels = static_cast<std::uint64_t>(h.width) * h.height;
+  if (pixels > data_bytes * kMaxPixelsPerRunLengthByte * kRunLengthShare) {
+    throw Error("BMP run-length data of " + std::to_string(data_bytes) +
+                " bytes cannot paint a sixteenth of its picture of " + std::to_string(h.width) +
+                " x " + std::to_string(h.height) + " pixels");
+  }
+}
+
 void ReadPixels(Bytes d, const Header& h, const Layout& l, Bitmap& out) {
   const RowOrder order{out.Height(), h.top_down};
   if (h.compression == kRle8 || h.compression == kRle4) {
@@ -406,8 +423,11 @@ BmpHeaders ReadBmpHeaders(std::span<const std::uint8_t> data) {
 Bitmap ReadBmp(std::span<const std::uint8_t> data, BmpPixelPlacement placement) {
   const Header header = ReadHeader(data);
   const Layout layout = LocateData(data, header, placement);
+  // Fail on truncation, or on data far too small for the picture, before allocating.
   if (header.compression != kRle8 && header.compression != kRle4) {
-    CheckUncompressed(data, header, layout);  // fail on truncation before allocating
+    CheckUncompressed(data, header, layout);
+  } else {
+    CheckRunLengthCanFill(data, header, layout);
   }
   Bitmap out;
   out.SetFormat(OutputFormat(header));

@@ -28,10 +28,6 @@ constexpr std::uint32_t kImageSizeEnd = 24;   // the info header size that reach
                                               // receivers' frame width that wrote bad sizes
 
 RepairedBmp CutPalette(std::span<const std::uint8_t> file, std::uint32_t announced) {
-  if (file.size() < kHeadersSize + kStoredTableSize) {
-    throw Error("BMP file announcing " + std::to_string(announced) +
-                " colours is too short for its 256-entry colour table");
-  }
   RepairedBmp result{BmpRepair::kPalette, {}};
   const auto kept = file.begin() + kHeadersSize + announced * 4;
   result.bytes.reserve(file.size() - (kStoredTableSize - announced * 4));
@@ -39,6 +35,31 @@ RepairedBmp CutPalette(std::span<const std::uint8_t> file, std::uint32_t announc
   result.bytes.insert(result.bytes.end(), file.begin() + kHeadersSize + kStoredTableSize,
                       file.end());
   return result;
+}
+
+// Bytes the uncompressed pixel rows take, the last row's padding not counted (some writers
+// leave it out); 0 when the header gives no usable size.
+std::uint64_t PixelRowBytes(const BmpHeaders& h) {
+  const std::uint64_t bits = h.bit_count;
+  if (h.width <= 0 || h.height == 0 || h.width > Bitmap::kMaxSide ||
+      h.height > Bitmap::kMaxSide || h.height < -Bitmap::kMaxSide || bits == 0 || bits > 32) {
+    return 0;
+  }
+  const std::uint64_t rows = static_cast<std::uint64_t>(h.height < 0 ? -h.height : h.height);
+  const std::uint64_t row_bits = static_cast<std::uint64_t>(h.width) * bits;
+  return (row_bits + 31) / 32 * 4 * (rows - 1) + (row_bits + 7) / 8;
+}
+
+// Whether a file announcing fewer colours still stores all 256 table entries. The receivers'
+// bfOffBits counts either all entries or only the announced ones, so it cannot tell; the
+// file's length can: the full table and the pixel rows have to fit in it.
+bool StoresFullTable(const BmpHeaders& h, std::size_t file_size) {
+  if (h.info_size != 40) return false;
+  constexpr std::uint32_t kUncompressed = 0;
+  const std::uint64_t pixels = h.compression == kUncompressed ? PixelRowBytes(h) : 0;
+  // Compressed rows have no size the header can be trusted for; the offset has to tell.
+  if (pixels == 0) return h.pixel_offset >= kHeadersSize + kStoredTableSize;
+  return file_size >= kHeadersSize + kStoredTableSize + pixels;
 }
 
 int ChannelsOf(const Bitmap& bitmap) {
@@ -86,13 +107,11 @@ RepairedBmp RepairBmpHeaders(std::span<const std::uint8_t> file) {
   const BmpHeaders h = ReadBmpHeaders(file);
   const std::uint32_t used = h.colours_used;
   const std::uint32_t important = h.colours_important;
-  // The receivers that announce 200 or 224 colours still store all 256 entries
-  // behind a 40-byte header, with the pixels at 1078. A file whose header and
-  // pixel offset say the table really is that short is valid and read as it is.
-  const bool stores_full_table =
-      h.info_size == 40 && h.pixel_offset >= kHeadersSize + kStoredTableSize;
+  // The receivers that announce 200 or 224 colours still store all 256 entries behind a
+  // 40-byte header. A file too short for that table really holds only the announced
+  // entries; it is valid and read as it is.
   if (((used == 200 && important == 200) || (used == 224 && important == 224)) &&
-      stores_full_table) {
+      StoresFullTable(h, file.size())) {
     return CutPalette(file, used);
   }
   // Only an info header that holds biSizeImage can have it wrong.

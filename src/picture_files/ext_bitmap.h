@@ -59,8 +59,10 @@ class TExtBitmap : public Bitmap {
 enum class BmpRepair {
   kNone,
   // The header announces 200 or 224 colours (used and important) over a stored
-  // 256-entry table (a 40-byte info header and pixels at 1078 or later): the
-  // unannounced entries are cut out. bfOffBits is left stale.
+  // 256-entry table (a 40-byte info header, and a file long enough for the full
+  // table and the pixel rows): the unannounced entries are cut out and the pixels
+  // are read straight after the table. bfOffBits is left stale: it may count the
+  // full table or the announced entries only.
   kPalette,
   // An 8-bit picture 2080 wide whose biSizeImage is not width x height: the
   // field is set to the 32-bit product.
@@ -72,9 +74,8 @@ struct RepairedBmp {
   std::vector<std::uint8_t> bytes;  // the repaired copy; empty for kNone
 };
 
-// The repairs of the loader on a file held from its first byte. Throws Error
-// when a palette repair is due but the file cannot hold the headers and the
-// 256-entry table (1078 bytes).
+// The repairs of the loader on a file held from its first byte. A file that is
+// too short for any reading is left to the reader, which reports it.
 RepairedBmp RepairBmpHeaders(std::span<const std::uint8_t> file);
 
 // A new 1-channel ("GRAY") image of an 8-bit bitmap or a 3-channel ("RGB"/"BGR")

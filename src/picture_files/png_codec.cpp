@@ -177,6 +177,7 @@ struct TransformPlan {
   bool palette_to_rgb = false;
   bool gray_to_8 = false;
   bool trns_to_alpha = false;
+  bool strip_alpha = false;
   bool gray_to_rgb = false;
   bool gamma = false;
   double file_gamma = 0.0;
@@ -192,6 +193,7 @@ struct TransformPlan {
 struct WritePlan {
   PngHeader ihdr;
   int level = 3;
+  int strategy = kPngDefaultStrategy;
   int filter_flags = 0;
   png_color palette[256] = {};
   int palette_count = 0;
@@ -228,6 +230,7 @@ bool StageTransform(png_structp png, png_infop info, TransformPlan* plan) {
   if (plan->palette_to_rgb) png_set_palette_to_rgb(png);
   if (plan->gray_to_8) png_set_expand_gray_1_2_4_to_8(png);
   if (plan->trns_to_alpha) png_set_tRNS_to_alpha(png);
+  if (plan->strip_alpha) png_set_strip_alpha(png);
   if (plan->gray_to_rgb) png_set_gray_to_rgb(png);
   if (plan->gamma) png_set_gamma(png, kScreenGamma, plan->file_gamma);
   png_set_invert_alpha(png);
@@ -267,6 +270,7 @@ bool StageWriteHeader(png_structp png, png_infop info, const WritePlan* plan) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_write_fn(png, png_get_error_ptr(png), WriteData, FlushData);
   png_set_compression_level(png, plan->level);
+  if (plan->strategy != kPngDefaultStrategy) png_set_compression_strategy(png, plan->strategy);
   const PngHeader& ihdr = plan->ihdr;
   png_set_IHDR(png, info, ihdr.width, ihdr.height, ihdr.bit_depth, ihdr.color_type, ihdr.interlace,
                ihdr.compression, ihdr.filter);
@@ -338,8 +342,7 @@ void CheckPictureSize(std::uint64_t width, std::uint64_t height) {
   constexpr auto kPixels = static_cast<std::uint64_t>(kMaxPicturePixels);
   if (width > kSide || height > kSide || width * height > kPixels) {
     throw Error("PNG picture of " + std::to_string(width) + " x " + std::to_string(height) +
-                " pixels is too large (at most " + std::to_string(kSide) + " on a side and " +
-                std::to_string(kPixels) + " in all)");
+                " pixels is larger than supported (" + PictureLimitsText() + ")");
   }
 }
 
@@ -492,7 +495,9 @@ TransformPlan PlanTransforms(TPngImage& image, const HeaderInfo& header) {
   TransformPlan plan;
   plan.palette_to_rgb = image.ExpandToRGB && image.ColorType == PNG_COLOR_TYPE_PALETTE;
   plan.gray_to_8 = grey && image.BitDepth < 8;
-  plan.trns_to_alpha = header.has_trns;
+  plan.trns_to_alpha = header.has_trns && !image.IgnoreAlpha;
+  // Expanding a palette brings its tRNS entries along as alpha; that has to go too.
+  plan.strip_alpha = image.IgnoreAlpha;
   plan.gray_to_rgb = image.ExpandToRGB && (grey || image.ColorType == PNG_COLOR_TYPE_GRAY_ALPHA);
   image.FileGamma = header.file_gamma;
   image.ScreenGamma = kScreenGamma;
@@ -511,6 +516,7 @@ WritePlan PlanWrite(TPngImage& image, std::vector<png_bytep>& rows) {
   WritePlan plan;
   plan.ihdr = HeaderOf(image);
   plan.level = image.CompressionLevel;
+  plan.strategy = image.CompressionStrategy;
   plan.filter_flags = static_cast<int>(image.FilterFlags);
   plan.palette_count = std::clamp(image.PaletteCount, 0, 256);
   for (int i = 0; i < plan.palette_count; ++i) {

@@ -44,6 +44,9 @@ struct PngColor {
   std::uint8_t blue = 0;
 };
 
+// TPngImage::CompressionStrategy that lets libpng choose (Z_FILTERED when rows are filtered).
+inline constexpr std::int32_t kPngDefaultStrategy = -1;
+
 // Held through std::shared_ptr where several owners share one picture (the reference count
 // of the original design); the object itself is neither copyable nor movable.
 class TPngImage {
@@ -70,6 +73,9 @@ class TPngImage {
   double FileGamma = 0.0;
   double ScreenGamma = 2.2;
   std::int32_t CompressionLevel = 3;
+  // A zlib strategy (Z_FILTERED, Z_RLE ...) for the image data; kPngDefaultStrategy leaves
+  // libpng's own choice.
+  std::int32_t CompressionStrategy = kPngDefaultStrategy;
 
   // Height x RowBytes bytes and the address of each row in them.
   std::vector<std::uint8_t> Pixels;
@@ -86,6 +92,9 @@ class TPngImage {
   // Decoding only: when false the stored samples are kept (no gAMA correction), as the
   // conformance checks against stored-sample references need.
   bool GammaCorrection = true;
+  // Decoding only: when true, alpha channels and tRNS chunks are dropped and the stored colours
+  // (or palette indices) are read as they stand, with nothing for CopyToBitmap to blend.
+  bool IgnoreAlpha = false;
   std::array<PngColor, 256> Palette{};
   std::int32_t PaletteCount = 0;
 

@@ -1,18 +1,23 @@
-// The per-file processing: naming fall-backs, Save state, the overwrite
-// question, skipped and refused files, format conversion and the width cap.
+// The per-file pipeline: the value it returns (levels, cut, name and its source, changed),
+// naming fall-backs, the overwrite question, skipped and refused files, format conversion and
+// the width cap.
 #include "app/processor.h"
 
 #include <gtest/gtest.h>
 
-#include "base/files.h"
-#include "grey_bitmap.h"
+#include <png.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <ostream>
+#include <random>
 
 #include "base/errors.h"
+#include "base/files.h"
+#include "framegen/framegen.h"
+#include "grey_bitmap.h"
 #include "picture_files/png_io.h"
 #include "support/bmp_writer.h"
 #include "support/manifest.h"
@@ -25,6 +30,108 @@ namespace fs = std::filesystem;
 
 using test::Grey8;
 
+// What the processing made of one file.
+struct Processed {
+  std::string header;
+  std::int32_t black = 0;
+  std::int32_t white = 0;
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> pixels;
+  friend bool operator==(const Processed&, const Processed&) = default;
+};
+
+void PrintTo(const Processed& p, std::ostream* os) {
+  *os << '"' << p.header << "\", levels " << p.black << " to " << p.white << ", " << p.width
+      << " x " << p.height;
+}
+
+Processed Outcome(const PictureResult& result) {
+  const Bitmap& out = result.output;
+  Processed p{result.header_text, result.black_level, result.white_level, out.Width(),
+              out.Height(),       {}};
+  for (int y = 0; y < out.Height(); ++y)
+    p.pixels.insert(p.pixels.end(), out.Row(y), out.Row(y) + out.Width());
+  return p;
+}
+
+Processed ProcessAlone(const fs::path& file, int source_id) {
+  ProcessingOptions options;
+  options.source_id = source_id;
+  return Outcome(ProcessPicture(file, options));
+}
+
+// An 8-bit grey picture written by libpng itself, as other programs write PNG files: as RGB,
+// RGB with alpha, grey with alpha, or palette pictures whose index is the grey level.
+enum class PngKind {
+  kRgb,
+  kRgbaRandomAlpha,
+  kGreyRandomAlpha,
+  kGreyPaletteRandomTrns,
+  kFalseColourPalette
+};
+
+std::vector<std::uint8_t> WriteWithLibpng(const Bitmap& grey, PngKind kind) {
+  std::mt19937 random(7);
+  const auto alpha = [&] { return static_cast<std::uint8_t>(random() % 256); };
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(grey.Width());
+  image.height = static_cast<png_uint_32>(grey.Height());
+  image.flags =
+      PNG_IMAGE_FLAG_COLORSPACE_NOT_sRGB;  // no gAMA or sRGB chunk for the reader to apply
+  std::vector<std::uint8_t> colormap;
+  std::vector<std::uint8_t> pixels;
+  for (int y = 0; y < grey.Height(); ++y) {
+    for (int x = 0; x < grey.Width(); ++x) {
+      const std::uint8_t g = grey.Row(y)[x];
+      switch (kind) {
+        case PngKind::kRgb:
+          pixels.insert(pixels.end(), {g, g, g});
+          break;
+        case PngKind::kRgbaRandomAlpha:
+          pixels.insert(pixels.end(), {g, g, g, alpha()});
+          break;
+        case PngKind::kGreyRandomAlpha:
+          pixels.insert(pixels.end(), {g, alpha()});
+          break;
+        default:
+          pixels.push_back(g);
+      }
+    }
+  }
+  if (kind == PngKind::kRgb) image.format = PNG_FORMAT_RGB;
+  if (kind == PngKind::kRgbaRandomAlpha) image.format = PNG_FORMAT_RGBA;
+  if (kind == PngKind::kGreyRandomAlpha) image.format = PNG_FORMAT_GA;
+  if (kind == PngKind::kGreyPaletteRandomTrns) {
+    image.format = PNG_FORMAT_RGBA_COLORMAP;
+    for (int i = 0; i < 256; ++i) {
+      const auto v = static_cast<std::uint8_t>(i);
+      colormap.insert(colormap.end(), {v, v, v, alpha()});
+    }
+  }
+  if (kind == PngKind::kFalseColourPalette) {
+    image.format = PNG_FORMAT_RGB_COLORMAP;
+    for (int i = 0; i < 256; ++i) {
+      colormap.insert(colormap.end(),
+                      {static_cast<std::uint8_t>(255 - i), static_cast<std::uint8_t>(i * 7),
+                       static_cast<std::uint8_t>(i / 2)});
+    }
+  }
+  image.colormap_entries = colormap.empty() ? 0 : 256;
+  png_alloc_size_t size = 0;
+  const void* map = colormap.empty() ? nullptr : colormap.data();
+  if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, map)) {
+    throw std::runtime_error(image.message);
+  }
+  std::vector<std::uint8_t> png(size);
+  if (!png_image_write_to_memory(&image, png.data(), &size, 0, pixels.data(), 0, map)) {
+    throw std::runtime_error(image.message);
+  }
+  png.resize(size);
+  return png;
+}
+
 class ProcessorTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -33,7 +140,7 @@ class ProcessorTest : public ::testing::Test {
             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    processor_.ask_overwrite = [this](const std::string& caption, const std::string& text) {
+    ask_ = [this](const std::string& caption, const std::string& text) {
       questions_.push_back(caption + "|" + text);
       return answer_;
     };
@@ -46,57 +153,84 @@ class ProcessorTest : public ::testing::Test {
     return dir_ / name;
   }
 
+  static PictureResult Process(const fs::path& file, int source_id = kSourceFullBitmap) {
+    ProcessingOptions options;
+    options.source_id = source_id;
+    options.keep_input = true;
+    return ProcessPicture(file, options);
+  }
+
   fs::path dir_;
-  FileProcessor processor_;
+  OverwriteQuestion ask_;
   std::vector<std::string> questions_;
   Answer answer_ = Answer::kNo;
 };
 
-TEST_F(ProcessorTest, UnreadableBmpHeaderIsProposedAsPngBesideItAndAutoSaved) {
+TEST_F(ProcessorTest, AFrameGivesItsHeaderLevelsCutAndNameFromThePrimaryForm) {
+  framegen::FrameRecipe recipe;
+  recipe.header = "GOES8   VIS9812241200D2  ";
+  const framegen::Frame frame = framegen::MakeFrame(recipe);
+  const fs::path input = WriteBmp("frame.bmp", framegen::ToBitmap(frame));
+  const PictureResult result = ProcessPicture(input, ProcessingOptions{});
+  EXPECT_EQ(result.input_name, input);
+  EXPECT_EQ(result.header_text, frame.header);
+  EXPECT_EQ(result.named_from, NamedFrom::kPrimaryForm);
+  // The code field is four characters wide and keeps its blanks.
+  EXPECT_EQ(result.proposed_name, dir_ / "D2   24-12-98 1200.png");
+  EXPECT_TRUE(result.changed);
+  EXPECT_TRUE(result.bad_header_message.empty());
+  EXPECT_EQ(result.cut.x, frame.picture.x);
+  EXPECT_EQ(result.cut.y, frame.picture.y);
+  EXPECT_EQ(result.cut.width, frame.picture.width);
+  EXPECT_EQ(result.cut.height, frame.picture.height);
+  EXPECT_LT(result.black_level, result.white_level);
+  EXPECT_EQ(result.output.Width(), frame.picture.width);
+  EXPECT_EQ(result.input.Height(), 0);  // let go once the working picture was made
+  EXPECT_TRUE(result.png.empty());
+}
+
+TEST_F(ProcessorTest, UnreadableBmpHeaderIsProposedAsPngBesideItAndSaved) {
   const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
-  const FileOutcome outcome = processor_.ProcessFile(input, true);
-  EXPECT_TRUE(outcome.saved);
-  EXPECT_EQ(processor_.ProposedName(), dir_ / "frame.png");
-  EXPECT_EQ(processor_.LabelOutputNameHint(), (dir_ / "frame.png").string());
-  EXPECT_EQ(processor_.LabelOutputNameCaption(), "frame.png");
-  EXPECT_EQ(processor_.LabelHelpCaption(), "frame.bmp");
-  EXPECT_TRUE(processor_.SaveEnabled());
+  PictureResult result = Process(input);
+  EXPECT_EQ(result.proposed_name, dir_ / "frame.png");
+  EXPECT_EQ(result.named_from, NamedFrom::kInputName);
+  EXPECT_TRUE(result.changed);
+  EncodePicture(result);  // as the batch tool's workers do
+  EXPECT_FALSE(result.png.empty());
+  EXPECT_TRUE(SavePicture(result, ask_));
   EXPECT_TRUE(fs::exists(dir_ / "frame.png"));
   EXPECT_TRUE(questions_.empty());
 }
 
-TEST_F(ProcessorTest, PngProposedUnderItsOwnNameOrOnlyInAnotherCaseIsNotSaved) {
+TEST_F(ProcessorTest, PngProposedUnderItsOwnNameOrOnlyInAnotherCaseIsUnchanged) {
   Bitmap picture = Grey8(300, 40, 90);
   SaveBitmapAsPNG(picture, dir_ / "frame.png", "", "", "", "");
-  const auto before = fs::last_write_time(dir_ / "frame.png");
-  const FileOutcome outcome = processor_.ProcessFile(dir_ / "frame.png", true);
-  EXPECT_FALSE(outcome.saved);
-  EXPECT_FALSE(processor_.SaveEnabled());
-  EXPECT_EQ(fs::last_write_time(dir_ / "frame.png"), before);
+  const PictureResult same = Process(dir_ / "frame.png");
+  EXPECT_EQ(same.proposed_name, dir_ / "frame.png");
+  EXPECT_FALSE(same.changed);
 
   SaveBitmapAsPNG(picture, dir_ / "UPPER.PNG", "", "", "", "");
-  processor_.ProcessFile(dir_ / "UPPER.PNG", true);
-  EXPECT_EQ(processor_.ProposedName(), dir_ / "UPPER.png");
-  EXPECT_FALSE(processor_.SaveEnabled());
-  EXPECT_FALSE(fs::exists(dir_ / "UPPER.png"));
+  const PictureResult upper = Process(dir_ / "UPPER.PNG");
+  EXPECT_EQ(upper.proposed_name, dir_ / "UPPER.png");
+  EXPECT_FALSE(upper.changed);
 }
 
 TEST_F(ProcessorTest, ExistingTargetIsReplacedOnlyAfterYes) {
   const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
   std::ofstream(dir_ / "frame.png") << "keep me";
-  processor_.ProcessFile(input, true);
+  const PictureResult result = Process(input);
+  EXPECT_FALSE(SavePicture(result, ask_));
   ASSERT_EQ(questions_.size(), 1u);
   EXPECT_EQ(questions_[0], "Overwrite image file?|The file \"" + (dir_ / "frame.png").string() +
                                "\" already exists. Do you want to overwrite this file?");
   EXPECT_EQ(fs::file_size(dir_ / "frame.png"), 7u);
 
   answer_ = Answer::kYes;
-  EXPECT_TRUE(processor_.ButtonSaveClick());
+  EXPECT_TRUE(SavePicture(result, ask_));
   EXPECT_EQ(questions_.size(), 2u);
   EXPECT_GT(fs::file_size(dir_ / "frame.png"), 7u);
 
-  processor_.ask_overwrite = nullptr;  // no one to ask: No
-  EXPECT_FALSE(processor_.ButtonSaveClick());
+  EXPECT_FALSE(SavePicture(result, nullptr));  // no one to ask: No
 }
 
 // Another program creates the target after the save found the name free and before the new file
@@ -104,7 +238,7 @@ TEST_F(ProcessorTest, ExistingTargetIsReplacedOnlyAfterYes) {
 TEST_F(ProcessorTest, AFileAppearingDuringTheSaveIsReplacedOnlyAfterYes) {
   const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
   const fs::path target = dir_ / "frame.png";
-  processor_.before_publish = [&] { std::ofstream(target) << "other writer"; };
+  const BeforePublish other_writer = [&] { std::ofstream(target) << "other writer"; };
   const auto Content = [&] {
     std::ifstream in(target);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -116,23 +250,22 @@ TEST_F(ProcessorTest, AFileAppearingDuringTheSaveIsReplacedOnlyAfterYes) {
     return names;
   };
 
-  const FileOutcome outcome = processor_.ProcessFile(input, true);
-  EXPECT_FALSE(outcome.saved);
-  EXPECT_TRUE(outcome.declined);
+  PictureResult result = Process(input);
+  EXPECT_FALSE(SavePicture(result, ask_, other_writer));
   EXPECT_EQ(questions_.size(), 1u);  // asked about the file that appeared
   EXPECT_EQ(Content(), "other writer");
   EXPECT_EQ(Names(), (std::vector<std::string>{"frame.bmp", "frame.png"}));  // no temporary left
 
   fs::remove(target);
   answer_ = Answer::kYes;
-  EXPECT_TRUE(processor_.ButtonSaveClick());
+  EXPECT_TRUE(SavePicture(result, ask_, other_writer));
   EXPECT_EQ(questions_.size(), 2u);
   EXPECT_EQ(Content().substr(1, 3), "PNG");
 
   // The batch tool's save with --no-overwrite: no one to ask.
   fs::remove(target);
-  const std::vector<std::uint8_t> png = EncodeOutput(processor_.OutputBitmap(), target);
-  EXPECT_FALSE(SaveEncodedOutput(png, target, nullptr, processor_.before_publish));
+  EncodePicture(result);
+  EXPECT_FALSE(SavePicture(result, nullptr, other_writer));
   EXPECT_EQ(Content(), "other writer");
   EXPECT_EQ(Names(), (std::vector<std::string>{"frame.bmp", "frame.png"}));
 }
@@ -141,34 +274,36 @@ TEST_F(ProcessorTest, AFolderUnderTheTargetNameIsAnErrorNotAQuestion) {
   const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
   fs::create_directory(dir_ / "frame.png");
   answer_ = Answer::kYes;
-  EXPECT_THROW(processor_.ProcessFile(input, true), Error);
+  EXPECT_THROW(SavePicture(Process(input), ask_), Error);
   EXPECT_TRUE(questions_.empty());
   EXPECT_TRUE(fs::is_directory(dir_ / "frame.png"));
 }
 
 TEST_F(ProcessorTest, OtherExtensionsAreSkippedWithoutLoadingAnything) {
-  const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
-  processor_.ProcessFile(input, false);
-  const int width = processor_.InputBitmap().Width();
+  EXPECT_FALSE(SkipReason(dir_ / "frame.BMP"));
+  EXPECT_FALSE(SkipReason(dir_ / "frame.Png"));
   std::ofstream(dir_ / "notes.txt") << "text";
-  const FileOutcome outcome = processor_.ProcessFile(dir_ / "notes.txt", true);
-  EXPECT_EQ(outcome.status, FileOutcome::Status::kSkipped);
-  EXPECT_NE(outcome.message.find("notes.txt"), std::string::npos);
-  EXPECT_FALSE(processor_.SaveEnabled());
-  EXPECT_FALSE(outcome.saved);
-  EXPECT_EQ(processor_.InputBitmap().Width(), width);
+  const std::optional<std::string> reason = SkipReason(dir_ / "notes.txt");
+  ASSERT_TRUE(reason);
+  EXPECT_EQ(*reason,
+            "Skipped \"" + (dir_ / "notes.txt").string() + "\": only .bmp and .png files are read");
+  try {
+    Process(dir_ / "notes.txt");
+    FAIL() << "a text file was processed";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.what(), *reason);
+  }
   EXPECT_FALSE(fs::exists(dir_ / "notes.png"));
 }
 
 TEST_F(ProcessorTest, PicturesBelowTwoRowsAreRefusedNamingTheFile) {
   const fs::path input = WriteBmp("thin.bmp", Grey8(300, 1, 90));
   try {
-    processor_.ProcessFile(input, true);
+    Process(input);
     FAIL() << "a one-row picture was accepted";
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("thin.bmp"), std::string::npos) << e.what();
   }
-  EXPECT_FALSE(processor_.SaveEnabled());
   EXPECT_FALSE(fs::exists(dir_ / "thin.png"));
 }
 
@@ -178,12 +313,12 @@ TEST_F(ProcessorTest, ColourPicturesAreConvertedToGrey) {
   colour.SetSize(240, 10);
   colour.FillRect({0, 0, 240, 10}, MakeColor(200, 100, 50));
   const fs::path input = WriteBmp("colour.bmp", colour);
-  processor_.ProcessFile(input, false);
-  EXPECT_EQ(processor_.InputBitmap().Format(), PixelFormat::k8Bit);
+  const PictureResult result = Process(input);
+  EXPECT_EQ(result.input.Format(), PixelFormat::k8Bit);
   // Luma of (200, 100, 50): (299 * 200 + 587 * 100 + 114 * 50 + 500) div 1000.
-  EXPECT_EQ(processor_.InputBitmap().Row(0)[0], 124);
-  EXPECT_EQ(processor_.OutputBitmap().Format(), PixelFormat::k8Bit);
-  EXPECT_EQ(processor_.OutputBitmap().GetPalette(), GreyRamp());
+  EXPECT_EQ(result.input.Row(0)[0], 124);
+  EXPECT_EQ(result.output.Format(), PixelFormat::k8Bit);
+  EXPECT_EQ(result.output.GetPalette(), GreyRamp());
 }
 
 TEST_F(ProcessorTest, PngInputsOfEveryKindBecomeTheirGreyPicture) {
@@ -203,8 +338,8 @@ TEST_F(ProcessorTest, PngInputsOfEveryKindBecomeTheirGreyPicture) {
     ASSERT_NE(at, png.end());
     png.erase(at - 4, at + 12);  // length, type, 4 data bytes, CRC
     WriteFileReplacing(dir_ / name, png);
-    processor_.ProcessFile(dir_ / name, false);
-    const Bitmap& input = processor_.InputBitmap();
+    const PictureResult result = Process(dir_ / name);
+    const Bitmap& input = result.input;
     ASSERT_EQ(input.Format(), PixelFormat::k8Bit);
     std::vector<std::uint8_t> grey;
     for (int y = 0; y < input.Height(); ++y)
@@ -215,25 +350,77 @@ TEST_F(ProcessorTest, PngInputsOfEveryKindBecomeTheirGreyPicture) {
 
 TEST_F(ProcessorTest, OutputsWiderThan800AreShrunkTo800KeepingTheHeight) {
   // Below the decodable width nothing is cut, so the output has the input's size.
-  processor_.ProcessFile(WriteBmp("w801.bmp", Grey8(801, 6, 90)), false);
-  EXPECT_EQ(processor_.OutputBitmap().Width(), 800);
-  EXPECT_EQ(processor_.OutputBitmap().Height(), 6);
+  const PictureResult result = Process(WriteBmp("w801.bmp", Grey8(801, 6, 90)));
+  EXPECT_EQ(result.output.Width(), 800);
+  EXPECT_EQ(result.output.Height(), 6);
+  EXPECT_EQ(result.cut.x, 0);
+  EXPECT_EQ(result.cut.y, 0);
+  EXPECT_EQ(result.cut.width, 801);
+  EXPECT_EQ(result.cut.height, 6);
 }
 
-TEST_F(ProcessorTest, SourceChoiceReprocessesTheCurrentFileWithoutSaving) {
-  processor_.RadioGroupSourceIDClick();  // before any file: nothing happens
-  EXPECT_TRUE(processor_.CurrentFile().empty());
-  EXPECT_EQ(processor_.LabelHelpCaption(), kLabelHelpText);
-
+TEST_F(ProcessorTest, SourceChoiceSelectsTheDataLinesLayoutAndKeepingTheInputChangesNothingElse) {
   const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
-  processor_.ProcessFile(input, false);
-  EXPECT_LT(processor_.OutputBitmap().Width(), 300);
-  processor_.source_id = kSourceDataLinesOnly;
-  processor_.RadioGroupSourceIDClick();
+  const PictureResult full = Process(input);
+  EXPECT_LT(full.output.Width(), 300);
+  const PictureResult lines = Process(input, kSourceDataLinesOnly);
   // The data-lines layout is 840 wide, then shrunk to 800.
-  EXPECT_EQ(processor_.OutputBitmap().Width(), 800);
-  EXPECT_TRUE(processor_.SaveEnabled());
+  EXPECT_EQ(lines.output.Width(), 800);
+  EXPECT_TRUE(lines.changed);
   EXPECT_FALSE(fs::exists(dir_ / "frame.png"));
+
+  ProcessingOptions lean;
+  lean.source_id = kSourceDataLinesOnly;
+  const PictureResult dropped = ProcessPicture(input, lean);
+  EXPECT_EQ(dropped.input.Height(), 0);
+  EXPECT_EQ(lines.input.Width(), 300);
+  ASSERT_EQ(dropped.output.Height(), lines.output.Height());
+  for (int y = 0; y < lines.output.Height(); ++y) {
+    ASSERT_TRUE(std::equal(lines.output.Row(y), lines.output.Row(y) + lines.output.Width(),
+                           dropped.output.Row(y)));
+  }
+}
+
+TEST_F(ProcessorTest, DataLinesBarsAndBandAreBlackAndWhiteWhateverThePalette) {
+  // A 200-colour quirk BMP reads with 200 palette entries and a false-colour palette PNG keeps
+  // its indices: neither palette may decide the levels of the bars and the band.
+  framegen::FrameRecipe recipe;
+  recipe.header = "GOES-K  NH 0207040600    ";
+  recipe.startColumn = 27;
+  recipe.pictureHeight = 300;
+  const Bitmap lines =
+      framegen::ToBitmap(framegen::DataLinesSource(framegen::MakeFrame(recipe), recipe));
+  const fs::path grey = WriteBmp("grey.bmp", lines);
+  WriteFileReplacing(dir_ / "quirk.bmp", EncodeBmp(lines, {.announced_colours = 200}));
+  WriteFileReplacing(dir_ / "false.png", WriteWithLibpng(lines, PngKind::kFalseColourPalette));
+
+  const Processed expected = ProcessAlone(grey, kSourceDataLinesOnly);
+  ASSERT_EQ(expected.header, recipe.header);
+  for (const char* name : {"quirk.bmp", "false.png"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(ProcessAlone(dir_ / name, kSourceDataLinesOnly), expected);
+  }
+}
+
+TEST_F(ProcessorTest, TransparencyInAPngChangesNothingAndNothingCarriesOverFromTheFileBefore) {
+  const framegen::FrameRecipe recipe = framegen::SizedFrameRecipe(framegen::Layout::GMS, 840, 400);
+  const Bitmap frame = framegen::ToBitmap(framegen::MakeFrame(recipe));
+  const fs::path grey = WriteBmp("grey.bmp", frame);
+  const Processed expected = ProcessAlone(grey, kSourceFullBitmap);
+  ASSERT_EQ(expected.header, framegen::MakeFrame(recipe).header);
+
+  for (const auto& [name, kind] :
+       {std::pair{"rgb.png", PngKind::kRgb}, std::pair{"rgba.png", PngKind::kRgbaRandomAlpha},
+        std::pair{"ga.png", PngKind::kGreyRandomAlpha},
+        std::pair{"trns.png", PngKind::kGreyPaletteRandomTrns}}) {
+    SCOPED_TRACE(name);
+    WriteFileReplacing(dir_ / name, WriteWithLibpng(frame, kind));
+    EXPECT_EQ(ProcessAlone(dir_ / name, kSourceFullBitmap), expected);
+    // After a bright picture of the same size.
+    WriteFileReplacing(dir_ / "bright.png", WriteWithLibpng(Grey8(840, 400, 250), PngKind::kRgb));
+    ProcessAlone(dir_ / "bright.png", kSourceFullBitmap);
+    EXPECT_EQ(ProcessAlone(dir_ / name, kSourceFullBitmap), expected);
+  }
 }
 
 }  // namespace

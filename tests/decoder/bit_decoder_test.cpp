@@ -54,6 +54,21 @@ TEST(BitClock, StepsFollowTheSatelliteBitRates) {
   EXPECT_EQ(MakeBitClock(SatelliteType::Meteosat, 6720.0f).initialPhase, 0x6000);
   EXPECT_EQ(MakeBitClock(SatelliteType::NOAA, 6720.0f).initialPhase, 0x6000);
   EXPECT_FALSE(MakeBitClock(SatelliteType::GOES, 0.0f).usable);
+  // From three samples per bit on, a column is read whole; below, in as many parts as
+  // bring the clock back to at least three.
+  EXPECT_EQ(goes.columnParts, 1);
+  EXPECT_EQ(goes.partStep, goes.step);
+  EXPECT_EQ(gms.columnParts, 1);
+  const BitClock goes_at_1260 = MakeBitClock(SatelliteType::GOES, 5040.0f);
+  EXPECT_EQ(goes_at_1260.columnParts, 1);
+  const BitClock goes_at_840 = MakeBitClock(SatelliteType::GOES, 3360.0f);
+  EXPECT_EQ(goes_at_840.step, 32768);
+  EXPECT_EQ(goes_at_840.columnParts, 2);
+  EXPECT_EQ(goes_at_840.partStep, 16384);
+  const BitClock gms_at_700 = MakeBitClock(SatelliteType::GMS, 2800.0f);  // 1.556 per bit
+  EXPECT_EQ(gms_at_700.columnParts, 2);
+  EXPECT_EQ(MakeBitClock(SatelliteType::GOES, 1000.0f).columnParts, 6);  // 0.595 per bit
+  EXPECT_EQ(MakeBitClock(SatelliteType::GOES, 1.0f).columnParts, 16);
 }
 
 TEST(DecodeBits, FourSamplesPerBitAreTakenAtStartPlusTwoThenEveryFour) {

@@ -57,7 +57,7 @@ TEST_P(RoundTrip, ReadsTheHeaderAndCutsThePictureArea) {
 std::vector<RoundTripCase> AllCases() {
   std::vector<RoundTripCase> cases;
   for (Layout layout : {Layout::GOES, Layout::GMS, Layout::Meteosat}) {
-    for (int width : {840, 1000, 1040, 1680, 2080}) {
+    for (int width : {814, 840, 880, 1000, 1040, 1680, 2080}) {
       for (double noise : {0.0, 12.0}) cases.push_back({layout, width, noise});
     }
   }

@@ -12,10 +12,19 @@ namespace tessaly::testing {
 
 Answer RecordingDialogs::AskYesNo(const std::string& caption, const std::string& text) {
   questions.emplace_back(caption, text);
+  if (on_question) on_question();
   if (answers.empty()) return Answer::kNo;
   const Answer answer = answers.front();
   answers.pop_front();
   return answer;
+}
+
+std::vector<std::string> RecordingDialogs::ChooseFiles() {
+  ++openings;
+  if (choices.empty()) return {};
+  std::vector<std::string> chosen = std::move(choices.front());
+  choices.pop_front();
+  return chosen;
 }
 
 void UseSettingsFolder(const QString& folder) {

@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -25,11 +26,17 @@ class RecordingDialogs final : public WindowDialogs {
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   Answer AskYesNo(const std::string& caption, const std::string& text) override;
   void ReportError(const std::string& text) override { errors.push_back(text); }
+  std::vector<std::string> ChooseFiles() override;
 
   std::deque<Answer> answers;
+  std::function<void()> on_question;  // runs while a question is up, before it is answered
   std::vector<std::string> messages;
   std::vector<std::pair<std::string, std::string>> questions;  // caption, text
   std::vector<std::string> errors;
+  // What the open dialog returns, one entry per opening (nothing once empty); and how often it
+  // was opened.
+  std::deque<std::vector<std::string>> choices;
+  int openings = 0;
 };
 
 // Points every per-user and system-wide store of QSettings at `folder`.

@@ -1,12 +1,16 @@
 // The main window over the offscreen platform: its controls, drops on the left pane and
 // elsewhere, folder drops, Save, the source choice and its store, the overwrite question and the
 // error report.
+#include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -20,6 +24,7 @@
 #include "base/errors.h"
 #include "gui/main_form.h"
 #include "gui/picture_control.h"
+#include "gui/picture_pane.h"
 #include "gui_test_support.h"
 #include "picture_files/ext_bitmap.h"
 #include "picture_files/png_image.h"
@@ -81,13 +86,19 @@ class MainFormTest : public ::testing::Test {
   std::unique_ptr<TFormQuillet> form_;
 };
 
-TEST_F(MainFormTest, WindowHasItsTitleFixedSizeAndControlsAtTheirPlaces) {
+TEST_F(MainFormTest, WindowOpensWithItsTitleDesignedSizeAndControlsAtTheirPlaces) {
   TFormQuillet& form = Form();
   EXPECT_EQ(form.windowTitle(), "Update and rename bitmaps to WEFAX standard - V1.2.2.7");
   EXPECT_EQ(form.size(), QSize(625, 425));
-  EXPECT_EQ(form.minimumSize(), form.maximumSize());
-  EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
-  EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+  EXPECT_EQ(form.pos(), QPoint(193, 107));
+  EXPECT_EQ(form.minimumSize(), QSize(625, 425));
+  EXPECT_GT(form.maximumWidth(), 625);
+  EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+  // Nothing of the additions shows until they are used.
+  EXPECT_TRUE(form.StatusLine()->text().isEmpty());
+  EXPECT_FALSE(form.ButtonCancel()->isVisible());
+  EXPECT_FALSE(form.ScrollBoxIn()->Fitted());
+  EXPECT_FALSE(form.ScrollBoxOut()->Fitted());
 
   struct Place {
     QWidget* control;
@@ -168,6 +179,9 @@ TEST_F(MainFormTest, DroppedFilesAreProcessedAndSavedUnderTheirNewNames) {
 
   EXPECT_EQ(form.LabelHelp()->text(), "plain.bmp");
   EXPECT_EQ(form.LabelOutputName()->text(), "plain.png");
+  EXPECT_EQ(form.StatusLine()->text(),
+            "plain.bmp: header not read: kept its own name; saved as plain.png");
+  EXPECT_FALSE(form.ButtonCancel()->isVisible()) << "Cancel goes with the run";
   EXPECT_EQ(form.LabelOutputName()->toolTip().toStdString(), (dir_ / "plain.png").string());
   EXPECT_TRUE(form.ButtonSave()->isEnabled());
   EXPECT_EQ(form.ImageIn()->Picture().size(), QSize(120, 60));
@@ -242,6 +256,7 @@ TEST_F(MainFormTest, SaveIsOfferedOnlyWhenTheNameChangesAndAsksBeforeReplacing) 
   Drop(form.ImageIn(), {png});
   EXPECT_FALSE(form.ButtonSave()->isEnabled()) << "a PNG without header keeps its own name";
   EXPECT_EQ(form.LabelOutputName()->text(), "same.png");
+  EXPECT_EQ(form.StatusLine()->text(), "same.png: header not read: kept its own name");
 
   Drop(form.ImageIn(), {bmp});
   ASSERT_TRUE(form.ButtonSave()->isEnabled());
@@ -258,18 +273,47 @@ TEST_F(MainFormTest, SaveIsOfferedOnlyWhenTheNameChangesAndAsksBeforeReplacing) 
       dialogs_->questions[0].second,
       "The file \"" + saved.string() + "\" already exists. Do you want to overwrite this file?");
   EXPECT_EQ(ReadOutput(saved)->Width, 8u);
+  EXPECT_EQ(form.StatusLine()->text(), "other.bmp: not saved: the file exists");
   dialogs_->answers.push_back(Answer::kYes);
   QTest::mouseClick(form.ButtonSave(), Qt::LeftButton);
   EXPECT_EQ(dialogs_->questions.size(), 2u);
   EXPECT_EQ(ReadOutput(saved)->Width, 60u);
+  EXPECT_EQ(form.StatusLine()->text(), "other.bmp: saved as other.png");
   EXPECT_TRUE(form.ButtonSave()->isEnabled());
+}
+
+TEST_F(MainFormTest, TheOverwriteQuestionComesWithTheNewPicturesAndNamesOnShow) {
+  const fs::path frame = dir_ / "pass.bmp";
+  testing::WriteFrameBmp(frame, GoesSpec(GoesHeader("1210")));
+  testing::WritePng(dir_ / GoesName("1210"), Ramp(8, 8));
+  TFormQuillet& form = Form();
+  QImage in, out;
+  QString help, output, hint;
+  dialogs_->on_question = [&] {
+    in = form.ImageIn()->Picture();
+    out = form.ImageOut()->Picture();
+    help = form.LabelHelp()->text();
+    output = form.LabelOutputName()->text();
+    hint = form.LabelOutputName()->toolTip();
+  };
+
+  Drop(form.ImageIn(), {frame});
+
+  ASSERT_EQ(dialogs_->questions.size(), 1u);
+  EXPECT_EQ(in.size(), QSize(840, 400));
+  EXPECT_EQ(in, form.ImageIn()->Picture());
+  EXPECT_EQ(out.width(), 800) << "the cut picture, not the empty start-up pane";
+  EXPECT_EQ(out, form.ImageOut()->Picture());
+  EXPECT_EQ(help, "pass.bmp");
+  EXPECT_EQ(output.toStdString(), GoesName("1210"));
+  EXPECT_EQ(hint.toStdString(), (dir_ / GoesName("1210")).string());
 }
 
 TEST_F(MainFormTest, SourceChoiceReprocessesTheCurrentFileWithoutSavingAndIsIdleBeforeAnyFile) {
   TFormQuillet& form = Form();
   form.RadioGroupSourceID()->Button(1)->click();
   EXPECT_EQ(form.RadioGroupSourceID()->ItemIndex(), 1);
-  EXPECT_TRUE(form.Processor().CurrentFile().empty());
+  EXPECT_TRUE(form.CurrentFile().empty());
   EXPECT_EQ(form.LabelHelp()->text(), "Drag one or more image files from Explorer");
   EXPECT_TRUE(dialogs_->messages.empty());
   EXPECT_TRUE(dialogs_->errors.empty());
@@ -290,6 +334,8 @@ TEST_F(MainFormTest, SourceChoiceReprocessesTheCurrentFileWithoutSavingAndIsIdle
   EXPECT_EQ(form.LabelOutputName()->toolTip().toStdString(), (dir_ / GoesName("1230")).string());
   EXPECT_TRUE(form.ButtonSave()->isEnabled());
   EXPECT_FALSE(fs::exists(dir_ / GoesName("1230"))) << "switching does not save";
+  EXPECT_EQ(form.StatusLine()->text().toStdString(),
+            "lines.bmp: proposed " + GoesName("1230") + ": Save saves it");
   EXPECT_FALSE(fs::exists(dir_ / "lines.png"));
   EXPECT_EQ(form.ImageOut()->Picture().width(), 800);
 }
@@ -304,7 +350,7 @@ TEST_F(MainFormTest, StoredSourceChoiceIsRestoredAtStartAndWrittenAtExit) {
       lines, framegen::ToBitmap(framegen::DataLinesSource(framegen::MakeFrame(recipe), recipe)));
   TFormQuillet& form = Form();
   EXPECT_EQ(form.RadioGroupSourceID()->ItemIndex(), 1);
-  EXPECT_TRUE(form.Processor().CurrentFile().empty());
+  EXPECT_TRUE(form.CurrentFile().empty());
   Drop(form.ImageIn(), {lines});
   EXPECT_TRUE(fs::exists(dir_ / GoesName("1245")));
 
@@ -335,8 +381,11 @@ TEST_F(MainFormTest, AnErrorStopsTheRestOfTheDropAndIsReportedWithTheFileName) {
     reader_error = e.what();
   }
   ASSERT_FALSE(reader_error.empty());
-  EXPECT_EQ(dialogs_->errors[0], reader_error + "\n\nFile: " + files[1].string());
+  EXPECT_EQ(dialogs_->errors[0], "Cannot read \"" + files[1].string() + "\": " + reader_error +
+                                     "\n\n3 of the 5 files were left unprocessed.");
   EXPECT_FALSE(form.ButtonSave()->isEnabled());
+  EXPECT_EQ(form.StatusLine()->text(),
+            "f2.bmp: stopped by an error; 3 of the 5 files were left unprocessed.");
   // The window goes on: the next drop works.
   Drop(form.ImageIn(), {files[4]});
   EXPECT_TRUE(fs::exists(dir_ / "f5.png"));
@@ -354,6 +403,245 @@ TEST_F(MainFormTest, FilesOfOtherKindsAreSkippedWithAMessageAndTheDropGoesOn) {
   EXPECT_NE(dialogs_->messages[0].find(text.string()), std::string::npos);
   EXPECT_TRUE(fs::exists(dir_ / "plain.png"));
   EXPECT_TRUE(dialogs_->errors.empty());
+}
+
+TEST_F(MainFormTest, ResizingGrowsBothPanesAlikeAndKeepsEveryControlInside) {
+  TFormQuillet& form = Form();
+  const std::vector<QWidget*> controls = {
+      form.ScrollBoxIn(),     form.ScrollBoxOut(),       form.LabelHelp(),
+      form.LabelOutputName(), form.RadioGroupSourceID(), form.StatusLine(),
+      form.ButtonCancel(),    form.ButtonSave(),         form.ButtonClose()};
+  const QSize sizes[] = {{625, 425}, {626, 426}, {1001, 700}, {1920, 1200}, {500, 300}};
+  for (const QSize& asked : sizes) {
+    form.resize(asked);
+    const QSize size = form.size();
+    SCOPED_TRACE(std::to_string(asked.width()) + " x " + std::to_string(asked.height()));
+    EXPECT_EQ(size, asked.expandedTo(QSize(625, 425))) << "never below the designed size";
+    const int extraWidth = size.width() - 625;
+    const int extraHeight = size.height() - 425;
+    const QRect in = form.ScrollBoxIn()->geometry();
+    const QRect out = form.ScrollBoxOut()->geometry();
+    EXPECT_EQ(in.width() + out.width(), 2 * 289 + extraWidth);
+    EXPECT_LE(std::abs(in.width() - out.width()), 1);
+    EXPECT_EQ(in.height(), 289 + extraHeight);
+    EXPECT_EQ(out.height(), 289 + extraHeight);
+    EXPECT_EQ(out.right(), size.width() - 9) << "the right pane keeps its margin";
+    // The labels stay under their panes; the controls below keep their distance to the bottom.
+    EXPECT_EQ(form.LabelHelp()->geometry().left(), in.left());
+    EXPECT_EQ(form.LabelHelp()->width(), in.width());
+    EXPECT_EQ(form.LabelOutputName()->geometry().left(), out.left());
+    EXPECT_EQ(form.LabelOutputName()->y(), in.bottom() + 8);
+    EXPECT_EQ(form.RadioGroupSourceID()->geometry(), QRect(16, 336 + extraHeight, 201, 73));
+    EXPECT_EQ(form.ButtonClose()->geometry(), QRect(536 + extraWidth, 384 + extraHeight, 81, 25));
+    EXPECT_EQ(form.ButtonSave()->geometry(), QRect(536 + extraWidth, 344 + extraHeight, 81, 25));
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+      const QRect place = controls[i]->geometry();
+      EXPECT_TRUE(form.rect().contains(place)) << controls[i]->objectName().toStdString();
+      for (std::size_t j = i + 1; j < controls.size(); ++j) {
+        EXPECT_FALSE(place.intersects(controls[j]->geometry()))
+            << controls[i]->objectName().toStdString() << " and "
+            << controls[j]->objectName().toStdString();
+      }
+    }
+  }
+}
+
+TEST_F(MainFormTest, EachPaneSwitchesBetweenActualSizeAndFittedAndRemembersItsChoice) {
+  const fs::path big = dir_ / "big.bmp";
+  testing::WriteBmp(big, Ramp(600, 400));
+  TFormQuillet& form = Form();
+  Drop(form.ImageIn(), {big});
+  PicturePane* pane = form.ScrollBoxIn();
+  ASSERT_EQ(form.ImageIn()->size(), QSize(600, 400)) << "actual size at first";
+
+  QTest::mouseDClick(pane->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+  ASSERT_TRUE(pane->Fitted());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form.ImageIn()->size(), pane->viewport()->size());
+  EXPECT_FALSE(pane->horizontalScrollBar()->isVisible());
+  const QRect shown = form.ImageIn()->PictureRect();
+  EXPECT_TRUE(form.ImageIn()->rect().contains(shown));
+  EXPECT_EQ(shown.width(), form.ImageIn()->width()) << "a wide picture fills the width";
+  EXPECT_NEAR(shown.height(), shown.width() * 400 / 600, 1) << "aspect kept";
+  EXPECT_TRUE(pane->FitAction()->isChecked());
+  EXPECT_FALSE(form.ScrollBoxOut()->Fitted()) << "each pane has its own view";
+
+  // Grown, the fitted picture grows with the pane.
+  form.resize(1000, 700);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form.ImageIn()->PictureRect().width(), pane->viewport()->width());
+
+  // A double-click on the picture itself switches back.
+  QTest::mouseDClick(form.ImageIn(), Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_FALSE(pane->Fitted());
+  EXPECT_EQ(form.ImageIn()->size(), QSize(600, 400));
+
+  // The context menu offers both views, the current one checked.
+  QStringList offered;
+  bool actualChecked = false;
+  QTimer::singleShot(0, [&] {
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+      for (QAction* action : menu->actions()) {
+        offered << action->text();
+        if (action->text() == "&Actual size") actualChecked = action->isChecked();
+      }
+      menu->close();
+    }
+  });
+  QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                              pane->mapToGlobal(QPoint(5, 5)));
+  QCoreApplication::sendEvent(pane, &menuEvent);
+  EXPECT_EQ(offered, QStringList({"&Fit to pane", "&Actual size"}));
+  EXPECT_TRUE(actualChecked);
+  form.ScrollBoxOut()->FitAction()->trigger();
+  EXPECT_TRUE(form.ScrollBoxOut()->Fitted());
+
+  QSettings store("Kestrelwood", "test_gui");
+  EXPECT_FALSE(store.contains("FitImageOut")) << "written at exit, as the source choice";
+  form_.reset();
+  store.sync();
+  EXPECT_EQ(store.value("FitImageIn").toInt(), 0);
+  EXPECT_EQ(store.value("FitImageOut").toInt(), 1);
+  EXPECT_FALSE(Form().ScrollBoxIn()->Fitted());
+  EXPECT_TRUE(Form().ScrollBoxOut()->Fitted());
+}
+
+TEST_F(MainFormTest, ARunOfManyFilesShowsProgressAndStopsAtCancelBeforeTheNextFile) {
+  std::vector<fs::path> files;
+  for (int i = 1; i <= 20; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "f%02d.bmp", i);
+    files.push_back(dir_ / name);
+    testing::WriteBmp(files.back(), Ramp(30 + i, 20));
+  }
+  // File 5's output is there already, so its question comes while file 5 is handled; the user
+  // presses Escape meanwhile, which the window sees once file 5 is done.
+  testing::WritePng(dir_ / "f05.png", Ramp(8, 8));
+  TFormQuillet& form = Form();
+  std::string progress;
+  bool cancelShown = false;
+  bool sourceHeld = false;
+  dialogs_->on_question = [&] {
+    progress = form.StatusLine()->text().toStdString();
+    cancelShown = form.ButtonCancel()->isVisible();
+    sourceHeld = !form.RadioGroupSourceID()->isEnabled();
+    QCoreApplication::postEvent(&form, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, {}));
+  };
+
+  Drop(form.ImageIn(), files);
+
+  EXPECT_EQ(progress, "File 5 of 20: f05.bmp");
+  EXPECT_TRUE(cancelShown);
+  EXPECT_TRUE(sourceHeld);
+  for (int i = 1; i <= 4; ++i) EXPECT_TRUE(fs::exists(WithPngExtension(files[i - 1]))) << i;
+  EXPECT_EQ(ReadOutput(dir_ / "f05.png")->Width, 8u) << "answered No";
+  for (int i = 6; i <= 20; ++i) EXPECT_FALSE(fs::exists(WithPngExtension(files[i - 1]))) << i;
+  EXPECT_EQ(form.StatusLine()->text(), "Cancelled after 5 of 20 files; 15 were left untouched");
+  EXPECT_EQ(form.LabelHelp()->text(), "f05.bmp");
+  EXPECT_FALSE(form.ButtonCancel()->isVisible());
+  EXPECT_TRUE(form.RadioGroupSourceID()->isEnabled());
+  EXPECT_TRUE(form.isVisible()) << "Escape during a run only cancels";
+  EXPECT_TRUE(dialogs_->errors.empty());
+
+  // The Cancel button does the same; the next run starts afresh.
+  dialogs_->on_question = [&] { QTest::mouseClick(form.ButtonCancel(), Qt::LeftButton); };
+  Drop(form.ImageIn(), {files[5], files[0], files[6]});  // f01.png exists now
+  EXPECT_TRUE(fs::exists(dir_ / "f06.png"));
+  EXPECT_FALSE(fs::exists(dir_ / "f07.png"));
+  EXPECT_EQ(form.StatusLine()->text(), "Cancelled after 2 of 3 files; 1 was left untouched");
+}
+
+TEST_F(MainFormTest, KeysOpenPicturesAndCloseTheWindow) {
+  const fs::path a = dir_ / "a.bmp";
+  const fs::path b = dir_ / "b.bmp";
+  testing::WriteBmp(a, Ramp(40, 30));
+  testing::WriteBmp(b, Ramp(50, 30));
+  TFormQuillet& form = Form();
+  dialogs_->choices.push_back({a.string(), b.string()});
+  QTest::keyClick(&form, Qt::Key_O, Qt::ControlModifier);
+  EXPECT_EQ(dialogs_->openings, 1);
+  EXPECT_TRUE(fs::exists(dir_ / "a.png"));
+  EXPECT_TRUE(fs::exists(dir_ / "b.png"));
+  EXPECT_EQ(form.LabelHelp()->text(), "b.bmp");
+  QTest::keyClick(&form, Qt::Key_O, Qt::ControlModifier);  // cancelled dialog: nothing happens
+  EXPECT_EQ(dialogs_->openings, 2);
+  EXPECT_EQ(form.LabelHelp()->text(), "b.bmp");
+
+  QTest::keyClick(&form, Qt::Key_Escape);
+  EXPECT_FALSE(form.isVisible()) << "Escape closes an idle window";
+  form.show();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  QTest::keyClick(form.ButtonClose(), Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_FALSE(form.isVisible());
+}
+
+TEST_F(MainFormTest, TheWindowsPlaceIsRestoredOnlyWhereItFitsTheScreens) {
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  QSettings store("Kestrelwood", "test_gui");
+  auto storePlace = [&store](const QRect& place) {
+    store.setValue("WindowLeft", place.x());
+    store.setValue("WindowTop", place.y());
+    store.setValue("WindowWidth", place.width());
+    store.setValue("WindowHeight", place.height());
+    store.sync();
+  };
+  const QRect fits(screen.left() + 10, screen.top() + 20, 700, 500);
+  ASSERT_TRUE(screen.contains(fits)) << "the offscreen screen is too small for this test";
+  storePlace(fits);
+  {
+    TFormQuillet form(dialogs_);
+    EXPECT_EQ(QRect(form.pos(), form.size()), fits);
+    form.resize(720, 510);
+    form.move(screen.left() + 15, screen.top() + 25);
+  }
+  store.sync();
+  EXPECT_EQ(store.value("WindowWidth").toInt(), 720);
+  EXPECT_EQ(store.value("WindowHeight").toInt(), 510);
+  EXPECT_EQ(store.value("WindowLeft").toInt(), screen.left() + 15);
+  EXPECT_EQ(store.value("WindowMaximized").toInt(), 0);
+
+  const QRect tooLarge(screen.left(), screen.top(), screen.width() + 100, 500);
+  const QRect offTheScreens(screen.right() + 50, screen.top(), 700, 500);
+  for (const QRect& stored : {tooLarge, offTheScreens}) {
+    storePlace(stored);
+    TFormQuillet form(dialogs_);
+    EXPECT_EQ(QRect(form.pos(), form.size()), QRect(193, 107, 625, 425));
+  }
+}
+
+TEST_F(MainFormTest, AFocusedPaneIsMarked) {
+  TFormQuillet& form = Form();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  const QColor mark = form.palette().color(QPalette::Highlight);
+  auto corner = [](QWidget* pane) { return pane->grab().toImage().pixelColor(1, 1); };
+  form.ScrollBoxIn()->setFocus(Qt::TabFocusReason);
+  ASSERT_TRUE(form.ScrollBoxIn()->hasFocus());
+  EXPECT_EQ(corner(form.ScrollBoxIn()), mark);
+  EXPECT_NE(corner(form.ScrollBoxOut()), mark);
+  form.ScrollBoxOut()->setFocus(Qt::TabFocusReason);
+  EXPECT_NE(corner(form.ScrollBoxIn()), mark);
+  EXPECT_EQ(corner(form.ScrollBoxOut()), mark);
+}
+
+TEST_F(MainFormTest, DataLinesChosenForAFullFrameSaysItLooksLikeOne) {
+  const framegen::FrameRecipe recipe = GoesSpec(GoesHeader("1310"));
+  const fs::path full = dir_ / "full.bmp";
+  const fs::path lines = dir_ / "lines.bmp";
+  testing::WriteFrameBmp(full, recipe);
+  testing::WriteBmp(
+      lines, framegen::ToBitmap(framegen::DataLinesSource(framegen::MakeFrame(recipe), recipe)));
+  StoreSourceId(1);
+  TFormQuillet& form = Form();
+  Drop(form.ImageIn(), {full});
+  EXPECT_NE(form.StatusLine()->text().indexOf("it looks like a full frame"), -1)
+      << form.StatusLine()->text().toStdString();
+  Drop(form.ImageIn(), {lines});
+  EXPECT_EQ(form.StatusLine()->text().toStdString(), "lines.bmp: saved as " + GoesName("1310"));
+  form.RadioGroupSourceID()->Button(0)->click();  // the frame read as it is: no such note
+  Drop(form.ImageIn(), {full});
+  EXPECT_EQ(form.StatusLine()->text().toStdString(), "full.bmp: not saved: the file exists");
 }
 
 TEST(ErrorReportTextTest, NamesTheFileOnlyWhenTheMessageDoesNot) {

@@ -3,12 +3,15 @@
 // folders named like pictures. Valid files next to the limits still load.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <time.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <stdexcept>
 #include <string>
 
 #include "app/folders.h"
@@ -45,6 +48,24 @@ std::string ErrorWithin10s(std::function<void()> action) {
   return result.get();
 }
 
+// Bytes this process has read through read() and its kin so far.
+std::uint64_t BytesReadByThisProcess() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  throw std::runtime_error("no rchar in /proc/self/io");
+}
+
+// CPU time of the calling thread: unlike the time on the clock, other processes cannot add to it.
+std::chrono::nanoseconds ThreadCpuTime() {
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
 TEST(FileReading, PipesAndFoldersAreRefusedAtOnceByBothLoaders) {
   ScratchFolder dir("pipe");
   const fs::path pipe = dir / "x.bmp";
@@ -62,9 +83,9 @@ TEST(FileReading, AFileLargerThanAnyPictureIsRefusedWithoutReadingIt) {
   const fs::path file = dir / "large.png";
   WriteBytes(file, {});
   fs::resize_file(file, kMaxReadFileBytes + 1);  // sparse
-  const auto start = std::chrono::steady_clock::now();
+  const std::uint64_t read_before = BytesReadByThisProcess();
   EXPECT_NE(ErrorOf([&] { ReadFileBytes(file); }).find("is larger than"), std::string::npos);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_LT(BytesReadByThisProcess() - read_before, 1u << 20);
 }
 
 TEST(PngLimits, ChunksRunningPastTheDataAreRefusedButDataAfterTheEndIsNot) {
@@ -90,9 +111,9 @@ TEST(PngLimits, ManyCompressedTextsAreNotAllKept) {
   const Bytes png =
       PngWithImageData(16, 16, 8, 0, 17 * 16, std::vector<Chunk>(1000, {"zTXt", text}));
   TPngImage image;
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = ThreadCpuTime();
   image.LoadFromMemory(png);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_LT(ThreadCpuTime() - start, std::chrono::seconds(5));
   EXPECT_EQ(image.Width, 16u);
   EXPECT_GT(image.Texts.size(), 0u);
   EXPECT_LE(image.Texts.size(), 64u);

@@ -24,12 +24,21 @@ ChildOptions Unprivileged() {
   return options;
 }
 
+// As root, permission bits bind only an ordinary user; without one they cannot be tested.
+// Empty when they can.
+std::string WhyPermissionsCannotBind() {
+  if (!RunningAsRoot() || UnprivilegedUserExists()) return {};
+  return std::string("running as root and there is no user \"") + kUnprivilegedUser +
+         "\" to run tessaly-cli as, so permission bits would not bind";
+}
+
 std::vector<std::string> Sorted(std::vector<std::string> v) {
   std::sort(v.begin(), v.end());
   return v;
 }
 
 TEST(Permissions, AnUnreadableFileFailsAloneAndTheOthersAreSaved) {
+  if (const std::string why = WhyPermissionsCannotBind(); !why.empty()) GTEST_SKIP() << why;
   ScratchFolder dir("unreadable");
   WriteBytes(dir / "a.bmp", FrameForMinute(1).bmp);
   WriteBytes(dir / "locked.bmp", FrameForMinute(4).bmp);
@@ -52,6 +61,7 @@ TEST(Permissions, AnUnreadableFileFailsAloneAndTheOthersAreSaved) {
 }
 
 TEST(Permissions, AReadOnlyFolderRefusesItsSavesAndOtherFoldersGoOn) {
+  if (const std::string why = WhyPermissionsCannotBind(); !why.empty()) GTEST_SKIP() << why;
   ScratchFolder dir("read-only");
   fs::create_directory(dir / "ro");
   fs::create_directory(dir / "rw");
@@ -85,6 +95,24 @@ TEST(Permissions, AReadOnlyFolderRefusesItsSavesAndOtherFoldersGoOn) {
   const FolderState after = Snapshot(dir.path());
   EXPECT_EQ(ChangedOrRemoved(before, after), std::vector<std::string>{});
   EXPECT_EQ(Added(before, after), std::vector<std::string>{"rw/" + FrameForMinute(5).target});
+}
+
+// The build tree may sit in a folder only its owner may enter (a clone under a private home
+// or a mktemp folder): the unprivileged runs must not need to reach the tool by its path.
+TEST(Permissions, TheToolRunsUnprivilegedFromAFolderOnlyItsOwnerMayEnter) {
+  if (const std::string why = WhyPermissionsCannotBind(); !why.empty()) GTEST_SKIP() << why;
+  ScratchFolder hidden("private-tool");
+  ASSERT_EQ(::chmod(hidden.path().c_str(), 0700), 0);
+  const fs::path tool = hidden / "tessaly-cli";
+  fs::copy_file(TESSALY_CLI_PATH, tool);
+  ScratchFolder dir("private-tool-input");
+  WriteBytes(dir / "a.bmp", FrameForMinute(1).bmp);
+
+  const ChildResult run =
+      RunChild(tool.string(), {"--no-overwrite", dir.path().string()}, Unprivileged());
+
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(IsCompletePng(dir / FrameForMinute(1).target));
 }
 
 TEST(TargetInTheWay, AFolderUnderTheProposedNameIsLeftAloneAndReported) {

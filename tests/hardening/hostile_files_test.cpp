@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "folder_state.h"
@@ -45,6 +47,20 @@ Bytes BmpClaiming(std::int32_t width, std::int32_t height, std::size_t size) {
   return b;
 }
 
+// A 120-byte run-length (RLE8) BMP claiming a width x height picture: two colours, then codes
+// that only end lines, then the end of the picture.
+Bytes RunLengthBmpClaiming(std::int32_t width, std::int32_t height) {
+  constexpr std::size_t kSize = 120, kPixels = 62;
+  Bytes b = BmpClaiming(width, height, kSize);
+  b[10] = kPixels, b[11] = 0;
+  b[30] = 1;  // RLE8
+  b[46] = 2;  // colours used
+  b[58] = b[59] = b[60] = 0xFF;
+  for (std::size_t at = kPixels; at + 2 < kSize; at += 2) b[at] = 0, b[at + 1] = 0;
+  b[kSize - 2] = 0, b[kSize - 1] = 1;
+  return b;
+}
+
 struct HostileCase {
   const char* what;
   const char* file_name;
@@ -66,20 +82,24 @@ std::vector<HostileCase> Cases() {
       {"BMP claiming 100000 x 100000 pixels in 1 KB", "huge-claim.bmp",
        [](const fs::path& p) { WriteBytes(p, BmpClaiming(100000, 100000, 1024)); },
        "larger than supported"},
-      {"BMP claiming 60000 x 4000 pixels in 2 KB", "big-claim.bmp",
-       [](const fs::path& p) { WriteBytes(p, BmpClaiming(60000, 4000, 2048)); },
+      {"BMP claiming 16000 x 4000 pixels in 2 KB", "big-claim.bmp",
+       [](const fs::path& p) { WriteBytes(p, BmpClaiming(16000, 4000, 2048)); },
        "BMP file is truncated"},
       {"PNG claiming 100000 x 100000 pixels", "huge-claim.png",
        [](const fs::path& p) { WriteBytes(p, PngWithImageData(100000, 100000, 8, 0, 64)); },
-       "too large"},
-      // 2^28 pixels of 16-bit RGBA would be 2 GiB of buffers, from a 100-byte file.
-      {"tiny PNG claiming 16384 x 16384 16-bit RGBA pixels", "tiny-bomb.png",
-       [](const fs::path& p) { WriteBytes(p, PngWithImageData(16384, 16384, 16, 6, 64)); },
-       "cannot hold a picture of 16384 x 16384 pixels"},
+       "larger than supported"},
+      // 2^26 pixels of 16-bit RGBA would be 512 MiB of buffers, from a 100-byte file.
+      {"tiny PNG claiming 8192 x 8192 16-bit RGBA pixels", "tiny-bomb.png",
+       [](const fs::path& p) { WriteBytes(p, PngWithImageData(8192, 8192, 16, 6, 64)); },
+       "cannot hold a picture of 8192 x 8192 pixels"},
       // 100 x 100 grey needs 10100 bytes; this image data inflates to 256 MiB.
       {"PNG whose image data inflates far beyond the picture", "inflate-bomb.png",
        [](const fs::path& p) { WriteBytes(p, PngWithImageData(100, 100, 8, 0, 256u << 20)); },
        "too much compressed image data"},
+      // 16 million pixels of blank from 58 bytes of codes.
+      {"120-byte run-length BMP claiming 4000 x 4000 pixels", "rle-claim.bmp",
+       [](const fs::path& p) { WriteBytes(p, RunLengthBmpClaiming(4000, 4000)); },
+       "cannot paint a sixteenth of its picture of 4000 x 4000 pixels"},
       {"JPEG renamed to .png", "photo.png",
        [](const fs::path& p) {
          WriteBytes(p, {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',  0x00,
@@ -151,6 +171,40 @@ INSTANTIATE_TEST_SUITE_P(Batch, HostileFile, ::testing::ValuesIn(Cases()),
                            }
                            return name;
                          });
+
+// Small files claiming pictures far larger than any received frame (16384 x 16384 pixels):
+// each is refused at once, before its picture is allocated, with a message naming the file and
+// the limit.
+TEST(HugeClaims, SmallFilesClaimingHugePicturesAreRefusedAtOnce) {
+  constexpr std::uint32_t kSide = 16384;
+  ScratchFolder dir("huge-claims");
+  const std::vector<std::pair<std::string, Bytes>> files = {
+      {"rle.bmp", RunLengthBmpClaiming(kSide, kSide)},
+      // 33 KB of deflated rows of 1-bit grey.
+      {"bits.png", PngWithImageData(kSide, kSide, 1, 0, kSide * (1 + kSide / 8))},
+      // 2 MB of deflated rows of 16-bit RGBA.
+      {"deep.png", PngWithImageData(kSide, kSide, 16, 6, std::size_t{kSide} * (1 + kSide * 8))},
+  };
+  std::vector<std::string> args = {"--no-overwrite", "--jobs", "1"};
+  for (const auto& [name, bytes] : files) {
+    WriteBytes(dir / name, bytes);
+    args.push_back((dir / name).string());
+  }
+
+  const ChildResult run = RunCli(args);
+
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+  const std::vector<std::string> errors = Lines(run.err);
+  ASSERT_EQ(errors.size(), files.size()) << run.err;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    EXPECT_NE(errors[i].find("\"" + (dir / files[i].first).string() + "\""), std::string::npos)
+        << errors[i];
+    EXPECT_NE(errors[i].find("16384 pixels a side, 2^26 pixels in all"), std::string::npos)
+        << errors[i];
+  }
+  EXPECT_LT(run.max_rss_kb, 512 * 1024);
+  EXPECT_LT(run.elapsed, std::chrono::seconds(5));  // a refusal, not a decode: milliseconds
+}
 
 }  // namespace
 }  // namespace tessaly::test

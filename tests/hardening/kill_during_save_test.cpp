@@ -2,10 +2,12 @@
 // every earlier result is either its old self or a complete new PNG, the inputs are untouched,
 // and nothing but the tool's own temporary files (".tessaly-<hex>.tmp") is left besides.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -102,16 +104,53 @@ Outcome CheckAfterKill(const ScratchFolder& dir, const FolderState& before) {
   return outcome;
 }
 
+// Results the batch has written so far: targets that are new or no longer as they were.
+int ResultsWritten(const ScratchFolder& dir, const FolderState& before) {
+  int written = 0;
+  for (int i = 0; i < kFrames; ++i) {
+    const std::string& target = FrameForMinute(10 + i).target;
+    struct stat info {};
+    if (::stat((dir / target).c_str(), &info) != 0) continue;
+    const std::int64_t mtime_ns =
+        std::int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+    const auto old = before.find(target);
+    written += old == before.end() || old->second.mtime_ns != mtime_ns ||
+               old->second.size != static_cast<std::uintmax_t>(info.st_size);
+  }
+  return written;
+}
+
+bool TemporaryPresent(const ScratchFolder& dir) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir.path(), ec)) {
+    if (IsTemporary(entry.path().filename().string())) return true;
+  }
+  return false;
+}
+
+// Kills the batch as soon as `due` holds, so that the kill lands at a known stage of the batch
+// however busy the machine is. True when the kill ended it; false when the batch ended first.
+bool KillWhen(RunningChild& child, const std::function<bool()>& due) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+  while (!due()) {
+    if (child.Ended()) return false;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "the batch neither reached the stage nor ended";
+      break;
+    }
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  return child.KillAndWait();
+}
+
 TEST(KilledBatch, LeavesEveryTargetCompleteOrUntouched) {
-  // A full run first, to know how long the batch takes and that it completes.
-  milliseconds full{0};
+  // A full run first, to see that the batch completes and what it leaves.
   {
     ScratchFolder dir("kill-full");
     FillBatch(dir);
     const FolderState before = Snapshot(dir.path());
     const ChildResult run = RunCli(BatchArgs(dir));
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    full = run.elapsed;
     const Outcome outcome = CheckAfterKill(dir, before);
     EXPECT_EQ(outcome.replaced, (kFrames + 2) / 3);
     EXPECT_EQ(outcome.new_files, kFrames - (kFrames + 2) / 3);
@@ -120,16 +159,18 @@ TEST(KilledBatch, LeavesEveryTargetCompleteOrUntouched) {
   int killed_while_running = 0;
   int killed_midway = 0;  // some results written, not all
   int temporaries_seen = 0;
-  for (const double fraction : {0.05, 0.2, 0.35, 0.5, 0.65, 0.8, 0.95}) {
+  // The first kill lands during the first save; the others after that many results.
+  for (const int results : {0, 2, 5, 9, 13, 17, 21}) {
     ScratchFolder dir("kill");
     FillBatch(dir);
     const FolderState before = Snapshot(dir.path());
     RunningChild child(TESSALY_CLI_PATH, BatchArgs(dir));
-    std::this_thread::sleep_for(milliseconds(static_cast<long>(full.count() * fraction)));
-    killed_while_running += child.KillAndWait();
+    killed_while_running += KillWhen(child, [&] {
+      return results == 0 ? TemporaryPresent(dir) : ResultsWritten(dir, before) >= results;
+    });
     const Outcome outcome = CheckAfterKill(dir, before);
     temporaries_seen += outcome.temporaries;
-    SCOPED_TRACE("killed at " + std::to_string(fraction));
+    SCOPED_TRACE("killed after " + std::to_string(results) + " results");
     const int written = outcome.replaced + outcome.new_files;
     EXPECT_LE(written, kFrames);
     killed_midway += written > 0 && written < kFrames;

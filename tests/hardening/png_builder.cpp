@@ -24,9 +24,14 @@ void PutChunk(Bytes& png, const char* type, const Bytes& data) {
            static_cast<std::uint32_t>(::crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
 }
 
-Bytes DeflatedZeros(std::size_t count) {
+namespace {
+
+// Raw deflate (no zlib wrapper) of `count` zeros, ended by a full flush, or by the final block.
+Bytes RawDeflatedZeros(std::size_t count, bool last) {
   z_stream z{};
-  if (deflateInit(&z, 9) != Z_OK) throw std::runtime_error("deflateInit failed");
+  if (deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
+    throw std::runtime_error("deflateInit2 failed");
+  }
   const Bytes zeros(1u << 16, 0);
   Bytes out;
   std::uint8_t buffer[1u << 16];
@@ -34,7 +39,7 @@ Bytes DeflatedZeros(std::size_t count) {
   do {
     const std::size_t piece = std::min(count, zeros.size());
     count -= piece;
-    flush = count == 0 ? Z_FINISH : Z_NO_FLUSH;
+    flush = count > 0 ? Z_NO_FLUSH : last ? Z_FINISH : Z_FULL_FLUSH;
     z.next_in = const_cast<Bytef*>(zeros.data());
     z.avail_in = static_cast<uInt>(piece);
     do {
@@ -43,8 +48,30 @@ Bytes DeflatedZeros(std::size_t count) {
       deflate(&z, flush);
       out.insert(out.end(), buffer, buffer + (sizeof buffer - z.avail_out));
     } while (z.avail_out == 0);
-  } while (flush != Z_FINISH);
+  } while (flush == Z_NO_FLUSH);
   deflateEnd(&z);
+  return out;
+}
+
+}  // namespace
+
+// A full flush forgets all history, so every further mebibyte of zeros deflates to the same
+// bytes: one is made and repeated, which keeps gigabytes of zeros cheap to build.
+Bytes DeflatedZeros(std::size_t count) {
+  constexpr std::size_t kPiece = 1u << 20;
+  Bytes out = {0x78, 0xDA};  // zlib header: deflate, 32 KiB window, best compression
+  const Bytes piece = RawDeflatedZeros(kPiece, false);
+  uLong adler = ::adler32(0, nullptr, 0);
+  const Bytes zeros(kPiece, 0);
+  const uLong piece_adler = ::adler32(adler, zeros.data(), static_cast<uInt>(kPiece));
+  for (; count > kPiece; count -= kPiece) {
+    out.insert(out.end(), piece.begin(), piece.end());
+    adler = ::adler32_combine(adler, piece_adler, static_cast<z_off_t>(kPiece));
+  }
+  const Bytes tail = RawDeflatedZeros(count, true);
+  out.insert(out.end(), tail.begin(), tail.end());
+  adler = ::adler32(adler, zeros.data(), static_cast<uInt>(count));
+  PutBig32(out, static_cast<std::uint32_t>(adler));
   return out;
 }
 

@@ -26,13 +26,6 @@ struct Row {
   std::string name;  // name part expected between folder and extension; "" = the input name
 };
 
-class RecordingMessages : public MessageService {
- public:
-  void ShowMessage(const std::string& text) override { shown.push_back(text); }
-  Answer AskYesNo(const std::string&, const std::string&) override { return Answer::kNo; }
-  std::vector<std::string> shown;
-};
-
 std::vector<Row> ResultRows() {
   const std::string digits = "9912051230";
   return {
@@ -89,37 +82,40 @@ std::vector<Row> ResultRows() {
   };
 }
 
-TEST(HeaderToFileName, ProposesTheNameOfEachHeaderForm) {
+TEST(HeaderToFileName, ProposesTheNameOfEachHeaderFormAndSaysWhichFormItWas) {
   for (const Row& row : ResultRows()) {
     const std::string expected = row.name.empty() ? kInput : "/data/in/" + row.name + ".bmp";
-    EXPECT_EQ(HeaderToFileName(kInput, row.header, false).native(), expected) << row.what;
+    const NameProposal proposal = HeaderToFileName(kInput, row.header);
+    EXPECT_EQ(proposal.name.native(), expected) << row.what;
+    const NamedFrom form = row.name.empty() ? NamedFrom::kInputName
+                           : std::string_view(row.what).starts_with("alt")
+                               ? NamedFrom::kAlternativeForm
+                               : NamedFrom::kPrimaryForm;
+    EXPECT_EQ(proposal.named_from, form) << row.what;
   }
 }
 
 TEST(HeaderToFileName, KeepsFolderAndExtensionAsTheyStand) {
   const std::string header = Header("MET7", "C02", "9912051230", "D2AB");
-  EXPECT_EQ(HeaderToFileName("/d/frame", header, false).native(), "/d/D2AB 05-12-99 1230");
-  EXPECT_EQ(HeaderToFileName("frame.BMP", header, false).native(), "D2AB 05-12-99 1230.BMP");
-  EXPECT_EQ(HeaderToFileName("/d.x/frame.old.png", header, false).native(),
+  EXPECT_EQ(HeaderToFileName("/d/frame", header).name.native(), "/d/D2AB 05-12-99 1230");
+  EXPECT_EQ(HeaderToFileName("frame.BMP", header).name.native(), "D2AB 05-12-99 1230.BMP");
+  EXPECT_EQ(HeaderToFileName("/d.x/frame.old.png", header).name.native(),
             "/d.x/D2AB 05-12-99 1230.png");
-  EXPECT_EQ(HeaderToFileName("/d/frame.png", Header("MET7", "ADM", "", ""), false).native(),
+  EXPECT_EQ(HeaderToFileName("/d/frame.png", Header("MET7", "ADM", "", "")).name.native(),
             "/d/ADMIN.png");
 }
 
-TEST(HeaderToFileName, ShowsTheHeaderOnlyWhenNeitherFormReads) {
-  RecordingMessages messages;
+TEST(HeaderToFileName, HasTheBadHeaderMessageOnlyWhenNeitherFormReads) {
   const std::string bad = Header("MET7", "C02", "9902311230", "\xA2");
-  EXPECT_EQ(HeaderToFileName(kInput, bad, true, &messages).native(), kInput);
-  ASSERT_EQ(messages.shown.size(), 1u);
-  EXPECT_EQ(messages.shown[0], "Bad WEFAX header: MET7    C029902311230\xC2\xA2");
+  const NameProposal unread = HeaderToFileName(kInput, bad);
+  EXPECT_EQ(unread.name.native(), kInput);
+  EXPECT_EQ(unread.bad_header_message, "Bad WEFAX header: MET7    C029902311230\xC2\xA2");
 
-  messages.shown.clear();
-  HeaderToFileName(kInput, bad, false, &messages);          // flag cleared
-  HeaderToFileName(kInput, "MET7   C02", true, &messages);  // too short to be a header
-  HeaderToFileName(kInput, Header("MET7", "C02", "9912051230", "X"), true, &messages);
-  HeaderToFileName(kInput, "GMS-5 IR 99-DEC-05 12.00Z", true, &messages);
-  EXPECT_TRUE(messages.shown.empty());
-  EXPECT_EQ(HeaderToFileName(kInput, bad, true).native(), kInput);  // no service given
+  for (const std::string& header :
+       {std::string("MET7   C02"),  // too short to be a header
+        Header("MET7", "C02", "9912051230", "X"), std::string("GMS-5 IR 99-DEC-05 12.00Z")}) {
+    EXPECT_EQ(HeaderToFileName(kInput, header).bad_header_message, "") << header;
+  }
 }
 
 TEST(ReadTwoDigits, ReadsBlankLedDigitsAndRemovesThem) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/errors.h"
@@ -58,13 +59,16 @@ TExtBitmap Load(const Bytes& bytes, std::size_t position = 0) {
   return bitmap;
 }
 
+void SetPixelOffset(Bytes& file, std::uint32_t offset) {
+  for (int i = 0; i < 4; ++i) file[10 + i] = static_cast<std::uint8_t>(offset >> (8 * i));
+}
+
 // A frame written with a 256-entry table under an announced count, and 16 bytes
 // between table and pixels that bfOffBits steps over.
 Bytes QuirkFileWithGap(const Bitmap& frame, std::uint32_t announced) {
   Bytes file = EncodeBmp(frame, {.announced_colours = announced});
   file.insert(file.begin() + 1078, 16, 0xEE);
-  const std::uint32_t offset = 1078 + 16;
-  for (int i = 0; i < 4; ++i) file[10 + i] = static_cast<std::uint8_t>(offset >> (8 * i));
+  SetPixelOffset(file, 1078 + 16);
   return file;
 }
 
@@ -94,26 +98,37 @@ TEST_P(PaletteRepair, TheRepairedReaderIgnoresBfOffBits) {
   EXPECT_EQ(loaded.Row(3)[0], 0xEE);
 }
 
-TEST_P(PaletteRepair, AnHonestShortTableIsNotCut) {
-  // A valid file that stores exactly the announced entries, its pixels at
-  // 54 + n * 4: cutting would eat pixel rows, so it is read as it stands.
+TEST_P(PaletteRepair, TheFileLengthTellsAStoredFullTableFromAnHonestShortOne) {
+  // bfOffBits counts all 256 entries or only the announced ones; neither tells whether the
+  // file stores the full table. A 2080-wide frame, as the receivers write them.
   const std::uint32_t n = GetParam();
-  const Bitmap frame = Pattern8(6, 4);
-  Bytes file = EncodeBmp(frame, {.announced_colours = n});
-  file.erase(file.begin() + 54 + n * 4, file.begin() + 1078);
-  const std::uint32_t offset = 54 + n * 4;
-  for (int i = 0; i < 4; ++i) file[10 + i] = static_cast<std::uint8_t>(offset >> (8 * i));
-  EXPECT_EQ(RepairBmpHeaders(file).repair, BmpRepair::kNone);
-  const TExtBitmap loaded = Load(file);
-  EXPECT_TRUE(SamePixels(loaded, frame));
-  EXPECT_EQ(loaded.GetPalette().size(), n);
+  const Bitmap frame = Pattern8(2080, 3);
+  const Bytes full_table = EncodeBmp(frame, {.announced_colours = n});
+  Bytes counts_announced = full_table;
+  SetPixelOffset(counts_announced, 54 + n * 4);
+  // A valid file that stores exactly the announced entries: cutting would eat pixel rows.
+  Bytes honest = full_table;
+  honest.erase(honest.begin() + 54 + n * 4, honest.begin() + 1078);
+  SetPixelOffset(honest, 54 + n * 4);
+
+  for (const auto& [name, file, repair] :
+       {std::tuple{"256 entries, offset 1078", full_table, BmpRepair::kPalette},
+        std::tuple{"256 entries, offset after the announced ones", counts_announced,
+                   BmpRepair::kPalette},
+        std::tuple{"announced entries only", honest, BmpRepair::kNone}}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(RepairBmpHeaders(file).repair, repair);
+    const TExtBitmap loaded = Load(file);
+    EXPECT_TRUE(SamePixels(loaded, frame));
+    ASSERT_EQ(loaded.GetPalette().size(), n);
+    EXPECT_EQ(loaded.GetPalette()[n - 1], frame.GetPalette()[n - 1]);
+  }
 }
 
-TEST_P(PaletteRepair, AFileTooShortForTheFullTableFails) {
+TEST_P(PaletteRepair, AFileTooShortForItsPixelsFails) {
   Bytes file = EncodeBmp(Pattern8(4, 4), {.announced_colours = GetParam()});
   file.resize(1077);
   EXPECT_THROW(Load(file), Error);
-  EXPECT_THROW(RepairBmpHeaders(file), Error);
 }
 
 INSTANTIATE_TEST_SUITE_P(AnnouncedColours, PaletteRepair, testing::Values(200u, 224u));

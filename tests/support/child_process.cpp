@@ -18,10 +18,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// In the child, between fork and exec: only async-signal-safe calls.
-[[noreturn]] void ExecChild(const std::string& program, char** argv, int in_fd, int out_fd,
-                            int err_fd, const char* working_dir, bool as_nobody, uid_t nobody_uid,
-                            gid_t nobody_gid) {
+// In the child, between fork and exec: only async-signal-safe calls. `program_fd` is the
+// program opened before the privileges were dropped: the unprivileged user may not be able to
+// reach it through its path (a build tree inside a folder only its owner may enter), but may
+// run the file itself.
+[[noreturn]] void ExecChild(const std::string& program, int program_fd, char** argv, int in_fd,
+                            int out_fd, int err_fd, const char* working_dir, bool as_nobody,
+                            uid_t nobody_uid, gid_t nobody_gid) {
   const int null_fd = ::open("/dev/null", O_RDWR);
   ::dup2(in_fd >= 0 ? in_fd : null_fd, 0);
   ::dup2(out_fd >= 0 ? out_fd : null_fd, 1);
@@ -31,7 +34,11 @@ using Clock = std::chrono::steady_clock;
     ::_exit(126);
   }
   if (working_dir[0] != '\0' && ::chdir(working_dir) != 0) ::_exit(127);
-  ::execv(program.c_str(), argv);
+  if (program_fd >= 0) {
+    ::fexecve(program_fd, argv, environ);
+  } else {
+    ::execv(program.c_str(), argv);
+  }
   ::_exit(127);
 }
 
@@ -39,20 +46,24 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args, in
             int err_fd, const std::string& working_dir, bool as_nobody) {
   uid_t uid = 0;
   gid_t gid = 0;
+  int program_fd = -1;
   if (as_nobody) {
-    const passwd* nobody = ::getpwnam("nobody");
+    const passwd* nobody = ::getpwnam(kUnprivilegedUser);
     if (nobody == nullptr) throw std::runtime_error("no user nobody to run the program as");
     uid = nobody->pw_uid;
     gid = nobody->pw_gid;
+    program_fd = ::open(program.c_str(), O_RDONLY | O_CLOEXEC);
+    if (program_fd < 0) throw std::runtime_error("cannot open " + program);
   }
   std::vector<std::string> storage;
   std::vector<char*> argv = Argv(program, args, storage);
   const pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    ExecChild(program, argv.data(), in_fd, out_fd, err_fd, working_dir.c_str(), as_nobody, uid,
-              gid);
+    ExecChild(program, program_fd, argv.data(), in_fd, out_fd, err_fd, working_dir.c_str(),
+              as_nobody, uid, gid);
   }
+  if (program_fd >= 0) ::close(program_fd);
+  if (pid < 0) throw std::runtime_error("fork failed");
   return pid;
 }
 
@@ -76,6 +87,10 @@ std::vector<char*> Argv(const std::string& program, const std::vector<std::strin
 
 bool RunningAsRoot() {
   return ::geteuid() == 0;
+}
+
+bool UnprivilegedUserExists() {
+  return ::getpwnam(kUnprivilegedUser) != nullptr;
 }
 
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
@@ -163,7 +178,16 @@ RunningChild::~RunningChild() {
   if (pid_ > 0) KillAndWait();
 }
 
+bool RunningChild::Ended() {
+  if (pid_ <= 0) return true;
+  int status = 0;
+  if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
+  pid_ = -1;
+  return true;
+}
+
 bool RunningChild::KillAndWait() {
+  if (pid_ <= 0) return false;  // reaped already: the pid may belong to another process by now
   ::kill(pid_, SIGKILL);
   int status = 0;
   while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {

@@ -14,7 +14,9 @@ namespace tessaly::test {
 struct ChildOptions {
   std::chrono::milliseconds time_limit{60000};  // killed with SIGKILL after this
   // Run as the user "nobody": permission bits do not bind root, so tests of unreadable files
-  // and read-only folders run the program as an ordinary user when they run as root.
+  // and read-only folders run the program as an ordinary user when they run as root. The
+  // program is opened before the privileges are dropped, so it runs wherever it lies, even
+  // where "nobody" cannot reach it by its path; the files it is given must be within reach.
   bool as_nobody = false;
   bool discard_output = false;  // standard output and error to /dev/null
   std::string input;            // fed to standard input (empty: /dev/null)
@@ -35,8 +37,12 @@ struct ChildResult {
 std::vector<char*> Argv(const std::string& program, const std::vector<std::string>& args,
                         std::vector<std::string>& storage);
 
+inline constexpr char kUnprivilegedUser[] = "nobody";
+
 // True when the tests run as root, so that `as_nobody` is needed to meet permission bits.
 bool RunningAsRoot();
+// True when there is a user "nobody" to run programs as.
+bool UnprivilegedUserExists();
 
 // Runs the program to its end (or its time limit).
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
@@ -50,6 +56,8 @@ class RunningChild {
   RunningChild(const RunningChild&) = delete;
   RunningChild& operator=(const RunningChild&) = delete;
 
+  // True once the program has ended by itself (it is then reaped).
+  bool Ended();
   // Sends SIGKILL (unless it has ended already) and reaps it; true when the signal ended it.
   bool KillAndWait();
 

@@ -74,7 +74,15 @@ struct StageTimes {
   std::vector<double> load, decode, render, resample, name, encode, write, total, bare;
 };
 
-// One pass through the stages the processor runs, each timed on its own.
+// The whole pipeline for one file, saved whatever stands under its name.
+void ProcessAndSave(const fs::path& input) {
+  const PictureResult result = ProcessPicture(input, ProcessingOptions{});
+  if (result.changed) {
+    SavePicture(result, [](const std::string&, const std::string&) { return Answer::kYes; });
+  }
+}
+
+// One pass through the stages the pipeline runs, each timed on its own.
 void TimeStages(const fs::path& input, bool png, StageTimes& t, const fs::path& out_dir) {
   auto start = Clock::now();
   TExtBitmap in;
@@ -109,7 +117,7 @@ void TimeStages(const fs::path& input, bool png, StageTimes& t, const fs::path& 
   t.resample.push_back(Ms(Clock::now() - start));
 
   start = Clock::now();
-  const fs::path name = WithPngExtension(HeaderToFileName(input, header, false));
+  const fs::path name = WithPngExtension(HeaderToFileName(input, header).name);
   t.name.push_back(Ms(Clock::now() - start));
 
   start = Clock::now();
@@ -129,11 +137,8 @@ void TimeStages(const fs::path& input, bool png, StageTimes& t, const fs::path& 
   bench::PlainEncode(picture, (out_dir / "bare.png").string(), kLevel, kFilters);
   t.bare.push_back(Ms(Clock::now() - start));
 
-  FileProcessor processor;
-  processor.keep_input = false;
-  processor.ask_overwrite = [](const std::string&, const std::string&) { return Answer::kYes; };
   start = Clock::now();
-  processor.ProcessFile(input, true);
+  ProcessAndSave(input);
   t.total.push_back(Ms(Clock::now() - start));
 }
 
@@ -149,12 +154,9 @@ long StatusKb(const char* field) {
 // Child mode: processes one file in this fresh process and prints the growth of its peak
 // resident memory in kB.
 int MeasureOne(const std::string& file) {
-  FileProcessor processor;
-  processor.keep_input = false;
-  processor.ask_overwrite = [](const std::string&, const std::string&) { return Answer::kYes; };
   { std::ofstream("/proc/self/clear_refs") << "5"; }  // resets the peak to the present size
   const long before = StatusKb("VmRSS:");
-  processor.ProcessFile(file, true);
+  ProcessAndSave(file);
   const long peak = StatusKb("VmHWM:");
   std::printf("%ld\n", peak - before);
   return 0;

@@ -1,0 +1,31 @@
+// The tessaly program's command line: files and folders to handle as one drop, --help and
+// --version (answered before any window or display is needed), the toolkit's own options passed
+// through, and the program's testing aids. Used by main.cpp; toolkit-free so it is tested alone.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessaly {
+
+struct CommandLine {
+  enum class Action { kRun, kHelp, kVersion, kUsageError };
+  Action action = Action::kRun;
+  // Files and folders in the order given, to be handled as one drop on the left pane.
+  std::vector<std::string> files;
+  // Testing aid: a picture of the window is saved here once the files are handled.
+  std::optional<std::string> screenshot;
+  // For kUsageError: what was wrong, without the program's name.
+  std::string error;
+};
+
+// `arguments` without the program's own name. Options may come in any place; "--" ends them.
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The usage line, the --help text and the --version line, each ending in a new line.
+std::string UsageText();
+std::string HelpText();
+std::string VersionText();
+
+}  // namespace tessaly

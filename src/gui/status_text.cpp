@@ -1,0 +1,79 @@
+// Status line texts.
+#include "gui/status_text.h"
+
+#include <cstdint>
+#include <numeric>
+
+namespace tessaly {
+
+namespace {
+
+// A full frame starts with its header band: some twenty rows of one bright level. Eight such
+// rows tell it from a picture of the data lines, whose first rows are dark data rows.
+constexpr int kBandRows = 8;
+constexpr int kBrightMean = 128;
+// Rows whose mean stays within this share of the first row's belong to the same band.
+constexpr int kBandSharePercent = 80;
+
+int RowMean(const Bitmap& picture, int y) {
+  const std::uint8_t* row = picture.Row(y);
+  const long long sum = std::accumulate(row, row + picture.Width(), 0LL);
+  return static_cast<int>(sum / picture.Width());
+}
+
+}  // namespace
+
+std::string ProgressText(int index, int count, const std::string& name) {
+  return "File " + std::to_string(index) + " of " + std::to_string(count) + ": " + name;
+}
+
+std::string ReportText(const FileReport& report) {
+  std::string text = report.inputName + ": ";
+  if (report.skipped) return text + "skipped: only .bmp and .png files are read";
+  if (!report.headerRead) text += "header not read: kept its own name";
+  auto add = [&text](const std::string& part) {
+    if (!text.ends_with(": ")) text += "; ";
+    text += part;
+  };
+  if (report.saved) {
+    add("saved as " + report.proposedName);
+  } else if (report.declined) {
+    add("not saved: the file exists");
+  } else if (report.changed) {
+    add("proposed " + report.proposedName + ": Save saves it");
+  } else if (report.headerRead) {
+    add("already named " + report.proposedName);
+  }
+  if (report.looksLikeFullFrame) add("it looks like a full frame, not data lines only");
+  return text;
+}
+
+std::string SaveText(const std::string& inputName, const std::string& proposedName, bool saved) {
+  return inputName + ": " + (saved ? "saved as " + proposedName : "not saved: the file exists");
+}
+
+std::string CancelledText(int done, int count) {
+  const int left = count - done;
+  return "Cancelled after " + std::to_string(done) + " of " + std::to_string(count) + " files; " +
+         std::to_string(left) + (left == 1 ? " was" : " were") + " left untouched";
+}
+
+std::string LeftUnprocessedText(int left, int count) {
+  return std::to_string(left) + " of the " + std::to_string(count) +
+         " files were left unprocessed.";
+}
+
+bool LooksLikeFullFrame(const Bitmap& picture) {
+  if (picture.Format() != PixelFormat::k8Bit || picture.Width() < 1 ||
+      picture.Height() < kBandRows) {
+    return false;
+  }
+  const int first = RowMean(picture, 0);
+  if (first < kBrightMean) return false;
+  for (int y = 1; y < kBandRows; ++y) {
+    if (RowMean(picture, y) * 100 < first * kBandSharePercent) return false;
+  }
+  return true;
+}
+
+}  // namespace tessaly
