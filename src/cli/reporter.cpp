@@ -22,11 +22,9 @@ void Counts::Add(Fate fate, bool unread_header) {
     ++failed;
     return;
   }
-  // A file whose header was not read is counted apart, whatever became of it.
-  if (unread_header && fate != Fate::kSkipped && fate != Fate::kAlreadyResult) {
-    ++unread;
-    return;
-  }
+  // A file whose header was not read is counted apart as well as by what became of it, so
+  // that "saved" still says how many pictures were written.
+  if (unread_header && fate != Fate::kSkipped && fate != Fate::kAlreadyResult) ++unread;
   switch (fate) {
     case Fate::kSaved:
       ++saved;

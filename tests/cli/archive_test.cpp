@@ -323,7 +323,7 @@ TEST_F(ArchiveTest, AnUnreadHeaderIsReportedCountedApartAndLeftWithSkipUnread) {
       << run.out;
   run = Cli({"u.bmp"});
   EXPECT_TRUE(Contains(run.out, "u.bmp: header not read, saved as u.png")) << run.out;
-  EXPECT_TRUE(Contains(run.out, "1 file seen: 0 saved, 0 unchanged, 0 skipped, 0 failed, "
+  EXPECT_TRUE(Contains(run.out, "1 file seen: 1 saved, 0 unchanged, 0 skipped, 0 failed, "
                                 "1 header not read"))
       << run.out;
   EXPECT_TRUE(fs::exists(dir_ / "u.png"));
