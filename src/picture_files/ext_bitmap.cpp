@@ -22,10 +22,10 @@ constexpr char kInterpolateFormat[] = "Error: Interpolate called without 8-bit o
 // The loader looks at the 14-byte file header and a 40-byte info header only.
 constexpr std::size_t kHeadersSize = 54;
 constexpr std::size_t kStoredTableSize = 256 * 4;
+// The receivers' frame width that wrote bad image sizes.
 constexpr std::int32_t kRepairWidth = 2080;
 constexpr std::size_t kImageSizeOffset = 34;  // biSizeImage
-constexpr std::uint32_t kImageSizeEnd = 24;   // the info header size that reaches past it  // the
-                                              // receivers' frame width that wrote bad sizes
+constexpr std::uint32_t kImageSizeEnd = 24;   // the info header size that reaches past it
 
 RepairedBmp CutPalette(std::span<const std::uint8_t> file, std::uint32_t announced) {
   RepairedBmp result{BmpRepair::kPalette, {}};
@@ -54,7 +54,7 @@ std::uint64_t PixelRowBytes(const BmpHeaders& h) {
 // bfOffBits counts either all entries or only the announced ones, so it cannot tell; the
 // file's length can: the full table and the pixel rows have to fit in it.
 bool StoresFullTable(const BmpHeaders& h, std::size_t file_size) {
-  if (h.info_size != 40) return false;
+  if (h.info_size != 40 || file_size < kHeadersSize + kStoredTableSize) return false;
   constexpr std::uint32_t kUncompressed = 0;
   const std::uint64_t pixels = h.compression == kUncompressed ? PixelRowBytes(h) : 0;
   // Compressed rows have no size the header can be trusted for; the offset has to tell.
