@@ -41,6 +41,8 @@ void Counts::Add(Fate fate, bool unread_header) {
     case Fate::kAlreadyResult:
       ++results;
       break;
+    case Fate::kUnreadLeft:
+      break;  // left by --skip-unread: counted under "header not read" alone
     default:
       ++skipped;
   }
