@@ -12,7 +12,6 @@
 #include "base/text.h"
 #include "picture_files/byte_stream.h"
 #include "picture_files/png_image.h"
-#include "picture_files/png_image.h"
 #include "picture_files/png_io.h"
 #include "picture_store/grey.h"
 
@@ -191,6 +190,14 @@ bool SavePicture(const PictureResult& result, const OverwriteQuestion& ask,
       return SaveOutput(result.output, result.proposed_name, ask, before_publish);
     }
     return SaveEncodedOutput(result.png, result.proposed_name, ask, before_publish);
+  });
+}
+
+bool SavePreparedPicture(const PictureResult& result, std::unique_ptr<PendingFile> prepared,
+                         const OverwriteQuestion& ask) {
+  if (!prepared) return SavePicture(result, ask);
+  return NamingTheFileOnOutOfMemory(result.input_name, [&] {
+    return SavePreparedOutput(std::move(prepared), result.png, result.proposed_name, ask);
   });
 }
 

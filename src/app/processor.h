@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -82,6 +83,11 @@ void EncodePicture(PictureResult& result);
 // `before_publish` is the tests' seam (see SaveEncodedOutput).
 bool SavePicture(const PictureResult& result, const OverwriteQuestion& ask,
                  const BeforePublish& before_publish = {});
+
+// SavePicture for a picture whose PNG PrepareFile wrote ahead under the proposed name (null:
+// as SavePicture).
+bool SavePreparedPicture(const PictureResult& result, std::unique_ptr<PendingFile> prepared,
+                         const OverwriteQuestion& ask);
 
 // The name with its extension (the part after the last dot of the last name
 // component) replaced by ".png", or ".png" appended when it has none.

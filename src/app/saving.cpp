@@ -43,22 +43,43 @@ std::vector<std::uint8_t> EncodeOutput(const Bitmap& output, const std::filesyst
 
 bool SaveEncodedOutput(std::span<const std::uint8_t> png, const std::filesystem::path& name,
                        const OverwriteQuestion& ask, const BeforePublish& before_publish) {
+  return SavePreparedOutput(nullptr, png, name, ask, before_publish);
+}
+
+std::unique_ptr<PendingFile> PrepareFile(const std::filesystem::path& name,
+                                         std::span<const std::uint8_t> bytes) {
+  try {
+    auto file = std::make_unique<PendingFile>(name);
+    file->Write(bytes);
+    file->Finish();
+    return file;
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+bool SavePreparedOutput(std::unique_ptr<PendingFile> prepared, std::span<const std::uint8_t> png,
+                        const std::filesystem::path& name, const OverwriteQuestion& ask,
+                        const BeforePublish& before_publish) {
   RefuseFolderTarget(name);
   const bool taken = NameIsTaken(name);
   if (taken && !ConfirmOverwrite(name, ask)) return false;
-  PendingFile file(name);
-  file.Write(png);
-  file.Finish();
+  std::unique_ptr<PendingFile> file = std::move(prepared);
+  if (!file) {
+    file = std::make_unique<PendingFile>(name);
+    file->Write(png);
+    file->Finish();
+  }
   if (before_publish) before_publish();
   if (taken) {
-    file.PublishReplacing();
+    file->PublishReplacing();
     return true;
   }
-  if (file.PublishIfAbsent()) return true;
+  if (file->PublishIfAbsent()) return true;
   // Another program made the file since the check; it is replaced only with consent.
   RefuseFolderTarget(name);
   if (!ConfirmOverwrite(name, ask)) return false;
-  file.PublishReplacing();
+  file->PublishReplacing();
   return true;
 }
 

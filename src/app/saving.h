@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "base/messages.h"
 #include "picture_store/bitmap.h"
 
@@ -38,6 +40,19 @@ using BeforePublish = std::function<void()>;
 // Error naming the file.
 bool SaveEncodedOutput(std::span<const std::uint8_t> png, const std::filesystem::path& name,
                        const OverwriteQuestion& ask, const BeforePublish& before_publish = {});
+
+// The file's bytes written beside `name` under a temporary name and flushed to disk ahead of
+// its save, so that a batch can do the slow part on its worker threads and leave only the
+// naming to the saves in input order. Null when that fails: the save then writes the file
+// itself and reports what fails then. Dropping it unsaved removes the temporary file.
+std::unique_ptr<PendingFile> PrepareFile(const std::filesystem::path& name,
+                                         std::span<const std::uint8_t> bytes);
+
+// SaveEncodedOutput for a picture that PrepareFile wrote ahead for `name` (or, when `prepared`
+// is null, that it writes now), with the same questions and results.
+bool SavePreparedOutput(std::unique_ptr<PendingFile> prepared, std::span<const std::uint8_t> png,
+                        const std::filesystem::path& name, const OverwriteQuestion& ask,
+                        const BeforePublish& before_publish = {});
 
 // EncodeOutput, then SaveEncodedOutput.
 bool SaveOutput(const Bitmap& output, const std::filesystem::path& name,

@@ -26,14 +26,6 @@ constexpr mode_t kPermissionBits = 0777;
               "\": " + std::generic_category().message(error_number));
 }
 
-// Makes a rename itself durable; a failure here loses nothing already written.
-void SyncFolder(const std::filesystem::path& folder) {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 // True when the filesystem cannot rename without replacing, so a hard link has to do it.
 bool NoReplaceUnsupported(int error_number) {
   return error_number == EINVAL || error_number == ENOSYS || error_number == ENOTSUP;
@@ -186,7 +178,14 @@ void PendingFile::PublishReplacing() {
 
 void PendingFile::Published() {
   published_ = true;
-  SyncFolder(target_.parent_path());
+  if (sync_folder_) SyncFolder(target_.parent_path());
+}
+
+void SyncFolder(const std::filesystem::path& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
 }
 
 void WriteFileReplacing(const std::filesystem::path& file_name,

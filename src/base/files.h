@@ -46,6 +46,10 @@ class PendingFile {
   // bits are kept, less setuid, setgid and sticky; a link is replaced itself, never followed.
   void PublishReplacing();
 
+  // The folder is not flushed when the file takes its name: the caller publishes another file
+  // beside it right after and flushes the folder once for both (SyncFolder).
+  void DeferFolderSync() { sync_folder_ = false; }
+
   const std::filesystem::path& temporary() const { return path_; }
 
  private:
@@ -55,7 +59,11 @@ class PendingFile {
   std::filesystem::path path_;
   int fd_ = -1;
   bool published_ = false;
+  bool sync_folder_ = true;
 };
+
+// Makes the renames done in `folder` durable; a failure here loses nothing already written.
+void SyncFolder(const std::filesystem::path& folder);
 
 // Writes the bytes to a new file beside the target, flushes it to disk and renames it over the
 // target. On any failure the temporary file is removed and the target is left as it was.

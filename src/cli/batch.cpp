@@ -15,6 +15,7 @@
 #include "app/processor.h"
 #include "app/results.h"
 #include "app/saving.h"
+#include "base/files.h"
 #include "base/text.h"
 #include "cli/name_list.h"
 #include "cli/ordered_runner.h"
@@ -69,7 +70,18 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
         p.changed = !SameNameIgnoringCase(p.proposed_name, name.path);
       }
     }
-    if (p.changed && !options.dry_run) EncodePicture(p);
+    if (p.changed && !options.dry_run) {
+      EncodePicture(p);
+      // Writing and flushing the files is the slow part of a save; done here, on the worker,
+      // it overlaps with the other files. A target that stands already may not be replaced,
+      // so its file is written only once the save at its turn is agreed.
+      if (!NameIsTaken(p.proposed_name)) {
+        r.prepared_png = PrepareAhead(p.proposed_name, p.png);
+        if (options.sidecar) {
+          r.prepared_sidecar = PrepareAhead(SidecarName(p.proposed_name), SidecarBytes(r));
+        }
+      }
+    }
   } catch (const std::bad_alloc&) {
     r.picture.reset();
     r.error = OutOfMemoryMessage(name.path);
@@ -139,9 +151,23 @@ Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Termi
     return reporter.Ask(r.input, r.picture->proposed_name);
   };
   try {
-    if (SavePicture(*r.picture, ask)) {
+    // The picture and its sidecar take their names one after the other; the folder is
+    // flushed once, after both.
+    std::unique_ptr<PendingFile> prepared = Prepared(r.prepared_png);
+    if (options.sidecar && prepared) prepared->DeferFolderSync();
+    if (SavePreparedPicture(*r.picture, std::move(prepared), ask)) {
       written.Add(r.picture->proposed_name);
-      if (options.sidecar) WriteSidecar(r);
+      if (options.sidecar) {
+        // The picture stands saved whatever becomes of its sidecar.
+        try {
+          r.sidecar_kept = !PublishSidecar(r, options.overwrite_originals);
+        } catch (const std::bad_alloc&) {
+          r.sidecar_error = OutOfMemoryMessage(r.input);
+        } catch (const std::exception& e) {
+          r.sidecar_error = e.what();
+        }
+        SyncFolder(r.picture->proposed_name.parent_path());
+      }
       return Fate::kSaved;
     }
     return kept_original ? Fate::kKeptOriginal : Fate::kDeclined;
@@ -195,6 +221,8 @@ int RunBatch(const Options& options, Terminal& terminal) {
         if (written.Holds(names[i].path)) r = ProcessOne(names[i], options);
         const Fate fate = Decide(r, options, reporter, terminal, written);
         counts.Add(fate, r.picture && r.picture->named_from == NamedFrom::kInputName);
+        if (!r.sidecar_error.empty()) ++counts.failed;
+        if (r.sidecar_kept) ++counts.sidecars_kept;
         reporter.Report(r, fate);
         if (i + 1 < names.size()) reporter.Progress(i + 1, names[i + 1].path);
       },

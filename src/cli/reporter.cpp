@@ -8,9 +8,11 @@
 #include <istream>
 #include <ostream>
 
+#include <system_error>
 #include "app/saving.h"
 #include "base/text.h"
 #include "cli/json.h"
+#include "cli/sidecar.h"
 
 namespace tessaly::cli {
 
@@ -46,6 +48,21 @@ void Counts::Add(Fate fate, bool unread_header) {
     default:
       ++skipped;
   }
+}
+
+std::future<std::unique_ptr<PendingFile>> PrepareAhead(fs::path name,
+                                                       std::vector<std::uint8_t> bytes) {
+  try {
+    return std::async(std::launch::async, [name = std::move(name), bytes = std::move(bytes)] {
+      return PrepareFile(name, bytes);
+    });
+  } catch (const std::system_error&) {
+    return {};
+  }
+}
+
+std::unique_ptr<PendingFile> Prepared(std::future<std::unique_ptr<PendingFile>>& prepared) {
+  return prepared.valid() ? prepared.get() : nullptr;
 }
 
 std::string FullPath(const fs::path& path) {
@@ -147,6 +164,8 @@ void Reporter::Report(const FileResult& r, Fate fate) {
       line["height"] = p->output.Height();
       line["named_from"] = NamedFromText(p->named_from);
       if (fate == Fate::kKeptOriginal) line["kept_original"] = true;
+      if (r.sidecar_kept) line["sidecar_kept"] = true;
+      if (!r.sidecar_error.empty()) line["sidecar_error"] = r.sidecar_error;
     } else {
       line["changed"] = false;
       line["saved"] = false;
@@ -155,8 +174,10 @@ void Reporter::Report(const FileResult& r, Fate fate) {
     if (!r.skipped.empty()) line["skipped"] = r.skipped;
     if (!r.error.empty()) line["error"] = r.error;
     terminal_.out << JsonText(line) << '\n' << std::flush;
-    if (!r.error.empty()) {
-      terminal_.err << "tessaly-cli: " << EscapeControls(r.error) << '\n' << std::flush;
+    for (const std::string* error : {&r.error, &r.sidecar_error}) {
+      if (!error->empty()) {
+        terminal_.err << "tessaly-cli: " << EscapeControls(*error) << '\n' << std::flush;
+      }
     }
     return;
   }
@@ -182,9 +203,17 @@ void Reporter::Report(const FileResult& r, Fate fate) {
       break;
     case Fate::kSaved:
       if (unread) {
-        out << in << ": header not read, saved as " << name << '\n';
+        out << in << ": header not read, saved as " << name;
       } else {
-        out << in << " -> " << name << ": saved\n";
+        out << in << " -> " << name << ": saved";
+      }
+      if (r.sidecar_kept) {
+        out << "; sidecar not written, " << Quoted(SidecarName(proposed))
+            << " was not written by this tool and is kept (--overwrite-originals replaces it)";
+      }
+      out << '\n';
+      if (!r.sidecar_error.empty()) {
+        terminal_.err << "tessaly-cli: " << EscapeControls(r.sidecar_error) << '\n' << std::flush;
       }
       break;
     case Fate::kWouldSave:
@@ -232,6 +261,10 @@ void Reporter::Summary(const Counts& c, int signal, std::size_t left) {
   if (c.unread > 0) to << ", " << c.unread << " header not read";
   if (c.results > 0)
     to << ", " << c.results << (c.results == 1 ? " already a result" : " already results");
+  if (c.sidecars_kept > 0) {
+    to << ", " << c.sidecars_kept
+       << (c.sidecars_kept == 1 ? " sidecar not written" : " sidecars not written");
+  }
   if (c.originals_kept > 0) {
     to << ", " << c.originals_kept
        << (c.originals_kept == 1 ? " original kept" : " originals kept");

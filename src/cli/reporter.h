@@ -5,12 +5,15 @@
 #include <atomic>
 #include <cstddef>
 #include <filesystem>
+#include <future>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/processor.h"
+#include "base/files.h"
 #include "base/messages.h"
 #include "cli/options.h"
 #include "naming/header_fields.h"
@@ -38,7 +41,25 @@ struct FileResult {
   // gave one, and its png is encoded when the picture is to be saved.
   std::optional<PictureResult> picture;
   HeaderFields fields;  // what the header states, in the form that named the file
+  // The PNG, and with --sidecar its sidecar, being written ahead when the target was free
+  // then (see PrepareAhead); no future, or a null file, when not (the save writes them at its
+  // turn).
+  std::future<std::unique_ptr<PendingFile>> prepared_png;
+  std::future<std::unique_ptr<PendingFile>> prepared_sidecar;
+  // After a save: the sidecar was not written because a file not written by this tool has its
+  // name (sidecar_kept), or writing it failed (sidecar_error, naming the file).
+  bool sidecar_kept = false;
+  std::string sidecar_error;
 };
+
+// PrepareFile on a thread of its own. Flushing a file waits for the disk, not the processor,
+// and flushes that are under way together are committed together, so the batch writes
+// ahead on more threads than it decodes on. An invalid future when no thread can be started.
+std::future<std::unique_ptr<PendingFile>> PrepareAhead(std::filesystem::path name,
+                                                       std::vector<std::uint8_t> bytes);
+
+// The prepared file, once written; null when there is none.
+std::unique_ptr<PendingFile> Prepared(std::future<std::unique_ptr<PendingFile>>& prepared);
 
 // What became of one file, each file counted under exactly one.
 enum class Fate {
@@ -58,6 +79,7 @@ struct Counts {
   int unread = 0;          // header not read, whatever then became of the file
   int results = 0;         // already results
   int originals_kept = 0;  // targets kept because this tool did not write them
+  int sidecars_kept = 0;   // sidecars not written: a file of that name is not the tool's
   void Add(Fate fate, bool unread_header);
 };
 

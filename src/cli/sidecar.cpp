@@ -1,6 +1,7 @@
 // Sidecar files: one JSON object per saved picture, written complete or not at all.
 #include "cli/sidecar.h"
 
+#include <memory>
 #include <span>
 
 #include "base/files.h"
@@ -48,10 +49,40 @@ Json SidecarObject(const FileResult& r) {
   return j;
 }
 
-void WriteSidecar(const FileResult& r) {
+std::vector<std::uint8_t> SidecarBytes(const FileResult& r) {
   const std::string text = JsonText(SidecarObject(r), 2) + "\n";
-  WriteFileReplacing(SidecarName(r.picture->proposed_name),
-                     std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  return {text.begin(), text.end()};
+}
+
+bool IsToolSidecar(const fs::path& file) {
+  try {
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(file);
+    const Json j = Json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    if (!j.is_object()) return false;
+    const auto tool = j.find("tool");
+    if (tool == j.end() || !tool->is_object()) return false;
+    const auto name = tool->find("name");
+    return name != tool->end() && *name == "tessaly-cli";
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool PublishSidecar(FileResult& r, bool replace_any) {
+  const fs::path name = SidecarName(r.picture->proposed_name);
+  std::unique_ptr<PendingFile> file = Prepared(r.prepared_sidecar);
+  if (!file) {
+    file = std::make_unique<PendingFile>(name);
+    const std::vector<std::uint8_t> bytes = SidecarBytes(r);
+    file->Write(bytes);
+    file->Finish();
+  }
+  file->DeferFolderSync();  // the caller flushes the folder once for the picture and this
+  if (file->PublishIfAbsent()) return true;
+  // A file of that name that this tool did not write may be the user's own.
+  if (!replace_any && !IsToolSidecar(name)) return false;
+  file->PublishReplacing();
+  return true;
 }
 
 }  // namespace tessaly::cli

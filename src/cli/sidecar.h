@@ -2,7 +2,9 @@
 // header said and how the picture was made, for archives that keep more than names.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <vector>
 
 #include "cli/json.h"
 #include "cli/reporter.h"
@@ -19,7 +21,17 @@ Json SidecarObject(const FileResult& r);
 // or null when the header gave no name.
 Json ParsedFields(const HeaderFields& fields);
 
-// Writes the sidecar beside the saved picture, replacing it as a whole.
-void WriteSidecar(const FileResult& r);
+// The sidecar file's text, as bytes.
+std::vector<std::uint8_t> SidecarBytes(const FileResult& r);
+
+// True when `file` is a sidecar this tool wrote: a JSON object whose tool name is the tool's.
+bool IsToolSidecar(const std::filesystem::path& file);
+
+// Gives the saved picture its sidecar: the one r.prepared_sidecar holds, or one written now;
+// the caller flushes the folder afterwards.
+// An existing file of that name is replaced when it is a sidecar of this tool or when
+// `replace_any` is set; otherwise it is kept and false returned. Write failures throw Error
+// naming the sidecar file.
+bool PublishSidecar(FileResult& r, bool replace_any);
 
 }  // namespace tessaly::cli

@@ -2,6 +2,7 @@
 #include "naming/header_fields.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "base/errors.h"
 #include "base/text.h"
@@ -78,9 +79,22 @@ const char* NamedFromText(NamedFrom form) {
 }
 
 std::string IsoTime(const PictureTime& t) {
+  PictureTime when = t;
+  if (when.hour == 24) {
+    // The names keep hour 24 as sent; ISO 8601 readers want 00 of the next day.
+    std::tm next{};
+    next.tm_year = when.year - 1900;
+    next.tm_mon = when.month - 1;
+    next.tm_mday = when.day + 1;
+    timegm(&next);
+    when.year = next.tm_year + 1900;
+    when.month = next.tm_mon + 1;
+    when.day = next.tm_mday;
+    when.hour = 0;
+  }
   char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02dZ", t.year, t.month, t.day, t.hour,
-                t.minute);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02dZ", when.year, when.month, when.day,
+                when.hour, when.minute);
   return text;
 }
 

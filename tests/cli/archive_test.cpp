@@ -145,8 +145,9 @@ TEST_F(ArchiveTest, ASecondRunSkipsResultsAndOverwriteKeepsOriginals) {
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_TRUE(Contains(run.out, "./b.bmp -> " + TargetName("BBBB") + ": not saved")) << run.out;
   EXPECT_TRUE(Contains(run.out, "was not written by this tool and is kept")) << run.out;
-  EXPECT_TRUE(Contains(run.out, "3 files seen: 1 saved, 1 unchanged, 0 skipped, 0 failed, "
-                                "1 original kept"))
+  EXPECT_TRUE(Contains(run.out,
+                       "3 files seen: 1 saved, 1 unchanged, 0 skipped, 0 failed, "
+                       "1 original kept"))
       << run.out;
   EXPECT_EQ(Bytes(dir_ / TargetName("BBBB")), original);
   const auto first_result = Bytes(dir_ / TargetName("AAAA"));
@@ -235,7 +236,8 @@ TEST_F(ArchiveTest, TheQuestionNamesInputAndTargetAndTakesAnAnswerForAll) {
   ::setenv("TERM", "xterm", 1);
   auto run = test::RunOnTerminal(TESSALY_CLI_PATH, args, prompt, {"n", "all"});
   EXPECT_EQ(run.exit_code, 0) << run.out;
-  EXPECT_TRUE(Contains(run.out, (dir_ / "BBBB.bmp").string() + ": Overwrite image file? The file \"" +
+  EXPECT_TRUE(Contains(run.out, (dir_ / "BBBB.bmp").string() +
+                                    ": Overwrite image file? The file \"" +
                                     (dir_ / TargetName("BBBB")).string() + "\" already exists."))
       << run.out;
   // Two questions: the third file takes the answer given for all.
@@ -311,6 +313,53 @@ TEST_F(ArchiveTest, SidecarsHoldTheHeaderItsFieldsLevelsCutAndSizes) {
   EXPECT_EQ(alt["parsed"]["time"], "1999-12-05T12:00Z");
 }
 
+TEST_F(ArchiveTest, ASidecarReplacesOnlyTheToolsOwnAndItsFailureLeavesThePictureSaved) {
+  WriteFrame("a.bmp", Header("AAAA"));
+  WriteFrame("b.bmp", Header("BBBB"), 2);
+  const fs::path user_json = dir_ / fs::path(TargetName("BBBB")).replace_extension(".json");
+  const std::string users = "{\"my\": \"notes\"}\n";
+  WriteFileReplacing(user_json,
+                     std::span(reinterpret_cast<const std::uint8_t*>(users.data()), users.size()));
+  auto run = Cli({"--sidecar", "."});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(Contains(run.out, "./b.bmp -> " + TargetName("BBBB") +
+                                    ": saved; sidecar not "
+                                    "written"))
+      << run.out;
+  EXPECT_TRUE(Contains(run.out,
+                       "2 saved, 0 unchanged, 0 skipped, 0 failed, 1 sidecar not "
+                       "written"))
+      << run.out;
+  EXPECT_EQ(Bytes(user_json), std::vector<std::uint8_t>(users.begin(), users.end()));
+  // The tool's own sidecar is replaced with its picture; the user's file still is not, unless
+  // originals may be replaced.
+  const fs::path own_json = dir_ / fs::path(TargetName("AAAA")).replace_extension(".json");
+  ASSERT_TRUE(fs::exists(own_json));
+  run = Cli({"--sidecar", "--overwrite", "a.bmp", "b.bmp"});
+  EXPECT_TRUE(Contains(run.out, "a.bmp -> " + TargetName("AAAA") + ": saved\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out,
+                       "2 saved, 0 unchanged, 0 skipped, 0 failed, 1 sidecar not "
+                       "written"))
+      << run.out;
+  EXPECT_EQ(Bytes(user_json), std::vector<std::uint8_t>(users.begin(), users.end()));
+  run = Cli({"--sidecar", "--overwrite-originals", "b.bmp"});
+  EXPECT_EQ(Sidecar(user_json)["tool"]["name"], "tessaly-cli");
+
+  // A sidecar that cannot be written (a folder stands in its way, to be replaced as any
+  // original) fails the run, but its picture stands saved.
+  fs::remove(dir_ / TargetName("AAAA"));
+  fs::remove(own_json);
+  fs::create_directory(own_json);
+  run = Cli({"--json", "--sidecar", "--overwrite-originals", "a.bmp"});
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+  EXPECT_TRUE(fs::is_regular_file(dir_ / TargetName("AAAA")));
+  const json line = JsonLines(run.out).at(0);
+  EXPECT_EQ(line["saved"], true);
+  EXPECT_TRUE(Contains(line["sidecar_error"].get<std::string>(), own_json.filename().string()))
+      << line;
+  EXPECT_TRUE(Contains(run.err, "1 saved, 0 unchanged, 0 skipped, 1 failed")) << run.err;
+}
+
 TEST_F(ArchiveTest, AnUnreadHeaderIsReportedCountedApartAndLeftWithSkipUnread) {
   WriteFrame("a.bmp", Header("AAAA"));
   WriteFrame("u.bmp", "nothing to read here at al");
@@ -318,13 +367,15 @@ TEST_F(ArchiveTest, AnUnreadHeaderIsReportedCountedApartAndLeftWithSkipUnread) {
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_TRUE(Contains(run.out, "./u.bmp: header not read, not saved (--skip-unread)")) << run.out;
   EXPECT_FALSE(fs::exists(dir_ / "u.png"));
-  EXPECT_TRUE(Contains(run.out, "2 files seen: 1 saved, 0 unchanged, 0 skipped, 0 failed, "
-                                "1 header not read"))
+  EXPECT_TRUE(Contains(run.out,
+                       "2 files seen: 1 saved, 0 unchanged, 0 skipped, 0 failed, "
+                       "1 header not read"))
       << run.out;
   run = Cli({"u.bmp"});
   EXPECT_TRUE(Contains(run.out, "u.bmp: header not read, saved as u.png")) << run.out;
-  EXPECT_TRUE(Contains(run.out, "1 file seen: 1 saved, 0 unchanged, 0 skipped, 0 failed, "
-                                "1 header not read"))
+  EXPECT_TRUE(Contains(run.out,
+                       "1 file seen: 1 saved, 0 unchanged, 0 skipped, 0 failed, "
+                       "1 header not read"))
       << run.out;
   EXPECT_TRUE(fs::exists(dir_ / "u.png"));
 }
@@ -460,8 +511,8 @@ TEST_F(InterruptTest, SigintAndSigtermStopTakingFilesAndLeaveOnlyCompleteResults
         EXPECT_EQ(s.exit_code, 128 + signal) << s.err;
         EXPECT_GE(s.lines, after);
         EXPECT_LT(s.lines, kFiles);
-        EXPECT_TRUE(Contains(s.err, signal == SIGINT ? "interrupted by SIGINT; "
-                                                     : "interrupted by SIGTERM; "))
+        EXPECT_TRUE(Contains(
+            s.err, signal == SIGINT ? "interrupted by SIGINT; " : "interrupted by SIGTERM; "))
             << s.err;
         EXPECT_TRUE(Contains(s.err, std::to_string(kFiles - s.lines) + " files not taken"))
             << s.err;

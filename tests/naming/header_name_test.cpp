@@ -1,5 +1,6 @@
 // Tests of the header parser: result names of both header forms, fall-back, field readers.
 #include "naming/header_name.h"
+#include "naming/header_fields.h"
 
 #include <gtest/gtest.h>
 
@@ -115,6 +116,42 @@ TEST(HeaderToFileName, HasTheBadHeaderMessageOnlyWhenNeitherFormReads) {
        {std::string("MET7   C02"),  // too short to be a header
         Header("MET7", "C02", "9912051230", "X"), std::string("GMS-5 IR 99-DEC-05 12.00Z")}) {
     EXPECT_EQ(HeaderToFileName(kInput, header).bad_header_message, "") << header;
+  }
+}
+
+TEST(FieldsOf, GivesTheFactsOfTheFormThatNamedTheFileWithItsTimeInIso8601) {
+  struct FieldRow {
+    const char* what;
+    std::string header;
+    NamedFrom form;
+    const char* satellite;
+    const char* code;
+    const char* time;  // "" = none
+    const char* message;
+  };
+  const std::vector<FieldRow> rows = {
+      {"primary", Header("MET7", "C02", "9912051230", "D2AB"), NamedFrom::kPrimaryForm, "MET7",
+       "D2AB", "1999-12-05T12:30Z", ""},
+      {"blank code: the satellite", Header("GOES-I", "FD", "0101311445", "    "),
+       NamedFrom::kPrimaryForm, "GOES-I", "GOES-I", "2001-01-31T14:45Z", ""},
+      {"hour 24 at a leap month's end", Header("MET7", "C02", "0002292415", "D2AB"),
+       NamedFrom::kPrimaryForm, "MET7", "D2AB", "2000-03-01T00:15Z", ""},
+      {"hour 24 at the year's end", Header("MET7", "C02", "9912312400", "D2AB"),
+       NamedFrom::kPrimaryForm, "MET7", "D2AB", "2000-01-01T00:00Z", ""},
+      {"administrative message", Header("MET7", "ADM", "xxxxxxxxxx", "xxxx"),
+       NamedFrom::kPrimaryForm, "MET7", "", "", "ADMIN"},
+      {"alternative form: to the hour", "ABCDEFGHI99 DEC 05 12 XYZ", NamedFrom::kAlternativeForm,
+       "", "", "1999-12-05T12:00Z", ""},
+      {"not read", Header("MET7", "C02", "9912051230", "D2AB"), NamedFrom::kInputName, "", "", "",
+       ""},
+  };
+  for (const FieldRow& row : rows) {
+    SCOPED_TRACE(row.what);
+    const HeaderFields f = FieldsOf(row.header, row.form);
+    EXPECT_EQ(f.satellite, row.satellite);
+    EXPECT_EQ(f.code, row.code);
+    EXPECT_EQ(f.time ? IsoTime(*f.time) : "", row.time);
+    EXPECT_EQ(f.message, row.message);
   }
 }
 

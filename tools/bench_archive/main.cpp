@@ -78,8 +78,11 @@ int main(int argc, char** argv) {
   for (int i = 0; i < files; ++i) {
     framegen::FrameRecipe recipe =
         framegen::SizedFrameRecipe(framegen::Layout::GOES, width, height);
+    // A header of its own for every frame (day, hour and minute from the number), so that
+    // every run saves every file, in the tree as in the one folder.
     char header[32];
-    std::snprintf(header, sizeof header, "MET7    C0299120512%02dF%03d", i % 60, i % 1000);
+    std::snprintf(header, sizeof header, "MET7    C029912%02d%02d%02dF%03d", 1 + i / 1440 % 28,
+                  i / 60 % 24, i % 60, i % 1000);
     recipe.header = header;
     recipe.seed = static_cast<std::uint64_t>(i) + 1;
     const auto bytes = EncodeBmp(framegen::ToBitmap(framegen::MakeFrame(recipe)));
