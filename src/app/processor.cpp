@@ -86,6 +86,17 @@ TExtBitmap Load(const std::filesystem::path& file_name) {
   return picture;
 }
 
+NameProposal Propose(const std::filesystem::path& file_name, const std::string& header_text,
+                     bool& failed) {
+  try {
+    return HeaderToFileName(file_name, header_text);
+  } catch (const std::exception&) {
+    // Only an unexpected failure gets here; the file keeps its own name.
+    failed = true;
+    return NameProposal{file_name, NamedFrom::kInputName, {}};
+  }
+}
+
 PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
                       const ProcessingOptions& options) {
   PictureResult result;
@@ -106,8 +117,8 @@ PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
     input = TExtBitmap();
   }
 
-  DataLinesResult decoded =
-      AnalyseDataLines(sample.get(), static_cast<float>(4 * sample->width), SatelliteType::GOES);
+  FrameReading reading = ReadFrame(*sample, file_name);
+  DataLinesResult& decoded = reading.found;
   if (decoded.cut.empty()) {
     result.cut = PictureRect{0, 0, sample->width, sample->height};
   } else {
@@ -115,6 +126,7 @@ PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
     result.cut = decoded.cut;
   }
   result.header_text = std::move(decoded.headerText);
+  result.read_as = decoded.decodedAs;
   result.black_level = decoded.blackLevel;
   result.white_level = decoded.whiteLevel;
   RenderOutput(*sample, result.black_level, result.white_level, result.output);
@@ -123,14 +135,8 @@ PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
     Interpolate(result.output, kMaxOutputWidth, result.output.Height());
   }
 
-  NameProposal proposal;
-  try {
-    proposal = HeaderToFileName(file_name, result.header_text);
-  } catch (const std::exception&) {
-    // Only an unexpected failure gets here; the file keeps its own name.
-    result.naming_failed = true;
-    proposal = NameProposal{file_name, NamedFrom::kInputName, {}};
-  }
+  NameProposal& proposal = reading.proposal;
+  result.naming_failed = reading.naming_failed;
   result.proposed_name = WithPngExtension(proposal.name);
   result.named_from = proposal.named_from;
   result.bad_header_message = std::move(proposal.bad_header_message);
@@ -139,6 +145,26 @@ PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
 }
 
 }  // namespace
+
+FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file_name) {
+  const auto rate = static_cast<float>(4 * sample.width);
+  FrameReading reading;
+  // Asked for GOES, the decoder tells a GMS frame by its layout; a Meteosat frame it cannot
+  // tell, and its data rows start four 1680ths of the row later.
+  reading.found = AnalyseDataLines(&sample, rate, SatelliteType::GOES);
+  reading.proposal = Propose(file_name, reading.found.headerText, reading.naming_failed);
+  if (reading.proposal.named_from != NamedFrom::kInputName || reading.naming_failed) {
+    return reading;
+  }
+  DataLinesResult meteosat = AnalyseDataLines(&sample, rate, SatelliteType::Meteosat);
+  bool failed = false;
+  NameProposal proposal = Propose(file_name, meteosat.headerText, failed);
+  if (!failed && proposal.named_from != NamedFrom::kInputName) {
+    reading.found = std::move(meteosat);
+    reading.proposal = std::move(proposal);
+  }
+  return reading;
+}
 
 std::filesystem::path WithPngExtension(const std::filesystem::path& name) {
   const std::string text = name.string();

@@ -34,6 +34,9 @@ struct ProcessingOptions {
 struct PictureResult {
   std::filesystem::path input_name;
   std::string header_text;  // as decoded: Latin-1, one character a byte, untrimmed
+  // The reading the header came from: GOES or GMS (told by the frame's layout), or Meteosat
+  // when only the Meteosat layout gave a header that names the file.
+  SatelliteType read_as = SatelliteType::GOES;
   std::int32_t black_level = 0;
   std::int32_t white_level = 0;
   // The part of the working picture that became the output: the decoder's cut, or the whole
@@ -52,6 +55,18 @@ struct PictureResult {
   TExtBitmap input;   // the loaded 8-bit picture; empty unless ProcessingOptions::keep_input
   std::vector<std::uint8_t> png;  // the encoded output once EncodePicture ran; empty before
 };
+
+// How the pipeline reads a frame's header: the decoder's findings and the name they give.
+struct FrameReading {
+  DataLinesResult found;
+  NameProposal proposal;
+  bool naming_failed = false;  // see PictureResult::naming_failed
+};
+
+// Reads the working picture `sample` as GOES (the decoder tells GMS frames by their layout)
+// and, when neither name form accepts that header, again as Meteosat, keeping that reading
+// when a name form accepts its header. Names are proposed in the folder of `file_name`.
+FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file_name);
 
 // Why the file is not read, naming it, for a name that is neither .bmp nor .png (any case);
 // nothing for one that is.

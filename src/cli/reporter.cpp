@@ -3,6 +3,7 @@
 
 #include <poll.h>
 
+#include <cctype>
 #include <csignal>
 #include <cstring>
 #include <istream>
@@ -63,6 +64,12 @@ std::future<std::unique_ptr<PendingFile>> PrepareAhead(fs::path name,
 
 std::unique_ptr<PendingFile> Prepared(std::future<std::unique_ptr<PendingFile>>& prepared) {
   return prepared.valid() ? prepared.get() : nullptr;
+}
+
+std::string ReadingText(SatelliteType read_as) {
+  std::string text(SatelliteTypeName(read_as));
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
 }
 
 std::string FullPath(const fs::path& path) {
@@ -163,6 +170,7 @@ void Reporter::Report(const FileResult& r, Fate fate) {
       line["width"] = p->output.Width();
       line["height"] = p->output.Height();
       line["named_from"] = NamedFromText(p->named_from);
+      line["reading"] = ReadingText(p->read_as);
       if (fate == Fate::kKeptOriginal) line["kept_original"] = true;
       if (r.sidecar_kept) line["sidecar_kept"] = true;
       if (!r.sidecar_error.empty()) line["sidecar_error"] = r.sidecar_error;

@@ -83,6 +83,9 @@ struct Counts {
   void Add(Fate fate, bool unread_header);
 };
 
+// The reading that gave the header, for --json and sidecars: "goes", "gms" or "meteosat".
+std::string ReadingText(SatelliteType read_as);
+
 // The full, plain form of a path for --json: absolute, without "." or ".." steps.
 std::string FullPath(const std::filesystem::path& path);
 

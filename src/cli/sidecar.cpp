@@ -39,6 +39,7 @@ Json SidecarObject(const FileResult& r) {
   j["header"] = Latin1ToUtf8(p.header_text);
   j["parsed"] = ParsedFields(r.fields);
   j["named_from"] = NamedFromText(p.named_from);
+  j["reading"] = ReadingText(p.read_as);
   j["levels"] = {{"black", p.black_level},
                  {"white", p.white_level},
                  {"black_grey", p.black_level / kSamplesPerGrey},

@@ -48,8 +48,8 @@ void PrintTo(const Processed& p, std::ostream* os) {
 
 Processed Outcome(const PictureResult& result) {
   const Bitmap& out = result.output;
-  Processed p{result.header_text, result.black_level, result.white_level, out.Width(),
-              out.Height(),       {}};
+  Processed p{result.header_text, result.black_level, result.white_level,
+              out.Width(),        out.Height(),       {}};
   for (int y = 0; y < out.Height(); ++y)
     p.pixels.insert(p.pixels.end(), out.Row(y), out.Row(y) + out.Width());
   return p;
@@ -187,6 +187,27 @@ TEST_F(ProcessorTest, AFrameGivesItsHeaderLevelsCutAndNameFromThePrimaryForm) {
   EXPECT_EQ(result.output.Width(), frame.picture.width);
   EXPECT_EQ(result.input.Height(), 0);  // let go once the working picture was made
   EXPECT_TRUE(result.png.empty());
+}
+
+TEST_F(ProcessorTest, AFrameInTheMeteosatLayoutIsReadAgainAsMeteosatWhenGoesGivesNoName) {
+  for (const framegen::Layout layout :
+       {framegen::Layout::GOES, framegen::Layout::GMS, framegen::Layout::Meteosat}) {
+    framegen::FrameRecipe recipe;
+    recipe.layout = layout;
+    recipe.dataRows = 2;
+    recipe.header = "MET7    C029912051230D2AB";
+    const framegen::Frame frame = framegen::MakeFrame(recipe);
+    const PictureResult result =
+        ProcessPicture(WriteBmp("frame.bmp", framegen::ToBitmap(frame)), ProcessingOptions{});
+    SCOPED_TRACE(static_cast<int>(layout));
+    EXPECT_EQ(result.header_text, frame.header);
+    EXPECT_EQ(result.proposed_name, dir_ / "D2AB 05-12-99 1230.png");
+    EXPECT_EQ(result.read_as, layout == framegen::Layout::Meteosat ? SatelliteType::Meteosat
+                              : layout == framegen::Layout::GMS    ? SatelliteType::GMS
+                                                                   : SatelliteType::GOES);
+    EXPECT_EQ(result.cut.x, frame.picture.x);
+    EXPECT_EQ(result.cut.width, frame.picture.width);
+  }
 }
 
 TEST_F(ProcessorTest, UnreadableBmpHeaderIsProposedAsPngBesideItAndSaved) {

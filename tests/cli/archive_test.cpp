@@ -287,6 +287,7 @@ TEST_F(ArchiveTest, SidecarsHoldTheHeaderItsFieldsLevelsCutAndSizes) {
   EXPECT_EQ(a["parsed"], json::parse(R"({"satellite": "MET7", "kind": "C02", "code": "D2AB",
                                          "time": "1999-12-05T12:30Z"})"));
   EXPECT_EQ(a["named_from"], "header");
+  EXPECT_EQ(a["reading"], "goes");
   const json& line = by_name["a.bmp"];
   EXPECT_EQ(line["named_from"], "header");
   EXPECT_EQ(a["levels"]["black"], line["black_level"]);

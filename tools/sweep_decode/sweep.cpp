@@ -6,6 +6,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/processor.h"
 #include "base/errors.h"
 
 namespace tessaly::sweep {
@@ -113,10 +114,7 @@ framegen::FrameRecipe SweepRecipe(const SweepCase& sweep_case) {
 SweepResult RunCase(const SweepCase& sweep_case) {
   const framegen::Frame frame = framegen::MakeFrame(SweepRecipe(sweep_case));
   const IplImagePtr image = framegen::MakeWorkingImage(frame);
-  const SatelliteType type =
-      sweep_case.layout == Layout::Meteosat ? SatelliteType::Meteosat : SatelliteType::GOES;
-  const DataLinesResult read =
-      AnalyseDataLines(image.get(), 4.0f * static_cast<float>(frame.width), type);
+  const DataLinesResult read = ReadFrame(*image, "frame.bmp").found;
   SweepResult result;
   result.sweepCase = sweep_case;
   result.header = read.headerText;

@@ -62,8 +62,8 @@ std::vector<SweepCase> SweepCases(const SweepRange& range);
 // seed follows from the case, so a case always gives the same frame.
 framegen::FrameRecipe SweepRecipe(const SweepCase& sweep_case);
 
-// Decodes the case's frame, as Meteosat for the Meteosat layout and otherwise as GOES (the
-// decoder then tells GMS from GOES by the layout).
+// Reads the case's frame as the per-file pipeline does: as GOES (the decoder tells GMS by the
+// layout), and again as Meteosat when no name form accepts the GOES reading's header.
 SweepResult RunCase(const SweepCase& sweep_case);
 
 // Runs the cases on `jobs` threads; the results keep the order of the cases.
