@@ -53,9 +53,9 @@ framegen::FrameRecipe SmallRecipe(framegen::Layout layout, int width, int pictur
   recipe.layout = layout;
   recipe.header = framegen::DefaultHeader(layout);
   recipe.width = width;
-  recipe.pictureHeight = picture_height;
-  recipe.toneRows = 8;
-  recipe.belowRows = 4;
+  recipe.picture_height = picture_height;
+  recipe.tone_rows = 8;
+  recipe.below_rows = 4;
   return recipe;
 }
 
@@ -82,7 +82,7 @@ void BmpSeeds(const fs::path& corpora, const fs::path& out) {
   Write(out / "gen_frame_200.bmp", tessaly::EncodeBmp(frame, {.announced_colours = 200}));
   Write(out / "gen_frame_224.bmp", tessaly::EncodeBmp(frame, {.announced_colours = 224}));
   framegen::FrameRecipe wide = SmallRecipe(framegen::Layout::GOES, 2080, 1);
-  wide.topRows = 1, wide.dataRows = 0, wide.toneRows = 1, wide.belowRows = 1;
+  wide.top_rows = 1, wide.data_rows = 0, wide.tone_rows = 1, wide.below_rows = 1;
   Write(
       out / "gen_2080_no_size.bmp",
       tessaly::EncodeBmp(framegen::ToBitmap(framegen::MakeFrame(wide)), {.omit_size_image = true}));

@@ -90,11 +90,11 @@ framegen::FrameRecipe ReadRecipe(Reader& in) {
   framegen::FrameRecipe recipe;
   recipe.layout = static_cast<framegen::Layout>(in.Byte() % 3);
   recipe.width = kMinFrameWidth + in.U16() % kFrameWidths;
-  recipe.pictureHeight = 1 + in.U16() % kFramePictureRows;
-  recipe.topRows = 1 + in.Byte() % 26;
-  recipe.dataRows = in.Byte() % 5;
-  recipe.toneRows = in.Byte() % 80;
-  recipe.belowRows = in.Byte() % 40;
+  recipe.picture_height = 1 + in.U16() % kFramePictureRows;
+  recipe.top_rows = 1 + in.Byte() % 26;
+  recipe.data_rows = in.Byte() % 5;
+  recipe.tone_rows = in.Byte() % 80;
+  recipe.below_rows = in.Byte() % 40;
   recipe.content = static_cast<framegen::Content>(in.Byte() % 3);
   recipe.noise = in.Byte() % 32;
   recipe.seed = in.Byte();
@@ -170,8 +170,8 @@ std::vector<std::uint8_t> EncodeFrameInput(const ProcessFlags& flags,
   f.mode = InputMode::kFrame;
   std::vector<std::uint8_t> out{ByteOf(f), static_cast<std::uint8_t>(recipe.layout)};
   PutU16(out, recipe.width - kMinFrameWidth);
-  PutU16(out, recipe.pictureHeight - 1);
-  for (int v : {recipe.topRows - 1, recipe.dataRows, recipe.toneRows, recipe.belowRows,
+  PutU16(out, recipe.picture_height - 1);
+  for (int v : {recipe.top_rows - 1, recipe.data_rows, recipe.tone_rows, recipe.below_rows,
                 static_cast<int>(recipe.content), static_cast<int>(recipe.noise),
                 static_cast<int>(recipe.seed & 0xFF), recipe.black, recipe.white,
                 static_cast<int>(recipe.header.size())}) {

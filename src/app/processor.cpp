@@ -125,10 +125,10 @@ PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
     sample = CutPicture(*sample, decoded.cut);
     result.cut = decoded.cut;
   }
-  result.header_text = std::move(decoded.headerText);
-  result.read_as = decoded.decodedAs;
-  result.black_level = decoded.blackLevel;
-  result.white_level = decoded.whiteLevel;
+  result.header_text = std::move(decoded.header_text);
+  result.read_as = decoded.decoded_as;
+  result.black_level = decoded.black_level;
+  result.white_level = decoded.white_level;
   RenderOutput(*sample, result.black_level, result.white_level, result.output);
   sample.reset();
   if (result.output.Width() > kMaxOutputWidth) {
@@ -152,13 +152,13 @@ FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file
   // Asked for GOES, the decoder tells a GMS frame by its layout; a Meteosat frame it cannot
   // tell, and its data rows start four 1680ths of the row later.
   reading.found = AnalyseDataLines(&sample, rate, SatelliteType::GOES);
-  reading.proposal = Propose(file_name, reading.found.headerText, reading.naming_failed);
+  reading.proposal = Propose(file_name, reading.found.header_text, reading.naming_failed);
   if (reading.proposal.named_from != NamedFrom::kInputName || reading.naming_failed) {
     return reading;
   }
   DataLinesResult meteosat = AnalyseDataLines(&sample, rate, SatelliteType::Meteosat);
   bool failed = false;
-  NameProposal proposal = Propose(file_name, meteosat.headerText, failed);
+  NameProposal proposal = Propose(file_name, meteosat.header_text, failed);
   if (!failed && proposal.named_from != NamedFrom::kInputName) {
     reading.found = std::move(meteosat);
     reading.proposal = std::move(proposal);

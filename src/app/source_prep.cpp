@@ -73,7 +73,7 @@ IplImagePtr MakeSampleImage(const Bitmap& bitmap) {
   return image;
 }
 
-void RenderOutput(const IplImage& sample, std::int32_t blackLevel, std::int32_t whiteLevel,
+void RenderOutput(const IplImage& sample, std::int32_t black_level, std::int32_t white_level,
                   Bitmap& output) {
   const int width = sample.width;
   const int height = sample.height;
@@ -81,19 +81,19 @@ void RenderOutput(const IplImage& sample, std::int32_t blackLevel, std::int32_t 
   output.SetHeight(height);
   output.SetWidth(width);
   output.SetPalette(GreyRamp());
-  std::int64_t range = std::int64_t{whiteLevel} - blackLevel;
+  std::int64_t range = std::int64_t{white_level} - black_level;
   if (range == 0) range = 1;
   const auto stretch = [&](std::int64_t v) {
     return static_cast<std::uint8_t>(
-        std::clamp<std::int64_t>(((v - blackLevel) * 255) / range, 0, 255));
+        std::clamp<std::int64_t>(((v - black_level) * 255) / range, 0, 255));
   };
   // The stretch maps each 16-bit sample to one byte, through a table. Outside the
   // two levels it is clipped to one value, so only the samples between them need
   // a division.
   const std::int64_t lo =
-      std::clamp<std::int64_t>(std::min<std::int64_t>(blackLevel, blackLevel + range), 0, 65535);
+      std::clamp<std::int64_t>(std::min<std::int64_t>(black_level, black_level + range), 0, 65535);
   const std::int64_t hi =
-      std::clamp<std::int64_t>(std::max<std::int64_t>(blackLevel, blackLevel + range), 0, 65535);
+      std::clamp<std::int64_t>(std::max<std::int64_t>(black_level, black_level + range), 0, 65535);
   std::vector<std::uint8_t> table(65536);
   std::fill(table.begin(), table.begin() + lo, stretch(lo));
   for (std::int64_t v = lo; v <= hi; ++v) table[static_cast<std::size_t>(v)] = stretch(v);

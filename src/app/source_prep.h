@@ -27,7 +27,7 @@ IplImagePtr MakeSampleImage(const Bitmap& bitmap);
 // Stretches the working picture between the two levels into an 8-bit bitmap
 // with the grey palette: ((v - black) * 255) div (white - black), clamped to
 // 0..255; equal levels divide by 1. The output is marked modified.
-void RenderOutput(const IplImage& sample, std::int32_t blackLevel, std::int32_t whiteLevel,
+void RenderOutput(const IplImage& sample, std::int32_t black_level, std::int32_t white_level,
                   Bitmap& output);
 
 }  // namespace tessaly

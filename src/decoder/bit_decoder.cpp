@@ -119,25 +119,25 @@ class PartLevels {
 
 BitClock MakeBitClock(SatelliteType type, float sample_rate) {
   BitClock clock;
-  clock.bitRate = type == SatelliteType::GMS ? 1800.0f : 1680.0f;
-  clock.initialPhase = type == SatelliteType::GMS    ? 0x4000
+  clock.bit_rate = type == SatelliteType::GMS ? 1800.0f : 1680.0f;
+  clock.initial_phase = type == SatelliteType::GMS    ? 0x4000
                        : type == SatelliteType::GOES ? 0x5000
                                                      : 0x6000;
-  clock.samplesPerBit = sample_rate / clock.bitRate;
-  const double step = std::nearbyint(65536.0 / static_cast<double>(clock.samplesPerBit));
-  clock.usable = clock.samplesPerBit > 0 && std::isfinite(step) &&
+  clock.samples_per_bit = sample_rate / clock.bit_rate;
+  const double step = std::nearbyint(65536.0 / static_cast<double>(clock.samples_per_bit));
+  clock.usable = clock.samples_per_bit > 0 && std::isfinite(step) &&
                  step <= std::numeric_limits<std::int32_t>::max();
   if (!clock.usable) return clock;
   clock.step = static_cast<std::int64_t>(step);
-  if (clock.samplesPerBit < kMinSamplesPerBit) {
-    const double parts = std::ceil(static_cast<double>(kMinSamplesPerBit / clock.samplesPerBit));
-    clock.columnParts = static_cast<int>(std::min<double>(parts, kMaxColumnParts));
+  if (clock.samples_per_bit < kMinSamplesPerBit) {
+    const double parts = std::ceil(static_cast<double>(kMinSamplesPerBit / clock.samples_per_bit));
+    clock.column_parts = static_cast<int>(std::min<double>(parts, kMaxColumnParts));
   }
-  clock.partStep =
-      clock.columnParts == 1
+  clock.part_step =
+      clock.column_parts == 1
           ? clock.step
           : static_cast<std::int64_t>(std::nearbyint(
-                65536.0 / (static_cast<double>(clock.samplesPerBit) * clock.columnParts)));
+                65536.0 / (static_cast<double>(clock.samples_per_bit) * clock.column_parts)));
   return clock;
 }
 
@@ -149,13 +149,13 @@ void DecodeBits(const IplImage* image, int first_row, int row_count, std::string
   const BitClock clock = MakeBitClock(satellite_type, sample_rate);
   if (picture.width() < 1 || !clock.usable) return;
   const std::vector<std::int64_t> sums = ColumnSums(picture, first_row, row_count);
-  const PartLevels level(sums, Threshold(sums), clock.columnParts);
+  const PartLevels level(sums, Threshold(sums), clock.column_parts);
 
   // The clock starts with the first part of the start column. At column 0 there is nothing
   // before the start; its own level serves.
-  const std::int64_t start = std::int64_t{start_column} * clock.columnParts;
+  const std::int64_t start = std::int64_t{start_column} * clock.column_parts;
   int previous = level(start_column != 0 ? start - 1 : 0);
-  std::int64_t phase = clock.initialPhase;
+  std::int64_t phase = clock.initial_phase;
   unsigned byte = 0;
   int missing = 8;
   for (std::int64_t p = start;
@@ -163,10 +163,10 @@ void DecodeBits(const IplImage* image, int first_row, int row_count, std::string
     const int current = level(p);
     if (current != previous) {
       previous = current;
-      const std::int64_t correction = clock.partStep / kCorrectionDivisor;
+      const std::int64_t correction = clock.part_step / kCorrectionDivisor;
       phase += phase > kHalfBit ? -correction : correction;
     }
-    phase += clock.partStep;
+    phase += clock.part_step;
     if (phase > kBitPeriod) {
       phase &= 0xFFFF;
       byte = ((byte << 1) | static_cast<unsigned>(current)) & 0xFFu;

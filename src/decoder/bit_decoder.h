@@ -19,16 +19,16 @@ inline constexpr int kMaxHeaderLength = 25;
 inline constexpr float kMinSamplesPerBit = 3.0f;
 
 // The bit clock of a satellite type at a sample rate: a phase on a scale where 0x10000 is one
-// bit period, advanced by `partStep` per part of a column, each column being read as
-// `columnParts` parts. `step` is the advance per whole column. `usable` is false when the
+// bit period, advanced by `part_step` per part of a column, each column being read as
+// `column_parts` parts. `step` is the advance per whole column. `usable` is false when the
 // sample rate gives no sensible step (zero, negative or not a number).
 struct BitClock {
-  float bitRate = 0;
-  float samplesPerBit = 0;
+  float bit_rate = 0;
+  float samples_per_bit = 0;
   std::int64_t step = 0;
-  std::int64_t initialPhase = 0;
-  int columnParts = 1;
-  std::int64_t partStep = 0;
+  std::int64_t initial_phase = 0;
+  int column_parts = 1;
+  std::int64_t part_step = 0;
   bool usable = false;
 };
 

@@ -59,13 +59,13 @@ void DesignResonator(int sample_rate, double& peak_gain, double& feedback2, doub
                      double q, double& feedback1, ResonatorDesignTables& tables) {
   if (sample_rate < 1) throw Error("The tone filter needs a sample rate of at least 1");
   const double w = centre_frequency / sample_rate;
-  tables.poleCount = 2;
-  tables.zeroCount = 2;
+  tables.pole_count = 2;
+  tables.zero_count = 2;
   tables.zeros[0] = MakeComplex(1.0, 0.0);
   tables.zeros[1] = MakeComplex(0.0, 0.0) - MakeComplex(1.0, 0.0);
   TCoefficients numerator;
   TCoefficients denominator;
-  PolyFromRoots(tables.zeros.data(), tables.zeroCount, numerator.data());
+  PolyFromRoots(tables.zeros.data(), tables.zero_count, numerator.data());
 
   const double theta0 = kTwoPi * w;
   const double r = std::exp(-theta0 / (2.0 * q));
@@ -80,8 +80,8 @@ void DesignResonator(int sample_rate, double& peak_gain, double& feedback2, doub
     ++tables.iterations;
     tables.poles[0] = MakeComplex(r, 0.0) * UnitPhasor(theta);
     tables.poles[1] = ComplexConjugate(tables.poles[0]);
-    PolyFromRoots(tables.poles.data(), tables.poleCount, denominator.data());
-    RationalValue(numerator.data(), tables.zeroCount, denominator.data(), tables.poleCount, z0,
+    PolyFromRoots(tables.poles.data(), tables.pole_count, denominator.data());
+    RationalValue(numerator.data(), tables.zero_count, denominator.data(), tables.pole_count, z0,
                   response);
     const double t = response.imag() / response.real();
     if (t > 0) {

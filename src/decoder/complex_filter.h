@@ -35,8 +35,8 @@ void RationalValue(const TComplex* numerator, int numerator_degree, const TCompl
 struct ResonatorDesignTables {
   std::array<TComplex, kMaxRoots> poles{};
   std::array<TComplex, kMaxRoots> zeros{};
-  int poleCount = 0;
-  int zeroCount = 0;
+  int pole_count = 0;
+  int zero_count = 0;
   int iterations = 0;
   bool converged = false;
 };

@@ -72,7 +72,7 @@ float MeasureTone(const std::uint16_t* row, int row_width, int count,
   std::copy(row, row + std::clamp(row_width, 0, count), data.begin());
   FilterHistory input{};
   FilterHistory output{};
-  ResonatorFilter(input, output, data.data(), filter.peakGain, filter.feedback2, filter.feedback1,
+  ResonatorFilter(input, output, data.data(), filter.peak_gain, filter.feedback2, filter.feedback1,
                   count);
   float sum = 0.0f;
   for (int i = count - 1; i >= count - 1 - count / 10; --i) sum += std::fabs(data[i]);
@@ -162,19 +162,19 @@ void MeasureLayout(const Analysis& a, int first_row, int start_column, DataLines
     sum_b += mean_b;
     sum_c += mean_c;
   }
-  result.windowB = sum_b / kLayoutRows;
-  result.windowC = sum_c / kLayoutRows;
+  result.window_b = sum_b / kLayoutRows;
+  result.window_c = sum_c / kLayoutRows;
 }
 
 // GMS when window B is bright and C dark; otherwise GOES, whose dark window B gives the black.
 void ChooseCoding(Analysis& a, DataLinesResult& result) {
   if (a.type == SatelliteType::Meteosat) {
-    result.decodedAs = SatelliteType::Meteosat;
-  } else if (a.white / 2 < result.windowB && a.white / 2 > result.windowC) {
-    result.decodedAs = SatelliteType::GMS;
+    result.decoded_as = SatelliteType::Meteosat;
+  } else if (a.white / 2 < result.window_b && a.white / 2 > result.window_c) {
+    result.decoded_as = SatelliteType::GMS;
   } else {
-    result.decodedAs = SatelliteType::GOES;
-    if (a.white / 7 > result.windowB) a.black = result.windowB;
+    result.decoded_as = SatelliteType::GOES;
+    if (a.white / 7 > result.window_b) a.black = result.window_b;
   }
 }
 
@@ -202,13 +202,13 @@ int TrimStopTone(Analysis& a, int picture_height) {
 
 PictureRect ClippedCut(const PictureView& picture, const DataLinesResult& result) {
   PictureRect cut;
-  if (result.pictureHeight < 5) return cut;
+  if (result.picture_height < 5) return cut;
   const std::int64_t right = std::min<std::int64_t>(
-      std::int64_t{result.startColumn} + result.pictureWidth, picture.width());
+      std::int64_t{result.start_column} + result.picture_width, picture.width());
   const std::int64_t bottom = std::min<std::int64_t>(
-      std::int64_t{result.firstPictureRow} + result.pictureHeight, picture.height());
-  cut.x = result.startColumn;
-  cut.y = result.firstPictureRow;
+      std::int64_t{result.first_picture_row} + result.picture_height, picture.height());
+  cut.x = result.start_column;
+  cut.y = result.first_picture_row;
   cut.width = static_cast<int>(std::max<std::int64_t>(right - cut.x, 0));
   cut.height = static_cast<int>(std::max<std::int64_t>(bottom - cut.y, 0));
   if (cut.empty()) cut = PictureRect();
@@ -216,23 +216,23 @@ PictureRect ClippedCut(const PictureView& picture, const DataLinesResult& result
 }
 
 void Analyse(Analysis& a, DataLinesResult& result, const IplImage* image, float sample_rate) {
-  result.topRows = FindTopBlock(a, result.pictureWidth);
-  FindLevels(a, result.topRows);
-  result.startColumn = FindStartColumn(a);
-  int n = result.topRows;
-  const int k = CountDataRows(a, n, result.startColumn);
-  result.dataRows = k;
-  MeasureLayout(a, n + k, result.startColumn, result);
+  result.top_rows = FindTopBlock(a, result.picture_width);
+  FindLevels(a, result.top_rows);
+  result.start_column = FindStartColumn(a);
+  int n = result.top_rows;
+  const int k = CountDataRows(a, n, result.start_column);
+  result.data_rows = k;
+  MeasureLayout(a, n + k, result.start_column, result);
   ChooseCoding(a, result);
-  DecodeBits(image, n, k, result.headerText, result.decodedAs, sample_rate, result.startColumn);
+  DecodeBits(image, n, k, result.header_text, result.decoded_as, sample_rate, result.start_column);
   n += k;
-  result.firstPictureRow = n;
+  result.first_picture_row = n;
   int picture_height = TrimStopTone(a, a.picture.height() - n);
   picture_height = std::min(picture_height, kMaxPictureHeight);
   if (a.type == SatelliteType::Meteosat) picture_height = kMaxPictureHeight;
-  result.pictureHeight = picture_height;
-  result.blackLevel = a.black;
-  result.whiteLevel = a.white;
+  result.picture_height = picture_height;
+  result.black_level = a.black;
+  result.white_level = a.white;
   result.cut = ClippedCut(a.picture, result);
 }
 
@@ -257,7 +257,7 @@ ResonatorCoefficients DesignToneFilter(float sample_rate) {
     throw Error("The tone filter needs a sample rate of at least 1");
   }
   ResonatorCoefficients filter;
-  DesignResonator(static_cast<int>(rate), filter.peakGain, filter.feedback2, kStopToneFrequency,
+  DesignResonator(static_cast<int>(rate), filter.peak_gain, filter.feedback2, kStopToneFrequency,
                   kStopToneQ, filter.feedback1);
   return filter;
 }
@@ -283,7 +283,7 @@ DataLinesResult AnalyseDataLines(const IplImage* image, float sample_rate,
                                  SatelliteType satellite_type) {
   const PictureView picture(image);
   DataLinesResult result;
-  result.pictureWidth = Position(picture.width(), 800);
+  result.picture_width = Position(picture.width(), 800);
   if (picture.width() < kMinDecodableWidth) return result;
   result.decoded = true;
   Analysis analysis(picture, satellite_type, sample_rate);
@@ -300,12 +300,12 @@ void DecodeDataLines(IplImage*& image, int& picture_width, int& picture_height, 
     iplDeallocate(image, kIplImageAll);
     image = picture;
   }
-  picture_width = result.pictureWidth;
-  picture_height = result.pictureHeight;
-  black_level = result.blackLevel;
-  white_level = result.whiteLevel;
-  start_column = result.startColumn;
-  header_text = std::move(result.headerText);
+  picture_width = result.picture_width;
+  picture_height = result.picture_height;
+  black_level = result.black_level;
+  white_level = result.white_level;
+  start_column = result.start_column;
+  header_text = std::move(result.header_text);
 }
 
 }  // namespace tessaly

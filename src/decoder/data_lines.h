@@ -20,7 +20,7 @@ inline constexpr int kMaxPictureHeight = 800;
 
 // The stop-tone filter of one decoding: a 450 Hz resonator with Q 50.
 struct ResonatorCoefficients {
-  double peakGain = 1.0;
+  double peak_gain = 1.0;
   double feedback1 = 0.0;
   double feedback2 = 0.0;
 };
@@ -51,19 +51,19 @@ struct PictureRect {
 
 // Everything the decoder finds in a frame.
 struct DataLinesResult {
-  int pictureWidth = 0;   // (width x 800) div 840
-  int pictureHeight = 0;  // picture rows found, at most 800 (not clipped to the frame)
-  int blackLevel = 0;     // levels for the output stretch, in sample units
-  int whiteLevel = kFullWhiteSample;
-  int startColumn = 0;     // first column of the picture and of the header bits
-  std::string headerText;  // 0 to 25 Latin-1 characters
+  int picture_width = 0;   // (width x 800) div 840
+  int picture_height = 0;  // picture rows found, at most 800 (not clipped to the frame)
+  int black_level = 0;     // levels for the output stretch, in sample units
+  int white_level = kFullWhiteSample;
+  int start_column = 0;     // first column of the picture and of the header bits
+  std::string header_text;  // 0 to 25 Latin-1 characters
   bool decoded = false;    // false for a picture narrower than kMinDecodableWidth
-  int topRows = 0;         // rows of the block of similar rows at the top
-  int dataRows = 0;        // data rows after the top block
-  int firstPictureRow = 0;
-  int windowB = 0;  // mean levels of the layout windows B and C
-  int windowC = 0;
-  SatelliteType decodedAs = SatelliteType::GOES;  // coding the header was decoded with
+  int top_rows = 0;         // rows of the block of similar rows at the top
+  int data_rows = 0;        // data rows after the top block
+  int first_picture_row = 0;
+  int window_b = 0;  // mean levels of the layout windows B and C
+  int window_c = 0;
+  SatelliteType decoded_as = SatelliteType::GOES;  // coding the header was decoded with
   PictureRect cut;  // the rectangle cut out, clipped to the frame; empty: nothing cut
 };
 

@@ -15,7 +15,7 @@ namespace {
 // they are let through untouched, with their value where they take one.
 struct ToolkitOption {
   std::string_view name;
-  bool takesValue;
+  bool takes_value;
 };
 constexpr std::array kToolkitOptions{
     ToolkitOption{"platform", true},        ToolkitOption{"platformpluginpath", true},
@@ -73,7 +73,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       else
         line.screenshot = arguments[++i];
     } else if (const ToolkitOption* option = FindToolkitOption(argument)) {
-      if (option->takesValue && argument.find('=') == std::string::npos) {
+      if (option->takes_value && argument.find('=') == std::string::npos) {
         if (!has_value) return UsageError("option '" + argument + "' needs a value");
         ++i;
       }

@@ -62,8 +62,8 @@ struct Anchor {
   QWidget* control;
   QRect design;
   enum Share { kNone, kLeftHalf, kRightHalf, kAll };
-  Share moveX, growX;
-  bool moveY, growY;
+  Share move_x, grow_x;
+  bool move_y, grow_y;
 };
 
 int ShareOf(Anchor::Share share, int extra) {
@@ -228,9 +228,9 @@ void TFormQuillet::LayOutControls() {
   const int extraHeight = std::max(0, height() - kFormClientHeight);
   for (const Anchor& anchor : anchors) {
     QRect place = anchor.design;
-    place.translate(ShareOf(anchor.moveX, extraWidth), anchor.moveY ? extraHeight : 0);
-    place.setWidth(place.width() + ShareOf(anchor.growX, extraWidth));
-    place.setHeight(place.height() + (anchor.growY ? extraHeight : 0));
+    place.translate(ShareOf(anchor.move_x, extraWidth), anchor.move_y ? extraHeight : 0);
+    place.setWidth(place.width() + ShareOf(anchor.grow_x, extraWidth));
+    place.setHeight(place.height() + (anchor.grow_y ? extraHeight : 0));
     anchor.control->setGeometry(place);
   }
 }
@@ -399,7 +399,7 @@ void TFormQuillet::ProcessDroppedNames(const std::vector<std::string>& names) {
   }
 }
 
-void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool autoSave) {
+void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool auto_save) {
   saveEnabled_ = false;
   currentFile_ = fileName;
   current_.output.SetHeight(0);
@@ -409,7 +409,7 @@ void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool autoS
     labelHelpText_ = fileName.filename().string();
     ShowState();
     FileReport report;
-    report.inputName = labelHelpText_;
+    report.input_name = labelHelpText_;
     report.skipped = true;
     SetStatus(ReportText(report));
     dialogs_->ShowMessage(*reason);
@@ -429,7 +429,7 @@ void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool autoS
     labelOutputNameHint_ = current_.proposed_name.string();
     labelOutputNameText_ = current_.proposed_name.filename().string();
     saveEnabled_ = current_.changed;
-    if (autoSave && current_.changed) {
+    if (auto_save && current_.changed) {
       saved = SaveCurrent();
       declined = !saved;
     }
@@ -439,14 +439,14 @@ void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool autoS
   }
   ShowState();
   FileReport report;
-  report.inputName = fileName.filename().string();
-  report.proposedName = current_.proposed_name.filename().string();
-  report.headerRead = current_.named_from != NamedFrom::kInputName;
+  report.input_name = fileName.filename().string();
+  report.proposed_name = current_.proposed_name.filename().string();
+  report.header_read = current_.named_from != NamedFrom::kInputName;
   report.changed = current_.changed;
-  report.autoSave = autoSave;
+  report.auto_save = auto_save;
   report.saved = saved;
   report.declined = declined;
-  report.looksLikeFullFrame =
+  report.looks_like_full_frame =
       options.source_id == kSourceDataLinesOnly && LooksLikeFullFrame(inputBitmap_);
   SetStatus(ReportText(report));
 }

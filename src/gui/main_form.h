@@ -82,10 +82,10 @@ class TFormQuillet : public QWidget {
 
   // Names from the command line or the open dialog, handled as one drop on the left pane.
   void OpenFiles(const std::vector<std::string>& names);
-  // One file through the pipeline, the view following its state; with autoSave and a changed
+  // One file through the pipeline, the view following its state; with auto_save and a changed
   // name the result is saved at once, asking before a file is replaced. Errors pass to the
   // caller.
-  void ProcessFile(const std::filesystem::path& fileName, bool autoSave);
+  void ProcessFile(const std::filesystem::path& fileName, bool auto_save);
   // The body of a drop: each name in order, a folder standing for its BMP then PNG files, every
   // file saved at once when its name changes. The first error ends the list and is passed on,
   // saying how many files were left. With more than one file the status line shows progress,

@@ -28,28 +28,28 @@ std::string ProgressText(int index, int count, const std::string& name) {
 }
 
 std::string ReportText(const FileReport& report) {
-  std::string text = report.inputName + ": ";
+  std::string text = report.input_name + ": ";
   if (report.skipped) return text + "skipped: only .bmp and .png files are read";
-  if (!report.headerRead) text += "header not read: kept its own name";
+  if (!report.header_read) text += "header not read: kept its own name";
   auto add = [&text](const std::string& part) {
     if (!text.ends_with(": ")) text += "; ";
     text += part;
   };
   if (report.saved) {
-    add("saved as " + report.proposedName);
+    add("saved as " + report.proposed_name);
   } else if (report.declined) {
     add("not saved: the file exists");
   } else if (report.changed) {
-    add("proposed " + report.proposedName + ": Save saves it");
-  } else if (report.headerRead) {
-    add("already named " + report.proposedName);
+    add("proposed " + report.proposed_name + ": Save saves it");
+  } else if (report.header_read) {
+    add("already named " + report.proposed_name);
   }
-  if (report.looksLikeFullFrame) add("it looks like a full frame, not data lines only");
+  if (report.looks_like_full_frame) add("it looks like a full frame, not data lines only");
   return text;
 }
 
-std::string SaveText(const std::string& inputName, const std::string& proposedName, bool saved) {
-  return inputName + ": " + (saved ? "saved as " + proposedName : "not saved: the file exists");
+std::string SaveText(const std::string& input_name, const std::string& proposed_name, bool saved) {
+  return input_name + ": " + (saved ? "saved as " + proposed_name : "not saved: the file exists");
 }
 
 std::string CancelledText(int done, int count) {

@@ -14,20 +14,20 @@ std::string ProgressText(int index, int count, const std::string& name);
 
 // What became of one processed file.
 struct FileReport {
-  std::string inputName;     // name part of the file
-  std::string proposedName;  // name part of the proposal
+  std::string input_name;     // name part of the file
+  std::string proposed_name;  // name part of the proposal
   bool skipped = false;      // neither .bmp nor .png: nothing was read
-  bool headerRead = false;
+  bool header_read = false;
   bool changed = false;   // the proposal differs from the file's own name
-  bool autoSave = false;  // the file came by a drop, so a changed name is saved at once
+  bool auto_save = false;  // the file came by a drop, so a changed name is saved at once
   bool saved = false;
   bool declined = false;            // the proposed file exists and was not replaced
-  bool looksLikeFullFrame = false;  // read as data lines only, but it starts like a full frame
+  bool looks_like_full_frame = false;  // read as data lines only, but it starts like a full frame
 };
 std::string ReportText(const FileReport& report);
 
 // After Save was pressed.
-std::string SaveText(const std::string& inputName, const std::string& proposedName, bool saved);
+std::string SaveText(const std::string& input_name, const std::string& proposed_name, bool saved);
 
 // A run stopped by Cancel after `done` of `count` files.
 std::string CancelledText(int done, int count);

@@ -17,15 +17,15 @@ tessaly::VersionResourceContent ProgramContent(const std::uint16_t (&parts)[4]) 
   const std::string version = std::to_string(parts[0]) + '.' + std::to_string(parts[1]) + '.' +
                               std::to_string(parts[2]) + '.' + std::to_string(parts[3]);
   tessaly::VersionFixedInfo fixed;
-  fixed.fileVersionMS = tessaly::VersionWord(parts[0], parts[1]);
-  fixed.fileVersionLS = tessaly::VersionWord(parts[2], parts[3]);
-  fixed.productVersionMS = fixed.fileVersionMS;
-  fixed.productVersionLS = fixed.fileVersionLS;
+  fixed.file_version_ms = tessaly::VersionWord(parts[0], parts[1]);
+  fixed.file_version_ls = tessaly::VersionWord(parts[2], parts[3]);
+  fixed.product_version_ms = fixed.file_version_ms;
+  fixed.product_version_ls = fixed.file_version_ls;
 
   tessaly::VersionResourceContent content;
   content.fixed = fixed;
   // British English under the Western code page, as the window's texts are written.
-  content.stringTables.push_back(
+  content.string_tables.push_back(
       {"080904E4",
        {{"CompanyName", "Kestrelwood"},
         {"FileDescription", "Update and rename bitmaps to WEFAX standard"},

@@ -46,9 +46,9 @@ std::string TranslationId(VersionTranslation t) {
   // Language 0 means language-neutral and code page 0 plain ASCII: looked up as US English
   // under the Western code page, which is where such tables are written.
   const unsigned language = t.language == 0 ? 0x0409 : t.language;
-  const unsigned codePage = t.codePage == 0 ? 0x04E4 : t.codePage;
+  const unsigned code_page = t.code_page == 0 ? 0x04E4 : t.code_page;
   char id[9];
-  std::snprintf(id, sizeof id, "%.4x%.4x", language, codePage);
+  std::snprintf(id, sizeof id, "%.4x%.4x", language, code_page);
   return id;
 }
 
@@ -89,7 +89,7 @@ TBuildFlags TFixedFileVersionInfo::FileFlags() const {
   TBuildFlags flags;
   if (!info_) return flags;
   for (int i = 0; i < kBuildFlagCount; ++i) {
-    if (info_->fileFlags & kBuildFlagBits[i]) flags.Include(static_cast<TBuildFlag>(i));
+    if (info_->file_flags & kBuildFlagBits[i]) flags.Include(static_cast<TBuildFlag>(i));
   }
   return flags;
 }

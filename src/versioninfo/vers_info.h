@@ -92,10 +92,10 @@ class TVersionNumberInformation {
 class TFixedFileVersionInfo {
  public:
   bool Present() const { return info_.has_value(); }
-  std::uint32_t FileVersionMS() const { return info_ ? info_->fileVersionMS : 0; }
-  std::uint32_t FileVersionLS() const { return info_ ? info_->fileVersionLS : 0; }
-  std::uint32_t ProductVersionMS() const { return info_ ? info_->productVersionMS : 0; }
-  std::uint32_t ProductVersionLS() const { return info_ ? info_->productVersionLS : 0; }
+  std::uint32_t FileVersionMS() const { return info_ ? info_->file_version_ms : 0; }
+  std::uint32_t FileVersionLS() const { return info_ ? info_->file_version_ls : 0; }
+  std::uint32_t ProductVersionMS() const { return info_ ? info_->product_version_ms : 0; }
+  std::uint32_t ProductVersionLS() const { return info_ ? info_->product_version_ls : 0; }
   // The file flags as build flags; the block's flags mask is not applied.
   TBuildFlags FileFlags() const;
 

@@ -121,9 +121,9 @@ class NodeWriter {
 
 void WriteFixedInfo(NodeWriter& out, const VersionFixedInfo& f) {
   for (std::uint32_t v :
-       {kFixedInfoSignature, std::uint32_t{0x00010000}, f.fileVersionMS, f.fileVersionLS,
-        f.productVersionMS, f.productVersionLS, f.fileFlagsMask, f.fileFlags, f.fileOS, f.fileType,
-        f.fileSubtype, f.fileDateMS, f.fileDateLS}) {
+       {kFixedInfoSignature, std::uint32_t{0x00010000}, f.file_version_ms, f.file_version_ls,
+        f.product_version_ms, f.product_version_ls, f.file_flags_mask, f.file_flags, f.file_os, f.file_type,
+        f.file_subtype, f.file_date_ms, f.file_date_ls}) {
     out.DWord(v);
   }
 }
@@ -149,7 +149,7 @@ void WriteTranslations(NodeWriter& out, const std::vector<VersionTranslation>& t
   const std::size_t var = out.Begin(u"Translation", 4 * translations.size(), false);
   for (const VersionTranslation& t : translations) {
     out.Word(t.language);
-    out.Word(t.codePage);
+    out.Word(t.code_page);
   }
   out.End(var);
   out.End(info);
@@ -158,12 +158,12 @@ void WriteTranslations(NodeWriter& out, const std::vector<VersionTranslation>& t
 // One block inside [begin, limit); every offset it holds lies inside that range.
 struct Block {
   std::size_t end = 0;
-  std::size_t keyBegin = 0;
-  std::size_t keyEnd = 0;
-  std::size_t valueBegin = 0;
-  std::size_t valueEnd = 0;
-  std::size_t childrenBegin = 0;
-  bool isText = false;
+  std::size_t key_begin = 0;
+  std::size_t key_end = 0;
+  std::size_t value_begin = 0;
+  std::size_t value_end = 0;
+  std::size_t children_begin = 0;
+  bool is_text = false;
 };
 
 std::optional<Block> ParseBlock(std::span<const std::uint8_t> bytes, std::size_t at,
@@ -173,26 +173,26 @@ std::optional<Block> ParseBlock(std::span<const std::uint8_t> bytes, std::size_t
   if (length < kHeaderSize || length > limit - at) return std::nullopt;
   Block block;
   block.end = at + length;
-  block.isText = LoadLe16(bytes, at + 4) == 1;
-  block.keyBegin = at + kHeaderSize;
-  std::size_t k = block.keyBegin;
+  block.is_text = LoadLe16(bytes, at + 4) == 1;
+  block.key_begin = at + kHeaderSize;
+  std::size_t k = block.key_begin;
   for (;; k += 2) {
     if (block.end - k < 2) return std::nullopt;  // the key has no NUL inside the block
     if (LoadLe16(bytes, k) == 0) break;
   }
-  block.keyEnd = k;
+  block.key_end = k;
   // Text values count 16-bit characters, binary values bytes.
-  const std::size_t valueLength = LoadLe16(bytes, at + 2) * (block.isText ? 2u : 1u);
-  block.valueBegin = std::min(Align4(k + 2), block.end);
-  block.valueEnd = block.valueBegin + std::min(valueLength, block.end - block.valueBegin);
-  block.childrenBegin = std::min(Align4(block.valueEnd), block.end);
+  const std::size_t valueLength = LoadLe16(bytes, at + 2) * (block.is_text ? 2u : 1u);
+  block.value_begin = std::min(Align4(k + 2), block.end);
+  block.value_end = block.value_begin + std::min(valueLength, block.end - block.value_begin);
+  block.children_begin = std::min(Align4(block.value_end), block.end);
   return block;
 }
 
 bool KeyMatches(std::span<const std::uint8_t> bytes, const Block& block, std::u16string_view name) {
-  if (block.keyEnd - block.keyBegin != 2 * name.size()) return false;
+  if (block.key_end - block.key_begin != 2 * name.size()) return false;
   for (std::size_t i = 0; i < name.size(); ++i) {
-    const auto c = static_cast<char16_t>(LoadLe16(bytes, block.keyBegin + 2 * i));
+    const auto c = static_cast<char16_t>(LoadLe16(bytes, block.key_begin + 2 * i));
     if (FoldAscii(c) != FoldAscii(name[i])) return false;
   }
   return true;
@@ -200,7 +200,7 @@ bool KeyMatches(std::span<const std::uint8_t> bytes, const Block& block, std::u1
 
 std::optional<Block> FindChild(std::span<const std::uint8_t> bytes, const Block& parent,
                                std::u16string_view name) {
-  for (std::size_t at = parent.childrenBegin; at < parent.end;) {
+  for (std::size_t at = parent.children_begin; at < parent.end;) {
     const auto child = ParseBlock(bytes, at, parent.end);
     if (!child) return std::nullopt;
     if (KeyMatches(bytes, *child, name)) return child;
@@ -250,7 +250,7 @@ std::vector<std::uint8_t> BuildVersionResource(const VersionResourceContent& con
   NodeWriter out;
   const std::size_t root = out.Begin(kRootKey, content.fixed ? kFixedInfoSize : 0, false);
   if (content.fixed) WriteFixedInfo(out, *content.fixed);
-  if (!content.stringTables.empty()) WriteStringTables(out, content.stringTables);
+  if (!content.string_tables.empty()) WriteStringTables(out, content.string_tables);
   if (content.translations) WriteTranslations(out, *content.translations);
   out.End(root);
   return out.Take();
@@ -266,8 +266,8 @@ std::optional<VersionValue> QueryVersionValue(std::span<const std::uint8_t> reso
     if (!name.empty()) block = FindChild(resource, *block, Utf8ToUtf16(name));
   }
   if (!block) return std::nullopt;
-  return VersionValue{resource.subspan(block->valueBegin, block->valueEnd - block->valueBegin),
-                      block->isText};
+  return VersionValue{resource.subspan(block->value_begin, block->value_end - block->value_begin),
+                      block->is_text};
 }
 
 std::string VersionValueText(std::span<const std::uint8_t> bytes) {

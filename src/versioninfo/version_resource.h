@@ -21,17 +21,17 @@ inline constexpr std::size_t kFixedInfoSize = 52;
 
 // VS_FIXEDFILEINFO without its signature and structure version, which the builder writes.
 struct VersionFixedInfo {
-  std::uint32_t fileVersionMS = 0;
-  std::uint32_t fileVersionLS = 0;
-  std::uint32_t productVersionMS = 0;
-  std::uint32_t productVersionLS = 0;
-  std::uint32_t fileFlagsMask = 0x3F;
-  std::uint32_t fileFlags = 0;
-  std::uint32_t fileOS = 0;
-  std::uint32_t fileType = 1;  // an application
-  std::uint32_t fileSubtype = 0;
-  std::uint32_t fileDateMS = 0;
-  std::uint32_t fileDateLS = 0;
+  std::uint32_t file_version_ms = 0;
+  std::uint32_t file_version_ls = 0;
+  std::uint32_t product_version_ms = 0;
+  std::uint32_t product_version_ls = 0;
+  std::uint32_t file_flags_mask = 0x3F;
+  std::uint32_t file_flags = 0;
+  std::uint32_t file_os = 0;
+  std::uint32_t file_type = 1;  // an application
+  std::uint32_t file_subtype = 0;
+  std::uint32_t file_date_ms = 0;
+  std::uint32_t file_date_ls = 0;
 };
 
 // Two 16-bit version parts as one 32-bit half of a version number.
@@ -41,7 +41,7 @@ constexpr std::uint32_t VersionWord(std::uint16_t high, std::uint16_t low) {
 
 struct VersionTranslation {
   std::uint16_t language = 0;
-  std::uint16_t codePage = 0;
+  std::uint16_t code_page = 0;
 };
 
 // Texts are UTF-8; they are stored as UTF-16.
@@ -52,7 +52,7 @@ struct VersionStringTable {
 
 struct VersionResourceContent {
   std::optional<VersionFixedInfo> fixed = VersionFixedInfo{};
-  std::vector<VersionStringTable> stringTables;
+  std::vector<VersionStringTable> string_tables;
   // No table at all leaves out the VarFileInfo block; an empty one writes an empty table.
   std::optional<std::vector<VersionTranslation>> translations;
 };
@@ -63,7 +63,7 @@ std::vector<std::uint8_t> BuildVersionResource(const VersionResourceContent& con
 // A value found by path: its bytes and whether they are text (UTF-16) or binary.
 struct VersionValue {
   std::span<const std::uint8_t> bytes;
-  bool isText = false;
+  bool is_text = false;
 };
 
 // Path "\" is the root value, "\A\B" the child blocks named A then B (names compared without

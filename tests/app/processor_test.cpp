@@ -194,7 +194,7 @@ TEST_F(ProcessorTest, AFrameInTheMeteosatLayoutIsReadAgainAsMeteosatWhenGoesGive
        {framegen::Layout::GOES, framegen::Layout::GMS, framegen::Layout::Meteosat}) {
     framegen::FrameRecipe recipe;
     recipe.layout = layout;
-    recipe.dataRows = 2;
+    recipe.data_rows = 2;
     recipe.header = "MET7    C029912051230D2AB";
     const framegen::Frame frame = framegen::MakeFrame(recipe);
     const PictureResult result =
@@ -407,8 +407,8 @@ TEST_F(ProcessorTest, DataLinesBarsAndBandAreBlackAndWhiteWhateverThePalette) {
   // its indices: neither palette may decide the levels of the bars and the band.
   framegen::FrameRecipe recipe;
   recipe.header = "GOES-K  NH 0207040600    ";
-  recipe.startColumn = 27;
-  recipe.pictureHeight = 300;
+  recipe.start_column = 27;
+  recipe.picture_height = 300;
   const Bitmap lines =
       framegen::ToBitmap(framegen::DataLinesSource(framegen::MakeFrame(recipe), recipe));
   const fs::path grey = WriteBmp("grey.bmp", lines);

@@ -102,7 +102,7 @@ class CliTest : public ::testing::Test {
     recipe.layout = layout;
     recipe.header = header;
     recipe.width = width;
-    recipe.pictureHeight = picture_height;
+    recipe.picture_height = picture_height;
     recipe.noise = 4;
     Frame frame = framegen::MakeFrame(recipe);
     Save(name, frame);
@@ -187,8 +187,8 @@ TEST_F(CliTest, WideFramesAreShrunkTo800AndGmsHeadersAreRead) {
 TEST_F(CliTest, TheDataLinesChoiceReadsAPictureOfDataLinesOnly) {
   FrameRecipe recipe;
   recipe.header = "GOES-K  NH 0207040600    ";
-  recipe.startColumn = 27;
-  recipe.pictureHeight = 300;
+  recipe.start_column = 27;
+  recipe.picture_height = 300;
   Save("lines.bmp", framegen::DataLinesSource(framegen::MakeFrame(recipe), recipe));
 
   auto run = Cli({"--json", "--dry-run", "lines.bmp"});

@@ -37,38 +37,38 @@ std::string Padded(const std::string& text) {
 std::string DecodeFrameRows(const Frame& frame, const FrameRecipe& recipe, SatelliteType type) {
   const IplImagePtr image = framegen::MakeWorkingImage(frame);
   std::string text = "stale";
-  DecodeBits(image.get(), recipe.topRows, recipe.dataRows, text, type, 4.0f * recipe.width,
-             frame.startColumn);
+  DecodeBits(image.get(), recipe.top_rows, recipe.data_rows, text, type, 4.0f * recipe.width,
+             frame.start_column);
   return text;
 }
 
 TEST(BitClock, StepsFollowTheSatelliteBitRates) {
   const BitClock goes = MakeBitClock(SatelliteType::GOES, 6720.0f);
-  EXPECT_FLOAT_EQ(goes.samplesPerBit, 4.0f);
+  EXPECT_FLOAT_EQ(goes.samples_per_bit, 4.0f);
   EXPECT_EQ(goes.step, 16384);
-  EXPECT_EQ(goes.initialPhase, 0x5000);
+  EXPECT_EQ(goes.initial_phase, 0x5000);
   const BitClock gms = MakeBitClock(SatelliteType::GMS, 6720.0f);
-  EXPECT_NEAR(gms.samplesPerBit, 3.7333, 1e-4);
+  EXPECT_NEAR(gms.samples_per_bit, 3.7333, 1e-4);
   EXPECT_EQ(gms.step, 17554);
-  EXPECT_EQ(gms.initialPhase, 0x4000);
-  EXPECT_EQ(MakeBitClock(SatelliteType::Meteosat, 6720.0f).initialPhase, 0x6000);
-  EXPECT_EQ(MakeBitClock(SatelliteType::NOAA, 6720.0f).initialPhase, 0x6000);
+  EXPECT_EQ(gms.initial_phase, 0x4000);
+  EXPECT_EQ(MakeBitClock(SatelliteType::Meteosat, 6720.0f).initial_phase, 0x6000);
+  EXPECT_EQ(MakeBitClock(SatelliteType::NOAA, 6720.0f).initial_phase, 0x6000);
   EXPECT_FALSE(MakeBitClock(SatelliteType::GOES, 0.0f).usable);
   // From three samples per bit on, a column is read whole; below, in as many parts as
   // bring the clock back to at least three.
-  EXPECT_EQ(goes.columnParts, 1);
-  EXPECT_EQ(goes.partStep, goes.step);
-  EXPECT_EQ(gms.columnParts, 1);
+  EXPECT_EQ(goes.column_parts, 1);
+  EXPECT_EQ(goes.part_step, goes.step);
+  EXPECT_EQ(gms.column_parts, 1);
   const BitClock goes_at_1260 = MakeBitClock(SatelliteType::GOES, 5040.0f);
-  EXPECT_EQ(goes_at_1260.columnParts, 1);
+  EXPECT_EQ(goes_at_1260.column_parts, 1);
   const BitClock goes_at_840 = MakeBitClock(SatelliteType::GOES, 3360.0f);
   EXPECT_EQ(goes_at_840.step, 32768);
-  EXPECT_EQ(goes_at_840.columnParts, 2);
-  EXPECT_EQ(goes_at_840.partStep, 16384);
+  EXPECT_EQ(goes_at_840.column_parts, 2);
+  EXPECT_EQ(goes_at_840.part_step, 16384);
   const BitClock gms_at_700 = MakeBitClock(SatelliteType::GMS, 2800.0f);  // 1.556 per bit
-  EXPECT_EQ(gms_at_700.columnParts, 2);
-  EXPECT_EQ(MakeBitClock(SatelliteType::GOES, 1000.0f).columnParts, 6);  // 0.595 per bit
-  EXPECT_EQ(MakeBitClock(SatelliteType::GOES, 1.0f).columnParts, 16);
+  EXPECT_EQ(gms_at_700.column_parts, 2);
+  EXPECT_EQ(MakeBitClock(SatelliteType::GOES, 1000.0f).column_parts, 6);  // 0.595 per bit
+  EXPECT_EQ(MakeBitClock(SatelliteType::GOES, 1.0f).column_parts, 16);
 }
 
 TEST(DecodeBits, FourSamplesPerBitAreTakenAtStartPlusTwoThenEveryFour) {
@@ -138,17 +138,17 @@ TEST(DecodeBits, StartColumnZeroTakesColumnZeroAsThePreviousLevel) {
   // read exactly as the bits decoded from column 0.
   FrameRecipe recipe;
   recipe.width = 1680;
-  recipe.startColumn = 0;
+  recipe.start_column = 0;
   recipe.header = "\xC1\x81GOES";  // first bit 1: column 0 is bright
   const Frame frame = framegen::MakeFrame(recipe);
   const IplImagePtr image = framegen::MakeWorkingImage(frame);
   IplImagePtr shifted = FilledImage(1681, 1, 0);
-  const std::uint16_t* row = IplRow16(image.get(), recipe.topRows);
+  const std::uint16_t* row = IplRow16(image.get(), recipe.top_rows);
   IplRow16(shifted.get(), 0)[0] = row[0];
   for (int x = 0; x < 1680; ++x) IplRow16(shifted.get(), 0)[x + 1] = row[x];
   std::string from_zero;
   std::string from_one;
-  DecodeBits(image.get(), recipe.topRows, 1, from_zero, SatelliteType::GOES, 6720.0f, 0);
+  DecodeBits(image.get(), recipe.top_rows, 1, from_zero, SatelliteType::GOES, 6720.0f, 0);
   DecodeBits(shifted.get(), 0, 1, from_one, SatelliteType::GOES, 6720.0f, 1);
   EXPECT_EQ(from_zero, Padded("  GOES"));
   EXPECT_EQ(from_one, from_zero);

@@ -60,8 +60,8 @@ TEST(ResonatorDesign, GivesTheKnownValuesAt4000SamplesPerSecond) {
   EXPECT_LE(tables.iterations, 50);
   EXPECT_NEAR(std::abs(tables.poles[0]), 0.99296, 5e-6);
   EXPECT_EQ(tables.poles[1], ComplexConjugate(tables.poles[0]));
-  EXPECT_EQ(tables.zeroCount, 2);
-  EXPECT_EQ(tables.poleCount, 2);
+  EXPECT_EQ(tables.zero_count, 2);
+  EXPECT_EQ(tables.pole_count, 2);
   EXPECT_EQ(tables.zeros[0], MakeComplex(1, 0));
   EXPECT_EQ(tables.zeros[1], MakeComplex(-1, 0));
   EXPECT_NEAR(peak_gain, 142.47, 0.005);

@@ -76,66 +76,66 @@ TEST(DecodeDataLines, PicturesNarrowerThan226AreNotDecoded) {
   const IplImage* before = narrow.get();
   const decoder_test::Decoded d = Decode(std::move(narrow));
   EXPECT_EQ(d.image.get(), before);
-  EXPECT_EQ(d.headerText, "");
-  EXPECT_EQ(d.blackLevel, 0);
-  EXPECT_EQ(d.whiteLevel, 16320);
+  EXPECT_EQ(d.header_text, "");
+  EXPECT_EQ(d.black_level, 0);
+  EXPECT_EQ(d.white_level, 16320);
   EXPECT_TRUE(Analyse(FilledImage(226, 100, 12000).get()).decoded);
 }
 
 TEST(DecodeDataLines, TopBlockIsOneRowWhenRowOneIsBelowHalfOfRowZero) {
   IplImagePtr image = FilledImage(300, 60, 4000);
   FillBlock(image.get(), 0, 0, 300, 1, 8002);  // half of 8002 is 4001
-  EXPECT_EQ(Analyse(image.get()).topRows, 1);
+  EXPECT_EQ(Analyse(image.get()).top_rows, 1);
   FillBlock(image.get(), 0, 0, 300, 1, 8000);
-  EXPECT_EQ(Analyse(image.get()).topRows, 26);
+  EXPECT_EQ(Analyse(image.get()).top_rows, 26);
 }
 
 TEST(DecodeDataLines, UniformPictureGivesTheLongestBlockAndTheLastStartColumn) {
   IplImagePtr image = FilledImage(1000, 100, 10000);
   const DataLinesResult goes = Analyse(image.get());
-  EXPECT_EQ(goes.topRows, 26);
-  EXPECT_EQ(goes.startColumn, 1000 / 10 + 1);  // minus 1000 div 1680 = 0
-  EXPECT_EQ(goes.dataRows, 4);                 // uniform rows are at or below the mid level
-  EXPECT_EQ(goes.headerText, std::string(25, ' '));
+  EXPECT_EQ(goes.top_rows, 26);
+  EXPECT_EQ(goes.start_column, 1000 / 10 + 1);  // minus 1000 div 1680 = 0
+  EXPECT_EQ(goes.data_rows, 4);                 // uniform rows are at or below the mid level
+  EXPECT_EQ(goes.header_text, std::string(25, ' '));
   const DataLinesResult meteosat = Analyse(image.get(), SatelliteType::Meteosat);
-  EXPECT_EQ(meteosat.startColumn, 1000 / 10 + 1 - 2);  // minus (1000 x 4) div 1680
-  EXPECT_EQ(meteosat.dataRows, 2);
+  EXPECT_EQ(meteosat.start_column, 1000 / 10 + 1 - 2);  // minus (1000 x 4) div 1680
+  EXPECT_EQ(meteosat.data_rows, 2);
 }
 
 TEST(DecodeDataLines, HeaderBandOfOneTo26RowsIsRead) {
   for (int rows : {1, 13, 26}) {
     FrameRecipe recipe;
-    recipe.topRows = rows;
+    recipe.top_rows = rows;
     recipe.noise = 6;
     const Frame frame = framegen::MakeFrame(recipe);
     const DataLinesResult result = Analyse(framegen::MakeWorkingImage(frame).get());
-    EXPECT_EQ(result.topRows, rows);
-    EXPECT_EQ(result.headerText, frame.header);
+    EXPECT_EQ(result.top_rows, rows);
+    EXPECT_EQ(result.header_text, frame.header);
   }
 }
 
 TEST(DecodeDataLines, MeteosatAlwaysTakesTwoDataRowsAnd800PictureRows) {
   FrameRecipe recipe;
   recipe.layout = Layout::Meteosat;
-  recipe.pictureHeight = 300;
+  recipe.picture_height = 300;
   recipe.header = "MET7    VIS0104011230D2  ";
   const Frame frame = framegen::MakeFrame(recipe);
   const decoder_test::Decoded d =
       Decode(framegen::MakeWorkingImage(frame), SatelliteType::Meteosat);
-  EXPECT_EQ(d.headerText, frame.header);
-  EXPECT_EQ(d.pictureHeight, 800);
+  EXPECT_EQ(d.header_text, frame.header);
+  EXPECT_EQ(d.picture_height, 800);
   // The 800 rows are clipped to the frame: they reach its bottom.
-  EXPECT_EQ(d.image->height, frame.height - frame.firstPictureRow);
+  EXPECT_EQ(d.image->height, frame.height - frame.first_picture_row);
   EXPECT_EQ(frame.picture.height, d.image->height);
 }
 
 TEST(DecodeDataLines, NoDarkRowAfterTheBandGivesNoHeader) {
   FrameRecipe recipe;
-  recipe.dataRows = 0;
+  recipe.data_rows = 0;
   const Frame frame = framegen::MakeFrame(recipe);
   const DataLinesResult result = Analyse(framegen::MakeWorkingImage(frame).get());
-  EXPECT_EQ(result.dataRows, 0);
-  EXPECT_EQ(result.headerText, "");
+  EXPECT_EQ(result.data_rows, 0);
+  EXPECT_EQ(result.header_text, "");
 }
 
 TEST(DecodeDataLines, GmsLayoutIsRecognisedFromWindowsBAndC) {
@@ -144,49 +144,49 @@ TEST(DecodeDataLines, GmsLayoutIsRecognisedFromWindowsBAndC) {
   recipe.header = framegen::DefaultHeader(Layout::GMS);
   const Frame frame = framegen::MakeFrame(recipe);
   const DataLinesResult result = Analyse(framegen::MakeWorkingImage(frame).get());
-  EXPECT_EQ(result.decodedAs, SatelliteType::GMS);
-  EXPECT_EQ(result.windowB, recipe.white * 64);
-  EXPECT_EQ(result.windowC, recipe.black * 64);
-  EXPECT_EQ(result.blackLevel, recipe.black * 64);  // the band's black, not window B
+  EXPECT_EQ(result.decoded_as, SatelliteType::GMS);
+  EXPECT_EQ(result.window_b, recipe.white * 64);
+  EXPECT_EQ(result.window_c, recipe.black * 64);
+  EXPECT_EQ(result.black_level, recipe.black * 64);  // the band's black, not window B
 }
 
 TEST(DecodeDataLines, GoesTakesItsBlackLevelFromADarkWindowB) {
   FrameRecipe recipe;
   const Frame frame = framegen::MakeFrame(recipe);
   IplImagePtr image = framegen::MakeWorkingImage(frame);
-  const int x = frame.startColumn;
-  const int y = frame.firstPictureRow;
+  const int x = frame.start_column;
+  const int y = frame.first_picture_row;
   FillBlock(image.get(), x, y, x + 90, y + 18, 3 * 64);
   DataLinesResult result = Analyse(image.get());
-  EXPECT_EQ(result.decodedAs, SatelliteType::GOES);
-  EXPECT_EQ(result.windowB, 3 * 64);
-  EXPECT_EQ(result.blackLevel, 3 * 64);  // the band's darkest column is 8 x 64
+  EXPECT_EQ(result.decoded_as, SatelliteType::GOES);
+  EXPECT_EQ(result.window_b, 3 * 64);
+  EXPECT_EQ(result.black_level, 3 * 64);  // the band's darkest column is 8 x 64
   // A window B brighter than a seventh of the white level leaves the band's black.
   FillBlock(image.get(), x, y, x + 90, y + 18, 100 * 64);
   result = Analyse(image.get());
-  EXPECT_EQ(result.decodedAs, SatelliteType::GOES);
-  EXPECT_EQ(result.blackLevel, recipe.black * 64);
+  EXPECT_EQ(result.decoded_as, SatelliteType::GOES);
+  EXPECT_EQ(result.black_level, recipe.black * 64);
 }
 
 class ThousandPixelFrame : public ::testing::Test {
  protected:
   void SetUp() override {
     spec_.width = 1000;
-    spec_.dataRows = 1;
+    spec_.data_rows = 1;
     frame_ = framegen::MakeFrame(spec_);
     const DataLinesResult plain = Analyse(framegen::MakeWorkingImage(frame_).get());
-    ASSERT_EQ(plain.startColumn, 32);
-    ASSERT_EQ(plain.dataRows, 1);
-    mid_ = (plain.blackLevel + plain.whiteLevel) / 2;
+    ASSERT_EQ(plain.start_column, 32);
+    ASSERT_EQ(plain.data_rows, 1);
+    mid_ = (plain.black_level + plain.white_level) / 2;
   }
   // Data rows found when the first picture row is dark but for columns [from, to) after
   // the start column, which sit just above the mid level.
   int DataRowsWithBrightSpan(int from, int to) {
     IplImagePtr image = framegen::MakeWorkingImage(frame_);
-    const int y = frame_.firstPictureRow;
+    const int y = frame_.first_picture_row;
     FillBlock(image.get(), 0, y, 1000, y + 1, 0);
     FillBlock(image.get(), 32 + from, y, 32 + to, y + 1, static_cast<std::uint16_t>(mid_ + 1));
-    return Analyse(image.get()).dataRows;
+    return Analyse(image.get()).data_rows;
   }
   FrameRecipe spec_;
   Frame frame_;
@@ -201,34 +201,34 @@ TEST_F(ThousandPixelFrame, DataRowWindowIsColumns827To935AfterTheStart) {
 
 TEST_F(ThousandPixelFrame, LayoutWindowsAreColumns5To45And57To98AfterTheStart) {
   IplImagePtr image = framegen::MakeWorkingImage(frame_);
-  const int y = frame_.firstPictureRow;
+  const int y = frame_.first_picture_row;
   FillBlock(image.get(), 0, y, 200, y + 18, 0);
   FillBlock(image.get(), 32 + 5, y, 32 + 46, y + 18, 3000);
   FillBlock(image.get(), 32 + 57, y, 32 + 99, y + 18, 7000);
   const DataLinesResult result = Analyse(image.get());
-  EXPECT_EQ(result.pictureWidth, 952);
-  EXPECT_EQ(result.windowB, 3000);
-  EXPECT_EQ(result.windowC, 7000);
+  EXPECT_EQ(result.picture_width, 952);
+  EXPECT_EQ(result.window_b, 3000);
+  EXPECT_EQ(result.window_c, 7000);
 }
 
 TEST(DecodeDataLines, PictureHeightNeverExceeds800) {
   FrameRecipe recipe;
-  recipe.pictureHeight = 1000;
+  recipe.picture_height = 1000;
   const Frame frame = framegen::MakeFrame(recipe);
   const decoder_test::Decoded d = Decode(framegen::MakeWorkingImage(frame));
-  EXPECT_EQ(d.pictureHeight, 800);
+  EXPECT_EQ(d.picture_height, 800);
   EXPECT_EQ(d.image->height, 800);
-  EXPECT_EQ(d.headerText, frame.header);
+  EXPECT_EQ(d.header_text, frame.header);
 }
 
 TEST(DecodeDataLines, BottomScanKeepsRowsAbove740) {
   FrameRecipe recipe;
-  recipe.pictureHeight = 700;
-  recipe.toneRows = 200;  // rows 722 to 921
-  recipe.belowRows = 10;
+  recipe.picture_height = 700;
+  recipe.tone_rows = 200;  // rows 722 to 921
+  recipe.below_rows = 10;
   const Frame frame = framegen::MakeFrame(recipe);
   const DataLinesResult result = Analyse(framegen::MakeWorkingImage(frame).get());
-  EXPECT_EQ(result.pictureHeight, 740 - frame.firstPictureRow);
+  EXPECT_EQ(result.picture_height, 740 - frame.first_picture_row);
 }
 
 TEST(DecodeDataLines, ShortFramesLoseAtMostOneRowPerPass) {
@@ -236,22 +236,22 @@ TEST(DecodeDataLines, ShortFramesLoseAtMostOneRowPerPass) {
   // exactly; with more rows after the tone, the first pass drops one and the second finds no
   // tone, so the tone and the rest stay in the picture.
   FrameRecipe recipe;
-  recipe.pictureHeight = 300;
-  recipe.toneRows = 1;
-  recipe.belowRows = 1;
+  recipe.picture_height = 300;
+  recipe.tone_rows = 1;
+  recipe.below_rows = 1;
   Frame frame = framegen::MakeFrame(recipe);
-  EXPECT_EQ(Analyse(framegen::MakeWorkingImage(frame).get()).pictureHeight, 300);
-  recipe.toneRows = 5;
-  recipe.belowRows = 3;
+  EXPECT_EQ(Analyse(framegen::MakeWorkingImage(frame).get()).picture_height, 300);
+  recipe.tone_rows = 5;
+  recipe.below_rows = 3;
   frame = framegen::MakeFrame(recipe);
-  EXPECT_EQ(Analyse(framegen::MakeWorkingImage(frame).get()).pictureHeight, 300 + 5 + 3 - 1);
+  EXPECT_EQ(Analyse(framegen::MakeWorkingImage(frame).get()).picture_height, 300 + 5 + 3 - 1);
 }
 
 TEST(DecodeDataLines, NothingIsCutWhenTheRectangleLiesOutsideThePicture) {
   IplImagePtr image = FilledImage(300, 20, 9000);
   const IplImage* before = image.get();
   const decoder_test::Decoded d = Decode(std::move(image), SatelliteType::Meteosat);
-  EXPECT_EQ(d.pictureHeight, 800);  // from row 22 of a 20-row picture
+  EXPECT_EQ(d.picture_height, 800);  // from row 22 of a 20-row picture
   EXPECT_EQ(d.image.get(), before);
   EXPECT_EQ(d.image->height, 20);
 }
@@ -273,13 +273,13 @@ TEST(DecodeDataLines, TinyAndOddPicturesStayInsideTheirBuffers) {
         const DataLinesResult expected = Analyse(image.get(), type);
         const decoder_test::Decoded d = Decode(std::move(image), type);
         SCOPED_TRACE(::testing::Message() << width << " x " << height);
-        EXPECT_LE(d.headerText.size(), 25u);
+        EXPECT_LE(d.header_text.size(), 25u);
         if (width < kMinDecodableWidth) {
-          EXPECT_EQ(d.headerText, "");
+          EXPECT_EQ(d.header_text, "");
           EXPECT_EQ(d.image.get(), before);
           continue;
         }
-        EXPECT_EQ(d.headerText, expected.headerText);
+        EXPECT_EQ(d.header_text, expected.header_text);
         if (expected.cut.empty()) {
           EXPECT_EQ(d.image.get(), before);
         } else {
@@ -311,7 +311,7 @@ TEST(DecodeDataLines, FramesDecodeOnSeveralThreadsAtOnce) {
   }
   std::vector<std::string> alone;
   for (const Frame& frame : frames) {
-    alone.push_back(Analyse(framegen::MakeWorkingImage(frame).get()).headerText);
+    alone.push_back(Analyse(framegen::MakeWorkingImage(frame).get()).header_text);
   }
   std::vector<std::vector<std::string>> together(2);
   std::vector<std::thread> threads;
@@ -320,7 +320,7 @@ TEST(DecodeDataLines, FramesDecodeOnSeveralThreadsAtOnce) {
       for (int round = 0; round < 3; ++round) {
         for (std::size_t i = 0; i < frames.size(); ++i) {
           const Frame& frame = frames[(i + t) % frames.size()];
-          together[t].push_back(Analyse(framegen::MakeWorkingImage(frame).get()).headerText);
+          together[t].push_back(Analyse(framegen::MakeWorkingImage(frame).get()).header_text);
         }
       }
     });

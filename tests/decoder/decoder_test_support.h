@@ -26,12 +26,12 @@ inline void FillBlock(IplImage* image, int x0, int y0, int x1, int y1, std::uint
 
 struct Decoded {
   IplImagePtr image;
-  int pictureWidth = 0;
-  int pictureHeight = 0;
-  int blackLevel = 0;
-  int whiteLevel = 0;
-  int startColumn = 0;
-  std::string headerText;
+  int picture_width = 0;
+  int picture_height = 0;
+  int black_level = 0;
+  int white_level = 0;
+  int start_column = 0;
+  std::string header_text;
 };
 
 // Decodes `image` at the sample rate the per-file processing uses, 4 x width.
@@ -39,8 +39,8 @@ inline Decoded Decode(IplImagePtr image, SatelliteType type = SatelliteType::GOE
   Decoded d;
   IplImage* raw = image.release();
   const float rate = 4.0f * static_cast<float>(raw->width);
-  DecodeDataLines(raw, d.pictureWidth, d.pictureHeight, d.blackLevel, d.whiteLevel, d.startColumn,
-                  d.headerText, rate, type);
+  DecodeDataLines(raw, d.picture_width, d.picture_height, d.black_level, d.white_level, d.start_column,
+                  d.header_text, rate, type);
   d.image.reset(raw);
   return d;
 }

@@ -38,10 +38,10 @@ TEST(FrameGenerator, EqualSpecsGiveEqualFramesAndTheSeedChangesTheNoise) {
 
 TEST(FrameGenerator, RefusesSpecsItsLayoutCannotHold) {
   FrameRecipe recipe;
-  recipe.topRows = 27;
+  recipe.top_rows = 27;
   EXPECT_THROW(framegen::MakeFrame(recipe), Error);
   recipe = FrameRecipe();
-  recipe.startColumn = 90;  // past the first tenth of 840 columns
+  recipe.start_column = 90;  // past the first tenth of 840 columns
   EXPECT_THROW(framegen::MakeFrame(recipe), Error);
   recipe = FrameRecipe();
   recipe.layout = Layout::GMS;
@@ -52,7 +52,7 @@ TEST(FrameGenerator, RefusesSpecsItsLayoutCannotHold) {
 TEST(FrameGenerator, WorkingImageHoldsGreyTimes64) {
   FrameRecipe recipe;
   recipe.width = 301;
-  recipe.pictureHeight = 3;
+  recipe.picture_height = 3;
   recipe.noise = 20;
   const framegen::Frame frame = framegen::MakeFrame(recipe);
   const IplImagePtr image = framegen::MakeWorkingImage(frame);

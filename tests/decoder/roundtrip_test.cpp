@@ -39,9 +39,9 @@ TEST_P(RoundTrip, ReadsTheHeaderAndCutsThePictureArea) {
   const Frame frame = framegen::MakeFrame(recipe);
   const decoder_test::Decoded d = Decode(framegen::MakeWorkingImage(frame), DecoderType(c.layout));
 
-  EXPECT_EQ(d.headerText, frame.header);
-  EXPECT_EQ(d.startColumn, frame.startColumn);
-  EXPECT_EQ(d.pictureHeight, 800);
+  EXPECT_EQ(d.header_text, frame.header);
+  EXPECT_EQ(d.start_column, frame.start_column);
+  EXPECT_EQ(d.picture_height, 800);
   ASSERT_EQ(d.image->width, frame.picture.width);
   ASSERT_EQ(d.image->height, frame.picture.height);
   int mismatches = 0;
@@ -73,16 +73,16 @@ TEST(RoundTrip, OneToFourDataRowsUnderAnyPicture) {
       recipe.layout = layout;
       recipe.width = 1040;
       recipe.header = framegen::DefaultHeader(layout);
-      recipe.dataRows = rows;
+      recipe.data_rows = rows;
       recipe.content = rows % 2 ? framegen::Content::Gradient : framegen::Content::Flat;
       recipe.noise = 12;
       recipe.seed = static_cast<std::uint64_t>(rows);
       const Frame frame = framegen::MakeFrame(recipe);
       const DataLinesResult result =
           AnalyseDataLines(framegen::MakeWorkingImage(frame).get(), 4160.0f, SatelliteType::GOES);
-      EXPECT_EQ(result.dataRows, rows);
-      EXPECT_EQ(result.decodedAs, layout == Layout::GMS ? SatelliteType::GMS : SatelliteType::GOES);
-      EXPECT_EQ(result.headerText, frame.header);
+      EXPECT_EQ(result.data_rows, rows);
+      EXPECT_EQ(result.decoded_as, layout == Layout::GMS ? SatelliteType::GMS : SatelliteType::GOES);
+      EXPECT_EQ(result.header_text, frame.header);
       EXPECT_EQ(result.cut.y, frame.picture.y);
       EXPECT_EQ(result.cut.height, frame.picture.height);
     }
@@ -101,8 +101,8 @@ TEST(RoundTrip, MeteosatFramesNeedTheMeteosatType) {
     const Frame frame = framegen::MakeFrame(recipe);
     const DataLinesResult result = AnalyseDataLines(framegen::MakeWorkingImage(frame).get(),
                                                     4.0f * width, SatelliteType::GOES);
-    EXPECT_NE(result.headerText, frame.header);
-    EXPECT_EQ(result.startColumn, frame.startColumn + (width * 4) / 1680 - width / 1680);
+    EXPECT_NE(result.header_text, frame.header);
+    EXPECT_EQ(result.start_column, frame.start_column + (width * 4) / 1680 - width / 1680);
   }
 }
 

@@ -23,7 +23,7 @@ class ThinnedSweep : public ::testing::TestWithParam<SweepGroup> {};
 TEST_P(ThinnedSweep, ReadsEveryHeaderAtEveryWidth) {
   const SweepGroup group = GetParam();
   sweep::SweepRange range;
-  range.widthStep = 7;
+  range.width_step = 7;
   range.noises = {group.noise};
   int checked = 0;
   for (const sweep::SweepCase& c : sweep::SweepCases(range)) {
@@ -33,10 +33,10 @@ TEST_P(ThinnedSweep, ReadsEveryHeaderAtEveryWidth) {
     const std::string sent = sweep::SweepHeaders()[static_cast<std::size_t>(c.header)].text;
     EXPECT_TRUE(r.right) << "width " << c.width << ": \"" << r.header << "\" for \"" << sent
                          << "\"";
-    EXPECT_EQ(r.startColumn, r.sentStartColumn) << "width " << c.width;
-    EXPECT_EQ(r.cut.x, r.sentPicture.x) << "width " << c.width;
-    EXPECT_EQ(r.cut.y, r.sentPicture.y) << "width " << c.width;
-    EXPECT_EQ(r.cut.width, r.sentPicture.width) << "width " << c.width;
+    EXPECT_EQ(r.start_column, r.sent_start_column) << "width " << c.width;
+    EXPECT_EQ(r.cut.x, r.sent_picture.x) << "width " << c.width;
+    EXPECT_EQ(r.cut.y, r.sent_picture.y) << "width " << c.width;
+    EXPECT_EQ(r.cut.width, r.sent_picture.width) << "width " << c.width;
   }
   EXPECT_GE(checked, 215 * 3);  // 215 widths, at least 3 headers each
 }

@@ -12,13 +12,13 @@ namespace tessaly::testing {
 // Laid out like the program's own: fixed 1.2.2.7, one British-English table, 0809/04E4.
 inline VersionResourceContent ProgramLikeContent() {
   VersionFixedInfo fixed;
-  fixed.fileVersionMS = VersionWord(1, 2);
-  fixed.fileVersionLS = VersionWord(2, 7);
-  fixed.productVersionMS = VersionWord(1, 2);
-  fixed.productVersionLS = VersionWord(2, 7);
+  fixed.file_version_ms = VersionWord(1, 2);
+  fixed.file_version_ls = VersionWord(2, 7);
+  fixed.product_version_ms = VersionWord(1, 2);
+  fixed.product_version_ls = VersionWord(2, 7);
   VersionResourceContent content;
   content.fixed = fixed;
-  content.stringTables.push_back(
+  content.string_tables.push_back(
       {"080904E4",
        {{"CompanyName", "Kestrelwood"},
         {"FileDescription", "Update and rename bitmaps to WEFAX standard"},

@@ -77,9 +77,9 @@ TEST(TvixVersionInfoResource, NothingIsLoadedBeforeLoadedIsCalled) {
 TEST(TvixVersionInfoResource, EmptyOrMissingVersionStringGivesTheFixedNumbers) {
   for (bool missing : {false, true}) {
     auto content = ProgramLikeContent();
-    content.fixed->fileVersionMS = VersionWord(3, 0);
-    content.fixed->fileVersionLS = VersionWord(10, 65535);
-    auto& strings = content.stringTables[0].strings;
+    content.fixed->file_version_ms = VersionWord(3, 0);
+    content.fixed->file_version_ls = VersionWord(10, 65535);
+    auto& strings = content.string_tables[0].strings;
     for (auto it = strings.begin(); it != strings.end(); ++it) {
       if (it->first != "FileVersion") continue;
       if (missing) {
@@ -99,7 +99,7 @@ TEST(TvixVersionInfoResource, EmptyOrMissingVersionStringGivesTheFixedNumbers) {
 TEST(TvixVersionInfoResource, WithoutTranslationTableValuesComeFromUsEnglishWestern) {
   auto content = ProgramLikeContent();
   content.translations.reset();
-  content.stringTables.push_back({"040904E4", {{"FileVersion", "9.9"}, {"CompanyName", "US"}}});
+  content.string_tables.push_back({"040904E4", {{"FileVersion", "9.9"}, {"CompanyName", "US"}}});
   Loaded info(content);
   EXPECT_TRUE(info->Translations().empty());
   EXPECT_EQ(info->FileVersionNumber().AsString(), "9.9");
@@ -110,7 +110,7 @@ TEST(TvixVersionInfoResource, WithoutTranslationTableValuesComeFromUsEnglishWest
 TEST(TvixVersionInfoResource, NeutralLanguageAndCodePageCountAsUsEnglishWestern) {
   auto content = ProgramLikeContent();
   content.translations = std::vector<VersionTranslation>{{0, 0}, {0x0809, 0}, {0, 0x04B0}};
-  content.stringTables.push_back({"040904e4", {{"FileVersion", "neutral"}}});
+  content.string_tables.push_back({"040904e4", {{"FileVersion", "neutral"}}});
   Loaded info(content);
   EXPECT_EQ(info->Translations(), (std::vector<std::string>{"040904e4", "080904e4", "040904b0"}));
   EXPECT_EQ(info->FileVersionNumber().AsString(), "neutral");
@@ -119,7 +119,7 @@ TEST(TvixVersionInfoResource, NeutralLanguageAndCodePageCountAsUsEnglishWestern)
 TEST(TvixVersionInfoResource, TranslationIndexChoosesTheTableAndIsResetWhenOutOfRange) {
   auto content = ProgramLikeContent();
   content.translations->push_back({0x0407, 0x04E4});
-  content.stringTables.push_back({"040704E4", {{"ProductName", "Tessaly (de)"}}});
+  content.string_tables.push_back({"040704E4", {{"ProductName", "Tessaly (de)"}}});
   Loaded info(content);
   info->SetTranslationIndex(1);
   EXPECT_EQ(info->ProductName(), "Tessaly (de)");
@@ -134,15 +134,15 @@ TEST(TvixVersionInfoResource, TranslationIndexChoosesTheTableAndIsResetWhenOutOf
 
 TEST(TvixVersionInfoResource, BuildFlagsFollowTheFileFlagsInTheirOwnOrder) {
   auto content = ProgramLikeContent();
-  content.fixed->fileFlags = 0x1 | 0x4;
-  content.fixed->fileFlagsMask = 0;  // the mask is not applied
+  content.fixed->file_flags = 0x1 | 0x4;
+  content.fixed->file_flags_mask = 0;  // the mask is not applied
   EXPECT_EQ(Loaded(content)->GetBuildFlagsText(), "Debug, Patched");
-  content.fixed->fileFlags = 0x3F | 0x40;
+  content.fixed->file_flags = 0x3F | 0x40;
   Loaded all(content);
   EXPECT_EQ(all->GetBuildFlagsText(),
             "Debug, Info Inferred, Patched, Pre-Release, Private, Special");
   EXPECT_TRUE(all->FixedInfo().FileFlags() == TBuildFlags::All());
-  content.fixed->fileFlags = 0x10;
+  content.fixed->file_flags = 0x10;
   EXPECT_EQ(Loaded(content)->GetBuildFlagsText(), "Info Inferred");
 }
 
@@ -172,7 +172,7 @@ TEST(TvixVersionInfoResource, AFileWithoutResourceLeavesTheNumbersInvalid) {
 
 TEST(TvixVersionInfoResource, ReadsAnotherFilesResourceFromInsideItsBytes) {
   auto content = ProgramLikeContent();
-  content.stringTables[0].strings[2].second = "4.5.6.7 beta";
+  content.string_tables[0].strings[2].second = "4.5.6.7 beta";
   std::vector<std::uint8_t> file(333, 0x90);
   const auto resource = BuildVersionResource(content);
   file.insert(file.end(), resource.begin(), resource.end());
@@ -199,10 +199,10 @@ TEST(TvixVersionInfoResource, AFixedBlockWithAWrongSignatureCountsAsNone) {
 
 TEST(TvixVersionInfoResource, ListRowsKeepTheirOrderAndShowOnlyChosenNonEmptyItems) {
   auto content = ProgramLikeContent();
-  content.fixed->fileFlags = 0x2;
-  content.stringTables[0].strings.push_back({"Comments", "Note"});
-  content.stringTables[0].strings.push_back({"LegalTrademarks", "TM"});
-  content.stringTables[0].strings[7].second = "";  // ProductVersion: the numbers stand in
+  content.fixed->file_flags = 0x2;
+  content.string_tables[0].strings.push_back({"Comments", "Note"});
+  content.string_tables[0].strings.push_back({"LegalTrademarks", "TM"});
+  content.string_tables[0].strings[7].second = "";  // ProductVersion: the numbers stand in
   Loaded info(content);
   std::vector<std::string> rows;
   for (const auto& row : info->ListViewRows()) rows.push_back(row.caption + "=" + row.value);

@@ -42,12 +42,12 @@ TEST(VersionResource, BuildsTheBlockLayoutAndFindsValuesByPath) {
   ASSERT_TRUE(root);
   EXPECT_EQ(root->bytes.data(), resource.data() + 40);
   EXPECT_EQ(root->bytes.size(), kFixedInfoSize);
-  EXPECT_FALSE(root->isText);
+  EXPECT_FALSE(root->is_text);
 
   // Block names match without regard to case; a text value counts its NUL.
   const auto version = QueryVersionValue(resource, "\\stringfileinfo\\080904e4\\FILEVERSION");
   ASSERT_TRUE(version);
-  EXPECT_TRUE(version->isText);
+  EXPECT_TRUE(version->is_text);
   EXPECT_EQ(version->bytes.size(), 2 * (7 + 1));
   EXPECT_EQ(VersionValueText(version->bytes), "1.2.2.7");
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(version->bytes.data()) -
@@ -61,18 +61,18 @@ TEST(VersionResource, BuildsTheBlockLayoutAndFindsValuesByPath) {
 
   const auto fixed = ReadFixedInfo(resource);
   ASSERT_TRUE(fixed);
-  EXPECT_EQ(fixed->fileVersionMS, 0x00010002u);
-  EXPECT_EQ(fixed->fileVersionLS, 0x00020007u);
-  EXPECT_EQ(fixed->fileFlagsMask, 0x3Fu);
+  EXPECT_EQ(fixed->file_version_ms, 0x00010002u);
+  EXPECT_EQ(fixed->file_version_ls, 0x00020007u);
+  EXPECT_EQ(fixed->file_flags_mask, 0x3Fu);
   ASSERT_EQ(ReadTranslations(resource).size(), 1u);
   EXPECT_EQ(ReadTranslations(resource)[0].language, 0x0809);
-  EXPECT_EQ(ReadTranslations(resource)[0].codePage, 0x04E4);
+  EXPECT_EQ(ReadTranslations(resource)[0].code_page, 0x04E4);
 }
 
 TEST(VersionResource, KeepsTextOutsideLatinOneAndSkipsWhatIsLeftOut) {
   VersionResourceContent content;
   content.fixed.reset();
-  content.stringTables.push_back(
+  content.string_tables.push_back(
       {"040904B0", {{"Comments", "G clef \xF0\x9D\x84\x9E, \xE2\x82\xAC"}}});
   const auto resource = BuildVersionResource(content);
   EXPECT_EQ(Text(resource, "\\StringFileInfo\\040904b0\\Comments"),

@@ -19,9 +19,9 @@ IplImagePtr WorkingFrame(int width, int height, std::string& header, bool stop_t
   framegen::FrameRecipe recipe = framegen::SizedFrameRecipe(framegen::Layout::GOES, width, height);
   recipe.noise = 8.0;
   if (!stop_tone) {
-    recipe.pictureHeight += recipe.toneRows + recipe.belowRows;
-    recipe.toneRows = 0;
-    recipe.belowRows = 0;
+    recipe.picture_height += recipe.tone_rows + recipe.below_rows;
+    recipe.tone_rows = 0;
+    recipe.below_rows = 0;
   }
   const framegen::Frame frame = framegen::MakeFrame(recipe);
   header = frame.header;

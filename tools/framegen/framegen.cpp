@@ -69,11 +69,11 @@ struct Canvas {
 };
 
 struct Geometry {
-  int startColumn;
+  int start_column;
   int edge;  // first bright column of the header band
-  int dataRows;
-  int firstPictureRow;
-  int pictureWidth;
+  int data_rows;
+  int first_picture_row;
+  int picture_width;
   int height;
 };
 
@@ -87,21 +87,21 @@ void Require(bool condition, const char* what) {
 
 Geometry MakeGeometry(const FrameRecipe& recipe) {
   Require(recipe.width >= 1 && recipe.width <= kMaxPictureSide, "width out of range");
-  Require(recipe.topRows >= 1 && recipe.topRows <= 26, "the header band takes 1 to 26 rows");
-  Require(recipe.dataRows >= 0 && recipe.dataRows <= 4, "a frame carries 0 to 4 data rows");
-  for (const int rows : {recipe.pictureHeight, recipe.toneRows, recipe.belowRows}) {
+  Require(recipe.top_rows >= 1 && recipe.top_rows <= 26, "the header band takes 1 to 26 rows");
+  Require(recipe.data_rows >= 0 && recipe.data_rows <= 4, "a frame carries 0 to 4 data rows");
+  for (const int rows : {recipe.picture_height, recipe.tone_rows, recipe.below_rows}) {
     Require(rows >= 0 && rows <= kMaxPictureSide, "row counts out of range");
   }
   Require(recipe.black >= 0 && recipe.white <= 255 && recipe.black < recipe.white,
           "black and white must be grey levels with black below white");
   Geometry g{};
-  g.startColumn = recipe.startColumn >= 0 ? recipe.startColumn : Position(recipe.width, 27);
-  g.edge = g.startColumn + BandEdgeOffset(recipe.layout, recipe.width);
+  g.start_column = recipe.start_column >= 0 ? recipe.start_column : Position(recipe.width, 27);
+  g.edge = g.start_column + BandEdgeOffset(recipe.layout, recipe.width);
   Require(g.edge >= 1 && g.edge <= recipe.width / 10 + 1,
           "the header band must turn bright within the first tenth of the row");
-  g.dataRows = recipe.layout == Layout::Meteosat ? 2 : recipe.dataRows;
-  g.firstPictureRow = recipe.topRows + g.dataRows;
-  g.pictureWidth = Position(recipe.width, 800);
+  g.data_rows = recipe.layout == Layout::Meteosat ? 2 : recipe.data_rows;
+  g.first_picture_row = recipe.top_rows + g.data_rows;
+  g.picture_width = Position(recipe.width, 800);
   g.height = FrameHeight(recipe);
   Require(g.height <= kMaxPictureSide && std::int64_t{g.height} * recipe.width <= kMaxPicturePixels,
           "frame size out of range");
@@ -179,10 +179,10 @@ std::vector<float> BitRow(const FrameRecipe& recipe, int start_column) {
 }
 
 void DrawBandAndData(const FrameRecipe& recipe, const Geometry& g, Canvas& canvas) {
-  canvas.Fill(0, recipe.topRows, 0, g.edge, recipe.black);
-  canvas.Fill(0, recipe.topRows, g.edge, recipe.width, recipe.white);
-  const std::vector<float> bits = BitRow(recipe, g.startColumn);
-  for (int y = recipe.topRows; y < g.firstPictureRow; ++y) {
+  canvas.Fill(0, recipe.top_rows, 0, g.edge, recipe.black);
+  canvas.Fill(0, recipe.top_rows, g.edge, recipe.width, recipe.white);
+  const std::vector<float> bits = BitRow(recipe, g.start_column);
+  for (int y = recipe.top_rows; y < g.first_picture_row; ++y) {
     std::copy(bits.begin(), bits.end(), canvas.Row(y));
   }
 }
@@ -190,10 +190,10 @@ void DrawBandAndData(const FrameRecipe& recipe, const Geometry& g, Canvas& canva
 // The strip at the picture's top-left that tells GMS from GOES; bright over the data-row
 // window, so that the data rows end where the picture begins.
 void DrawLayoutStrip(const FrameRecipe& recipe, const Geometry& g, Canvas& canvas) {
-  const int top = g.firstPictureRow;
-  const int bottom = top + std::min(kStripRows, recipe.pictureHeight);
-  const int x = g.startColumn;
-  canvas.Fill(top, bottom, x, x + g.pictureWidth, recipe.white);
+  const int top = g.first_picture_row;
+  const int bottom = top + std::min(kStripRows, recipe.picture_height);
+  const int x = g.start_column;
+  canvas.Fill(top, bottom, x, x + g.picture_width, recipe.white);
   if (recipe.layout == Layout::GOES) {
     canvas.Fill(top, bottom, x, x + Position(recipe.width, 90), recipe.black);
   } else {
@@ -255,13 +255,13 @@ void DrawContent(const FrameRecipe& recipe, int x0, int y0, int w, int h, Canvas
 
 void DrawPicture(const FrameRecipe& recipe, const Geometry& g, Canvas& canvas) {
   const int strip =
-      recipe.layout == Layout::Meteosat ? 0 : std::min(kStripRows, recipe.pictureHeight);
-  const int x0 = g.startColumn;
-  const int w = std::min(g.pictureWidth, recipe.width - x0);
-  canvas.Fill(g.firstPictureRow, g.firstPictureRow + recipe.pictureHeight, 0, recipe.width,
+      recipe.layout == Layout::Meteosat ? 0 : std::min(kStripRows, recipe.picture_height);
+  const int x0 = g.start_column;
+  const int w = std::min(g.picture_width, recipe.width - x0);
+  canvas.Fill(g.first_picture_row, g.first_picture_row + recipe.picture_height, 0, recipe.width,
               recipe.black);
   if (strip > 0) DrawLayoutStrip(recipe, g, canvas);
-  DrawContent(recipe, x0, g.firstPictureRow + strip, w, recipe.pictureHeight - strip, canvas);
+  DrawContent(recipe, x0, g.first_picture_row + strip, w, recipe.picture_height - strip, canvas);
 }
 
 // The stop tone swings between black and white; a row lasts a quarter second, so the
@@ -270,7 +270,7 @@ void DrawStopTone(const FrameRecipe& recipe, int first_row, Canvas& canvas) {
   const double cycles_per_row = kStopToneHz * kRowSeconds;
   const double mid = (recipe.black + recipe.white) / 2.0;
   const double amplitude = (recipe.white - recipe.black) / 2.0;
-  for (int y = first_row; y < first_row + recipe.toneRows; ++y) {
+  for (int y = first_row; y < first_row + recipe.tone_rows; ++y) {
     float* row = canvas.Row(y);
     for (int x = 0; x < recipe.width; ++x) {
       const double angle = 2.0 * kPi * cycles_per_row * (y + static_cast<double>(x) / recipe.width);
@@ -313,8 +313,8 @@ int BandEdgeOffset(Layout layout, int width) {
 }
 
 int FrameHeight(const FrameRecipe& recipe) {
-  const int data_rows = recipe.layout == Layout::Meteosat ? 2 : recipe.dataRows;
-  return recipe.topRows + data_rows + recipe.pictureHeight + recipe.toneRows + recipe.belowRows;
+  const int data_rows = recipe.layout == Layout::Meteosat ? 2 : recipe.data_rows;
+  return recipe.top_rows + data_rows + recipe.picture_height + recipe.tone_rows + recipe.below_rows;
 }
 
 Frame MakeFrame(const FrameRecipe& recipe) {
@@ -324,20 +324,20 @@ Frame MakeFrame(const FrameRecipe& recipe) {
                                    static_cast<float>(recipe.black))};
   DrawBandAndData(recipe, g, canvas);
   DrawPicture(recipe, g, canvas);
-  DrawStopTone(recipe, g.firstPictureRow + recipe.pictureHeight, canvas);
+  DrawStopTone(recipe, g.first_picture_row + recipe.picture_height, canvas);
 
   Frame frame;
   frame.width = recipe.width;
   frame.height = g.height;
   frame.pixels = Quantise(canvas, recipe);
-  frame.startColumn = g.startColumn;
-  frame.firstPictureRow = g.firstPictureRow;
+  frame.start_column = g.start_column;
+  frame.first_picture_row = g.first_picture_row;
   const int rows =
-      recipe.layout == Layout::Meteosat ? g.height - g.firstPictureRow : recipe.pictureHeight;
-  frame.picture = {g.startColumn, g.firstPictureRow,
-                   std::min(g.pictureWidth, recipe.width - g.startColumn),
+      recipe.layout == Layout::Meteosat ? g.height - g.first_picture_row : recipe.picture_height;
+  frame.picture = {g.start_column, g.first_picture_row,
+                   std::min(g.picture_width, recipe.width - g.start_column),
                    std::min(rows, kMaxPictureRows)};
-  frame.header = ExpectedHeader(recipe, g.dataRows);
+  frame.header = ExpectedHeader(recipe, g.data_rows);
   return frame;
 }
 
@@ -346,9 +346,9 @@ FrameRecipe SizedFrameRecipe(Layout layout, int width, int height) {
   recipe.layout = layout;
   recipe.width = width;
   recipe.header = DefaultHeader(layout);
-  recipe.pictureHeight = 0;
-  recipe.pictureHeight = height - FrameHeight(recipe);
-  Require(recipe.pictureHeight >= 1, "the frame is too short for its band, data and stop tone");
+  recipe.picture_height = 0;
+  recipe.picture_height = height - FrameHeight(recipe);
+  Require(recipe.picture_height >= 1, "the frame is too short for its band, data and stop tone");
   return recipe;
 }
 
@@ -376,7 +376,7 @@ Bitmap ToBitmap(const Frame& frame) {
 Frame DataLinesSource(const Frame& full, const FrameRecipe& recipe) {
   // Columns the layout puts in front of a data-lines source.
   constexpr int kSourceColumn = 26;
-  const int first_data_row = std::clamp(recipe.topRows, 0, full.height);
+  const int first_data_row = std::clamp(recipe.top_rows, 0, full.height);
   Frame cut;
   cut.width = std::max(full.width - kSourceColumn, 0);
   cut.height = full.height - first_data_row;
@@ -384,8 +384,8 @@ Frame DataLinesSource(const Frame& full, const FrameRecipe& recipe) {
   for (int y = first_data_row; y < full.height; ++y) {
     for (int x = kSourceColumn; x < full.width; ++x) cut.pixels.push_back(full.At(x, y));
   }
-  cut.startColumn = full.startColumn - kSourceColumn;
-  cut.firstPictureRow = full.firstPictureRow - first_data_row;
+  cut.start_column = full.start_column - kSourceColumn;
+  cut.first_picture_row = full.first_picture_row - first_data_row;
   cut.picture = full.picture;
   cut.picture.x -= kSourceColumn;
   cut.picture.y -= first_data_row;

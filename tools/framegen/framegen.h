@@ -31,12 +31,12 @@ struct FrameRecipe {
   // characters: a data row must stay darker than half the header band.
   std::string header = "GOES8   VIS9812241200D2  ";
   int width = 840;
-  int pictureHeight = 800;  // picture rows, layout strip included
-  int topRows = 20;         // rows of the header band, 1 to 26
-  int dataRows = 2;         // 0 to 4; Meteosat frames always carry 2
-  int toneRows = 40;        // rows of 450 Hz stop tone below the picture
-  int belowRows = 18;       // rows after the stop tone
-  int startColumn = -1;     // first column of the bits and of the picture; -1: (width x 27) div 840
+  int picture_height = 800;  // picture rows, layout strip included
+  int top_rows = 20;         // rows of the header band, 1 to 26
+  int data_rows = 2;         // 0 to 4; Meteosat frames always carry 2
+  int tone_rows = 40;        // rows of 450 Hz stop tone below the picture
+  int below_rows = 18;       // rows after the stop tone
+  int start_column = -1;     // first column of the bits and of the picture; -1: (width x 27) div 840
   Content content = Content::Disc;
   double noise = 0.0;      // standard deviation of the Gaussian noise on every pixel, grey levels
   std::uint64_t seed = 1;  // seeds the noise and the clouds; equal recipes give equal frames
@@ -56,8 +56,8 @@ struct Frame {
   int height = 0;
   std::vector<std::uint8_t> pixels;  // grey levels, row after row, row 0 on top
   // What a decoder should find in this frame.
-  int startColumn = 0;
-  int firstPictureRow = 0;
+  int start_column = 0;
+  int first_picture_row = 0;
   Rect picture;        // the picture area: (width x 800) div 840 columns from the start
                        // column, at most 800 rows (Meteosat: always 800, clipped to the frame)
   std::string header;  // the text the data rows carry, as 25 decoded characters ("" without
@@ -93,7 +93,7 @@ IplImagePtr MakeWorkingImage(const Frame& frame);
 Bitmap ToBitmap(const Frame& frame);
 
 // A picture holding only the data lines and what follows them, as some receivers
-// save it: the frame below its header band (recipe.topRows rows), without its first 26 columns. The
+// save it: the frame below its header band (recipe.top_rows rows), without its first 26 columns. The
 // "data lines only" source choice lays it out again as an 840-column frame under
 // a 20-row bar whose white part starts at column 27, so the frame must be 840
 // wide with its start column at 27 for the header to be found again.

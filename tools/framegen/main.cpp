@@ -77,15 +77,15 @@ int main(int argc, char** argv) {
                  "total frame height; the picture takes the rows left (overrides "
                  "--picture-height)");
   app.add_option("--header", recipe.header, "header text sent in the data rows");
-  app.add_option("--picture-height", recipe.pictureHeight, "picture rows")->capture_default_str();
-  app.add_option("--top-rows", recipe.topRows, "rows of the header band (1-26)")
+  app.add_option("--picture-height", recipe.picture_height, "picture rows")->capture_default_str();
+  app.add_option("--top-rows", recipe.top_rows, "rows of the header band (1-26)")
       ->capture_default_str();
-  app.add_option("--data-rows", recipe.dataRows, "data rows (0-4; Meteosat: 2)")
+  app.add_option("--data-rows", recipe.data_rows, "data rows (0-4; Meteosat: 2)")
       ->capture_default_str();
-  app.add_option("--tone-rows", recipe.toneRows, "450 Hz stop-tone rows")->capture_default_str();
-  app.add_option("--below-rows", recipe.belowRows, "rows after the stop tone")
+  app.add_option("--tone-rows", recipe.tone_rows, "450 Hz stop-tone rows")->capture_default_str();
+  app.add_option("--below-rows", recipe.below_rows, "rows after the stop tone")
       ->capture_default_str();
-  app.add_option("--start-column", recipe.startColumn, "first column of bits and picture");
+  app.add_option("--start-column", recipe.start_column, "first column of bits and picture");
   app.add_option("--content", recipe.content, "disc, gradient or flat")
       ->transform(CLI::CheckedTransformer(contents, CLI::ignore_case));
   app.add_option("--noise", recipe.noise, "noise standard deviation in grey levels");
@@ -95,15 +95,15 @@ int main(int argc, char** argv) {
   try {
     if (app.count("--header") == 0) recipe.header = tessaly::framegen::DefaultHeader(recipe.layout);
     if (height > 0) {
-      recipe.pictureHeight = 0;
-      recipe.pictureHeight = height - tessaly::framegen::FrameHeight(recipe);
+      recipe.picture_height = 0;
+      recipe.picture_height = height - tessaly::framegen::FrameHeight(recipe);
     }
     Frame frame = tessaly::framegen::MakeFrame(recipe);
     if (data_lines_only) frame = tessaly::framegen::DataLinesSource(frame, recipe);
     WriteFrame(frame, output, announced_colours);
     std::cout << "frame " << frame.width << " x " << frame.height << "\n"
-              << "start column " << frame.startColumn << "\n"
-              << "first picture row " << frame.firstPictureRow << "\n"
+              << "start column " << frame.start_column << "\n"
+              << "first picture row " << frame.first_picture_row << "\n"
               << "picture " << frame.picture.x << ',' << frame.picture.y << ' '
               << frame.picture.width << " x " << frame.picture.height << "\n"
               << "header \"" << frame.header << "\"\n";

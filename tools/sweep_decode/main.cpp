@@ -46,14 +46,14 @@ std::string Ranges(const std::set<int>& widths, int step) {
 struct Group {
   int cases = 0;
   int right = 0;
-  std::set<int> wrongWidths;
+  std::set<int> wrong_widths;
   // Against the earlier table:
   int compared = 0;
-  int rightBefore = 0;
-  int identicalWhereRightBefore = 0;
-  int wrongBeforeRightNow = 0;
-  std::set<int> wrongBeforeWidths;
-  std::set<int> changedWhereRightBefore;
+  int right_before = 0;
+  int identical_where_right_before = 0;
+  int wrong_before_right_now = 0;
+  std::set<int> wrong_before_widths;
+  std::set<int> changed_where_right_before;
 };
 
 std::string GroupName(Layout layout, int noise) {
@@ -68,9 +68,9 @@ int main(int argc, char** argv) try {
   int jobs = 1;
   std::string table_path;
   std::string compare_path;
-  app.add_option("--from", range.firstWidth, "First row width")->check(CLI::Range(226, 20000));
-  app.add_option("--to", range.lastWidth, "Last row width")->check(CLI::Range(226, 20000));
-  app.add_option("--every", range.widthStep, "Width step")->check(CLI::PositiveNumber);
+  app.add_option("--from", range.first_width, "First row width")->check(CLI::Range(226, 20000));
+  app.add_option("--to", range.last_width, "Last row width")->check(CLI::Range(226, 20000));
+  app.add_option("--every", range.width_step, "Width step")->check(CLI::PositiveNumber);
   app.add_option("--noise", range.noises, "Noise levels (grey levels)");
   app.add_option("--jobs", jobs, "Threads")->check(CLI::Range(1, 64));
   app.add_option("--table", table_path, "Write every result to this file");
@@ -96,35 +96,35 @@ int main(int argc, char** argv) try {
 
   std::map<std::pair<int, int>, Group> groups;
   for (const SweepResult& r : results) {
-    Group& g = groups[{static_cast<int>(r.sweepCase.layout), r.sweepCase.noise}];
+    Group& g = groups[{static_cast<int>(r.sweep_case.layout), r.sweep_case.noise}];
     ++g.cases;
     if (r.right)
       ++g.right;
     else
-      g.wrongWidths.insert(r.sweepCase.width);
-    const auto old = before.find(tessaly::sweep::CaseKey(r.sweepCase));
+      g.wrong_widths.insert(r.sweep_case.width);
+    const auto old = before.find(tessaly::sweep::CaseKey(r.sweep_case));
     if (old == before.end()) continue;
     ++g.compared;
     if (old->second.right) {
-      ++g.rightBefore;
+      ++g.right_before;
       if (tessaly::sweep::SameReading(old->second, r))
-        ++g.identicalWhereRightBefore;
+        ++g.identical_where_right_before;
       else
-        g.changedWhereRightBefore.insert(r.sweepCase.width);
+        g.changed_where_right_before.insert(r.sweep_case.width);
     } else {
-      g.wrongBeforeWidths.insert(r.sweepCase.width);
-      if (r.right) ++g.wrongBeforeRightNow;
+      g.wrong_before_widths.insert(r.sweep_case.width);
+      if (r.right) ++g.wrong_before_right_now;
     }
   }
 
   bool all_right = true;
-  std::cout << "Headers read right, widths " << range.firstWidth << ".." << range.lastWidth
-            << " every " << range.widthStep << ":\n";
+  std::cout << "Headers read right, widths " << range.first_width << ".." << range.last_width
+            << " every " << range.width_step << ":\n";
   std::cout << "group                 cases   right   widths read wrong\n";
   for (const auto& [key, g] : groups) {
     const std::string name = GroupName(static_cast<Layout>(key.first), key.second);
     std::cout << name << std::string(20 - std::min<std::size_t>(name.size(), 19), ' ') << g.cases
-              << "\t" << g.right << "\t" << Ranges(g.wrongWidths, range.widthStep) << "\n";
+              << "\t" << g.right << "\t" << Ranges(g.wrong_widths, range.width_step) << "\n";
     all_right = all_right && g.right == g.cases;
   }
   if (!before.empty()) {
@@ -135,12 +135,12 @@ int main(int argc, char** argv) try {
     for (const auto& [key, g] : groups) {
       const std::string name = GroupName(static_cast<Layout>(key.first), key.second);
       std::cout << name << std::string(20 - std::min<std::size_t>(name.size(), 19), ' ')
-                << g.compared << "\t  " << g.rightBefore << "\t\t" << g.identicalWhereRightBefore
-                << "\t\t" << (g.compared - g.rightBefore) << "\t     " << g.wrongBeforeRightNow
-                << "\t    " << Ranges(g.wrongBeforeWidths, range.widthStep) << "\n";
-      if (!g.changedWhereRightBefore.empty()) {
+                << g.compared << "\t  " << g.right_before << "\t\t" << g.identical_where_right_before
+                << "\t\t" << (g.compared - g.right_before) << "\t     " << g.wrong_before_right_now
+                << "\t    " << Ranges(g.wrong_before_widths, range.width_step) << "\n";
+      if (!g.changed_where_right_before.empty()) {
         std::cout << "  changed where right before: "
-                  << Ranges(g.changedWhereRightBefore, range.widthStep) << "\n";
+                  << Ranges(g.changed_where_right_before, range.width_step) << "\n";
         identical = false;
       }
     }

@@ -80,7 +80,7 @@ std::vector<SweepCase> SweepCases(const SweepRange& range) {
   std::vector<SweepCase> cases;
   const std::vector<SweepHeader>& headers = SweepHeaders();
   for (Layout layout : {Layout::GOES, Layout::GMS, Layout::Meteosat}) {
-    for (int width = range.firstWidth; width <= range.lastWidth; width += range.widthStep) {
+    for (int width = range.first_width; width <= range.last_width; width += range.width_step) {
       for (const int noise : range.noises) {
         for (std::size_t h = 0; h < headers.size(); ++h) {
           if (headers[h].layout == layout) {
@@ -98,11 +98,11 @@ framegen::FrameRecipe SweepRecipe(const SweepCase& sweep_case) {
   framegen::FrameRecipe recipe;
   recipe.layout = sweep_case.layout;
   recipe.header = header.text;
-  recipe.dataRows = header.dataRows;
+  recipe.data_rows = header.data_rows;
   recipe.width = sweep_case.width;
-  recipe.pictureHeight = kPictureRows;
-  recipe.toneRows = kToneRows;
-  recipe.belowRows = kBelowRows;
+  recipe.picture_height = kPictureRows;
+  recipe.tone_rows = kToneRows;
+  recipe.below_rows = kBelowRows;
   recipe.content = framegen::Content::Flat;
   recipe.noise = sweep_case.noise;
   recipe.seed = (static_cast<std::uint64_t>(sweep_case.width) << 16) ^
@@ -116,17 +116,17 @@ SweepResult RunCase(const SweepCase& sweep_case) {
   const IplImagePtr image = framegen::MakeWorkingImage(frame);
   const DataLinesResult read = ReadFrame(*image, "frame.bmp").found;
   SweepResult result;
-  result.sweepCase = sweep_case;
-  result.header = read.headerText;
-  result.right = read.headerText == frame.header;
-  result.decodedAs = static_cast<int>(read.decodedAs);
-  result.dataRows = read.dataRows;
-  result.startColumn = read.startColumn;
-  result.black = read.blackLevel;
-  result.white = read.whiteLevel;
+  result.sweep_case = sweep_case;
+  result.header = read.header_text;
+  result.right = read.header_text == frame.header;
+  result.decoded_as = static_cast<int>(read.decoded_as);
+  result.data_rows = read.data_rows;
+  result.start_column = read.start_column;
+  result.black = read.black_level;
+  result.white = read.white_level;
   result.cut = read.cut;
-  result.sentStartColumn = frame.startColumn;
-  result.sentPicture = frame.picture;
+  result.sent_start_column = frame.start_column;
+  result.sent_picture = frame.picture;
   return result;
 }
 
@@ -150,8 +150,8 @@ std::string CaseKey(const SweepCase& c) {
 
 std::string TableLine(const SweepResult& r) {
   std::ostringstream line;
-  line << CaseKey(r.sweepCase) << '\t' << (r.right ? 1 : 0) << '\t' << r.decodedAs << '\t'
-       << r.dataRows << '\t' << r.startColumn << '\t' << r.black << '\t' << r.white << '\t'
+  line << CaseKey(r.sweep_case) << '\t' << (r.right ? 1 : 0) << '\t' << r.decoded_as << '\t'
+       << r.data_rows << '\t' << r.start_column << '\t' << r.black << '\t' << r.white << '\t'
        << r.cut.x << '\t' << r.cut.y << '\t' << r.cut.width << '\t' << r.cut.height << '\t'
        << (r.header.empty() ? "-" : ToHex(r.header));
   return line.str();
@@ -167,14 +167,14 @@ std::map<std::string, SweepResult> ReadTable(std::istream& in) {
     std::string hex;
     int right = 0;
     SweepResult r;
-    line >> layout >> r.sweepCase.width >> r.sweepCase.noise >> r.sweepCase.header >> right >>
-        r.decodedAs >> r.dataRows >> r.startColumn >> r.black >> r.white >> r.cut.x >> r.cut.y >>
+    line >> layout >> r.sweep_case.width >> r.sweep_case.noise >> r.sweep_case.header >> right >>
+        r.decoded_as >> r.data_rows >> r.start_column >> r.black >> r.white >> r.cut.x >> r.cut.y >>
         r.cut.width >> r.cut.height >> hex;
     if (!line) throw Error("Sweep table: cannot read the line \"" + text + "\"");
-    r.sweepCase.layout = LayoutFromName(layout);
+    r.sweep_case.layout = LayoutFromName(layout);
     r.right = right != 0;
     r.header = FromHex(hex);
-    table[CaseKey(r.sweepCase)] = r;
+    table[CaseKey(r.sweep_case)] = r;
   }
   return table;
 }
@@ -182,7 +182,7 @@ std::map<std::string, SweepResult> ReadTable(std::istream& in) {
 bool SameReading(const SweepResult& a, const SweepResult& b) {
   return a.header == b.header && a.black == b.black && a.white == b.white && a.cut.x == b.cut.x &&
          a.cut.y == b.cut.y && a.cut.width == b.cut.width && a.cut.height == b.cut.height &&
-         a.decodedAs == b.decodedAs && a.dataRows == b.dataRows && a.startColumn == b.startColumn;
+         a.decoded_as == b.decoded_as && a.data_rows == b.data_rows && a.start_column == b.start_column;
 }
 
 }  // namespace tessaly::sweep

@@ -18,7 +18,7 @@ namespace tessaly::sweep {
 struct SweepHeader {
   framegen::Layout layout;
   std::string text;
-  int dataRows;
+  int data_rows;
 };
 
 // The headers of every layout: the primary name form with and without a kind suffix, a
@@ -34,24 +34,24 @@ struct SweepCase {
 
 // What was read from one frame.
 struct SweepResult {
-  SweepCase sweepCase;
+  SweepCase sweep_case;
   bool right = false;  // the header read is the one sent
-  int decodedAs = 0;   // satellite type number
-  int dataRows = 0;
-  int startColumn = 0;
+  int decoded_as = 0;   // satellite type number
+  int data_rows = 0;
+  int start_column = 0;
   int black = 0;
   int white = 0;
   PictureRect cut;
   std::string header;  // Latin-1, as read
   // Where the frame's picture lies, as generated (not kept in the table).
-  int sentStartColumn = 0;
-  framegen::Rect sentPicture;
+  int sent_start_column = 0;
+  framegen::Rect sent_picture;
 };
 
 struct SweepRange {
-  int firstWidth = 700;
-  int lastWidth = 2200;
-  int widthStep = 1;
+  int first_width = 700;
+  int last_width = 2200;
+  int width_step = 1;
   std::vector<int> noises = {0, 2, 4};
 };
 
