@@ -86,6 +86,21 @@ TExtBitmap Load(const std::filesystem::path& file_name) {
   return picture;
 }
 
+// The part `cut` of `image` as an image header of its own over the same samples, so that the
+// output is rendered straight from the working picture instead of from a copy of the cut.
+// `cut` lies inside `image` (the decoder clips it to the frame); the view owns nothing.
+IplImage CutView(const IplImage& image, const PictureRect& cut) {
+  IplImage view = image;
+  view.roi = nullptr;
+  view.maskROI = nullptr;
+  view.imageData += static_cast<std::int64_t>(cut.y) * image.widthStep +
+                    static_cast<std::int64_t>(cut.x) * static_cast<int>(sizeof(std::uint16_t));
+  view.width = cut.width;
+  view.height = cut.height;
+  view.imageSize = static_cast<std::int64_t>(cut.height) * image.widthStep;
+  return view;
+}
+
 NameProposal Propose(const std::filesystem::path& file_name, const std::string& header_text,
                      bool& failed) {
   try {
@@ -119,17 +134,12 @@ PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
 
   FrameReading reading = ReadFrame(*sample, file_name);
   DataLinesResult& decoded = reading.found;
-  if (decoded.cut.empty()) {
-    result.cut = PictureRect{0, 0, sample->width, sample->height};
-  } else {
-    sample = CutPicture(*sample, decoded.cut);
-    result.cut = decoded.cut;
-  }
+  result.cut = decoded.cut.empty() ? PictureRect{0, 0, sample->width, sample->height} : decoded.cut;
   result.header_text = std::move(decoded.header_text);
   result.read_as = decoded.decoded_as;
   result.black_level = decoded.black_level;
   result.white_level = decoded.white_level;
-  RenderOutput(*sample, result.black_level, result.white_level, result.output);
+  RenderOutput(CutView(*sample, result.cut), result.black_level, result.white_level, result.output);
   sample.reset();
   if (result.output.Width() > kMaxOutputWidth) {
     Interpolate(result.output, kMaxOutputWidth, result.output.Height());
