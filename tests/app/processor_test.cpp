@@ -4,6 +4,7 @@
 #include "app/processor.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <png.h>
 
@@ -136,7 +137,7 @@ class ProcessorTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("tessaly-processor-" +
+           ("tessaly-processor-" + std::to_string(::getpid()) + "-" +
             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);

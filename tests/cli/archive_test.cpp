@@ -65,7 +65,7 @@ class ArchiveTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("tessaly-archive-" +
+           ("tessaly-archive-" + std::to_string(::getpid()) + "-" +
             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
@@ -411,7 +411,8 @@ class InterruptTest : public ArchiveTest {
   // The batch's frames, made once and copied for each run.
   static const fs::path& Frames() {
     static const fs::path frames = [] {
-      const fs::path dir = fs::temp_directory_path() / "tessaly-archive-interrupt-frames";
+      const fs::path dir = fs::temp_directory_path() /
+                           ("tessaly-archive-interrupt-frames-" + std::to_string(::getpid()));
       fs::remove_all(dir);
       fs::create_directories(dir);
       for (int i = 0; i < kFiles; ++i) {

@@ -1,6 +1,7 @@
 // tessaly-cli end to end on generated frames: names, saved pictures and texts,
 // JSON, source choices, the overwrite question, and batches with bad files.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -87,7 +88,7 @@ class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("tessaly-cli-" +
+           ("tessaly-cli-" + std::to_string(::getpid()) + "-" +
             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);

@@ -1,6 +1,7 @@
 // Tests of the drop target's logic against fake platform pieces: effect choice, the drag
 // sequence, auto-scrolling, Files and the name maps, registration, the clipboard and IsFolder.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -373,7 +374,8 @@ TEST_F(DropTargetTest, ReadClipboardTakesFilesAndThePreferredEffect) {
 }
 
 TEST(IsFolderTest, TellsFoldersFromFilesAndMissingPaths) {
-  const auto dir = std::filesystem::temp_directory_path() / "tessaly_isfolder_test";
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("tessaly_isfolder_test-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   std::ofstream(dir / "frame.bmp") << "x";
   EXPECT_TRUE(IsFolder(dir));

@@ -3,6 +3,7 @@
 #include "picture_files/ext_bitmap.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -177,7 +178,8 @@ TEST(RepairingLoader, AFailedLoadLeavesTheBitmapAsItWas) {
 }
 
 TEST(RepairingLoader, LoadsFilesAndReportsMissingOnes) {
-  const auto path = std::filesystem::temp_directory_path() / "tessaly_bmp_load_test.bmp";
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("tessaly_bmp_load_test-" + std::to_string(::getpid()) + ".bmp");
   const Bytes file = EncodeBmp(Pattern24(7, 3));
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));

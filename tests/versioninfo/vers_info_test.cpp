@@ -3,6 +3,7 @@
 #include "versioninfo/vers_info.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <random>
@@ -33,7 +34,8 @@ class Loaded {
 };
 
 std::filesystem::path WriteTemp(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-  const auto path = std::filesystem::temp_directory_path() / name;
+  const auto path =
+      std::filesystem::temp_directory_path() / (std::to_string(::getpid()) + "-" + name);
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
