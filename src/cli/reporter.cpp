@@ -8,8 +8,8 @@
 #include <cstring>
 #include <istream>
 #include <ostream>
-
 #include <system_error>
+
 #include "app/saving.h"
 #include "base/text.h"
 #include "cli/json.h"
