@@ -11,14 +11,11 @@
 namespace tessaly {
 namespace {
 
-// Header columns (1-based) of the two forms, as the naming reads them.
-constexpr std::size_t kSatelliteLength = 8;
-constexpr std::size_t kKindLength = 3;
-constexpr std::size_t kDateColumn = 12;
-constexpr std::size_t kCodeColumn = 22;
-constexpr std::size_t kCodeLength = 4;
+// Header columns (1-based) of the two forms, as the naming reads them; the field widths and
+// the century rule are the naming's own (header_name.h).
+constexpr std::size_t kDateColumn = kSatelliteLength + kKindLength + 1;
+constexpr std::size_t kCodeColumn = kDateColumn + 10;
 constexpr std::size_t kAltYear = 10, kAltMonth = 13, kAltDay = 17, kAltHour = 20;
-constexpr int kCenturyPivot = 57;
 
 std::string Field(std::string_view text, std::size_t first, std::size_t count) {
   if (first > text.size()) return {};
@@ -27,10 +24,6 @@ std::string Field(std::string_view text, std::size_t first, std::size_t count) {
 
 int Number(std::string field) {
   return ReadTwoDigits(field);
-}
-
-int FullYear(int two_digits) {
-  return two_digits < kCenturyPivot ? 2000 + two_digits : 1900 + two_digits;
 }
 
 std::string Trimmed(std::string_view latin1) {

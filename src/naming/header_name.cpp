@@ -16,18 +16,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Primary form: the fields before the date, in header columns.
-constexpr std::size_t kSatelliteLength = 8;
-constexpr std::size_t kKindLength = 3;
-constexpr std::size_t kCodeLength = 4;
 // A header shorter than satellite plus kind holds nothing to name a file by.
 constexpr std::size_t kMinHeaderLength = kSatelliteLength + kKindLength;
 
 // Two blanks first, so that "JAN" sits at 1-based position 3 and position / 3 is the month.
 constexpr std::string_view kMonthNames = "  JANFEBMARAPRMAYJUNJULAUGSEPOCTNOVDEC";
-
-// Two-digit years below this belong to the 2000s, the others to the 1900s.
-constexpr int kCenturyPivot = 57;
 
 // Characters the file systems we write to cannot hold in a name, besides control characters.
 constexpr std::string_view kForbiddenNameChars = "/\\:*?\"<>|";
@@ -69,10 +62,6 @@ std::optional<int> MonthNumber(std::string_view text) {
   const std::size_t month = found == std::string_view::npos ? 0 : (found + 1) / 3;
   if (month < 1 || month > 12) return std::nullopt;
   return static_cast<int>(month);
-}
-
-int FullYear(int two_digit_year) {
-  return two_digit_year < kCenturyPivot ? 2000 + two_digit_year : 1900 + two_digit_year;
 }
 
 bool IsValidDate(int year, int month, int day) {
@@ -182,6 +171,10 @@ NameProposal HeaderToFileName(const fs::path& file_name, std::string_view header
     return {std::move(*alternative), NamedFrom::kAlternativeForm, {}};
   }
   return {file_name, NamedFrom::kInputName, "Bad WEFAX header: " + Latin1ToUtf8(header_text)};
+}
+
+int FullYear(int two_digit_year) {
+  return two_digit_year < kCenturyPivot ? 2000 + two_digit_year : 1900 + two_digit_year;
 }
 
 int ReadTwoDigits(std::string& text) {

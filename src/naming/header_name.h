@@ -2,6 +2,7 @@
 // Used by the per-file processing and by the front ends.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -21,6 +22,17 @@ class RangeError : public Error {
  public:
   using Error::Error;
 };
+
+// The primary form's fields before the date, in header columns.
+inline constexpr std::size_t kSatelliteLength = 8;
+inline constexpr std::size_t kKindLength = 3;
+inline constexpr std::size_t kCodeLength = 4;
+
+// Two-digit years below this belong to the 2000s, the others to the 1900s.
+inline constexpr int kCenturyPivot = 57;
+
+// The four-digit year of a two-digit header year, by the century rule of the names.
+int FullYear(int two_digit_year);
 
 // Where a proposed name came from.
 enum class NamedFrom {
