@@ -1,11 +1,14 @@
 // The PNG codec's decoding rules, limits, failure handling, progress reports and threads.
 #include <gtest/gtest.h>
+#include <png.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "base/errors.h"
 #include "picture_files/png_image.h"
@@ -301,6 +304,102 @@ TEST(PngThreads, TwoPicturesAreCodedAtOnce) {
   first.join();
   second.join();
   EXPECT_EQ(failures.load(), 0);
+}
+
+void AppendTo(png_structp png, png_bytep data, png_size_t length) {
+  auto* bytes = static_cast<Bytes*>(png_get_io_ptr(png));
+  bytes->insert(bytes->end(), data, data + length);
+}
+
+// libpng's longjmp leaves this frame, which therefore holds nothing to destroy.
+bool WriteLeavingTheFilterChoiceToLibpng(png_structp png, png_infop info, const TPngImage& image,
+                                         png_bytepp rows, Bytes* out) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_write_fn(png, out, AppendTo, nullptr);
+  png_set_compression_level(png, image.CompressionLevel);
+  if (image.CompressionStrategy != kPngDefaultStrategy) {
+    png_set_compression_strategy(png, image.CompressionStrategy);
+  }
+  png_set_IHDR(png, info, image.Width, image.Height, 8, image.ColorType, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+  png_write_info(png, info);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, static_cast<int>(image.FilterFlags));
+  png_write_image(png, rows);
+  png_write_end(png, info);
+  return true;
+}
+
+// The image data of `image` as libpng writes it when it picks every row's filter itself.
+Bytes WithLibpngsOwnFilterChoice(const TPngImage& image) {
+  Bytes out;
+  std::vector<png_bytep> rows(image.Height);
+  for (std::uint32_t y = 0; y < image.Height; ++y) {
+    rows[y] = const_cast<png_bytep>(image.Pixels.data() + std::size_t{y} * image.RowBytes);
+  }
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  const bool written = WriteLeavingTheFilterChoiceToLibpng(png, info, image, rows.data(), &out);
+  png_destroy_write_struct(&png, &info);
+  return written ? ImageData(out) : Bytes{};
+}
+
+// The encoder chooses each row's filter itself, by libpng's rule; the image data must come out
+// byte for byte as libpng's own choice makes it, for every 8-bit colour type and filter set.
+TEST(PngEncode, RowFiltersAreChosenAsLibpngChoosesThem) {
+  const std::pair<int, int> kinds[] = {{PNG_COLOR_TYPE_GRAY, 1},
+                                       {PNG_COLOR_TYPE_GRAY_ALPHA, 2},
+                                       {PNG_COLOR_TYPE_RGB, 3},
+                                       {PNG_COLOR_TYPE_RGB_ALPHA, 4}};
+  const int filter_sets[] = {PNG_FILTER_NONE | PNG_FILTER_SUB | PNG_FILTER_PAETH, PNG_ALL_FILTERS,
+                             PNG_FILTER_SUB | PNG_FILTER_UP | PNG_FILTER_AVG,
+                             PNG_FILTER_UP | PNG_FILTER_PAETH};
+  for (const auto& [color_type, channels] : kinds) {
+    TPngImage image;
+    image.Width = 61;
+    image.Height = 48;
+    image.ColorType = color_type;
+    image.Channels = channels;
+    image.BitDepth = 8;
+    image.RowBytes = image.Width * static_cast<std::uint32_t>(channels);
+    image.Pixels.resize(std::size_t{image.RowBytes} * image.Height);
+    // Bands of rows that different filters suit: flat, ramps across and down, repeats of the
+    // row above, and noise, so that every filter wins some rows and ties occur.
+    std::uint32_t noise = 12345;
+    for (std::uint32_t y = 0; y < image.Height; ++y) {
+      std::uint8_t* row = image.Pixels.data() + std::size_t{y} * image.RowBytes;
+      for (std::uint32_t x = 0; x < image.RowBytes; ++x) {
+        noise = noise * 1103515245u + 12345u;
+        switch (y / 6 % 5) {
+          case 0:
+            row[x] = 200;
+            break;
+          case 1:
+            row[x] = static_cast<std::uint8_t>(x * 3 + y);
+            break;
+          case 2:
+            row[x] = static_cast<std::uint8_t>(y * 9 + (x & 1) * 40);
+            break;
+          case 3:
+            row[x] = static_cast<std::uint8_t>(x * y + (noise >> 28));
+            break;
+          default:
+            row[x] = static_cast<std::uint8_t>(noise >> 24);
+            break;
+        }
+      }
+    }
+    for (const int filters : filter_sets) {
+      for (const int strategy : {kPngDefaultStrategy, Z_RLE}) {
+        image.FilterFlags = static_cast<std::uint32_t>(filters);
+        image.CompressionStrategy = strategy;
+        image.CompressionLevel = 4;
+        const Bytes expected = WithLibpngsOwnFilterChoice(image);
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(ImageData(image.SaveToMemory()), expected)
+            << "colour type " << color_type << ", filters " << filters << ", strategy " << strategy;
+      }
+    }
+  }
 }
 
 }  // namespace
