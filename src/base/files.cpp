@@ -38,6 +38,9 @@ std::string Reason(int error_number) {
   return std::generic_category().message(error_number);
 }
 
+// How much more a file is read at a time once it is longer than it was at opening.
+constexpr std::size_t kReadStep = 65536;
+
 // Fills bytes, whose size is the file's size at opening; a file that grew meanwhile is read to
 // its new end, but never past the limit. Returns 0 or the error number.
 int ReadAll(int fd, std::vector<std::uint8_t>& bytes) {
@@ -45,7 +48,7 @@ int ReadAll(int fd, std::vector<std::uint8_t>& bytes) {
   for (;;) {
     if (done == bytes.size()) {
       if (done > kMaxReadFileBytes) return EFBIG;
-      bytes.resize(bytes.size() + 65536);
+      bytes.resize(bytes.size() + kReadStep);
     }
     const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
@@ -95,6 +98,8 @@ std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& file_name) 
   std::uint64_t size = 0;
   int error_number = CheckReadable(fd, size);
   if (error_number == 0) {
+    // Room for the read that finds the end, so that it does not move the whole file.
+    bytes.reserve(static_cast<std::size_t>(size) + kReadStep);
     bytes.resize(static_cast<std::size_t>(size));
     error_number = ReadAll(fd, bytes);
   }

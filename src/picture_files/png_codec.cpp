@@ -611,6 +611,12 @@ std::size_t TPngImage::Decode(std::span<const std::uint8_t> data) {
 std::vector<std::uint8_t> TPngImage::SaveToMemory() {
   CheckWriteBuffers(*this);
   std::vector<std::uint8_t> out;
+  // Room for pictures that do not compress (each row has its filter byte, and the data its
+  // chunk and block headers), up to a size past which a move or two no longer matters, so that
+  // the file is not moved as it grows.
+  constexpr std::size_t kMostReserved = 32u << 20;
+  const std::size_t raw = Pixels.size() + Height;
+  out.reserve(std::min(raw + raw / 64 + 4096, kMostReserved));
   Session session;
   session.image = this;
   session.output = &out;
