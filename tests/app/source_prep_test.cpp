@@ -99,7 +99,8 @@ TEST(RenderOutput, EverySampleValueFollowsTheStretchForAnyLevels) {
     for (int x = 0; x < 256; ++x)
       IplRow16(image.get(), y)[x] = static_cast<std::uint16_t>(y * 256 + x);
   const std::pair<std::int32_t, std::int32_t> levels[] = {
-      {1280, 14720}, {14720, 1280}, {0, 65535}, {-500, 300}, {60000, 70000}, {777, 777}, {5, 6}};
+      {1280, 14720}, {14720, 1280}, {0, 65535}, {-500, 300}, {60000, 70000}, {777, 777}, {5, 6},
+      {70000, 60000}, {-300, -500}, {300, -500}, {100, 50}, {65535, 0}};
   for (const auto& [black, white] : levels) {
     SCOPED_TRACE(std::to_string(black) + "/" + std::to_string(white));
     Bitmap out;
