@@ -7,11 +7,13 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <thread>
 #include <variant>
 
 #include "cli/batch.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
+#include "picture_store/ipl.h"
 
 namespace {
 
@@ -36,6 +38,9 @@ int main(int argc, char** argv) {
     auto parsed = ParseOptions(argc, argv, std::cout, std::cerr);
     if (const int* status = std::get_if<int>(&parsed)) return *status;
     const Options& options = std::get<Options>(parsed);
+    // The resampler's start-up (its threads, its code) overlaps with reading the first files
+    // instead of waiting for the first picture to shrink: a tenth of a single file's time.
+    const std::jthread resampler_start(tessaly::PrepareResampling);
     CatchInterrupts();
     const char* term = std::getenv("TERM");
     // A list read from standard input leaves nothing there to answer questions with.

@@ -175,6 +175,17 @@ void iplDecimate(const IplImage* src, IplImage* dst, int /*xDst*/, int /*xSrc*/,
   Resize(src, dst, cv::INTER_AREA);
 }
 
+void PrepareResampling() noexcept {
+  try {
+    // Large enough to be shared out among the worker threads, as a frame's shrink is.
+    const cv::Mat from(512, 1040, CV_8UC1, cv::Scalar(0));
+    cv::Mat to(512, 800, CV_8UC1);
+    cv::resize(from, to, to.size(), 0, 0, cv::INTER_AREA);
+  } catch (...) {
+    // Only a head start: the first real use does the same and reports what fails there.
+  }
+}
+
 IplImagePtr MakeGray16Image(int width, int height) {
   IplImagePtr image(iplCreateImageHeader(1, 0, kIplDepth16U, "GRAY", "GRAY", kIplDataOrderPixel,
                                          kIplOriginTopLeft, kIplAlignQword, width, height, nullptr,

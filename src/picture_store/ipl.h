@@ -102,4 +102,9 @@ using IplImagePtr = std::unique_ptr<IplImage, IplImageDeleter>;
 // A one-channel 16-bit grey image ("GRAY"/"GRAY", aligned to 8), allocated, not filled.
 IplImagePtr MakeGray16Image(int width, int height);
 
+// Does once what the resampler's first use would do on the way (starting its worker threads,
+// bringing its code in), so that a program may run it on a thread of its own while it reads
+// its first picture. Never throws.
+void PrepareResampling() noexcept;
+
 }  // namespace tessaly
