@@ -1,7 +1,9 @@
 // Saving the output picture: question first, then a complete-or-nothing write.
 #include "app/saving.h"
 
+#include <future>
 #include <system_error>
+#include <utility>
 
 #include "app/results.h"
 #include "base/errors.h"
@@ -56,6 +58,21 @@ std::unique_ptr<PendingFile> PrepareFile(const std::filesystem::path& name,
   } catch (const std::exception&) {
     return nullptr;
   }
+}
+
+std::future<std::unique_ptr<PendingFile>> PrepareAhead(std::filesystem::path name,
+                                                       std::vector<std::uint8_t> bytes) {
+  try {
+    return std::async(std::launch::async, [name = std::move(name), bytes = std::move(bytes)] {
+      return PrepareFile(name, bytes);
+    });
+  } catch (const std::system_error&) {
+    return {};
+  }
+}
+
+std::unique_ptr<PendingFile> Prepared(std::future<std::unique_ptr<PendingFile>>& prepared) {
+  return prepared.valid() ? prepared.get() : nullptr;
 }
 
 bool SavePreparedOutput(std::unique_ptr<PendingFile> prepared, std::span<const std::uint8_t> png,

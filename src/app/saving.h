@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <span>
 #include <string>
@@ -47,6 +48,15 @@ bool SaveEncodedOutput(std::span<const std::uint8_t> png, const std::filesystem:
 // itself and reports what fails then. Dropping it unsaved removes the temporary file.
 std::unique_ptr<PendingFile> PrepareFile(const std::filesystem::path& name,
                                          std::span<const std::uint8_t> bytes);
+
+// PrepareFile on a thread of its own. Creating, writing and flushing a file wait for the disk,
+// not the processor, and flushes under way together are committed together, so a batch writes
+// ahead on more threads than it decodes on. An invalid future when no thread can be started.
+std::future<std::unique_ptr<PendingFile>> PrepareAhead(std::filesystem::path name,
+                                                       std::vector<std::uint8_t> bytes);
+
+// The prepared file, once written; null when there is none.
+std::unique_ptr<PendingFile> Prepared(std::future<std::unique_ptr<PendingFile>>& prepared);
 
 // SaveEncodedOutput for a picture that PrepareFile wrote ahead for `name` (or, when `prepared`
 // is null, that it writes now), with the same questions and results.

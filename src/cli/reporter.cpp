@@ -8,7 +8,6 @@
 #include <cstring>
 #include <istream>
 #include <ostream>
-#include <system_error>
 
 #include "app/saving.h"
 #include "base/text.h"
@@ -49,21 +48,6 @@ void Counts::Add(Fate fate, bool unread_header) {
     default:
       ++skipped;
   }
-}
-
-std::future<std::unique_ptr<PendingFile>> PrepareAhead(fs::path name,
-                                                       std::vector<std::uint8_t> bytes) {
-  try {
-    return std::async(std::launch::async, [name = std::move(name), bytes = std::move(bytes)] {
-      return PrepareFile(name, bytes);
-    });
-  } catch (const std::system_error&) {
-    return {};
-  }
-}
-
-std::unique_ptr<PendingFile> Prepared(std::future<std::unique_ptr<PendingFile>>& prepared) {
-  return prepared.valid() ? prepared.get() : nullptr;
 }
 
 std::string ReadingText(SatelliteType read_as) {

@@ -52,15 +52,6 @@ struct FileResult {
   std::string sidecar_error;
 };
 
-// PrepareFile on a thread of its own. Flushing a file waits for the disk, not the processor,
-// and flushes that are under way together are committed together, so the batch writes
-// ahead on more threads than it decodes on. An invalid future when no thread can be started.
-std::future<std::unique_ptr<PendingFile>> PrepareAhead(std::filesystem::path name,
-                                                       std::vector<std::uint8_t> bytes);
-
-// The prepared file, once written; null when there is none.
-std::unique_ptr<PendingFile> Prepared(std::future<std::unique_ptr<PendingFile>>& prepared);
-
 // What became of one file, each file counted under exactly one.
 enum class Fate {
   kSaved,

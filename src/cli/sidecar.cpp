@@ -4,6 +4,7 @@
 #include <memory>
 #include <span>
 
+#include "app/saving.h"
 #include "base/files.h"
 #include "base/text.h"
 #include "tessaly/version.h"
