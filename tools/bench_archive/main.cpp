@@ -1,7 +1,9 @@
 // bench_archive: what walking a folder tree (--recursive) and writing sidecar files (--sidecar)
-// add to a tessaly-cli batch. The same small frames are laid out once as one folder and once as
-// a tree of folders; each run starts with no results present, and the median of the runs of
-// each kind is printed with its difference from the one-folder run.
+// add to a tessaly-cli batch. The same small frames are laid out for every run afresh, as one
+// folder or as a tree of folders, and the median of the runs of each kind is printed with its
+// difference from the one-folder run.
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -22,20 +24,28 @@ namespace fs = std::filesystem;
 using namespace tessaly;
 using Clock = std::chrono::steady_clock;
 
-// Removes the results and sidecars of an earlier run, so every run saves every file.
-void ClearResults(const fs::path& root) {
-  std::vector<fs::path> old;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    const auto ext = e.path().extension();
-    if (ext == ".png" || ext == ".json") old.push_back(e.path());
+// A fresh folder for one run: links to the frames, all in one folder or spread over
+// `folders` folders. Runs never reuse a folder and nothing is removed until the end: a
+// filesystem that has just freed many files can take far longer to make new ones (ext4 without
+// a journal skips inodes freed moments ago), which would count against whichever run makes
+// the most files rather than measure the options.
+fs::path Layout(const fs::path& root, const std::vector<fs::path>& frames, int folders, int run) {
+  const fs::path top = root / ("run" + std::to_string(run));
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const fs::path folder =
+        folders > 1 ? top / ("y" + std::to_string(1000 + i % static_cast<std::size_t>(folders)))
+                    : top;
+    fs::create_directories(folder);
+    fs::create_hard_link(frames[i], folder / frames[i].filename());
   }
-  for (const auto& p : old) fs::remove(p);
+  return top;
 }
 
-double RunCli(const fs::path& root, const std::string& options, int jobs) {
-  ClearResults(root);
+double RunCli(const fs::path& folder, const std::string& options, int jobs) {
+  // Laying out the links dirtied thousands of inodes; their writeback would fall into the run.
+  ::sync();
   const std::string command = std::string("'") + TESSALY_CLI_PATH + "' -q --no-overwrite --jobs " +
-                              std::to_string(jobs) + " " + options + " '" + root.string() +
+                              std::to_string(jobs) + " " + options + " '" + folder.string() +
                               "' > /dev/null";
   const auto start = Clock::now();
   const int status = std::system(command.c_str());
@@ -72,9 +82,9 @@ int main(int argc, char** argv) {
 
   const fs::path root(work);
   fs::remove_all(root);
-  const fs::path flat = root / "flat";
-  const fs::path tree = root / "tree";
-  fs::create_directories(flat);
+  const fs::path master = root / "frames";
+  fs::create_directories(master);
+  std::vector<fs::path> frames;
   for (int i = 0; i < files; ++i) {
     framegen::FrameRecipe recipe =
         framegen::SizedFrameRecipe(framegen::Layout::GOES, width, height);
@@ -85,20 +95,17 @@ int main(int argc, char** argv) {
                   i / 60 % 24, i % 60, i % 1000);
     recipe.header = header;
     recipe.seed = static_cast<std::uint64_t>(i) + 1;
-    const auto bytes = EncodeBmp(framegen::ToBitmap(framegen::MakeFrame(recipe)));
-    const std::string name = "frame" + std::to_string(10000 + i) + ".bmp";
-    WriteFileReplacing(flat / name, bytes);
-    const fs::path folder = tree / ("y" + std::to_string(1000 + i % folders));
-    fs::create_directories(folder);
-    WriteFileReplacing(folder / name, bytes);
+    frames.push_back(master / ("frame" + std::to_string(10000 + i) + ".bmp"));
+    WriteFileReplacing(frames.back(), EncodeBmp(framegen::ToBitmap(framegen::MakeFrame(recipe))));
   }
 
   std::vector<double> one, one_sidecar, walked;
+  int run = 0;
   for (int r = 0; r < reps; ++r) {
     // Interleaved, so that a change in the machine's load touches every kind alike.
-    one.push_back(RunCli(flat, "", jobs));
-    walked.push_back(RunCli(tree, "--recursive", jobs));
-    one_sidecar.push_back(RunCli(flat, "--sidecar", jobs));
+    one.push_back(RunCli(Layout(root, frames, 1, run++), "", jobs));
+    walked.push_back(RunCli(Layout(root, frames, folders, run++), "--recursive", jobs));
+    one_sidecar.push_back(RunCli(Layout(root, frames, 1, run++), "--sidecar", jobs));
   }
   const double base = Median(one);
   auto show = [&](const char* what, double seconds) {
