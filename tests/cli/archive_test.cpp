@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/files.h"
+#include "cli_folder_test.h"
 #include "framegen/framegen.h"
 #include "picture_files/png_io.h"
 #include "support/bmp_writer.h"
@@ -61,16 +62,9 @@ std::vector<std::uint8_t> Bytes(const fs::path& file) {
   return ReadFileBytes(file);
 }
 
-class ArchiveTest : public ::testing::Test {
+class ArchiveTest : public test::CliFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tessaly-archive-" + std::to_string(::getpid()) + "-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  ArchiveTest() : CliFolderTest("tessaly-archive-") {}
 
   // A generated frame under `name` (relative to the test folder); .png or .bmp by extension.
   void WriteFrame(const fs::path& name, const std::string& header, std::uint64_t seed = 1) {
@@ -78,23 +72,8 @@ class ArchiveTest : public ::testing::Test {
     recipe.header = header;
     recipe.noise = 4;
     recipe.seed = seed;
-    const Bitmap bitmap = framegen::ToBitmap(framegen::MakeFrame(recipe));
-    fs::create_directories((dir_ / name).parent_path());
-    if (name.extension() == ".png") {
-      SaveBitmapAsPNG(bitmap, dir_ / name, "", "", "", "");
-    } else {
-      WriteFileReplacing(dir_ / name, EncodeBmp(bitmap));
-    }
+    SaveFrame(name, framegen::MakeFrame(recipe));
   }
-
-  test::ChildResult Cli(const std::vector<std::string>& args, const std::string& input = {}) {
-    test::ChildOptions options;
-    options.input = input;
-    options.working_dir = dir_.string();
-    return test::RunChild(TESSALY_CLI_PATH, args, options);
-  }
-
-  fs::path dir_;
 };
 
 TEST_F(ArchiveTest, ATreeIsWalkedFolderByFolderWithoutFollowingLinks) {

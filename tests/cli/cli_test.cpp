@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/files.h"
+#include "cli_folder_test.h"
 #include "framegen/framegen.h"
 #include "picture_files/png_image.h"
 #include "picture_files/png_io.h"
@@ -84,16 +85,9 @@ PngChunks ReadChunks(const fs::path& file) {
   return chunks;
 }
 
-class CliTest : public ::testing::Test {
+class CliTest : public test::CliFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tessaly-cli-" + std::to_string(::getpid()) + "-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  CliTest() : CliFolderTest("tessaly-cli-") {}
 
   // Writes a generated frame; the extension chooses BMP or PNG.
   // Frames of 750 rows or more: the decoder's bottom scan finds their stop tone.
@@ -106,26 +100,9 @@ class CliTest : public ::testing::Test {
     recipe.picture_height = picture_height;
     recipe.noise = 4;
     Frame frame = framegen::MakeFrame(recipe);
-    Save(name, frame);
+    SaveFrame(name, frame);
     return frame;
   }
-
-  void Save(const std::string& name, const Frame& frame) {
-    if (fs::path(name).extension() == ".png") {
-      SaveBitmapAsPNG(framegen::ToBitmap(frame), dir_ / name, "", "", "", "");
-    } else {
-      WriteFileReplacing(dir_ / name, EncodeBmp(framegen::ToBitmap(frame)));
-    }
-  }
-
-  test::ChildResult Cli(std::vector<std::string> args, const std::string& input = {}) {
-    test::ChildOptions options;
-    options.input = input;
-    options.working_dir = dir_.string();
-    return test::RunChild(TESSALY_CLI_PATH, args, options);
-  }
-
-  fs::path dir_;
 };
 
 TEST_F(CliTest, AFullFrameIsRenamedCutAndStretchedWithItsTexts) {
@@ -190,7 +167,7 @@ TEST_F(CliTest, TheDataLinesChoiceReadsAPictureOfDataLinesOnly) {
   recipe.header = "GOES-K  NH 0207040600    ";
   recipe.start_column = 27;
   recipe.picture_height = 300;
-  Save("lines.bmp", framegen::DataLinesSource(framegen::MakeFrame(recipe), recipe));
+  SaveFrame("lines.bmp", framegen::DataLinesSource(framegen::MakeFrame(recipe), recipe));
 
   auto run = Cli({"--json", "--dry-run", "lines.bmp"});
   EXPECT_EQ(JsonLines(run.out).at(0)["proposed"], (dir_ / "lines.png").string());
@@ -272,7 +249,7 @@ TEST_F(CliTest, TitlesKeepEveryCharacterAndEachReportStaysOneLine) {
   const std::string latin = "caf\xC3\xA9";           // "cafe" with an acute accent
   const std::string wide = "\xD0\x96-\xE5\x8C\x97";  // a Cyrillic and a Chinese letter
   const std::string controls = "two\nlines\x1B[2J";
-  for (const std::string& name : {latin, wide, controls}) Save(name + ".bmp", flat);
+  for (const std::string& name : {latin, wide, controls}) SaveFrame(name + ".bmp", flat);
 
   const auto run = Cli({"--no-overwrite", latin + ".bmp", wide + ".bmp", controls + ".bmp"});
 
@@ -324,7 +301,7 @@ TEST_F(CliTest, ABadFileInTheMiddleFailsAloneAndTheBatchGoesOn) {
   thin.width = 300;
   thin.height = 1;
   thin.pixels.assign(300, 128);
-  Save("thin.bmp", thin);
+  SaveFrame("thin.bmp", thin);
   WriteFrame("3.png", "MET7    C029912051230CCCC");
 
   const auto run = Cli({"--json", "1.bmp", "2.bmp", "notes.txt", "thin.bmp", "3.png"});
