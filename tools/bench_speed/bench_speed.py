@@ -12,7 +12,7 @@ program built from there, a Pillow and an OpenCV script), and prints ratios agai
   output bytes of that batch                  this build / minimal        at most 1.01
   pixels                                      unchanged, resampled ones within one grey level
 
-It also prints start-up time and memory (--version), and the deflate strategy and row filter
+It also prints start-up time (--version), memory and page faults, and the deflate strategy and row filter
 table of tools/bench_png_strategy over a corpus of the generator's frames at several noise
 levels and real grey photographs read from python3-skimage's data folder (nothing of it is
 kept). Packages: tools/bench_speed/setup. Timings on a shared machine swing; the ratios of
@@ -51,41 +51,47 @@ def need(path, hint):
 
 
 def run_timed(commands, env=None):
-    """Starts the commands at once, waits for all; wall seconds and the largest peak resident
-    size (KiB) as /usr/bin/time reports it (0 without it: a child of this process would count
-    this process's own pages from before its exec)."""
-    timer = ["/usr/bin/time", "-f", "%M"] if os.path.exists("/usr/bin/time") else []
+    """Starts the commands at once, waits for all; wall seconds, the largest peak resident
+    size (KiB) and the page faults of all together (minor and major) as /usr/bin/time reports
+    them (0 without it: a child of this process would count this process's own pages from
+    before its exec)."""
+    timer = ["/usr/bin/time", "-f", "%M %R %F"] if os.path.exists("/usr/bin/time") else []
     start = time.perf_counter()
     procs = [subprocess.Popen(timer + c, env=env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
              for c in commands]
     outputs = [p.communicate()[1].decode(errors="replace") for p in procs]
     seconds = time.perf_counter() - start
-    peak = 0
+    peak = faults = 0
     for p, err in zip(procs, outputs):
         if p.returncode != 0:
             sys.exit(f"bench_speed: {' '.join(map(str, commands[0][:3]))} ... failed: {err}")
         if timer and err.strip():
-            peak = max(peak, int(err.strip().splitlines()[-1]))
-    return seconds, peak
+            resident, minor, major = map(int, err.strip().splitlines()[-1].split())
+            peak = max(peak, resident)
+            faults += minor + major
+    return seconds, peak, faults
 
 
 def interleave(contestants, rounds):
-    """contestants: name -> callable giving (seconds, peak). Each round runs every contestant
-    once, the order turning round by round; medians of seconds and peaks."""
+    """contestants: name -> callable giving (seconds, peak, faults). Each round runs every
+    contestant once, the order turning round by round; medians of seconds, peaks and faults."""
     names = list(contestants)
     seconds = {n: [] for n in names}
     peaks = {n: [] for n in names}
+    faults = {n: [] for n in names}
     for r in range(rounds):
         order = names[r % len(names):] + names[:r % len(names)]
         if r % 2 == 1:
             order.reverse()
         for n in order:
-            s, p = contestants[n]()
+            s, p, f = contestants[n]()
             seconds[n].append(s)
             peaks[n].append(p)
+            faults[n].append(f)
     return ({n: statistics.median(v) for n, v in seconds.items()},
             {n: statistics.median(v) for n, v in peaks.items()},
+            {n: statistics.median(v) for n, v in faults.items()},
             seconds)
 
 
@@ -180,12 +186,13 @@ def main():
 
         # --- start-up -------------------------------------------------------------------------
         print("Start-up, tessaly-cli --version, medians of interleaved rounds")
-        med, peak, samples = interleave({
+        med, peak, faults, samples = interleave({
             "baseline": lambda: run_timed([[str(baseline), "--version"]]),
             "this": lambda: run_timed([[str(cli), "--version"]]),
         }, max(args.one_rounds, 21))
         for n in ("baseline", "this"):
-            print(f"  {n:<9} {med[n] * 1e3:7.2f} ms  {peak[n] / 1024:6.1f} MB resident")
+            print(f"  {n:<9} {med[n] * 1e3:7.2f} ms  {peak[n] / 1024:6.1f} MB resident  "
+                  f"{faults[n]:7.0f} page faults")
         print(f"  this / baseline {paired_ratio(samples, 'this', 'baseline'):.3f}")
 
         # --- one 1040 x 1100 BMP --------------------------------------------------------------
@@ -200,14 +207,15 @@ def main():
             (one / sub / "frame.bmp").symlink_to(one / "frame.bmp")
         print("\nOne 1040 x 1100 BMP, whole process (write, flush and rename included), "
               f"{args.one_rounds} interleaved rounds")
-        med, peak, samples = interleave({
+        med, peak, faults, samples = interleave({
             "baseline": lambda: run_timed([[str(baseline), "--overwrite", str(one / "a/frame.bmp")]]),
             "this": lambda: run_timed([[str(cli), "--overwrite", str(one / "b/frame.bmp")]]),
             "minimal": lambda: run_timed([[str(minimal), "one", str(one / "frame.bmp"),
                                            str(one / "minimal.png")]], env),
         }, args.one_rounds)
         for n in med:
-            print(f"  {n:<9} {med[n] * 1e3:7.2f} ms  {peak[n] / 1024:6.1f} MB resident")
+            print(f"  {n:<9} {med[n] * 1e3:7.2f} ms  {peak[n] / 1024:6.1f} MB resident  "
+                  f"{faults[n]:7.0f} page faults")
         one_ratio = paired_ratio(samples, "this", "baseline")
         one_minimal = paired_ratio(samples, "this", "minimal")
         print(f"  this / minimal {one_minimal:.3f}")
@@ -247,7 +255,7 @@ def main():
 
         print(f"\n{args.batch} frames of 840 x 880 BMP, tessaly-cli --jobs 2 and the others in two "
               f"processes, {args.rounds} interleaved rounds")
-        med, peak, samples = interleave({
+        med, peak, faults, samples = interleave({
             "baseline": cli_batch(baseline, "baseline"),
             "this": cli_batch(cli, "this"),
             "minimal": peers([str(minimal), "batch"], "minimal"),
@@ -256,7 +264,7 @@ def main():
         }, args.rounds)
         for n in med:
             print(f"  {n:<9} {med[n]:7.3f} s  {args.batch / med[n]:7.1f} frames/s  "
-                  f"{peak[n] / 1024:6.1f} MB resident (largest process)")
+                  f"{peak[n] / 1024:6.1f} MB resident (largest process)  {faults[n]:7.0f} page faults")
         sizes = {n: sum(p.stat().st_size for p in outs[n].glob("*.png")) for n in outs}
         print("  output bytes: " + ", ".join(f"{n} {sizes[n]:,}" for n in sizes))
         batch_cmp = compare_outputs(outs["baseline"], outs["this"])
