@@ -43,10 +43,11 @@ void KeepLargeBlocksForReuse() {
   // there is touched. (glibc's top chunk is the heap's end less keepcost; a chunk is the
   // request plus 8 bytes, in steps of 16. The block is at least 1 MiB, more than any freed
   // block this early, so it is carved from the top.)
+  // Under a sanitizer's allocator glibc's heap is not in use, and its figures say nothing.
   void* const end = sbrk(0);
   const std::size_t top_size = mallinfo2().keepcost;
-  if (end == reinterpret_cast<void*>(-1) || top_size == 0) return;  // no brk heap (a sanitizer's)
   const auto heap_end = reinterpret_cast<std::uintptr_t>(end);
+  if (end == reinterpret_cast<void*>(-1) || top_size == 0 || top_size >= heap_end) return;
   const std::uintptr_t top = heap_end - top_size;
   const std::uintptr_t boundary = (top + kHugePage / 2 + kHugePage - 1) & ~(kHugePage - 1);
   constexpr std::uintptr_t kTopHeader = 16;
