@@ -29,7 +29,7 @@ namespace {
 // share the one heap, it grows by 64 MiB at a time, and that room is asked for in transparent
 // huge pages: one fault per 2 MiB instead of one per 4 KiB. Where the system gives none (its
 // setting "never", or no free huge page), the heap simply keeps its small pages.
-void KeepLargeBlocksForReuse() {
+void PrepareHeap() {
   constexpr int kLargestMappedBlock = 32 << 20;  // glibc's own ceiling for this threshold
   constexpr std::uintptr_t kHugePage = 2 << 20;
   constexpr int kHeapStep = 64 << 20;
@@ -43,6 +43,7 @@ void KeepLargeBlocksForReuse() {
   // there is touched. (glibc's top chunk is the heap's end less keepcost; a chunk is the
   // request plus 8 bytes, in steps of 16. The block is at least 1 MiB, more than any freed
   // block this early, so it is carved from the top.)
+  //
   // Under a sanitizer's allocator glibc's heap is not in use, and its figures say nothing.
   void* const end = sbrk(0);
   const std::size_t top_size = mallinfo2().keepcost;
@@ -64,7 +65,7 @@ void KeepLargeBlocksForReuse() {
 
 int main(int argc, char** argv) {
   using namespace tessaly::cli;
-  KeepLargeBlocksForReuse();
+  PrepareHeap();
   // Past a file-size limit a write then fails with EFBIG: that one save fails, the batch goes on.
   std::signal(SIGXFSZ, SIG_IGN);
   try {

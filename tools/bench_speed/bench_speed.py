@@ -12,10 +12,10 @@ program built from there, a Pillow and an OpenCV script), and prints ratios agai
   output bytes of that batch                  this build / minimal        at most 1.01
   pixels                                      unchanged, resampled ones within one grey level
 
-It also prints start-up time (--version), memory and page faults, and the deflate strategy and row filter
-table of tools/bench_png_strategy over a corpus of the generator's frames at several noise
-levels and real grey photographs read from python3-skimage's data folder (nothing of it is
-kept). Packages: tools/bench_speed/setup. Timings on a shared machine swing; the ratios of
+It also prints start-up time (--version), memory and page faults, and the deflate strategy
+and row filter table of tools/bench_png_strategy over a corpus of the generator's frames at
+several noise levels and real grey photographs read from python3-skimage's data folder (nothing
+of it is kept). Packages: tools/bench_speed/setup. Timings on a shared machine swing; the ratios of
 interleaved rounds are what to read.
 """
 import argparse
@@ -93,6 +93,10 @@ def interleave(contestants, rounds):
             {n: statistics.median(v) for n, v in peaks.items()},
             {n: statistics.median(v) for n, v in faults.items()},
             seconds)
+
+
+def memory_and_faults(peak, faults, which=""):
+    return f"{peak / 1024:6.1f} MB resident{which}  {faults:7.0f} page faults"
 
 
 def paired_ratio(samples, a, b):
@@ -191,8 +195,7 @@ def main():
             "this": lambda: run_timed([[str(cli), "--version"]]),
         }, max(args.one_rounds, 21))
         for n in ("baseline", "this"):
-            print(f"  {n:<9} {med[n] * 1e3:7.2f} ms  {peak[n] / 1024:6.1f} MB resident  "
-                  f"{faults[n]:7.0f} page faults")
+            print(f"  {n:<9} {med[n] * 1e3:7.2f} ms  {memory_and_faults(peak[n], faults[n])}")
         print(f"  this / baseline {paired_ratio(samples, 'this', 'baseline'):.3f}")
 
         # --- one 1040 x 1100 BMP --------------------------------------------------------------
@@ -214,8 +217,7 @@ def main():
                                            str(one / "minimal.png")]], env),
         }, args.one_rounds)
         for n in med:
-            print(f"  {n:<9} {med[n] * 1e3:7.2f} ms  {peak[n] / 1024:6.1f} MB resident  "
-                  f"{faults[n]:7.0f} page faults")
+            print(f"  {n:<9} {med[n] * 1e3:7.2f} ms  {memory_and_faults(peak[n], faults[n])}")
         one_ratio = paired_ratio(samples, "this", "baseline")
         one_minimal = paired_ratio(samples, "this", "minimal")
         print(f"  this / minimal {one_minimal:.3f}")
@@ -264,7 +266,7 @@ def main():
         }, args.rounds)
         for n in med:
             print(f"  {n:<9} {med[n]:7.3f} s  {args.batch / med[n]:7.1f} frames/s  "
-                  f"{peak[n] / 1024:6.1f} MB resident (largest process)  {faults[n]:7.0f} page faults")
+                  f"{memory_and_faults(peak[n], faults[n], ' (largest process)')}")
         sizes = {n: sum(p.stat().st_size for p in outs[n].glob("*.png")) for n in outs}
         print("  output bytes: " + ", ".join(f"{n} {sizes[n]:,}" for n in sizes))
         batch_cmp = compare_outputs(outs["baseline"], outs["this"])
