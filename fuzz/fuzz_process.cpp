@@ -57,12 +57,13 @@ void WriteFile(const fs::path& path, std::span<const std::uint8_t> bytes) {
   FUZZ_CHECK(out.good());
 }
 
-void CheckResult(PictureResult& result, const fs::path& input, bool keep_input) {
+void CheckResult(PictureResult& result, const fs::path& input) {
   const tessaly::Bitmap& output = result.output;
   FUZZ_CHECK(output.Format() == tessaly::PixelFormat::k8Bit);
   // Resampling leaves pictures under 3 rows alone, so only those may stay wider than the cap.
   FUZZ_CHECK(output.Width() <= tessaly::kMaxOutputWidth || output.Height() < 3);
-  FUZZ_CHECK(keep_input ? result.input.Height() >= 2 : result.input.Height() == 0);
+  // A header that reads names the file; one that does not leaves the input's own name.
+  FUZZ_CHECK(result.header.has_value() == (result.named_from != tessaly::NamedFrom::kInputName));
   const fs::path& proposed = result.proposed_name;
   FUZZ_CHECK(result.input_name == input);
   FUZZ_CHECK(proposed.parent_path() == input.parent_path());
@@ -89,14 +90,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const fs::path file = Scratch() / (input->flags.as_png ? "in.png" : "in.bmp");
   WriteFile(file, input->file);
   tessaly::ProcessingOptions options;
-  options.source_id = input->flags.source_id;
-  options.keep_input = input->flags.keep_input;
+  options.source =
+      input->flags.source_id == 1 ? tessaly::Source::kDataLines : tessaly::Source::kFullFrame;
   PictureResult result;
   try {
     result = tessaly::ProcessPicture(file, options);
   } catch (const tessaly::Error&) {
     return 0;  // refused files are an expected answer
   }
-  CheckResult(result, file, options.keep_input);
+  CheckResult(result, file);
   return 0;
 }

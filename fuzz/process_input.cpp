@@ -42,14 +42,12 @@ ProcessFlags FlagsOf(std::uint8_t byte) {
            : mode == 1 || mode == 3 ? InputMode::kFrame
                                     : InputMode::kRaw;
   f.bmp_variant = (byte >> 4) & 3;
-  f.keep_input = (byte & 0x40) != 0;
   return f;
 }
 
 std::uint8_t ByteOf(const ProcessFlags& f) {
   return static_cast<std::uint8_t>(f.source_id | (f.as_png ? 2 : 0) |
-                                   (static_cast<int>(f.mode) << 2) | (f.bmp_variant << 4) |
-                                   (f.keep_input ? 0x40 : 0));
+                                   (static_cast<int>(f.mode) << 2) | (f.bmp_variant << 4));
 }
 
 void PutU16(std::vector<std::uint8_t>& out, int v) {

@@ -18,11 +18,10 @@ namespace tessaly::fuzz {
 enum class InputMode : std::uint8_t { kRaw = 0, kFrame = 1, kFile = 2 };
 
 struct ProcessFlags {
-  int source_id = 0;    // 0 full frame, 1 data lines only
+  int source_id = 0;    // 0 full frame, 1 data lines only (bit 0x40 of the flags is unused)
   bool as_png = false;  // written as .png, else .bmp
   InputMode mode = InputMode::kRaw;
   int bmp_variant = 0;  // 0 plain, 1 announces 200 colours, 2 announces 224, 3 no image size
-  bool keep_input = false;
 };
 
 struct ProcessInput {

@@ -101,14 +101,16 @@ IplImage CutView(const IplImage& image, const PictureRect& cut) {
   return view;
 }
 
-NameProposal Propose(const std::filesystem::path& file_name, const std::string& header_text,
-                     bool& failed) {
+// Reads the decoder's header text and proposes the name it gives in the folder of `file_name`.
+void Name(FrameReading& reading, const std::filesystem::path& file_name) {
   try {
-    return HeaderToFileName(file_name, header_text);
+    reading.header = ReadHeader(reading.found.header_text);
+    reading.proposal = ProposeName(file_name, reading.found.header_text, reading.header);
   } catch (const std::exception&) {
     // Only an unexpected failure gets here; the file keeps its own name.
-    failed = true;
-    return NameProposal{file_name, NamedFrom::kInputName, {}};
+    reading.naming_failed = true;
+    reading.header.reset();
+    reading.proposal = NameProposal{file_name, NamedFrom::kInputName, {}};
   }
 }
 
@@ -120,22 +122,21 @@ PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
   SetGreyPalette(result.output);
 
   IplImagePtr sample;
-  if (options.source_id == kSourceDataLinesOnly) {
+  if (options.source == Source::kDataLines) {
+    result.looks_like_full_frame = LooksLikeFullFrame(input);
     PrepareDataLines(input, result.output);
     sample = MakeSampleImage(result.output);
   } else {
     sample = MakeSampleImage(input);
   }
-  if (options.keep_input) {
-    result.input = std::move(input);
-  } else {
-    input = TExtBitmap();
-  }
+  // Let go as soon as the working picture is made: it lowers the peak memory of a file.
+  input = TExtBitmap();
 
   FrameReading reading = ReadFrame(*sample, file_name);
   DataLinesResult& decoded = reading.found;
   result.cut = decoded.cut.empty() ? PictureRect{0, 0, sample->width, sample->height} : decoded.cut;
   result.header_text = std::move(decoded.header_text);
+  result.header = std::move(reading.header);
   result.read_as = decoded.decoded_as;
   result.black_level = decoded.black_level;
   result.white_level = decoded.white_level;
@@ -162,16 +163,15 @@ FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file
   // Asked for GOES, the decoder tells a GMS frame by its layout; a Meteosat frame it cannot
   // tell, and its data rows start four 1680ths of the row later.
   reading.found = AnalyseDataLines(&sample, rate, SatelliteType::GOES);
-  reading.proposal = Propose(file_name, reading.found.header_text, reading.naming_failed);
+  Name(reading, file_name);
   if (reading.proposal.named_from != NamedFrom::kInputName || reading.naming_failed) {
     return reading;
   }
-  DataLinesResult meteosat = AnalyseDataLines(&sample, rate, SatelliteType::Meteosat);
-  bool failed = false;
-  NameProposal proposal = Propose(file_name, meteosat.header_text, failed);
-  if (!failed && proposal.named_from != NamedFrom::kInputName) {
-    reading.found = std::move(meteosat);
-    reading.proposal = std::move(proposal);
+  FrameReading meteosat;
+  meteosat.found = AnalyseDataLines(&sample, rate, SatelliteType::Meteosat);
+  Name(meteosat, file_name);
+  if (!meteosat.naming_failed && meteosat.proposal.named_from != NamedFrom::kInputName) {
+    return meteosat;
   }
   return reading;
 }
@@ -213,28 +213,6 @@ PictureResult ProcessPicture(const std::filesystem::path& file_name,
                              const ProcessingOptions& options) {
   if (const std::optional<std::string> reason = SkipReason(file_name)) throw Error(*reason);
   return ProcessLoadedPicture(file_name, LoadPicture(file_name), options);
-}
-
-void EncodePicture(PictureResult& result) {
-  result.png = EncodeOutput(result.output, result.proposed_name);
-}
-
-bool SavePicture(const PictureResult& result, const OverwriteQuestion& ask,
-                 const BeforePublish& before_publish) {
-  return NamingTheFileOnOutOfMemory(result.input_name, [&] {
-    if (result.png.empty()) {
-      return SaveOutput(result.output, result.proposed_name, ask, before_publish);
-    }
-    return SaveEncodedOutput(result.png, result.proposed_name, ask, before_publish);
-  });
-}
-
-bool SavePreparedPicture(const PictureResult& result, std::unique_ptr<PendingFile> prepared,
-                         const OverwriteQuestion& ask) {
-  if (!prepared) return SavePicture(result, ask);
-  return NamingTheFileOnOutOfMemory(result.input_name, [&] {
-    return SavePreparedOutput(std::move(prepared), result.png, result.proposed_name, ask);
-  });
 }
 
 }  // namespace tessaly

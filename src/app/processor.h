@@ -1,6 +1,6 @@
 // The per-file pipeline: one picture file in, its processed picture and proposed name out as a
-// value (ProcessPicture), and the save of that value (SavePicture). The batch tool, the window
-// and the processing fuzz target all go through it; none of it keeps state between files.
+// value (ProcessPicture); app/saving.h saves that value. The batch tool, the window and the
+// processing fuzz target all go through it; none of it keeps state between files.
 #pragma once
 
 #include <cstdint>
@@ -10,24 +10,24 @@
 #include <string>
 #include <vector>
 
-#include "app/saving.h"
 #include "decoder/data_lines.h"
+#include "naming/header_fields.h"
 #include "naming/header_name.h"
 #include "picture_files/ext_bitmap.h"
 
 namespace tessaly {
 
-// The two kinds of source picture (the item index of the source choice).
-enum SourceId : int { kSourceFullBitmap = 0, kSourceDataLinesOnly = 1 };
+// The two kinds of source picture.
+enum class Source {
+  kFullFrame,  // a whole received frame
+  kDataLines,  // a picture holding only the data lines
+};
 
 inline constexpr int kMaxOutputWidth = 800;
 
 // How one file is processed.
 struct ProcessingOptions {
-  int source_id = kSourceFullBitmap;  // a SourceId
-  // The window shows the loaded picture; the batch tool lets it go as soon as the working
-  // picture is made, which lowers the peak memory of a file.
-  bool keep_input = false;
+  Source source = Source::kFullFrame;
 };
 
 // What the pipeline made of one file. Front ends add what they need around it, never in it.
@@ -37,7 +37,9 @@ struct PictureResult {
   // The reading the header came from: GOES or GMS (told by the frame's layout), or Meteosat
   // when only the Meteosat layout gave a header that names the file.
   SatelliteType read_as = SatelliteType::GOES;
-  std::int32_t black_level = 0;
+  // What the header states, in the form that named the file; nothing when no form reads.
+  std::optional<HeaderFields> header;
+  std::int32_t black_level = 0;  // working-picture samples (grey levels x kSamplesPerGrey)
   std::int32_t white_level = 0;
   // The part of the working picture that became the output: the decoder's cut, or the whole
   // working picture when it found nothing to cut.
@@ -51,14 +53,16 @@ struct PictureResult {
   bool naming_failed = false;
   // The proposed name differs from the input's beyond letter case: the picture is to be saved.
   bool changed = false;
-  TExtBitmap output;  // 8-bit, grey palette
-  TExtBitmap input;   // the loaded 8-bit picture; empty unless ProcessingOptions::keep_input
+  // Read as data lines only, but the picture begins with a bright band as a full frame does.
+  bool looks_like_full_frame = false;
+  TExtBitmap output;              // 8-bit, grey palette
   std::vector<std::uint8_t> png;  // the encoded output once EncodePicture ran; empty before
 };
 
 // How the pipeline reads a frame's header: the decoder's findings and the name they give.
 struct FrameReading {
   DataLinesResult found;
+  std::optional<HeaderFields> header;  // ReadHeader of found.header_text
   NameProposal proposal;
   bool naming_failed = false;  // see PictureResult::naming_failed
 };
@@ -88,21 +92,6 @@ PictureResult ProcessLoadedPicture(const std::filesystem::path& file_name, TExtB
 // load and processing failures throw Error.
 PictureResult ProcessPicture(const std::filesystem::path& file_name,
                              const ProcessingOptions& options);
-
-// Encodes the output as the PNG SavePicture writes, so that a worker thread can do it.
-void EncodePicture(PictureResult& result);
-
-// Saves the output under the proposed name, asking first when something stands there, also
-// when a file appears there during the save; false when the answer was No (an unset question
-// counts as No), leaving that file untouched. Write failures throw Error naming the file.
-// `before_publish` is the tests' seam (see SaveEncodedOutput).
-bool SavePicture(const PictureResult& result, const OverwriteQuestion& ask,
-                 const BeforePublish& before_publish = {});
-
-// SavePicture for a picture whose PNG PrepareFile wrote ahead under the proposed name (null:
-// as SavePicture).
-bool SavePreparedPicture(const PictureResult& result, std::unique_ptr<PendingFile> prepared,
-                         const OverwriteQuestion& ask);
 
 // The name with its extension (the part after the last dot of the last name
 // component) replaced by ".png", or ".png" appended when it has none.

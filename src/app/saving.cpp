@@ -1,13 +1,12 @@
 // Saving the output picture: question first, then a complete-or-nothing write.
 #include "app/saving.h"
 
-#include <future>
+#include <new>
 #include <system_error>
 #include <utility>
 
 #include "app/results.h"
 #include "base/errors.h"
-#include "base/files.h"
 #include "picture_files/png_io.h"
 
 namespace tessaly {
@@ -25,36 +24,57 @@ void RefuseFolderTarget(const std::filesystem::path& name) {
   }
 }
 
+bool Agreed(const PictureResult& result, const OverwriteQuestion& ask) {
+  return ask && ask(result.input_name, result.proposed_name) == Answer::kYes;
+}
+
+bool Save(const PictureResult& result, const OverwriteQuestion& ask,
+          std::unique_ptr<PendingFile> file, const BeforePublish& before_publish) {
+  const std::filesystem::path& name = result.proposed_name;
+  RefuseFolderTarget(name);
+  // A dangling link or an unreadable entry still stands in the way: it is asked about too.
+  const bool taken = NameIsTaken(name);
+  if (taken && !Agreed(result, ask)) return false;
+  if (!file) {
+    file = result.png.empty() ? WritePending(name, EncodeOutput(result.output, name))
+                              : WritePending(name, result.png);
+  }
+  if (before_publish) before_publish();
+  if (taken) {
+    file->PublishReplacing();
+    return true;
+  }
+  if (file->PublishIfAbsent()) return true;
+  // Another program made the file since the check; it is replaced only with consent.
+  RefuseFolderTarget(name);
+  if (!Agreed(result, ask)) return false;
+  file->PublishReplacing();
+  return true;
+}
+
 }  // namespace
-
-std::string OverwriteQuestionText(const std::filesystem::path& name) {
-  return "The file \"" + name.string() + "\" already exists. " +
-         "Do you want to overwrite this file?";
-}
-
-bool ConfirmOverwrite(const std::filesystem::path& name, const OverwriteQuestion& ask) {
-  // A dangling link or an unreadable entry still stands in the way: ask about it too.
-  if (!NameIsTaken(name)) return true;
-  if (!ask) return false;
-  return ask(kOverwriteCaption, OverwriteQuestionText(name)) == Answer::kYes;
-}
 
 std::vector<std::uint8_t> EncodeOutput(const Bitmap& output, const std::filesystem::path& name) {
   return EncodeBitmapAsPNG(output, kAuthor, kDescription, kSoftware, name.filename().string());
 }
 
-bool SaveEncodedOutput(std::span<const std::uint8_t> png, const std::filesystem::path& name,
-                       const OverwriteQuestion& ask, const BeforePublish& before_publish) {
-  return SavePreparedOutput(nullptr, png, name, ask, before_publish);
+void EncodePicture(PictureResult& result) {
+  result.png = EncodeOutput(result.output, result.proposed_name);
+}
+
+bool SavePicture(const PictureResult& result, const OverwriteQuestion& ask,
+                 std::unique_ptr<PendingFile> prepared, const BeforePublish& before_publish) {
+  try {
+    return Save(result, ask, std::move(prepared), before_publish);
+  } catch (const std::bad_alloc&) {
+    throw Error(OutOfMemoryMessage(result.input_name));
+  }
 }
 
 std::unique_ptr<PendingFile> PrepareFile(const std::filesystem::path& name,
                                          std::span<const std::uint8_t> bytes) {
   try {
-    auto file = std::make_unique<PendingFile>(name);
-    file->Write(bytes);
-    file->Finish();
-    return file;
+    return WritePending(name, bytes);
   } catch (const std::exception&) {
     return nullptr;
   }
@@ -73,37 +93,6 @@ std::future<std::unique_ptr<PendingFile>> PrepareAhead(std::filesystem::path nam
 
 std::unique_ptr<PendingFile> Prepared(std::future<std::unique_ptr<PendingFile>>& prepared) {
   return prepared.valid() ? prepared.get() : nullptr;
-}
-
-bool SavePreparedOutput(std::unique_ptr<PendingFile> prepared, std::span<const std::uint8_t> png,
-                        const std::filesystem::path& name, const OverwriteQuestion& ask,
-                        const BeforePublish& before_publish) {
-  RefuseFolderTarget(name);
-  const bool taken = NameIsTaken(name);
-  if (taken && !ConfirmOverwrite(name, ask)) return false;
-  std::unique_ptr<PendingFile> file = std::move(prepared);
-  if (!file) {
-    file = std::make_unique<PendingFile>(name);
-    file->Write(png);
-    file->Finish();
-  }
-  if (before_publish) before_publish();
-  if (taken) {
-    file->PublishReplacing();
-    return true;
-  }
-  if (file->PublishIfAbsent()) return true;
-  // Another program made the file since the check; it is replaced only with consent.
-  RefuseFolderTarget(name);
-  if (!ConfirmOverwrite(name, ask)) return false;
-  file->PublishReplacing();
-  return true;
-}
-
-bool SaveOutput(const Bitmap& output, const std::filesystem::path& name,
-                const OverwriteQuestion& ask, const BeforePublish& before_publish) {
-  RefuseFolderTarget(name);
-  return SaveEncodedOutput(EncodeOutput(output, name), name, ask, before_publish);
 }
 
 }  // namespace tessaly

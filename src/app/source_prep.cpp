@@ -2,6 +2,9 @@
 #include "app/source_prep.h"
 
 #include <algorithm>
+#include <numeric>
+
+#include "picture_store/samples.h"
 
 namespace tessaly {
 namespace {
@@ -19,10 +22,10 @@ void WidenRow(const std::uint8_t* in, std::uint16_t* out, int width) {
   int x = 0;
   for (; x + kBlock <= width; x += kBlock) {
     std::uint16_t block[kBlock];
-    for (int k = 0; k < kBlock; ++k) block[k] = static_cast<std::uint16_t>(in[x + k] * 64);
+    for (int k = 0; k < kBlock; ++k) block[k] = static_cast<std::uint16_t>(SampleOfGrey(in[x + k]));
     for (int k = 0; k < kBlock; ++k) out[x + k] = block[k];
   }
-  for (; x < width; ++x) out[x] = static_cast<std::uint16_t>(in[x] * 64);
+  for (; x < width; ++x) out[x] = static_cast<std::uint16_t>(SampleOfGrey(in[x]));
 }
 
 // Pixels are grey levels whatever palette the source carries, so the bars and the band are
@@ -40,6 +43,19 @@ void FillLevel(Bitmap& bitmap, const Rect& rect, std::uint8_t level) {
   for (int y = top; y < bottom; ++y) {
     std::fill(bitmap.Row(y) + left, bitmap.Row(y) + right, level);
   }
+}
+
+// A full frame starts with its header band: some twenty rows of one bright level. Eight such
+// rows tell it from a picture of the data lines, whose first rows are dark data rows.
+constexpr int kBandRows = 8;
+constexpr int kBrightMean = 128;
+// Rows whose mean stays within this share of the first row's belong to the same band.
+constexpr int kBandSharePercent = 80;
+
+int RowMean(const Bitmap& picture, int y) {
+  const std::uint8_t* row = picture.Row(y);
+  const long long sum = std::accumulate(row, row + picture.Width(), 0LL);
+  return static_cast<int>(sum / picture.Width());
 }
 
 constexpr std::uint8_t kBlackLevel = 0;
@@ -62,6 +78,19 @@ void PrepareDataLines(const Bitmap& source, Bitmap& dest) {
   FillLevel(dest, {0, 0, dest.Width(), dest.Height()}, kBlackLevel);
   dest.Draw(0, kDataLinesBarRows, working);
   FillLevel(dest, {kBarWhiteLeft, 0, kBarWhiteRight, kDataLinesBarRows}, kWhiteLevel);
+}
+
+bool LooksLikeFullFrame(const Bitmap& picture) {
+  if (picture.Format() != PixelFormat::k8Bit || picture.Width() < 1 ||
+      picture.Height() < kBandRows) {
+    return false;
+  }
+  const int first = RowMean(picture, 0);
+  if (first < kBrightMean) return false;
+  for (int y = 1; y < kBandRows; ++y) {
+    if (RowMean(picture, y) * 100 < first * kBandSharePercent) return false;
+  }
+  return true;
 }
 
 IplImagePtr MakeSampleImage(const Bitmap& bitmap) {

@@ -20,7 +20,11 @@ inline constexpr int kDataLinesSourceColumn = 26;
 // 26) under a 20-row bar that is white from column 27 to 824.
 void PrepareDataLines(const Bitmap& source, Bitmap& dest);
 
-// The 16-bit working picture of an 8-bit bitmap (grey g stored as g * 64), with
+// True when the picture begins with a bright band of like rows, as a full frame does above its
+// data lines; a picture of the data lines alone begins with the dark data rows.
+bool LooksLikeFullFrame(const Bitmap& picture);
+
+// The 16-bit working picture of an 8-bit bitmap (grey g stored as SampleOfGrey(g)), with
 // an even number of rows: the bottom row of an odd-height picture is dropped.
 IplImagePtr MakeSampleImage(const Bitmap& bitmap);
 

@@ -193,12 +193,17 @@ void SyncFolder(const std::filesystem::path& folder) {
   ::close(fd);
 }
 
+std::unique_ptr<PendingFile> WritePending(const std::filesystem::path& target,
+                                          std::span<const std::uint8_t> bytes) {
+  auto file = std::make_unique<PendingFile>(target);
+  file->Write(bytes);
+  file->Finish();
+  return file;
+}
+
 void WriteFileReplacing(const std::filesystem::path& file_name,
                         std::span<const std::uint8_t> bytes) {
-  PendingFile file(file_name);
-  file.Write(bytes);
-  file.Finish();
-  file.PublishReplacing();
+  WritePending(file_name, bytes)->PublishReplacing();
 }
 
 }  // namespace tessaly

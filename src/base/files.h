@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -61,6 +62,11 @@ class PendingFile {
   bool published_ = false;
   bool sync_folder_ = true;
 };
+
+// The one writer behind every save: `bytes` written beside `target` under a temporary name and
+// flushed to disk, ready to take the target's name. Errors throw Error naming the target.
+std::unique_ptr<PendingFile> WritePending(const std::filesystem::path& target,
+                                          std::span<const std::uint8_t> bytes);
 
 // Makes the renames done in `folder` durable; a failure here loses nothing already written.
 void SyncFolder(const std::filesystem::path& folder);

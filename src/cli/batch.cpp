@@ -20,7 +20,6 @@
 #include "cli/name_list.h"
 #include "cli/ordered_runner.h"
 #include "cli/sidecar.h"
-#include "naming/header_fields.h"
 #include "naming/name_template.h"
 
 namespace tessaly::cli {
@@ -58,14 +57,13 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
   }
   try {
     ProcessingOptions processing;
-    processing.source_id = options.source_id;
+    processing.source = options.source;
     PictureResult& p = r.picture.emplace(ProcessPicture(name.path, processing));
-    r.fields = FieldsOf(p.header_text, p.named_from);
-    if (!options.name_template.empty() && p.named_from != NamedFrom::kInputName) {
+    if (!options.name_template.empty() && p.header) {
       // A template that needs a field this header lacks, or gives no safe name,
       // leaves the standard name.
       if (auto named =
-              NameFromTemplate(options.name_template, r.fields, name.path, p.proposed_name)) {
+              NameFromTemplate(options.name_template, *p.header, name.path, p.proposed_name)) {
         p.proposed_name = WithPngExtension(*named);
         p.changed = !SameNameIgnoringCase(p.proposed_name, name.path);
       }
@@ -133,13 +131,12 @@ int Signal(const Terminal& terminal) {
 Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Terminal& terminal,
           WrittenFiles& written) {
   bool kept_original = false;
-  const OverwriteQuestion ask = [&](const std::string&, const std::string&) {
+  const OverwriteQuestion ask = [&](const fs::path& input, const fs::path& target) {
     switch (options.overwrite) {
       case OverwritePolicy::kYes:
         // Consent given in advance covers the tool's own results only: an
         // original that happens to carry the name is not replaced unasked.
-        if (options.overwrite_originals || IsToolResult(r.picture->proposed_name))
-          return Answer::kYes;
+        if (options.overwrite_originals || IsToolResult(target)) return Answer::kYes;
         kept_original = true;
         return Answer::kNo;
       case OverwritePolicy::kNo:
@@ -148,14 +145,14 @@ Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Termi
         break;
     }
     if (!terminal.in_is_terminal) return Answer::kNo;
-    return reporter.Ask(r.input, r.picture->proposed_name);
+    return reporter.Ask(input, target);
   };
   try {
     // The picture and its sidecar take their names one after the other; the folder is
     // flushed once, after both.
     std::unique_ptr<PendingFile> prepared = Prepared(r.prepared_png);
     if (options.sidecar && prepared) prepared->DeferFolderSync();
-    if (SavePreparedPicture(*r.picture, std::move(prepared), ask)) {
+    if (SavePicture(*r.picture, ask, std::move(prepared))) {
       written.Add(r.picture->proposed_name);
       if (options.sidecar) {
         // The picture stands saved whatever becomes of its sidecar.

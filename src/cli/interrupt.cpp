@@ -29,8 +29,4 @@ void CatchInterrupts() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-int InterruptedExitStatus(int signal) {
-  return 128 + signal;
-}
-
 }  // namespace tessaly::cli

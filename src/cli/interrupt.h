@@ -13,7 +13,4 @@ const std::atomic<int>& InterruptSignal();
 // so that a save in progress completes).
 void CatchInterrupts();
 
-// The exit status for an interrupted run: 128 plus the signal number.
-int InterruptedExitStatus(int signal);
-
 }  // namespace tessaly::cli

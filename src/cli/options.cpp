@@ -46,9 +46,9 @@ void CheckValues(Options& options, const std::string& source, const std::string&
   if (!source.empty()) {
     const std::string s = AsciiUpper(source);
     if (s == "FULL") {
-      options.source_id = 0;
+      options.source = Source::kFullFrame;
     } else if (s == "DATA-LINES") {
-      options.source_id = 1;
+      options.source = Source::kDataLines;
     } else {
       throw UsageError{"--source is \"full\" (a whole received frame) or \"data-lines\" (a picture "
                        "holding only the data lines), not \"" +

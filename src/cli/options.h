@@ -6,6 +6,8 @@
 #include <variant>
 #include <vector>
 
+#include "app/processor.h"
+
 namespace tessaly::cli {
 
 enum class OverwritePolicy {
@@ -21,21 +23,21 @@ enum class Verbosity {
 };
 
 struct Options {
-  int source_id = 0;     // --source: 0 full frame, 1 data lines only
-  bool dry_run = false;  // --dry-run: propose names, write nothing
+  Source source = Source::kFullFrame;  // --source: full or data-lines
+  bool dry_run = false;                // --dry-run: propose names, write nothing
   OverwritePolicy overwrite = OverwritePolicy::kAsk;
   // --overwrite-originals: --overwrite also replaces files that are not the tool's results.
   bool overwrite_originals = false;
-  bool json = false;   // --json: one JSON object per file on standard output
-  int jobs = 1;        // --jobs: files processed at once (default: the number of cores)
-  bool recursive = false;                    // --recursive: folders to every depth
+  bool json = false;       // --json: one JSON object per file on standard output
+  int jobs = 1;            // --jobs: files processed at once (default: the number of cores)
+  bool recursive = false;  // --recursive: folders to every depth
   Verbosity verbosity = Verbosity::kNormal;  // --quiet, --verbose
-  std::string from_file;          // --from-file: a list of names ("-": standard input)
-  bool null_separated = false;    // -0: the list's names end in NUL, not newline
-  bool sidecar = false;           // --sidecar: NAME.json beside each saved NAME.png
-  std::string name_template;      // --name-template: names from the header's fields
-  bool skip_unread = false;       // --skip-unread: save nothing whose header was not read
-  bool include_results = false;   // --include-results: folders give the tool's results too
+  std::string from_file;                     // --from-file: a list of names ("-": standard input)
+  bool null_separated = false;               // -0: the list's names end in NUL, not newline
+  bool sidecar = false;                      // --sidecar: NAME.json beside each saved NAME.png
+  std::string name_template;                 // --name-template: names from the header's fields
+  bool skip_unread = false;        // --skip-unread: save nothing whose header was not read
+  bool include_results = false;    // --include-results: folders give the tool's results too
   std::vector<std::string> paths;  // files and folders, in order, as given
 };
 

@@ -9,10 +9,10 @@
 #include <istream>
 #include <ostream>
 
-#include "app/saving.h"
 #include "base/text.h"
 #include "cli/json.h"
 #include "cli/sidecar.h"
+#include "picture_store/samples.h"
 
 namespace tessaly::cli {
 
@@ -64,11 +64,6 @@ std::string FullPath(const fs::path& path) {
 
 namespace {
 
-// A sample level as the grey level it stands for (samples are grey x 64).
-int Grey(int level) {
-  return level / 64;
-}
-
 std::string Quoted(const fs::path& p) {
   return "\"" + EscapeControls(p.string()) + "\"";
 }
@@ -108,8 +103,9 @@ bool Reporter::ReadAnswer(std::string& reply) {
 Answer Reporter::Ask(const fs::path& input, const fs::path& target) {
   if (answer_for_all_) return *answer_for_all_;
   ClearProgress();
-  terminal_.err << EscapeControls(input.string()) << ": " << kOverwriteCaption << ' '
-                << EscapeControls(OverwriteQuestionText(target)) << " [y/N/all/none] "
+  terminal_.err << EscapeControls(input.string()) << ": Overwrite image file? The file \""
+                << EscapeControls(target.string())
+                << "\" already exists. Do you want to overwrite this file? [y/N/all/none] "
                 << std::flush;
   std::string reply;
   if (!ReadAnswer(reply)) {
@@ -139,46 +135,57 @@ void Reporter::ClearProgress() {
 
 void Reporter::Report(const FileResult& r, Fate fate) {
   ClearProgress();
-  const PictureResult* p = r.picture ? &*r.picture : nullptr;
-  const bool unread = ProcessedFate(fate) && p != nullptr && p->named_from == NamedFrom::kInputName;
   if (options_.json) {
-    Json line;
-    line["input"] = FullPath(r.input);
-    if (ProcessedFate(fate) && p != nullptr) {
-      line["header"] = Latin1ToUtf8(p->header_text);
-      line["proposed"] = FullPath(p->proposed_name);
-      line["changed"] = p->changed;
-      line["saved"] = fate == Fate::kSaved;
-      line["black_level"] = p->black_level;
-      line["white_level"] = p->white_level;
-      line["width"] = p->output.Width();
-      line["height"] = p->output.Height();
-      line["named_from"] = NamedFromText(p->named_from);
-      line["reading"] = ReadingText(p->read_as);
-      if (fate == Fate::kKeptOriginal) line["kept_original"] = true;
-      if (r.sidecar_kept) line["sidecar_kept"] = true;
-      if (!r.sidecar_error.empty()) line["sidecar_error"] = r.sidecar_error;
-    } else {
-      line["changed"] = false;
-      line["saved"] = false;
-    }
-    if (fate == Fate::kAlreadyResult) line["skipped"] = "already a result";
-    if (!r.skipped.empty()) line["skipped"] = r.skipped;
-    if (!r.error.empty()) line["error"] = r.error;
-    terminal_.out << JsonText(line) << '\n' << std::flush;
-    for (const std::string* error : {&r.error, &r.sidecar_error}) {
-      if (!error->empty()) {
-        terminal_.err << "tessaly-cli: " << EscapeControls(*error) << '\n' << std::flush;
-      }
-    }
-    return;
+    ReportJson(r, fate);
+  } else {
+    ReportText(r, fate);
   }
+  terminal_.out << std::flush;
+}
+
+void Reporter::ReportJson(const FileResult& r, Fate fate) {
+  const PictureResult* p = r.picture ? &*r.picture : nullptr;
+  Json line;
+  line["input"] = FullPath(r.input);
+  if (ProcessedFate(fate) && p != nullptr) {
+    line["header"] = Latin1ToUtf8(p->header_text);
+    line["proposed"] = FullPath(p->proposed_name);
+    line["changed"] = p->changed;
+    line["saved"] = fate == Fate::kSaved;
+    line["black_level"] = p->black_level;
+    line["white_level"] = p->white_level;
+    line["width"] = p->output.Width();
+    line["height"] = p->output.Height();
+    line["named_from"] = NamedFromText(p->named_from);
+    line["reading"] = ReadingText(p->read_as);
+    if (p->looks_like_full_frame) line["looks_like_full_frame"] = true;
+    if (fate == Fate::kKeptOriginal) line["kept_original"] = true;
+    if (r.sidecar_kept) line["sidecar_kept"] = true;
+    if (!r.sidecar_error.empty()) line["sidecar_error"] = r.sidecar_error;
+  } else {
+    line["changed"] = false;
+    line["saved"] = false;
+  }
+  if (fate == Fate::kAlreadyResult) line["skipped"] = "already a result";
+  if (!r.skipped.empty()) line["skipped"] = r.skipped;
+  if (!r.error.empty()) line["error"] = r.error;
+  terminal_.out << JsonText(line) << '\n' << std::flush;
+  for (const std::string* error : {&r.error, &r.sidecar_error}) {
+    if (!error->empty()) {
+      terminal_.err << "tessaly-cli: " << EscapeControls(*error) << '\n' << std::flush;
+    }
+  }
+}
+
+void Reporter::ReportText(const FileResult& r, Fate fate) {
   // Names may hold any byte but the slash: each file's report stays one line of plain text.
   if (fate == Fate::kFailed) {
     terminal_.err << "tessaly-cli: " << EscapeControls(r.error) << '\n' << std::flush;
     return;
   }
   if (options_.verbosity == Verbosity::kQuiet) return;
+  const PictureResult* p = r.picture ? &*r.picture : nullptr;
+  const bool unread = ProcessedFate(fate) && p != nullptr && p->named_from == NamedFrom::kInputName;
   std::ostream& out = terminal_.out;
   const std::string in = EscapeControls(r.input.string());
   const fs::path proposed = p != nullptr ? p->proposed_name : fs::path();
@@ -230,14 +237,17 @@ void Reporter::Report(const FileResult& r, Fate fate) {
     case Fate::kFailed:
       break;
   }
-  if (options_.verbosity == Verbosity::kVerbose && ProcessedFate(fate) && p != nullptr) {
-    out << "    header \"" << EscapeControls(Latin1ToUtf8(p->header_text)) << "\"; black "
-        << p->black_level << " (grey " << Grey(p->black_level) << "), white " << p->white_level
-        << " (grey " << Grey(p->white_level) << "); cut " << p->cut.width << " x " << p->cut.height
-        << " at " << p->cut.x << ", " << p->cut.y << "; output " << p->output.Width() << " x "
-        << p->output.Height() << '\n';
+  if (p == nullptr || !ProcessedFate(fate)) return;
+  if (p->looks_like_full_frame) {
+    out << "    " << in << " looks like a full frame, not data lines only (--source full)\n";
   }
-  out << std::flush;
+  if (options_.verbosity == Verbosity::kVerbose) {
+    out << "    header \"" << EscapeControls(Latin1ToUtf8(p->header_text)) << "\"; black "
+        << p->black_level << " (grey " << GreyOfSample(p->black_level) << "), white "
+        << p->white_level << " (grey " << GreyOfSample(p->white_level) << "); cut " << p->cut.width
+        << " x " << p->cut.height << " at " << p->cut.x << ", " << p->cut.y << "; output "
+        << p->output.Width() << " x " << p->output.Height() << '\n';
+  }
 }
 
 void Reporter::Summary(const Counts& c, int signal, std::size_t left) {

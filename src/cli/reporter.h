@@ -16,7 +16,6 @@
 #include "base/files.h"
 #include "base/messages.h"
 #include "cli/options.h"
-#include "naming/header_fields.h"
 
 namespace tessaly::cli {
 
@@ -40,7 +39,6 @@ struct FileResult {
   // Once the file was processed. Its proposed name is the template's when --name-template
   // gave one, and its png is encoded when the picture is to be saved.
   std::optional<PictureResult> picture;
-  HeaderFields fields;  // what the header states, in the form that named the file
   // The PNG, and with --sidecar its sidecar, being written ahead when the target was free
   // then (see PrepareAhead); no future, or a null file, when not (the save writes them at its
   // turn).
@@ -96,6 +94,8 @@ class Reporter {
 
  private:
   bool ReadAnswer(std::string& reply);
+  void ReportJson(const FileResult& r, Fate fate);
+  void ReportText(const FileResult& r, Fate fate);
 
   const Options& options_;
   Terminal& terminal_;

@@ -7,6 +7,7 @@
 #include "app/saving.h"
 #include "base/files.h"
 #include "base/text.h"
+#include "picture_store/samples.h"
 #include "tessaly/version.h"
 
 namespace tessaly::cli {
@@ -19,8 +20,9 @@ fs::path SidecarName(const fs::path& picture) {
   return name;
 }
 
-Json ParsedFields(const HeaderFields& f) {
-  if (f.form == NamedFrom::kInputName) return nullptr;
+Json ParsedFields(const std::optional<HeaderFields>& fields) {
+  if (!fields) return nullptr;
+  const HeaderFields& f = *fields;
   auto text = [](const std::string& s) { return s.empty() ? Json(nullptr) : Json(s); };
   Json parsed;
   parsed["satellite"] = text(f.satellite);
@@ -32,19 +34,17 @@ Json ParsedFields(const HeaderFields& f) {
 }
 
 Json SidecarObject(const FileResult& r) {
-  // Sample levels are grey levels times 64.
-  constexpr int kSamplesPerGrey = 64;
   const PictureResult& p = *r.picture;
   Json j;
   j["source"] = FullPath(r.input);
   j["header"] = Latin1ToUtf8(p.header_text);
-  j["parsed"] = ParsedFields(r.fields);
+  j["parsed"] = ParsedFields(p.header);
   j["named_from"] = NamedFromText(p.named_from);
   j["reading"] = ReadingText(p.read_as);
   j["levels"] = {{"black", p.black_level},
                  {"white", p.white_level},
-                 {"black_grey", p.black_level / kSamplesPerGrey},
-                 {"white_grey", p.white_level / kSamplesPerGrey}};
+                 {"black_grey", GreyOfSample(p.black_level)},
+                 {"white_grey", GreyOfSample(p.white_level)}};
   j["cut"] = {{"x", p.cut.x}, {"y", p.cut.y}, {"width", p.cut.width}, {"height", p.cut.height}};
   j["output"] = {{"width", p.output.Width()}, {"height", p.output.Height()}};
   j["tool"] = {{"name", "tessaly-cli"}, {"version", version::kText}};

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "cli/json.h"
 #include "cli/reporter.h"
+#include "naming/header_fields.h"
 
 namespace tessaly::cli {
 
@@ -19,7 +21,7 @@ Json SidecarObject(const FileResult& r);
 
 // The parsed header fields as JSON: satellite, kind, code, time (and message),
 // or null when the header gave no name.
-Json ParsedFields(const HeaderFields& fields);
+Json ParsedFields(const std::optional<HeaderFields>& fields);
 
 // The sidecar file's text, as bytes.
 std::vector<std::uint8_t> SidecarBytes(const FileResult& r);

@@ -8,14 +8,15 @@
 
 #include "decoder/satellite.h"
 #include "picture_store/ipl.h"
+#include "picture_store/samples.h"
 
 namespace tessaly {
 
 // Narrower working pictures are not decoded: 450 Hz is then at or above half the sample rate
 // of 4 x width, so the stop tone cannot be measured.
 inline constexpr int kMinDecodableWidth = 226;
-// The white level reported for a picture that is not decoded (grey 255 x 64).
-inline constexpr int kFullWhiteSample = 255 * 64;
+// The white level reported for a picture that is not decoded (grey 255).
+inline constexpr int kFullWhiteSample = SampleOfGrey(255);
 inline constexpr int kMaxPictureHeight = 800;
 
 // The stop-tone filter of one decoding: a 450 Hz resonator with Q 50.
@@ -57,7 +58,7 @@ struct DataLinesResult {
   int white_level = kFullWhiteSample;
   int start_column = 0;     // first column of the picture and of the header bits
   std::string header_text;  // 0 to 25 Latin-1 characters
-  bool decoded = false;    // false for a picture narrower than kMinDecodableWidth
+  bool decoded = false;     // false for a picture narrower than kMinDecodableWidth
   int top_rows = 0;         // rows of the block of similar rows at the top
   int data_rows = 0;        // data rows after the top block
   int first_picture_row = 0;

@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "app/folders.h"
+#include "app/saving.h"
 #include "base/errors.h"
 #include "gui/picture_control.h"
 #include "gui/picture_pane.h"
@@ -81,6 +82,11 @@ int ShareOf(Anchor::Share share, int extra) {
 }
 
 }  // namespace
+
+Source SourceOfItem(int item_index) {
+  // No item chosen reads as a full frame too.
+  return item_index == kSourceDataLinesOnly ? Source::kDataLines : Source::kFullFrame;
+}
 
 bool FitsTheScreens(const QRect& geometry) {
   const QList<QScreen*> screens = QGuiApplication::screens();
@@ -328,8 +334,8 @@ void TFormQuillet::ButtonCloseClick() {
 void TFormQuillet::ButtonSaveClick() {
   Guarded([this] {
     const bool saved = SaveCurrent();
-    SetStatus(SaveText(currentFile_.filename().string(),
-                       current_.proposed_name.filename().string(), saved));
+    SetStatus(SaveText(currentFile_.filename().string(), current_.proposed_name.filename().string(),
+                       saved));
   });
 }
 
@@ -416,7 +422,7 @@ void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool auto_
     return;
   }
   ProcessingOptions options;
-  options.source_id = radioGroupSourceID_->ItemIndex();
+  options.source = SourceOfItem(radioGroupSourceID_->ItemIndex());
   bool saved = false;
   bool declined = false;
   try {
@@ -446,18 +452,19 @@ void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool auto_
   report.auto_save = auto_save;
   report.saved = saved;
   report.declined = declined;
-  report.looks_like_full_frame =
-      options.source_id == kSourceDataLinesOnly && LooksLikeFullFrame(inputBitmap_);
+  report.looks_like_full_frame = current_.looks_like_full_frame;
   SetStatus(ReportText(report));
 }
 
 bool TFormQuillet::SaveCurrent() {
-  return SavePicture(current_, [this](const std::string& caption, const std::string& text) {
-    // The question is about the file just processed: the user sees its pictures and names.
-    ShowState();
-    RepaintOutput();
-    return dialogs_->AskYesNo(caption, text);
-  });
+  return SavePicture(current_,
+                     [this](const std::filesystem::path&, const std::filesystem::path& target) {
+                       // The question is about the file just processed: the user sees its pictures
+                       // and names.
+                       ShowState();
+                       RepaintOutput();
+                       return dialogs_->AskYesNo(kOverwriteCaption, OverwriteQuestionText(target));
+                     });
 }
 
 void TFormQuillet::ShowState() {

@@ -51,6 +51,13 @@ inline constexpr char kWindowWidthName[] = "WindowWidth";
 inline constexpr char kWindowHeightName[] = "WindowHeight";
 inline constexpr char kWindowMaximizedName[] = "WindowMaximized";
 
+// The source choice's items, in their order on the window and as the stored "SourceID".
+enum SourceId : int { kSourceFullBitmap = 0, kSourceDataLinesOnly = 1 };
+
+// The kind of source picture an item of the source choice stands for; with no item chosen, a
+// full frame.
+Source SourceOfItem(int item_index);
+
 // True when the window's client rectangle lies wholly on one of the screens' free areas.
 bool FitsTheScreens(const QRect& geometry);
 

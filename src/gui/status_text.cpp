@@ -1,27 +1,7 @@
 // Status line texts.
 #include "gui/status_text.h"
 
-#include <cstdint>
-#include <numeric>
-
 namespace tessaly {
-
-namespace {
-
-// A full frame starts with its header band: some twenty rows of one bright level. Eight such
-// rows tell it from a picture of the data lines, whose first rows are dark data rows.
-constexpr int kBandRows = 8;
-constexpr int kBrightMean = 128;
-// Rows whose mean stays within this share of the first row's belong to the same band.
-constexpr int kBandSharePercent = 80;
-
-int RowMean(const Bitmap& picture, int y) {
-  const std::uint8_t* row = picture.Row(y);
-  const long long sum = std::accumulate(row, row + picture.Width(), 0LL);
-  return static_cast<int>(sum / picture.Width());
-}
-
-}  // namespace
 
 std::string ProgressText(int index, int count, const std::string& name) {
   return "File " + std::to_string(index) + " of " + std::to_string(count) + ": " + name;
@@ -61,19 +41,6 @@ std::string CancelledText(int done, int count) {
 std::string LeftUnprocessedText(int left, int count) {
   return std::to_string(left) + " of the " + std::to_string(count) +
          " files were left unprocessed.";
-}
-
-bool LooksLikeFullFrame(const Bitmap& picture) {
-  if (picture.Format() != PixelFormat::k8Bit || picture.Width() < 1 ||
-      picture.Height() < kBandRows) {
-    return false;
-  }
-  const int first = RowMean(picture, 0);
-  if (first < kBrightMean) return false;
-  for (int y = 1; y < kBandRows; ++y) {
-    if (RowMean(picture, y) * 100 < first * kBandSharePercent) return false;
-  }
-  return true;
 }
 
 }  // namespace tessaly

@@ -5,8 +5,6 @@
 
 #include <string>
 
-#include "picture_store/bitmap.h"
-
 namespace tessaly {
 
 // "File 3 of 20: name".
@@ -16,12 +14,12 @@ std::string ProgressText(int index, int count, const std::string& name);
 struct FileReport {
   std::string input_name;     // name part of the file
   std::string proposed_name;  // name part of the proposal
-  bool skipped = false;      // neither .bmp nor .png: nothing was read
+  bool skipped = false;       // neither .bmp nor .png: nothing was read
   bool header_read = false;
-  bool changed = false;   // the proposal differs from the file's own name
+  bool changed = false;    // the proposal differs from the file's own name
   bool auto_save = false;  // the file came by a drop, so a changed name is saved at once
   bool saved = false;
-  bool declined = false;            // the proposed file exists and was not replaced
+  bool declined = false;               // the proposed file exists and was not replaced
   bool looks_like_full_frame = false;  // read as data lines only, but it starts like a full frame
 };
 std::string ReportText(const FileReport& report);
@@ -34,9 +32,5 @@ std::string CancelledText(int done, int count);
 
 // Appended to the error report of a run that an error stopped with `left` of `count` files to go.
 std::string LeftUnprocessedText(int left, int count);
-
-// True when the picture begins with a bright band of like rows, as a full frame does above its
-// data lines; a picture of the data lines alone begins with the dark data rows.
-bool LooksLikeFullFrame(const Bitmap& picture);
 
 }  // namespace tessaly

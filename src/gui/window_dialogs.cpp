@@ -24,6 +24,11 @@ std::unique_ptr<QMessageBox> MakeBox(QWidget* owner, QMessageBox::Icon icon, con
 
 }  // namespace
 
+std::string OverwriteQuestionText(const std::filesystem::path& name) {
+  return "The file \"" + name.string() + "\" already exists. " +
+         "Do you want to overwrite this file?";
+}
+
 std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, const QString& text) {
   return MakeBox(owner, QMessageBox::NoIcon, QCoreApplication::applicationName(), text,
                  QMessageBox::Ok);

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +29,11 @@ class WindowDialogs {
   // The pictures the user chose to open, in the dialog's order; none when it was cancelled.
   virtual std::vector<std::string> ChooseFiles() = 0;
 };
+
+// The overwrite question's caption and text.
+inline constexpr char kOverwriteCaption[] = "Overwrite image file?";
+// "The file "<name>" already exists. Do you want to overwrite this file?"
+std::string OverwriteQuestionText(const std::filesystem::path& name);
 
 inline constexpr char kOpenDialogCaption[] = "Open pictures";
 inline constexpr char kOpenDialogFilter[] =

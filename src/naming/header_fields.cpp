@@ -1,63 +1,145 @@
-// Header fields as values, read by the same field readers as the names.
+// The header reader: both header forms read once into a HeaderFields value, and the standard
+// name formatted from it. A field that does not read is an empty optional, so the fall-back
+// from one form to the other is a plain test, not a caught exception.
 #include "naming/header_fields.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 
-#include "base/errors.h"
 #include "base/text.h"
 #include "naming/header_name.h"
 
 namespace tessaly {
 namespace {
 
-// Header columns (1-based) of the two forms, as the naming reads them; the field widths and
-// the century rule are the naming's own (header_name.h).
-constexpr std::size_t kDateColumn = kSatelliteLength + kKindLength + 1;
+// Header columns (1-based) of the primary form's date digits and code.
+constexpr std::size_t kDateColumn = kMinHeaderLength + 1;
 constexpr std::size_t kCodeColumn = kDateColumn + 10;
+// Header columns of the alternative form's date and hour.
 constexpr std::size_t kAltYear = 10, kAltMonth = 13, kAltDay = 17, kAltHour = 20;
 
-std::string Field(std::string_view text, std::size_t first, std::size_t count) {
+// Two blanks first, so that "JAN" sits at 1-based position 3 and position / 3 is the month.
+constexpr std::string_view kMonthNames = "  JANFEBMARAPRMAYJUNJULAUGSEPOCTNOVDEC";
+
+// Characters the file systems we write to cannot hold in a name, besides control characters.
+constexpr std::string_view kForbiddenNameChars = "/\\:*?\"<>|";
+
+// The characters of `text` from 1-based position `first`, at most `count` of them; a field
+// running past the end is cut short, one wholly beyond it is empty.
+std::string_view Field(std::string_view text, std::size_t first, std::size_t count) {
   if (first > text.size()) return {};
-  return std::string(text.substr(first - 1, count));
+  return text.substr(first - 1, count);
 }
 
-int Number(std::string field) {
-  return ReadTwoDigits(field);
-}
-
-std::string Trimmed(std::string_view latin1) {
-  return Latin1ToUtf8(Trim(latin1));
-}
-
-void ReadPrimary(std::string_view header, HeaderFields& f) {
-  f.satellite = Trimmed(Field(header, 1, kSatelliteLength));
-  f.kind = Trimmed(Field(header, kSatelliteLength + 1, kKindLength));
-  if (f.kind == "ADM" || f.kind == "TST") {
-    f.message = f.kind == "ADM" ? "ADMIN" : "TEST";
-    return;
+// Leading blanks, then one or two digits, nothing else: header digits are plain, and a
+// sign or a trailing blank means the field was not decoded as a number.
+std::optional<int> FieldValue(std::string_view field) {
+  std::size_t i = 0;
+  while (i < field.size() && field[i] == ' ') ++i;
+  const std::string_view digits = field.substr(i);
+  if (digits.empty() || digits.size() > 2) return std::nullopt;
+  int value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
   }
-  const std::string code = Trimmed(Field(header, kCodeColumn, kCodeLength));
-  f.code = code.empty() ? f.satellite : code;
-  PictureTime t;
-  t.year = FullYear(Number(Field(header, kDateColumn, 2)));
-  t.month = Number(Field(header, kDateColumn + 2, 2));
-  t.day = Number(Field(header, kDateColumn + 4, 2));
-  t.hour = Number(Field(header, kDateColumn + 6, 2));
-  t.minute = Number(Field(header, kDateColumn + 8, 2));
-  f.time = t;
+  return value;
 }
 
-void ReadAlternative(std::string_view header, HeaderFields& f) {
-  PictureTime t;
-  t.year = FullYear(Number(Field(header, kAltYear, 2)));
-  t.month = MonthFromName(Field(header, kAltMonth, 3));
-  t.day = Number(Field(header, kAltDay, 2));
-  t.hour = Number(Field(header, kAltHour, 2));
-  f.time = t;
+// Month 1-12 from three letters; 0 when there are fewer, nothing when they name no month.
+std::optional<int> MonthNumber(std::string_view text) {
+  const std::string letters = AsciiUpper(text.substr(0, 3));
+  if (letters.size() != 3) return 0;
+  const std::size_t found = kMonthNames.find(letters);
+  const std::size_t month = found == std::string_view::npos ? 0 : (found + 1) / 3;
+  if (month < 1 || month > 12) return std::nullopt;
+  return static_cast<int>(month);
+}
+
+bool IsValidDate(int year, int month, int day) {
+  const std::chrono::year_month_day date{std::chrono::year{year},
+                                         std::chrono::month{static_cast<unsigned>(month)},
+                                         std::chrono::day{static_cast<unsigned>(day)}};
+  return year >= 1 && year <= 9999 && month >= 1 && day >= 1 && date.ok();
+}
+
+bool IsValidTime(int hour, int minute) {
+  return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59;
+}
+
+std::string Utf8(std::string_view latin1) {
+  return Latin1ToUtf8(latin1);
+}
+
+// The first `count` characters of a UTF-8 text.
+std::string FirstCharacters(std::string_view utf8, std::size_t count) {
+  std::size_t end = 0;
+  for (std::size_t n = 0; n < count && end < utf8.size(); ++n) {
+    ++end;
+    while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) ++end;
+  }
+  return std::string(utf8.substr(0, end));
+}
+
+// The last two decimal digits of a value from 0 up.
+std::string TwoDigits(int value) {
+  return {static_cast<char>('0' + value / 10 % 10), static_cast<char>('0' + value % 10)};
+}
+
+std::optional<HeaderFields> ReadPrimary(std::string_view header) {
+  HeaderFields f;
+  f.form = NamedFrom::kPrimaryForm;
+  f.satellite = Utf8(Trim(Field(header, 1, kSatelliteLength)));
+  f.kind = Utf8(Trim(Field(header, kSatelliteLength + 1, kKindLength)));
+  if (f.kind == "ADM" || f.kind == "TST") {
+    // Nothing else of such a header is read.
+    f.message = f.kind == "ADM" ? "ADMIN" : "TEST";
+    return f;
+  }
+  const std::optional<int> year = FieldValue(Field(header, kDateColumn, 2));
+  const std::optional<int> month = FieldValue(Field(header, kDateColumn + 2, 2));
+  const std::optional<int> day = FieldValue(Field(header, kDateColumn + 4, 2));
+  const std::optional<int> hour = FieldValue(Field(header, kDateColumn + 6, 2));
+  const std::optional<int> minute = FieldValue(Field(header, kDateColumn + 8, 2));
+  if (!year || !month || !day || !hour || !minute) return std::nullopt;
+  if (!IsValidDate(FullYear(*year), *month, *day)) return std::nullopt;
+  // Midnight may be sent as 24: valid, and the name keeps it as sent.
+  if (!IsValidTime(*hour == 24 ? 0 : *hour, *minute)) return std::nullopt;
+  f.time = PictureTime{FullYear(*year), *month, *day, *hour, *minute};
+
+  const std::string_view code = Field(header, kCodeColumn, kCodeLength);
+  const bool blank = Trim(code).empty();
+  f.code = blank ? f.satellite : Utf8(Trim(code));
+  f.code_columns = blank ? f.satellite : Utf8(code);
+  return f;
+}
+
+std::optional<HeaderFields> ReadAlternative(std::string_view header) {
+  const std::optional<int> year = FieldValue(Field(header, kAltYear, 2));
+  const std::optional<int> month = MonthNumber(Field(header, kAltMonth, 3));
+  const std::optional<int> day = FieldValue(Field(header, kAltDay, 2));
+  const std::optional<int> hour = FieldValue(Field(header, kAltHour, 2));
+  if (!year || !month || !day || !hour) return std::nullopt;
+  if (!IsValidDate(FullYear(*year), *month, *day) || !IsValidTime(*hour, 0)) return std::nullopt;
+  HeaderFields f;
+  f.form = NamedFrom::kAlternativeForm;
+  f.time = PictureTime{FullYear(*year), *month, *day, *hour, 0};
+  f.trimmed_header = Utf8(Trim(header));
+  return f;
+}
+
+// A reading counts only when the name it gives can be stored.
+std::optional<HeaderFields> Storable(std::optional<HeaderFields> fields) {
+  if (fields && !IsStorableName(StandardName(*fields))) return std::nullopt;
+  return fields;
 }
 
 }  // namespace
+
+int FullYear(int two_digit_year) {
+  return two_digit_year < kCenturyPivot ? 2000 + two_digit_year : 1900 + two_digit_year;
+}
 
 const char* NamedFromText(NamedFrom form) {
   switch (form) {
@@ -91,17 +173,59 @@ std::string IsoTime(const PictureTime& t) {
   return text;
 }
 
-HeaderFields FieldsOf(std::string_view header_text, NamedFrom form) {
-  HeaderFields f;
-  f.form = form;
-  try {
-    if (form == NamedFrom::kPrimaryForm) ReadPrimary(header_text, f);
-    if (form == NamedFrom::kAlternativeForm) ReadAlternative(header_text, f);
-  } catch (const Error&) {
-    // Only a form that did not name the file fails here; its time stays unknown.
-    f.time.reset();
+std::optional<HeaderFields> ReadHeader(std::string_view header_text) {
+  if (header_text.size() < kMinHeaderLength) return std::nullopt;
+  if (auto primary = Storable(ReadPrimary(header_text))) return primary;
+  return Storable(ReadAlternative(header_text));
+}
+
+std::string StandardName(const HeaderFields& f) {
+  if (f.form == NamedFrom::kAlternativeForm) return f.trimmed_header;
+  if (!f.message.empty()) return f.message;
+  const PictureTime& t = f.time.value();
+  const std::string stamp = f.code_columns + " " + TwoDigits(t.day) + "-" + TwoDigits(t.month) +
+                            "-" + TwoDigits(t.year) + " " + TwoDigits(t.hour) + TwoDigits(t.minute);
+  if (IsKnownSatellite(f.satellite)) return stamp;
+  std::string suffix = f.kind;
+  if (f.satellite.starts_with("GOES-I")) {
+    suffix = "G8" + FirstCharacters(f.kind, 2);
+  } else if (f.satellite.starts_with("GOES-K")) {
+    suffix = "G10" + FirstCharacters(f.kind, 2);
   }
-  return f;
+  return stamp + " " + std::string(Trim(suffix));
+}
+
+bool IsStorableName(std::string_view part) {
+  if (part.empty() || part.front() == '.') return false;
+  for (char c : part) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || kForbiddenNameChars.find(c) != std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsKnownSatellite(std::string_view name) {
+  for (std::string_view known : {"MET5", "MET7", "GMSN", "GMSS", "GOES8"}) {
+    if (name.starts_with(known)) return true;
+  }
+  return false;
+}
+
+int ReadTwoDigits(std::string& text) {
+  const std::optional<int> value = FieldValue(Field(text, 1, 2));
+  if (!value) {
+    throw ConversionError("'" + Latin1ToUtf8(Field(text, 1, 2)) + "' is not a valid integer value");
+  }
+  text.erase(0, 2);
+  return *value;
+}
+
+int MonthFromName(std::string_view text) {
+  const std::optional<int> month = MonthNumber(text);
+  if (!month) throw RangeError("Bad month");
+  return *month;
 }
 
 }  // namespace tessaly

@@ -1,15 +1,35 @@
-// The facts a decoded header states, as values: satellite, kind, picture code,
-// picture time, and which form of header gave the name. Used by the batch tool's
-// name templates, --json and sidecar files.
+// The one reading of a decoded header: the facts it states (satellite, kind, picture code,
+// picture time, or the message of an administrative or test header) as one value, and the
+// standard name that value gives. The proposed names, the batch tool's name templates, --json
+// and the sidecar files all format this value.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "naming/header_name.h"
-
 namespace tessaly {
+
+// The primary form's fields before the date, in header columns.
+inline constexpr std::size_t kSatelliteLength = 8;
+inline constexpr std::size_t kKindLength = 3;
+inline constexpr std::size_t kCodeLength = 4;
+// A shorter text holds nothing to name a file by: it is not read, and no message says so.
+inline constexpr std::size_t kMinHeaderLength = kSatelliteLength + kKindLength;
+
+// Two-digit years below this belong to the 2000s, the others to the 1900s.
+inline constexpr int kCenturyPivot = 57;
+
+// The four-digit year of a two-digit header year, by the century rule of the names.
+int FullYear(int two_digit_year);
+
+// Where a proposed name came from.
+enum class NamedFrom {
+  kPrimaryForm,      // the header's primary form (satellite, kind, date digits, code)
+  kAlternativeForm,  // the header's alternative form (the whole header, once its date reads)
+  kInputName,        // neither form read, or the header was too short: the input's own name
+};
 
 // "header", "alternative" or "input": the name of the rule that named the file, as --json
 // and the sidecar files give it.
@@ -25,21 +45,33 @@ struct PictureTime {
 // "YYYY-MM-DDTHH:MMZ".
 std::string IsoTime(const PictureTime& time);
 
+// What a header states, in the form that reads. Texts are UTF-8.
 struct HeaderFields {
-  NamedFrom form = NamedFrom::kInputName;
-  // UTF-8, trimmed; empty when the form does not carry them.
+  NamedFrom form = NamedFrom::kPrimaryForm;  // kPrimaryForm or kAlternativeForm
+  // Primary form only, trimmed; empty in the alternative form.
   std::string satellite;
   std::string kind;
   std::string code;  // the satellite when the header's code is blank
+  // The code's columns as sent, blanks kept (the satellite when they are blank): the
+  // standard name begins with them.
+  std::string code_columns;
+  std::string message;  // "ADMIN" or "TEST" for those messages (which carry no time), else empty
+  // The primary form's date and minute, or the alternative form's date and hour (minute 0).
   std::optional<PictureTime> time;
-  std::string message;  // "ADMIN" or "TEST" for those messages, else empty
+  std::string trimmed_header;  // the alternative form: the whole header, trimmed
 };
 
-// What `header_text` states when read in `form`, the form that named its file:
-// the primary form gives satellite, kind, code and time (or the message of an
-// administrative or test header, whose date is not read); the alternative form
-// gives the time to the hour; kInputName gives nothing. A field that does not read
-// is left empty.
-HeaderFields FieldsOf(std::string_view header_text, NamedFrom form);
+// Reads `header_text` (Latin-1, one character per decoded byte, untrimmed) in the primary form,
+// or else in the alternative form; a form whose standard name could not be stored does not
+// read. Nothing when neither form reads or the text is too short to be a header.
+std::optional<HeaderFields> ReadHeader(std::string_view header_text);
+
+// The standard name the fields give, without folder and extension.
+std::string StandardName(const HeaderFields& fields);
+
+// True when `part` can stand as a file name between a folder and an extension: not empty, no
+// leading dot (which would hide the picture, and "." and ".." leave the folder), and free of
+// control characters and of / \ : * ? " < > |.
+bool IsStorableName(std::string_view part);
 
 }  // namespace tessaly

@@ -4,10 +4,12 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "base/errors.h"
+#include "naming/header_fields.h"
 
 namespace tessaly {
 
@@ -21,24 +23,6 @@ class ConversionError : public Error {
 class RangeError : public Error {
  public:
   using Error::Error;
-};
-
-// The primary form's fields before the date, in header columns.
-inline constexpr std::size_t kSatelliteLength = 8;
-inline constexpr std::size_t kKindLength = 3;
-inline constexpr std::size_t kCodeLength = 4;
-
-// Two-digit years below this belong to the 2000s, the others to the 1900s.
-inline constexpr int kCenturyPivot = 57;
-
-// The four-digit year of a two-digit header year, by the century rule of the names.
-int FullYear(int two_digit_year);
-
-// Where a proposed name came from.
-enum class NamedFrom {
-  kPrimaryForm,      // the header's primary form (satellite, kind, date digits, code)
-  kAlternativeForm,  // the header's alternative form (the whole header, once its date reads)
-  kInputName,        // neither form read, or the header was too short: the input's own name
 };
 
 struct NameProposal {
@@ -56,6 +40,10 @@ struct NameProposal {
 // neither reads. Never throws an error of its own.
 NameProposal HeaderToFileName(const std::filesystem::path& file_name, std::string_view header_text);
 
+// HeaderToFileName for a header already read: `fields` is ReadHeader(header_text).
+NameProposal ProposeName(const std::filesystem::path& file_name, std::string_view header_text,
+                         const std::optional<HeaderFields>& fields);
+
 // Reads the first two characters of `text` (leading blanks, then one or two decimal
 // digits; a text of one character is read as it stands) and removes them. Throws
 // ConversionError, leaving `text` unchanged, for anything else.
@@ -69,8 +57,7 @@ int MonthFromName(std::string_view text);
 bool IsKnownSatellite(std::string_view name);
 
 // True when `name` lies in the folder of `input_name`, ends in its extension, and the part
-// between is a storable file name: not empty, not "." or "..", and free of control
-// characters and of / \ : * ? " < > |. Only inspects the strings.
+// between is a storable file name (IsStorableName). Only inspects the strings.
 bool IsValidFileName(const std::filesystem::path& name, const std::filesystem::path& input_name);
 
 }  // namespace tessaly

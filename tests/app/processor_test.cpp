@@ -2,6 +2,7 @@
 // naming fall-backs, the overwrite question, skipped and refused files, format conversion and
 // the width cap.
 #include "app/processor.h"
+#include "app/saving.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -56,9 +57,9 @@ Processed Outcome(const PictureResult& result) {
   return p;
 }
 
-Processed ProcessAlone(const fs::path& file, int source_id) {
+Processed ProcessAlone(const fs::path& file, Source source) {
   ProcessingOptions options;
-  options.source_id = source_id;
+  options.source = source;
   return Outcome(ProcessPicture(file, options));
 }
 
@@ -141,8 +142,8 @@ class ProcessorTest : public ::testing::Test {
             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    ask_ = [this](const std::string& caption, const std::string& text) {
-      questions_.push_back(caption + "|" + text);
+    ask_ = [this](const fs::path& input, const fs::path& target) {
+      questions_.push_back(input.string() + "|" + target.string());
       return answer_;
     };
   }
@@ -154,10 +155,9 @@ class ProcessorTest : public ::testing::Test {
     return dir_ / name;
   }
 
-  static PictureResult Process(const fs::path& file, int source_id = kSourceFullBitmap) {
+  static PictureResult Process(const fs::path& file, Source source = Source::kFullFrame) {
     ProcessingOptions options;
-    options.source_id = source_id;
-    options.keep_input = true;
+    options.source = source;
     return ProcessPicture(file, options);
   }
 
@@ -186,7 +186,6 @@ TEST_F(ProcessorTest, AFrameGivesItsHeaderLevelsCutAndNameFromThePrimaryForm) {
   EXPECT_EQ(result.cut.height, frame.picture.height);
   EXPECT_LT(result.black_level, result.white_level);
   EXPECT_EQ(result.output.Width(), frame.picture.width);
-  EXPECT_EQ(result.input.Height(), 0);  // let go once the working picture was made
   EXPECT_TRUE(result.png.empty());
 }
 
@@ -243,8 +242,7 @@ TEST_F(ProcessorTest, ExistingTargetIsReplacedOnlyAfterYes) {
   const PictureResult result = Process(input);
   EXPECT_FALSE(SavePicture(result, ask_));
   ASSERT_EQ(questions_.size(), 1u);
-  EXPECT_EQ(questions_[0], "Overwrite image file?|The file \"" + (dir_ / "frame.png").string() +
-                               "\" already exists. Do you want to overwrite this file?");
+  EXPECT_EQ(questions_[0], input.string() + "|" + (dir_ / "frame.png").string());
   EXPECT_EQ(fs::file_size(dir_ / "frame.png"), 7u);
 
   answer_ = Answer::kYes;
@@ -273,21 +271,21 @@ TEST_F(ProcessorTest, AFileAppearingDuringTheSaveIsReplacedOnlyAfterYes) {
   };
 
   PictureResult result = Process(input);
-  EXPECT_FALSE(SavePicture(result, ask_, other_writer));
+  EXPECT_FALSE(SavePicture(result, ask_, nullptr, other_writer));
   EXPECT_EQ(questions_.size(), 1u);  // asked about the file that appeared
   EXPECT_EQ(Content(), "other writer");
   EXPECT_EQ(Names(), (std::vector<std::string>{"frame.bmp", "frame.png"}));  // no temporary left
 
   fs::remove(target);
   answer_ = Answer::kYes;
-  EXPECT_TRUE(SavePicture(result, ask_, other_writer));
+  EXPECT_TRUE(SavePicture(result, ask_, nullptr, other_writer));
   EXPECT_EQ(questions_.size(), 2u);
   EXPECT_EQ(Content().substr(1, 3), "PNG");
 
   // The batch tool's save with --no-overwrite: no one to ask.
   fs::remove(target);
   EncodePicture(result);
-  EXPECT_FALSE(SavePicture(result, nullptr, other_writer));
+  EXPECT_FALSE(SavePicture(result, nullptr, nullptr, other_writer));
   EXPECT_EQ(Content(), "other writer");
   EXPECT_EQ(Names(), (std::vector<std::string>{"frame.bmp", "frame.png"}));
 }
@@ -335,10 +333,11 @@ TEST_F(ProcessorTest, ColourPicturesAreConvertedToGrey) {
   colour.SetSize(240, 10);
   colour.FillRect({0, 0, 240, 10}, MakeColor(200, 100, 50));
   const fs::path input = WriteBmp("colour.bmp", colour);
-  const PictureResult result = Process(input);
-  EXPECT_EQ(result.input.Format(), PixelFormat::k8Bit);
+  const TExtBitmap loaded = LoadPicture(input);
+  EXPECT_EQ(loaded.Format(), PixelFormat::k8Bit);
   // Luma of (200, 100, 50): (299 * 200 + 587 * 100 + 114 * 50 + 500) div 1000.
-  EXPECT_EQ(result.input.Row(0)[0], 124);
+  EXPECT_EQ(loaded.Row(0)[0], 124);
+  const PictureResult result = Process(input);
   EXPECT_EQ(result.output.Format(), PixelFormat::k8Bit);
   EXPECT_EQ(result.output.GetPalette(), GreyRamp());
 }
@@ -360,8 +359,7 @@ TEST_F(ProcessorTest, PngInputsOfEveryKindBecomeTheirGreyPicture) {
     ASSERT_NE(at, png.end());
     png.erase(at - 4, at + 12);  // length, type, 4 data bytes, CRC
     WriteFileReplacing(dir_ / name, png);
-    const PictureResult result = Process(dir_ / name);
-    const Bitmap& input = result.input;
+    const TExtBitmap input = LoadPicture(dir_ / name);
     ASSERT_EQ(input.Format(), PixelFormat::k8Bit);
     std::vector<std::uint8_t> grey;
     for (int y = 0; y < input.Height(); ++y)
@@ -381,26 +379,22 @@ TEST_F(ProcessorTest, OutputsWiderThan800AreShrunkTo800KeepingTheHeight) {
   EXPECT_EQ(result.cut.height, 6);
 }
 
-TEST_F(ProcessorTest, SourceChoiceSelectsTheDataLinesLayoutAndKeepingTheInputChangesNothingElse) {
+TEST_F(ProcessorTest, SourceChoiceSelectsTheDataLinesLayoutAndTellsAFullFrameReadAsDataLines) {
   const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
   const PictureResult full = Process(input);
   EXPECT_LT(full.output.Width(), 300);
-  const PictureResult lines = Process(input, kSourceDataLinesOnly);
+  const PictureResult lines = Process(input, Source::kDataLines);
   // The data-lines layout is 840 wide, then shrunk to 800.
   EXPECT_EQ(lines.output.Width(), 800);
   EXPECT_TRUE(lines.changed);
+  EXPECT_FALSE(lines.looks_like_full_frame);
   EXPECT_FALSE(fs::exists(dir_ / "frame.png"));
 
-  ProcessingOptions lean;
-  lean.source_id = kSourceDataLinesOnly;
-  const PictureResult dropped = ProcessPicture(input, lean);
-  EXPECT_EQ(dropped.input.Height(), 0);
-  EXPECT_EQ(lines.input.Width(), 300);
-  ASSERT_EQ(dropped.output.Height(), lines.output.Height());
-  for (int y = 0; y < lines.output.Height(); ++y) {
-    ASSERT_TRUE(std::equal(lines.output.Row(y), lines.output.Row(y) + lines.output.Width(),
-                           dropped.output.Row(y)));
-  }
+  const fs::path frame =
+      WriteBmp("full.bmp", framegen::ToBitmap(framegen::MakeFrame(
+                               framegen::SizedFrameRecipe(framegen::Layout::GOES, 840, 300))));
+  EXPECT_TRUE(Process(frame, Source::kDataLines).looks_like_full_frame);
+  EXPECT_FALSE(Process(frame).looks_like_full_frame);
 }
 
 TEST_F(ProcessorTest, DataLinesBarsAndBandAreBlackAndWhiteWhateverThePalette) {
@@ -416,11 +410,11 @@ TEST_F(ProcessorTest, DataLinesBarsAndBandAreBlackAndWhiteWhateverThePalette) {
   WriteFileReplacing(dir_ / "quirk.bmp", EncodeBmp(lines, {.announced_colours = 200}));
   WriteFileReplacing(dir_ / "false.png", WriteWithLibpng(lines, PngKind::kFalseColourPalette));
 
-  const Processed expected = ProcessAlone(grey, kSourceDataLinesOnly);
+  const Processed expected = ProcessAlone(grey, Source::kDataLines);
   ASSERT_EQ(expected.header, recipe.header);
   for (const char* name : {"quirk.bmp", "false.png"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(ProcessAlone(dir_ / name, kSourceDataLinesOnly), expected);
+    EXPECT_EQ(ProcessAlone(dir_ / name, Source::kDataLines), expected);
   }
 }
 
@@ -428,7 +422,7 @@ TEST_F(ProcessorTest, TransparencyInAPngChangesNothingAndNothingCarriesOverFromT
   const framegen::FrameRecipe recipe = framegen::SizedFrameRecipe(framegen::Layout::GMS, 840, 400);
   const Bitmap frame = framegen::ToBitmap(framegen::MakeFrame(recipe));
   const fs::path grey = WriteBmp("grey.bmp", frame);
-  const Processed expected = ProcessAlone(grey, kSourceFullBitmap);
+  const Processed expected = ProcessAlone(grey, Source::kFullFrame);
   ASSERT_EQ(expected.header, framegen::MakeFrame(recipe).header);
 
   for (const auto& [name, kind] :
@@ -437,11 +431,11 @@ TEST_F(ProcessorTest, TransparencyInAPngChangesNothingAndNothingCarriesOverFromT
         std::pair{"trns.png", PngKind::kGreyPaletteRandomTrns}}) {
     SCOPED_TRACE(name);
     WriteFileReplacing(dir_ / name, WriteWithLibpng(frame, kind));
-    EXPECT_EQ(ProcessAlone(dir_ / name, kSourceFullBitmap), expected);
+    EXPECT_EQ(ProcessAlone(dir_ / name, Source::kFullFrame), expected);
     // After a bright picture of the same size.
     WriteFileReplacing(dir_ / "bright.png", WriteWithLibpng(Grey8(840, 400, 250), PngKind::kRgb));
-    ProcessAlone(dir_ / "bright.png", kSourceFullBitmap);
-    EXPECT_EQ(ProcessAlone(dir_ / name, kSourceFullBitmap), expected);
+    ProcessAlone(dir_ / "bright.png", Source::kFullFrame);
+    EXPECT_EQ(ProcessAlone(dir_ / name, Source::kFullFrame), expected);
   }
 }
 

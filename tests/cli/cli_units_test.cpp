@@ -38,7 +38,7 @@ TEST(Options, ParsesTheContractAndRefusesMisuseWithStatus2) {
                        "3", "a.bmp", "dir"});
   ASSERT_TRUE(std::holds_alternative<Options>(parsed));
   const Options& o = std::get<Options>(parsed);
-  EXPECT_EQ(o.source_id, 1);
+  EXPECT_EQ(o.source, Source::kDataLines);
   EXPECT_TRUE(o.dry_run);
   EXPECT_TRUE(o.json);
   EXPECT_EQ(o.overwrite, OverwritePolicy::kNo);
@@ -62,7 +62,8 @@ TEST(Options, ParsesTheContractAndRefusesMisuseWithStatus2) {
   EXPECT_EQ(std::get<Options>(Parse({"--", "-x.bmp"})).paths, std::vector<std::string>{"-x.bmp"});
   EXPECT_EQ(std::get<int>(Parse({"-h.png"})), 2);  // no flag takes a value glued to it
   EXPECT_EQ(std::get<Options>(Parse({"--jobs", "2", "--source=full", "--", "-h.png"})).jobs, 2);
-  EXPECT_EQ(std::get<Options>(Parse({"--source", "full", "--", "-y.png"})).source_id, 0);
+  EXPECT_EQ(std::get<Options>(Parse({"--source", "full", "--", "-y.png"})).source,
+            Source::kFullFrame);
   EXPECT_EQ(std::get<int>(Parse({"--help"})), 0);
   EXPECT_EQ(std::get<int>(Parse({"--version"})), 0);
 }

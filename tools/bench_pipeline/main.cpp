@@ -78,7 +78,7 @@ struct StageTimes {
 void ProcessAndSave(const fs::path& input) {
   const PictureResult result = ProcessPicture(input, ProcessingOptions{});
   if (result.changed) {
-    SavePicture(result, [](const std::string&, const std::string&) { return Answer::kYes; });
+    SavePicture(result, [](const fs::path&, const fs::path&) { return Answer::kYes; });
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include "base/errors.h"
 #include "base/limits.h"
+#include "picture_store/samples.h"
 
 namespace tessaly::framegen {
 namespace {
@@ -356,7 +357,8 @@ IplImagePtr MakeWorkingImage(const Frame& frame) {
   IplImagePtr image = MakeGray16Image(frame.width, frame.height);
   for (int y = 0; y < frame.height; ++y) {
     std::uint16_t* row = IplRow16(image.get(), y);
-    for (int x = 0; x < frame.width; ++x) row[x] = static_cast<std::uint16_t>(frame.At(x, y) * 64);
+    for (int x = 0; x < frame.width; ++x)
+      row[x] = static_cast<std::uint16_t>(SampleOfGrey(frame.At(x, y)));
   }
   return image;
 }

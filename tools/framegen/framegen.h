@@ -36,7 +36,7 @@ struct FrameRecipe {
   int data_rows = 2;         // 0 to 4; Meteosat frames always carry 2
   int tone_rows = 40;        // rows of 450 Hz stop tone below the picture
   int below_rows = 18;       // rows after the stop tone
-  int start_column = -1;     // first column of the bits and of the picture; -1: (width x 27) div 840
+  int start_column = -1;  // first column of the bits and of the picture; -1: (width x 27) div 840
   Content content = Content::Disc;
   double noise = 0.0;      // standard deviation of the Gaussian noise on every pixel, grey levels
   std::uint64_t seed = 1;  // seeds the noise and the clouds; equal recipes give equal frames
@@ -86,17 +86,17 @@ Frame MakeFrame(const FrameRecipe& recipe);
 // the band, data, stop-tone and following rows leave.
 FrameRecipe SizedFrameRecipe(Layout layout, int width, int height);
 
-// The 16-bit working picture of a frame: grey g stored as g x 64, every row kept.
+// The 16-bit working picture of a frame: grey g stored as SampleOfGrey(g), every row kept.
 IplImagePtr MakeWorkingImage(const Frame& frame);
 
 // The frame as an 8-bit bitmap with the grey palette, ready to be written as BMP or PNG.
 Bitmap ToBitmap(const Frame& frame);
 
 // A picture holding only the data lines and what follows them, as some receivers
-// save it: the frame below its header band (recipe.top_rows rows), without its first 26 columns. The
-// "data lines only" source choice lays it out again as an 840-column frame under
-// a 20-row bar whose white part starts at column 27, so the frame must be 840
-// wide with its start column at 27 for the header to be found again.
+// save it: the frame below its header band (recipe.top_rows rows), without its first 26 columns.
+// The "data lines only" source choice lays it out again as an 840-column frame under a 20-row bar
+// whose white part starts at column 27, so the frame must be 840 wide with its start column at 27
+// for the header to be found again.
 Frame DataLinesSource(const Frame& full, const FrameRecipe& recipe);
 
 }  // namespace tessaly::framegen
