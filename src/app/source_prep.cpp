@@ -2,6 +2,7 @@
 #include "app/source_prep.h"
 
 #include <algorithm>
+#include <array>
 #include <numeric>
 
 #include "picture_store/samples.h"
@@ -112,43 +113,16 @@ void RenderOutput(const IplImage& sample, std::int32_t black_level, std::int32_t
   output.SetPalette(GreyRamp());
   std::int64_t range = std::int64_t{white_level} - black_level;
   if (range == 0) range = 1;
-  const auto stretch = [&](std::int64_t v) {
-    return static_cast<std::uint8_t>(
-        std::clamp<std::int64_t>(((v - black_level) * 255) / range, 0, 255));
-  };
-  // The stretch maps each 16-bit sample to one byte, through a table. Outside the
-  // two levels it is clipped to one value.
-  const std::int64_t lo =
-      std::clamp<std::int64_t>(std::min<std::int64_t>(black_level, black_level + range), 0, 65535);
-  const std::int64_t hi =
-      std::clamp<std::int64_t>(std::max<std::int64_t>(black_level, black_level + range), 0, 65535);
-  std::vector<std::uint8_t> table(65536);
-  std::fill(table.begin(), table.begin() + lo, stretch(lo));
-  std::fill(table.begin() + hi + 1, table.end(), stretch(hi));
-  // Between them, walking away from the black level, the numerator grows by 255 a sample
-  // value and the quotient by whole steps: one division for the first value instead of one
-  // for each of up to 65536 (it was most of the time of the whole stretch).
-  const std::int64_t step = range > 0 ? 1 : -1;
-  const std::int64_t span = range * step;
-  const std::int64_t last = range > 0 ? hi : lo;
-  std::int64_t v = range > 0 ? lo : hi;
-  const std::int64_t numerator = (v - black_level) * 255 * step;
-  std::int64_t quotient = numerator / span;
-  std::int64_t remainder = numerator % span;
-  for (;; v += step) {
-    table[static_cast<std::size_t>(v)] =
-        static_cast<std::uint8_t>(std::clamp<std::int64_t>(quotient, 0, 255));
-    if (v == last) break;
-    remainder += 255;
-    while (remainder >= span) {
-      remainder -= span;
-      ++quotient;
-    }
+  // Every sample stands for one of the 256 grey levels, so the stretch is a table of 256.
+  std::array<std::uint8_t, 256> table;
+  for (int grey = 0; grey < 256; ++grey) {
+    const std::int64_t stretched = (SampleOfGrey(grey) - std::int64_t{black_level}) * 255 / range;
+    table[grey] = static_cast<std::uint8_t>(std::clamp<std::int64_t>(stretched, 0, 255));
   }
   for (int y = 0; y < height; ++y) {
     const std::uint16_t* in = IplRow16(&sample, y);
     std::uint8_t* out = output.Row(y);
-    for (int x = 0; x < width; ++x) out[x] = table[in[x]];
+    for (int x = 0; x < width; ++x) out[x] = table[GreyOfSample(in[x]) & 0xFF];
   }
   output.SetModified(true);
 }

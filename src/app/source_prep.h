@@ -28,9 +28,10 @@ bool LooksLikeFullFrame(const Bitmap& picture);
 // an even number of rows: the bottom row of an odd-height picture is dropped.
 IplImagePtr MakeSampleImage(const Bitmap& bitmap);
 
-// Stretches the working picture between the two levels into an 8-bit bitmap
-// with the grey palette: ((v - black) * 255) div (white - black), clamped to
-// 0..255; equal levels divide by 1. The output is marked modified.
+// Stretches the working picture, whose samples are grey levels as MakeSampleImage stores them,
+// between the two levels into an 8-bit bitmap with the grey palette:
+// ((v - black) * 255) div (white - black), clamped to 0..255; equal levels divide by 1. The
+// output is marked modified.
 void RenderOutput(const IplImage& sample, std::int32_t black_level, std::int32_t white_level,
                   Bitmap& output);
 

@@ -175,14 +175,12 @@ void iplDecimate(const IplImage* src, IplImage* dst, int /*xDst*/, int /*xSrc*/,
   Resize(src, dst, cv::INTER_AREA);
 }
 
-void PrepareResampling() noexcept {
+void ResampleOnCallingThreads() noexcept {
   try {
-    // Large enough to be shared out among the worker threads, as a frame's shrink is.
-    const cv::Mat from(512, 1040, CV_8UC1, cv::Scalar(0));
-    cv::Mat to(512, 800, CV_8UC1);
-    cv::resize(from, to, to.size(), 0, 0, cv::INTER_AREA);
+    // 0: no thread pool at all; each call runs on the thread that makes it.
+    cv::setNumThreads(0);
   } catch (...) {
-    // Only a head start: the first real use does the same and reports what fails there.
+    // Only a saving: resampling on the pool gives the same pictures.
   }
 }
 

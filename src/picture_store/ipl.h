@@ -102,9 +102,9 @@ using IplImagePtr = std::unique_ptr<IplImage, IplImageDeleter>;
 // A one-channel 16-bit grey image ("GRAY"/"GRAY", aligned to 8), allocated, not filled.
 IplImagePtr MakeGray16Image(int width, int height);
 
-// Does once what the resampler's first use would do on the way (starting its worker threads,
-// bringing its code in), so that a program may run it on a thread of its own while it reads
-// its first picture. Never throws.
-void PrepareResampling() noexcept;
+// Resampling runs on the calling thread alone, for a program that already keeps every core busy
+// with pictures of its own: the resampler's own thread pool would only add its start-up and its
+// waiting to each picture's processor time. Call before any resampling. Never throws.
+void ResampleOnCallingThreads() noexcept;
 
 }  // namespace tessaly

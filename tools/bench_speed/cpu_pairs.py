@@ -1,0 +1,136 @@
+#!/usr/bin/python3
+"""CPU time of this build's tessaly-cli against an earlier build, in interleaved pairs.
+
+Wall time on a shared machine swings with whatever else runs; the processor time a run
+consumes (user + system, as the kernel accounts it to the child) swings far less. Each round
+runs both builds once, the order turning round by round, each on a fresh folder of hard links
+to the same frames, and the figures are medians over the rounds:
+
+  one      one 1040 x 1100 BMP, the whole process (read, decode, save)
+  batch    100 frames of 1040 x 1100 with --jobs 2
+
+  tools/bench_speed/cpu_pairs.py [--baseline TOOL] [--rounds 15] [--only one|batch]
+
+It prints user, system and total CPU seconds, page faults and peak resident size of each
+build, and the median of the per-round ratios this / baseline. Outputs of the two builds are
+compared byte for byte (all but the save time in tIME) in the first round.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+HEADERS = ["GOES8   VIS9812241200D2  ", "GOES-I  FD 0101311445    ", "GOES-K  NH 0207040600    ",
+           "MET7    C029912051230D2AB", "GMSN    IR 0003151200C1  "]
+
+
+def make_frames(gen, folder, count):
+    folder.mkdir(parents=True)
+    for i in range(count):
+        header = HEADERS[i % len(HEADERS)]
+        day = 1 + i % 28
+        header = header[:15] + f"{day:02d}" + header[17:]
+        subprocess.run([gen, "-o", folder / f"rx{i:03d}.bmp", "--width", "1040", "--height", "1100",
+                        "--noise", str(2 + i % 4), "--seed", str(i + 1), "--header", header],
+                       check=True, capture_output=True)
+
+
+def run(tool, frames, work, args):
+    """One run on a fresh folder of links; (user, system, faults, peak KiB)."""
+    if work.exists():
+        shutil.rmtree(work)
+    work.mkdir()
+    for f in sorted(frames.iterdir()):
+        os.link(f, work / f.name)
+    pid = os.fork()
+    if pid == 0:
+        devnull = os.open(os.devnull, os.O_RDWR)
+        for fd in (0, 1, 2):
+            os.dup2(devnull, fd)
+        try:
+            os.execv(tool, [tool, "--no-overwrite", "-q"] + args + [str(work)])
+        finally:
+            os._exit(127)
+    _, status, usage = os.wait4(pid, 0)
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"cpu_pairs: {tool} failed with status {os.waitstatus_to_exitcode(status)}")
+    return usage.ru_utime, usage.ru_stime, usage.ru_minflt + usage.ru_majflt, usage.ru_maxrss
+
+
+def without_time(png):
+    """The PNG's bytes without its tIME chunk, which holds the moment of the save."""
+    out, at = bytearray(png[:8]), 8
+    while at + 8 <= len(png):
+        length = int.from_bytes(png[at:at + 4], "big")
+        end = at + 12 + length
+        if png[at + 4:at + 8] != b"tIME":
+            out += png[at:end]
+        at = end
+    return bytes(out)
+
+
+def outputs(folder):
+    return {p.name: without_time(p.read_bytes()) for p in folder.iterdir() if p.suffix == ".png"}
+
+
+def compare(label, tools, frames, scratch, rounds, args):
+    samples = {name: [] for name in tools}
+    names = list(tools)
+    for r in range(rounds):
+        order = names if r % 2 == 0 else names[::-1]
+        for name in order:
+            work = scratch / f"work-{name}"
+            samples[name].append(run(tools[name], frames, work, args))
+        if r == 0:
+            a, b = (outputs(scratch / f"work-{n}") for n in names)
+            same = a == b
+            print(f"{label}: outputs of the two builds {'identical' if same else 'DIFFER'} "
+                  f"({len(a)} files)")
+    print(f"{label}, medians of {rounds} interleaved rounds:")
+    for name in names:
+        s = samples[name]
+        user = statistics.median(x[0] for x in s)
+        system = statistics.median(x[1] for x in s)
+        total = statistics.median(x[0] + x[1] for x in s)
+        faults = statistics.median(x[2] for x in s)
+        peak = statistics.median(x[3] for x in s)
+        print(f"  {name:9} user {user * 1000:8.1f} ms  system {system * 1000:8.1f} ms  "
+              f"total {total * 1000:8.1f} ms  {faults:7.0f} faults  {peak / 1024:6.1f} MB")
+    ratios = [(x[0] + x[1]) / (y[0] + y[1]) for x, y in zip(samples[names[1]], samples[names[0]])]
+    print(f"  CPU time, {names[1]} / {names[0]}: median of paired ratios "
+          f"{statistics.median(ratios):.3f} (quartiles "
+          f"{statistics.quantiles(ratios, n=4)[0]:.3f}-{statistics.quantiles(ratios, n=4)[2]:.3f})")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--baseline", default="/work/bench-baseline/tessaly-cli")
+    parser.add_argument("--build", default=str(REPO / "build"))
+    parser.add_argument("--rounds", type=int, default=15)
+    parser.add_argument("--batch-frames", type=int, default=100)
+    parser.add_argument("--only", choices=["one", "batch"])
+    args = parser.parse_args()
+    build = Path(args.build)
+    gen = build / "tools/framegen/tessaly-framegen"
+    tools = {"baseline": args.baseline, "this": str(build / "src/cli/tessaly-cli")}
+    for path in list(tools.values()) + [str(gen)]:
+        if not Path(path).exists():
+            sys.exit(f"cpu_pairs: {path} is missing")
+    with tempfile.TemporaryDirectory(prefix="tessaly-cpu-") as scratch_name:
+        scratch = Path(scratch_name)
+        if args.only in (None, "one"):
+            make_frames(gen, scratch / "one", 1)
+            compare("one 1040 x 1100 BMP", tools, scratch / "one", scratch, args.rounds, [])
+        if args.only in (None, "batch"):
+            make_frames(gen, scratch / "batch", args.batch_frames)
+            compare(f"{args.batch_frames} frames of 1040 x 1100, --jobs 2", tools,
+                    scratch / "batch", scratch, args.rounds, ["--jobs", "2"])
+
+
+if __name__ == "__main__":
+    main()
