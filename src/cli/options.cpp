@@ -1,4 +1,4 @@
-// Command-line parsing with CLI11; usage errors are told in words and end with status 2.
+// Command-line parsing with CLI11: the options, their help's layout, usage errors in words.
 #include "cli/options.h"
 
 #include <CLI/CLI.hpp>
