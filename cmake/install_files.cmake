@@ -1,5 +1,4 @@
-# Install helpers for the files Debian wants in a given shape: gzipped manual pages and changelog,
-# a machine-readable copyright file, and programs without the compiler's .comment section.
+# Install helpers for the shapes Debian asks for: gzipped files, DEP-5 copyright, no .comment.
 
 find_program(TESSALY_GZIP gzip REQUIRED)
 
