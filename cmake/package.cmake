@@ -4,10 +4,9 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tessaly)
 # All four parts: CPack would otherwise keep only major.minor.patch.
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_PACKAGE_VENDOR "the Tessaly authors")
-set(CPACK_PACKAGE_CONTACT "the Tessaly authors")
+set(CPACK_PACKAGE_VENDOR "The Tessaly authors")
+set(CPACK_PACKAGE_CONTACT "The Tessaly authors <tessaly@kestrelwood.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "WEFAX picture renamer")
-set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 

@@ -1,10 +1,12 @@
-// Command-line parsing with CLI11; usage errors are told in words and end with status 2.
+// Command-line parsing with CLI11: the options, their help's layout, usage errors in words.
 #include "cli/options.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -18,20 +20,140 @@ namespace {
 
 constexpr int kMaxJobs = 256;
 
-// Every option, for the unknown-option check and its suggestions.
-const std::vector<KnownOption>& KnownOptions() {
-  static const std::vector<KnownOption> known{
-      {"--help", 'h', false},          {"--version", '\0', false},
-      {"--source", '\0', true},        {"--dry-run", '\0', false},
-      {"--overwrite", '\0', false},    {"--no-overwrite", '\0', false},
-      {"--overwrite-originals", '\0', false},
-      {"--json", '\0', false},         {"--jobs", '\0', true},
-      {"--recursive", 'r', false},     {"--quiet", 'q', false},
-      {"--verbose", 'v', false},       {"--from-file", '\0', true},
-      {"--null", '0', false},          {"--sidecar", '\0', false},
-      {"--name-template", '\0', true}, {"--skip-unread", '\0', false},
-      {"--include-results", '\0', false},
-  };
+// The help's groups, in the order it lists them. An option joins one with ->group(kInput) and
+// the like; one left in a group not named here is listed after these.
+constexpr const char* kInput = "Input";
+constexpr const char* kSaving = "Naming and saving";
+constexpr const char* kReport = "Report";
+constexpr const char* kOther = "Other";
+const std::vector<std::string> kGroupOrder{kInput, kSaving, kReport, kOther};
+
+constexpr std::size_t kHelpWidth = 80;
+constexpr std::size_t kDescriptionColumn = 32;  // room for "      --source=full|data-lines"
+
+// `text` broken into lines of at most `width` columns at blanks. Each line of `text` is broken
+// on its own, its continuation lines indented as far as it is, then by `indent` more; a word
+// longer than the line stays whole.
+std::string Wrapped(const std::string& text, std::size_t width = kHelpWidth,
+                    std::size_t indent = 0) {
+  std::string result;
+  std::size_t from = 0;
+  while (from < text.size()) {
+    std::size_t to = text.find('\n', from);
+    if (to == std::string::npos) to = text.size();
+    const std::string_view line(text.data() + from, to - from);
+    const std::size_t lead = std::min(line.find_first_not_of(' '), line.size());
+    const std::string margin(lead + indent, ' ');
+    std::string out(line.substr(0, lead));
+    std::size_t column = lead;
+    bool first_word = true;
+    for (std::size_t at = lead; at < line.size();) {
+      const std::size_t word_end = std::min(line.find(' ', at), line.size());
+      const std::string_view word = line.substr(at, word_end - at);
+      if (!first_word && column + 1 + word.size() > width) {
+        out += '\n' + margin;
+        column = margin.size();
+      } else if (!first_word) {
+        out += ' ';
+        ++column;
+      }
+      out += word;
+      column += word.size();
+      first_word = false;
+      at = std::min(line.find_first_not_of(' ', word_end), line.size());
+    }
+    result += out + '\n';
+    from = to + 1;
+  }
+  return result;
+}
+
+// The help in the usual shape of command-line tools: the usage line, what the tool does, the
+// options by group in two columns at 80 columns, and the footer. Everything comes from the
+// options as they were added, so an option needs no more than its own add_* line.
+class HelpLayout : public CLI::Formatter {
+ public:
+  std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode) const override {
+    std::string help = make_usage(app, name) + '\n' + Wrapped(app->get_description());
+    for (const CLI::Option* path : app->get_options(IsPositional)) {
+      help += '\n' + Wrapped(path->get_description());
+    }
+    std::vector<std::string> groups = kGroupOrder;
+    for (const std::string& group : app->get_groups()) {
+      if (std::find(groups.begin(), groups.end(), group) == groups.end()) groups.push_back(group);
+    }
+    for (const std::string& group : groups) {
+      std::vector<const CLI::Option*> options = app->get_options(
+          [&](const CLI::Option* o) { return o->nonpositional() && o->get_group() == group; });
+      // --help and --version close their group, as they usually close a help.
+      std::stable_partition(options.begin(), options.end(), [app](const CLI::Option* o) {
+        return o != app->get_help_ptr() && o != app->get_version_ptr();
+      });
+      if (!options.empty()) help += make_group(group, false, options);
+    }
+    return help + '\n' + Wrapped(app->get_footer());
+  }
+
+  std::string make_usage(const CLI::App* app, std::string name) const override {
+    std::string usage = "Usage: " + name + " [OPTION]...";
+    for (const CLI::Option* path : app->get_options(IsPositional)) {
+      usage += " [" + path->get_name() + "]...";
+    }
+    return usage + '\n';
+  }
+
+  // "  -r, --recursive", or "      --jobs=N" for an option without a short name.
+  std::string make_option_name(const CLI::Option* option, bool) const override {
+    std::string name = "  ";
+    const auto& shorts = option->get_snames();
+    name += shorts.empty() ? "    " : "-" + shorts.front() + ", ";
+    const auto& longs = option->get_lnames();
+    if (!longs.empty()) name += "--" + longs.front();
+    return name;
+  }
+
+  std::string make_option_opts(const CLI::Option* option) const override {
+    if (option->get_items_expected_max() == 0) return {};
+    const std::string value = option->get_option_text();
+    return "=" + (value.empty() ? option->get_type_name() : value);
+  }
+
+  // The name and its value in the first column, the description wrapped in the second; a name
+  // too wide for its column puts the description on the next line.
+  std::string make_option(const CLI::Option* option, bool positional) const override {
+    std::string text = make_option_name(option, positional) + make_option_opts(option);
+    const std::string margin(kDescriptionColumn, ' ');
+    const std::string description =
+        Wrapped(option->get_description(), kHelpWidth - kDescriptionColumn);
+    if (description.empty()) return text + '\n';
+    text += text.size() + 2 <= kDescriptionColumn
+                ? std::string(kDescriptionColumn - text.size(), ' ')
+                : '\n' + margin;
+    for (std::size_t from = 0; from < description.size();) {
+      const std::size_t end = description.find('\n', from) + 1;
+      if (from > 0) text += margin;
+      text.append(description, from, end - from);
+      from = end;
+    }
+    return text;
+  }
+
+ private:
+  static bool IsPositional(const CLI::Option* option) { return !option->nonpositional(); }
+};
+
+// Every option CLI11 was given, as the unknown-option check and its suggestions need them, in
+// the order they were added: the first of two equally near options is the one suggested.
+std::vector<KnownOption> KnownOptions(const CLI::App& app) {
+  std::vector<KnownOption> known;
+  for (const CLI::Option* option : app.get_options()) {
+    const bool takes_value = option->get_items_expected_max() > 0;
+    const char short_name =
+        option->get_snames().empty() ? '\0' : option->get_snames().front().front();
+    for (const std::string& name : option->get_lnames()) {
+      known.push_back({"--" + name, short_name, takes_value});
+    }
+  }
   return known;
 }
 
@@ -50,16 +172,18 @@ void CheckValues(Options& options, const std::string& source, const std::string&
     } else if (s == "DATA-LINES") {
       options.source = Source::kDataLines;
     } else {
-      throw UsageError{"--source is \"full\" (a whole received frame) or \"data-lines\" (a picture "
-                       "holding only the data lines), not \"" +
-                       source + "\""};
+      throw UsageError{
+          "--source is \"full\" (a whole received frame) or \"data-lines\" (a picture "
+          "holding only the data lines), not \"" +
+          source + "\""};
     }
   }
   if (!jobs.empty()) {
     const std::optional<int> n = WholeNumberIn(jobs, 1, kMaxJobs);
     if (!n) {
-      throw UsageError{"--jobs is the number of files processed at once, a whole number from 1 to " +
-                       std::to_string(kMaxJobs) + ", not \"" + jobs + "\""};
+      throw UsageError{
+          "--jobs is the number of files processed at once, a whole number from 1 to " +
+          std::to_string(kMaxJobs) + ", not \"" + jobs + "\""};
     }
     options.jobs = *n;
   }
@@ -75,11 +199,11 @@ void CheckValues(Options& options, const std::string& source, const std::string&
 }
 
 // The parser's own errors, told in words.
-std::string InWords(const CLI::ParseError& e) {
+std::string InWords(const CLI::ParseError& e, const std::vector<KnownOption>& known) {
   const std::string kind = e.get_name();
   const std::string what = e.what();
   if (kind == "ArgumentMismatch") {
-    for (const KnownOption& k : KnownOptions()) {
+    for (const KnownOption& k : known) {
       if (what.find(k.long_name) != std::string::npos) return k.long_name + " needs a value";
     }
     return "an option is missing its value";
@@ -102,72 +226,107 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
   std::string source, jobs;
 
   CLI::App app{
-      "Decodes the binary header of WEFAX frames (BMP or PNG), proposes the standard file name,\n"
-      "and saves the cropped, contrast-stretched picture (at most 800 pixels across) as an\n"
-      "8-bit greyscale PNG file beside the input.",
+      "Decodes the binary header of WEFAX frames (BMP or PNG), proposes the standard file name, "
+      "and saves the cropped, contrast-stretched picture (at most 800 pixels across) as an 8-bit "
+      "greyscale PNG file beside the input.",
       "tessaly-cli"};
-  app.set_version_flag("--version", std::string("tessaly-cli ") + version::kText);
+  app.formatter(std::make_shared<HelpLayout>());
+  app.footer(
+      "Exit status: 0 when every file was processed, 1 when a file failed, 2 for a usage error, "
+      "130 or 143 when SIGINT or SIGTERM stopped the run.\n"
+      "\n"
+      "See tessaly-cli(1) (man tessaly-cli) for the naming scheme, name templates, the report, "
+      "the JSON output, sidecar files and examples.");
+  app.get_help_ptr()->description("print this help and exit")->group(kOther);
+  app.set_version_flag("--version", std::string("tessaly-cli ") + version::kText,
+                       "print the version and exit")
+      ->group(kOther);
 
+  // The help lists the options by group. The order of these lines matters only to the
+  // suggestion for a mistyped option: of two equally near, the one added first is suggested.
   app.add_option("--source", source,
-                 "Kind of source picture: full (a whole received frame, the default) or "
-                 "data-lines (a picture holding only the data lines)")
-      ->option_text("full|data-lines");
-  app.add_flag("--dry-run", options.dry_run, "Decode and propose names, but write no file");
+                 "kind of source picture: full, a whole received frame (the default), or "
+                 "data-lines, a picture holding only the data lines")
+      ->option_text("full|data-lines")
+      ->group(kInput);
+  app.add_flag("--dry-run", options.dry_run, "decode and propose names, but write no file")
+      ->group(kSaving);
   auto* yes = app.add_flag_callback(
-      "--overwrite", [&] { options.overwrite = OverwritePolicy::kYes; },
-      "Replace existing results of this tool without asking; other files are kept");
-  auto* originals = app.add_flag_callback(
-      "--overwrite-originals",
-      [&] {
-        options.overwrite = OverwritePolicy::kYes;
-        options.overwrite_originals = true;
-      },
-      "Replace existing files without asking, even ones this tool did not write");
+                     "--overwrite", [&] { options.overwrite = OverwritePolicy::kYes; },
+                     "replace existing results of this tool without asking; other files are kept")
+                  ->group(kSaving);
   auto* no = app.add_flag_callback(
-      "--no-overwrite", [&] { options.overwrite = OverwritePolicy::kNo; },
-      "Never replace existing files (the default when standard input is not a terminal)");
+                    "--no-overwrite", [&] { options.overwrite = OverwritePolicy::kNo; },
+                    "never replace existing files (the default when standard input is not a "
+                    "terminal)")
+                 ->group(kSaving);
+  auto* originals = app.add_flag_callback(
+                           "--overwrite-originals",
+                           [&] {
+                             options.overwrite = OverwritePolicy::kYes;
+                             options.overwrite_originals = true;
+                           },
+                           "replace existing files without asking, even ones this tool did not "
+                           "write")
+                        ->group(kSaving);
   yes->excludes(no);
   originals->excludes(no);
-  app.add_flag("--json", options.json, "Print one JSON object per file on standard output");
-  app.add_option("--jobs", jobs, "Files processed at once (default: the number of cores)")
-      ->option_text("N");
+  app.add_flag("--json", options.json, "print one JSON object per file on standard output")
+      ->group(kReport);
+  app.add_option("--jobs", jobs,
+                 "decode up to N files at once, 1 to " + std::to_string(kMaxJobs) +
+                     " (default: the number of cores)")
+      ->option_text("N")
+      ->group(kOther);
   app.add_flag("-r,--recursive", options.recursive,
-               "Take folders to every depth: each folder's pictures, then its subfolders by name "
-               "(links to folders are not followed)");
+               "take folders to every depth: each folder's pictures, then its subfolders by name "
+               "(links to folders are not followed)")
+      ->group(kInput);
   auto* quiet = app.add_flag_callback(
-      "-q,--quiet", [&] { options.verbosity = Verbosity::kQuiet; },
-      "Print only errors and the summary");
+                       "-q,--quiet", [&] { options.verbosity = Verbosity::kQuiet; },
+                       "print only errors and the summary")
+                    ->group(kReport);
   auto* verbose = app.add_flag_callback(
-      "-v,--verbose", [&] { options.verbosity = Verbosity::kVerbose; },
-      "Also print each file's header text and levels");
+                         "-v,--verbose", [&] { options.verbosity = Verbosity::kVerbose; },
+                         "also print each file's header text and levels")
+                      ->group(kReport);
   quiet->excludes(verbose);
   app.add_option("--from-file", options.from_file,
-                 "Also take the names listed in LIST, one a line (- for standard input)")
-      ->option_text("LIST");
+                 "also take the names listed in LIST, one a line (- for standard input)")
+      ->option_text("LIST")
+      ->group(kInput);
   app.add_flag("-0,--null", options.null_separated,
-               "The names in the --from-file list end in a NUL character (as find -print0 writes)");
+               "the names in the --from-file list end in a NUL character (as find -print0 "
+               "writes them)")
+      ->group(kInput);
   app.add_flag("--sidecar", options.sidecar,
-               "Beside each saved NAME.png, write NAME.json with the decoded header, levels, cut "
-               "and sizes");
+               "beside each saved NAME.png, write NAME.json with the decoded header, levels, cut "
+               "and sizes")
+      ->group(kSaving);
   app.add_option("--name-template", options.name_template,
-                 std::string("Name the files from the header's fields instead of the standard "
-                             "rules; placeholders: ") +
-                     kTemplatePlaceholderHelp +
-                     ". A header that does not give every field used keeps the standard name.")
-      ->option_text("TEMPLATE");
+                 std::string("name the files from the header's fields instead of the standard "
+                             "rules (a header that lacks a field used keeps the standard name); "
+                             "placeholders: ") +
+                     kTemplatePlaceholderHelp)
+      ->option_text("TEMPLATE")
+      ->group(kSaving);
   app.add_flag("--skip-unread", options.skip_unread,
-               "Save nothing for a file whose header was not read (it would keep its own name)");
+               "save nothing for a file whose header was not read (it would keep its own name)")
+      ->group(kSaving);
   app.add_flag("--include-results", options.include_results,
-               "Take this tool's own PNG results found in folders as inputs too (skipped by "
-               "default)");
+               "take this tool's own PNG results found in folders as inputs too (skipped by "
+               "default)")
+      ->group(kInput);
   app.add_option("PATH", options.paths,
-                 "Picture files, or folders whose .bmp and .png files are taken");
+                 "Each PATH is a picture file, or a folder whose .bmp and .png files are taken; "
+                 "at least one PATH or a --from-file list is needed.");
 
+  const std::vector<KnownOption> known = KnownOptions(app);
   std::vector<std::string> given;
   for (int i = 1; i < argc; ++i) given.emplace_back(argv[i]);
   try {
     // Unknown options are found first, so that they are named rather than taken for names.
-    if (auto unknown = UnknownOptionMessage(given, KnownOptions())) throw UsageError{*unknown};
+    if (auto unknown = UnknownOptionMessage(given, known)) throw UsageError{*unknown};
     std::vector<std::string> args(given.rbegin(), given.rend());
     app.parse(args);
     CheckValues(options, source, jobs);
@@ -178,7 +337,7 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
     out << e.what() << '\n';
     return 0;
   } catch (const CLI::ParseError& e) {
-    err << "tessaly-cli: " << InWords(e) << "\nRun with --help for usage.\n";
+    err << "tessaly-cli: " << InWords(e, known) << "\nRun with --help for usage.\n";
     return 2;
   } catch (const UsageError& e) {
     err << "tessaly-cli: " << e.message << "\nRun with --help for usage.\n";

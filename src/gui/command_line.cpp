@@ -73,6 +73,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       else
         line.screenshot = arguments[++i];
     } else if (const ToolkitOption* option = FindToolkitOption(argument)) {
+      if (option->name == "platform" || option->name == "display") line.names_display = true;
       if (option->takes_value && argument.find('=') == std::string::npos) {
         if (!has_value) return UsageError("option '" + argument + "' needs a value");
         ++i;
@@ -87,6 +88,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   else if (version)
     line.action = CommandLine::Action::kVersion;
   return line;
+}
+
+bool HasDisplay(const CommandLine& line, const std::function<const char*(const char*)>& variable) {
+  if (line.names_display) return true;
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = variable(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
 }
 
 std::string UsageText() {
@@ -116,7 +126,8 @@ std::string HelpText() {
          "Settings (source choice, fit of each pane, window place) are kept per user in\n"
          "~/.config/Kestrelwood/tessaly.conf.\n"
          "\n"
-         "Exit status: 0, or 2 for a usage error.\n";
+         "Exit status: 0; 1 when the window cannot be shown (no graphical display, or it could\n"
+         "not be set up); 2 for a usage error.\n";
 }
 
 std::string VersionText() {

@@ -1,6 +1,7 @@
 // tessaly: the desktop window. Files arrive by being dropped on the left pane, chosen with
 // Ctrl+O, or named on the command line, which handles them as one drop once the window is shown.
-// --help and --version are answered before any display is needed.
+// --help and --version are answered before any display is needed; without a display the program
+// says so and ends with status 1.
 //
 // Testing aids, not for users: "--process FILE" (repeatable) is another way to name a file, and
 // "--screenshot PNG" saves a picture of the window's client area to PNG once the files are
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -24,6 +26,7 @@
 namespace {
 
 constexpr int kSettleMilliseconds = 500;
+constexpr int kNoDisplayStatus = 1;
 constexpr int kUsageErrorStatus = 2;
 
 // Handles the files as a drop would; a picture is taken once the window has settled.
@@ -55,6 +58,12 @@ int main(int argc, char** argv) {
       return kUsageErrorStatus;
     case tessaly::CommandLine::Action::kRun:
       break;
+  }
+
+  // Checked before the application object is made, which would abort the program instead.
+  if (!tessaly::HasDisplay(line, [](const char* name) { return std::getenv(name); })) {
+    std::cerr << "tessaly needs a graphical display; use tessaly-cli for batch work\n";
+    return kNoDisplayStatus;
   }
 
   // Past a file-size limit a save then fails with a message instead of ending the program.

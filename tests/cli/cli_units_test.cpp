@@ -113,6 +113,27 @@ TEST(Options, UsageMistakesAreToldInWordsWithTheNearestOption) {
   EXPECT_EQ(o.paths, std::vector<std::string>{"-x.bmp"});
 }
 
+TEST(Options, HelpBeginsWithUsageKeepsTo80ColumnsAndNamesTheManualPage) {
+  std::ostringstream out, err;
+  const char* argv[] = {"tessaly-cli", "--help"};
+  ASSERT_EQ(std::get<int>(ParseOptions(2, argv, out, err)), 0);
+  const std::string help = out.str();
+  EXPECT_TRUE(help.starts_with("Usage: tessaly-cli [OPTION]... [PATH]...\n\n")) << help;
+  std::istringstream lines(help);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  for (const char* part :
+       {"\nInput:\n", "\n  -r, --recursive  ", "\n      --jobs=N  ",
+        "\n      --source=full|data-lines  ", "\nExit status: 0 ", "tessaly-cli(1)"}) {
+    EXPECT_NE(help.find(part), std::string::npos) << part;
+  }
+  // --help and --version close the help's options; the parser's own notes are left out.
+  EXPECT_NE(help.find("  -h, --help  "), std::string::npos);
+  EXPECT_LT(help.find("--jobs=N"), help.find("-h, --help"));
+  for (const char* note : {"Excludes", "TEXT", "[OPTIONS]"}) {
+    EXPECT_EQ(help.find(note), std::string::npos) << note;
+  }
+}
+
 TEST(RunOrdered, ConsumesInInputOrderWithABoundedWindow) {
   std::atomic<int> in_flight{0};
   std::atomic<int> most_in_flight{0};

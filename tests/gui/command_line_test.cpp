@@ -52,6 +52,33 @@ TEST(CommandLineTest, ReadsFilesOptionsAndTheToolkitsOwnOptions) {
   EXPECT_EQ(ParseCommandLine({"--screenshot", "w.png", "a.bmp"}).screenshot, "w.png");
 }
 
+TEST(CommandLineTest, ADisplayIsNamedOnTheCommandLineOrInTheEnvironment) {
+  struct Row {
+    std::vector<std::string> arguments;
+    std::string variable;  // the one variable set, with the value "x"
+    bool has_display;
+  };
+  const Row rows[] = {
+      {{"a.bmp"}, "", false},
+      {{"a.bmp"}, "DISPLAY", true},
+      {{"a.bmp"}, "WAYLAND_DISPLAY", true},
+      {{"a.bmp"}, "QT_QPA_PLATFORM", true},
+      {{"a.bmp"}, "XDG_SESSION_TYPE", false},
+      {{"-platform", "offscreen", "a.bmp"}, "", true},
+      {{"--platform=offscreen"}, "", true},
+      {{"-display", ":1"}, "", true},
+      {{"-style", "fusion"}, "", false},
+  };
+  for (const Row& row : rows) {
+    const bool has = HasDisplay(ParseCommandLine(row.arguments), [&](const char* name) {
+      return row.variable == name ? "x" : nullptr;
+    });
+    EXPECT_EQ(has, row.has_display) << row.arguments.front() << " " << row.variable;
+  }
+  // Set but empty is not set.
+  EXPECT_FALSE(HasDisplay(ParseCommandLine({}), [](const char*) { return ""; }));
+}
+
 TEST(CommandLineTest, HelpNamesEveryOptionAndTheVersionIsTheProgramsOwn) {
   const std::string help = HelpText();
   EXPECT_TRUE(help.starts_with(UsageText()));

@@ -1,5 +1,6 @@
 // The tessaly program itself: files named on its command line handled as a drop on the offscreen
-// platform, and --help, --version and usage errors answered with no display at all.
+// platform, and --help, --version, usage errors and the lack of a display answered with no
+// display at all.
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -84,6 +85,19 @@ TEST(ProgramTest, HelpVersionAndUsageErrorsNeedNoDisplay) {
   EXPECT_TRUE(wrong.out.empty());
   EXPECT_NE(wrong.err.find("unknown option '--frobnicate'"), std::string::npos) << wrong.err;
   EXPECT_NE(wrong.err.find("Usage: tessaly"), std::string::npos) << wrong.err;
+
+  // Without a display the program says so plainly instead of the toolkit aborting it ...
+  const Finished headless = RunProgram({"frame.bmp"}, bare);
+  EXPECT_EQ(headless.code, 1);
+  EXPECT_EQ(headless.err, "tessaly needs a graphical display; use tessaly-cli for batch work\n");
+  // ... and a platform named on the command line is still used.
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  bare.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+  const Finished offscreen =
+      RunProgram({"-platform", "offscreen", "--screenshot", dir.filePath("w.png")}, bare);
+  EXPECT_EQ(offscreen.code, 0) << offscreen.err;
+  EXPECT_TRUE(QImage(dir.filePath("w.png")).size() == QSize(625, 425));
 }
 
 }  // namespace

@@ -30,12 +30,14 @@ app_id=org.kestrelwood.tessaly
 expected_tree() {
   {
     echo bin/tessaly-cli
-    echo share/doc/tessaly/LICENSE
+    echo share/bash-completion/completions/tessaly-cli
+    echo share/doc/tessaly/changelog.gz
+    echo share/doc/tessaly/copyright
     echo share/doc/tessaly/user-guide.md
-    echo share/man/man1/tessaly-cli.1
+    echo share/man/man1/tessaly-cli.1.gz
     if [[ $gui == 1 ]]; then
       echo bin/tessaly
-      echo share/man/man1/tessaly.1
+      echo share/man/man1/tessaly.1.gz
       echo "share/applications/$app_id.desktop"
       echo "share/metainfo/$app_id.metainfo.xml"
       echo "share/icons/hicolor/scalable/apps/$app_id.svg"

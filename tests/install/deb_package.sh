@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The Debian package builds under its standard name, holds what a user needs, depends on what
-# dpkg-shlibdeps found, and its programs run from the extracted tree.
+# dpkg-shlibdeps found, draws no error or warning from lintian, and its programs run from the
+# extracted tree.
 source "$(dirname "$0")/common.sh" "$@"
 need_tool dpkg-shlibdeps dpkg-dev
+need_tool lintian lintian
 
 out="$scratch/package"
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out" > "$scratch/cpack.log" 2>&1 ||
@@ -22,6 +24,14 @@ for library in libc6 libpng16-16 libopencv-imgproc; do
 done
 if [[ $gui == 1 && $depends != *libqt6widgets6* ]]; then
   fail "Depends lacks libqt6widgets6: $depends"
+fi
+
+# lintian's notes (I:) pass; an error or a warning, or lintian failing, does not.
+status=0
+lintian --fail-on error,warning "$deb" > "$scratch/lintian.log" 2>&1 || status=$?
+if ((status != 0)); then
+  cat "$scratch/lintian.log" >&2
+  fail "lintian finds errors or warnings in $(basename "$deb") (status $status)"
 fi
 
 root="$scratch/root"

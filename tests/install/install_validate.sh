@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The installed desktop entry, metainfo and manual pages pass their validators.
+# The installed desktop entry, metainfo and manual pages pass their validators; the changelog
+# starts at this version.
 source "$(dirname "$0")/common.sh" "$@"
 
 prefix="$scratch/prefix"
@@ -18,17 +19,22 @@ if [[ $gui == 1 ]]; then
 fi
 need_tool groff groff-base
 for page in tessaly-cli $([[ $gui == 1 ]] && echo tessaly); do
-  manual="$prefix/share/man/man1/$page.1"
+  manual="$prefix/share/man/man1/$page.1.gz"
   # groff reports what it could not lay out as warnings on standard error, yet exits 0.
-  warnings=$(groff -man -ww -z "$manual" 2>&1) || fail "groff failed on $manual: $warnings"
+  warnings=$(zcat "$manual" | groff -man -ww -z 2>&1) || fail "groff failed on $manual: $warnings"
   [[ -z $warnings ]] || fail "groff warns about $manual: $warnings"
-  grep -q "^\.TH .*\"Tessaly $version\"" "$manual" || fail "$manual does not name version $version"
+  zcat "$manual" | grep -q "^\.TH .*\"Tessaly $version\"" ||
+    fail "$manual does not name version $version"
 done
+changelog="$prefix/share/doc/tessaly/changelog.gz"
+[[ $(zcat "$changelog" | head -n 1) == "tessaly ($version) "* ]] ||
+  fail "data/changelog does not begin with an entry for version $version"
 # Every long option the program lists in --help is documented in its manual page.
 documents_options() {
-  local program=$1 manual="$prefix/share/man/man1/$1.1" option
+  local program=$1 manual option
+  manual=$(zcat "$prefix/share/man/man1/$1.1.gz")
   for option in $("$prefix/bin/$program" --help | grep -oE -- '--[a-z0-9][a-z0-9-]*' | sort -u); do
-    grep -qF -- "${option//-/\\-}" "$manual" ||
+    grep -qF -- "${option//-/\\-}" <<< "$manual" ||
       fail "$program --help lists $option, which data/man/$program.1.in does not document"
   done
 }
