@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <system_error>
 
 namespace tessaly {
 namespace {
@@ -21,6 +22,14 @@ std::uint32_t BigEndian(const unsigned char* b) {
 }
 
 }  // namespace
+
+bool IsUpToDate(const std::filesystem::path& target, const std::filesystem::path& input) {
+  std::error_code error;
+  const auto made = std::filesystem::last_write_time(target, error);
+  if (error) return false;
+  const auto source = std::filesystem::last_write_time(input, error);
+  return !error && made >= source && IsToolResult(target);
+}
 
 bool IsToolResult(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);

@@ -14,4 +14,9 @@ inline constexpr const char* kResultSoftware = "Tessaly";
 // that cannot be read or is no PNG.
 bool IsToolResult(const std::filesystem::path& file);
 
+// True when `target` is up to date for `input`: a result of the tool (IsToolResult) whose last
+// change is not older than the input's, as `make` judges its targets. False when either cannot
+// be examined.
+bool IsUpToDate(const std::filesystem::path& target, const std::filesystem::path& input);
+
 }  // namespace tessaly

@@ -2,6 +2,7 @@
 // naming fall-backs, the overwrite question, skipped and refused files, format conversion and
 // the width cap.
 #include "app/processor.h"
+#include "app/results.h"
 #include "app/saving.h"
 
 #include <gtest/gtest.h>
@@ -288,6 +289,18 @@ TEST_F(ProcessorTest, AFileAppearingDuringTheSaveIsReplacedOnlyAfterYes) {
   EXPECT_FALSE(SavePicture(result, nullptr, nullptr, other_writer));
   EXPECT_EQ(Content(), "other writer");
   EXPECT_EQ(Names(), (std::vector<std::string>{"frame.bmp", "frame.png"}));
+}
+
+TEST_F(ProcessorTest, AResultIsUpToDateWhileItIsTheToolsOwnAndNotOlderThanItsInput) {
+  const fs::path input = WriteBmp("frame.bmp", Grey8(300, 40, 90));
+  const fs::path target = dir_ / "frame.png";
+  EXPECT_FALSE(IsUpToDate(target, input));  // nothing there yet
+  ASSERT_TRUE(SavePicture(Process(input), ask_));
+  EXPECT_TRUE(IsUpToDate(target, input));
+  fs::last_write_time(input, fs::last_write_time(target) + std::chrono::seconds(1));
+  EXPECT_FALSE(IsUpToDate(target, input));  // the input changed after the save
+  SaveBitmapAsPNG(Grey8(3, 3, 9), target, "", "", "someone else", "");
+  EXPECT_FALSE(IsUpToDate(target, input));  // newer, but not the tool's
 }
 
 TEST_F(ProcessorTest, AFolderUnderTheTargetNameIsAnErrorNotAQuestion) {
