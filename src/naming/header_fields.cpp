@@ -179,6 +179,31 @@ std::optional<HeaderFields> ReadHeader(std::string_view header_text) {
   return Storable(ReadAlternative(header_text));
 }
 
+std::string HeaderProblem(std::string_view header_text) {
+  const std::string shown = "\"" + Utf8(Trim(header_text)) + "\"";
+  if (Trim(header_text).empty() || ReadHeader(header_text)) return {};
+  if (header_text.size() < kMinHeaderLength) return shown + " is too short to be a header";
+  const std::optional<HeaderFields> primary = ReadPrimary(header_text);
+  if (primary) return "\"" + StandardName(*primary) + "\" cannot be a file name";
+  int value[5];
+  for (int i = 0; i < 5; ++i) {
+    const std::optional<int> v = FieldValue(Field(header_text, kDateColumn + 2 * i, 2));
+    if (!v && Trim(Field(header_text, kDateColumn, 10)).empty()) {
+      return shown + " has no date and time";
+    }
+    if (!v) {
+      return "its date and time \"" + Utf8(Field(header_text, kDateColumn, 10)) +
+             "\" are not digits";
+    }
+    value[i] = *v;
+  }
+  const auto [year, month, day, hour, minute] = value;
+  if (!IsValidDate(FullYear(year), month, day)) {
+    return TwoDigits(day) + "-" + TwoDigits(month) + "-" + TwoDigits(year) + " is not a date";
+  }
+  return TwoDigits(hour) + ":" + TwoDigits(minute) + " is not a time";
+}
+
 std::string StandardName(const HeaderFields& f) {
   if (f.form == NamedFrom::kAlternativeForm) return f.trimmed_header;
   if (!f.message.empty()) return f.message;

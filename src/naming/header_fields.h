@@ -66,6 +66,11 @@ struct HeaderFields {
 // read. Nothing when neither form reads or the text is too short to be a header.
 std::optional<HeaderFields> ReadHeader(std::string_view header_text);
 
+// Why a header text that was read gives no name, in words that follow "header read, but "
+// (for example "30-02-01 is not a date"), told of the primary form; empty when the text reads
+// or holds nothing but blanks (no header was read at all).
+std::string HeaderProblem(std::string_view header_text);
+
 // The standard name the fields give, without folder and extension.
 std::string StandardName(const HeaderFields& fields);
 

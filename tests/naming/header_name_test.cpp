@@ -127,6 +127,22 @@ TEST(HeaderToFileName, HasTheBadHeaderMessageOnlyWhenNeitherFormReads) {
   }
 }
 
+TEST(HeaderProblem, SaysWhyAHeaderThatWasReadGivesNoName) {
+  const std::pair<std::string, std::string> rows[] = {
+      {Header("MET7", "C02", "9902311230", "X"), "31-02-99 is not a date"},
+      {Header("MET7", "C02", "9912052500", "X"), "25:00 is not a time"},
+      {Header("MET7", "C02", "9912051 30", "X"), "its date and time \"9912051 30\" are not digits"},
+      {Header("MET7", "C02", "99120512", ""), "its date and time \"99120512\" are not digits"},
+      {Header("MET7", "C02", "9912051230", "A/BC"), "\"A/BC 05-12-99 1230\" cannot be a file name"},
+      {" MET7  C02", "\"MET7  C02\" is too short to be a header"},
+      {"MET7    C02 ", "\"MET7    C02\" has no date and time"},
+      {std::string(25, ' '), ""},  // nothing was read
+      {Header("MET7", "C02", "9912051230", "X"), ""},
+      {"GMS-5 IR 99-DEC-05 12.00Z", ""},
+  };
+  for (const auto& [header, problem] : rows) EXPECT_EQ(HeaderProblem(header), problem) << header;
+}
+
 TEST(ReadHeader, GivesTheFactsOfTheFormThatReadsWithItsTimeInIso8601) {
   struct FieldRow {
     const char* what;
