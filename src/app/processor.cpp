@@ -29,6 +29,26 @@ bool IsPackedPalettePng(std::span<const std::uint8_t> png) {
   return png.size() > kColourType && png[kColourType] == kPaletteType && png[kBitDepth] < 8;
 }
 
+// A PNG palette picture with a tRNS chunk. The reader expands such a picture to its colours
+// (and then ignores their transparency), so its grey is the luma of its palette's colours, as
+// for a picture of the same colours without a palette.
+bool IsTransparentPalettePng(std::span<const std::uint8_t> png) {
+  constexpr std::size_t kColourType = 25;
+  constexpr std::uint8_t kPaletteType = 3;
+  if (png.size() <= kColourType || png[kColourType] != kPaletteType) return false;
+  // Chunks from the one after the signature: length, type, data, CRC; tRNS comes before IDAT.
+  for (std::size_t at = 8; at + 8 <= png.size();) {
+    const std::uint32_t length = (std::uint32_t{png[at]} << 24) |
+                                 (std::uint32_t{png[at + 1]} << 16) |
+                                 (std::uint32_t{png[at + 2]} << 8) | png[at + 3];
+    const std::string_view type(reinterpret_cast<const char*>(&png[at + 4]), 4);
+    if (type == "tRNS") return true;
+    if (type == "IDAT" || length > png.size() - at - 8) return false;
+    at += 12 + std::size_t{length};
+  }
+  return false;
+}
+
 bool IsPngName(const std::filesystem::path& file_name) {
   return AsciiUpper(file_name.extension().string()) == ".PNG";
 }
@@ -57,7 +77,7 @@ TExtBitmap Load(const std::filesystem::path& file_name) {
   try {
     if (IsPngName(file_name)) {
       TPngImage png;
-      png.ExpandToRGB = IsPackedPalettePng(bytes);
+      png.ExpandToRGB = IsPackedPalettePng(bytes) || IsTransparentPalettePng(bytes);
       // Transparency would be blended with whatever the bitmap held before: a frame's levels
       // and header bits are in its colours alone.
       png.IgnoreAlpha = true;

@@ -11,6 +11,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -65,14 +66,21 @@ Processed ProcessAlone(const fs::path& file, Source source) {
 }
 
 // An 8-bit grey picture written by libpng itself, as other programs write PNG files: as RGB,
-// RGB with alpha, grey with alpha, or palette pictures whose index is the grey level.
+// RGB with alpha, grey with alpha, or palette pictures whose index is the grey level; or tinted
+// (grey g as Tint(g)) as RGB, and as a palette with transparency.
 enum class PngKind {
   kRgb,
   kRgbaRandomAlpha,
   kGreyRandomAlpha,
   kGreyPaletteRandomTrns,
-  kFalseColourPalette
+  kFalseColourPalette,
+  kTintedRgb,
+  kTintedPaletteRandomTrns
 };
+
+std::array<std::uint8_t, 3> Tint(std::uint8_t g) {
+  return {g, static_cast<std::uint8_t>(g * 7 / 8), static_cast<std::uint8_t>(g * 3 / 4)};
+}
 
 std::vector<std::uint8_t> WriteWithLibpng(const Bitmap& grey, PngKind kind) {
   std::mt19937 random(7);
@@ -98,6 +106,11 @@ std::vector<std::uint8_t> WriteWithLibpng(const Bitmap& grey, PngKind kind) {
         case PngKind::kGreyRandomAlpha:
           pixels.insert(pixels.end(), {g, alpha()});
           break;
+        case PngKind::kTintedRgb: {
+          const std::array<std::uint8_t, 3> c = Tint(g);
+          pixels.insert(pixels.end(), c.begin(), c.end());
+          break;
+        }
         default:
           pixels.push_back(g);
       }
@@ -106,11 +119,13 @@ std::vector<std::uint8_t> WriteWithLibpng(const Bitmap& grey, PngKind kind) {
   if (kind == PngKind::kRgb) image.format = PNG_FORMAT_RGB;
   if (kind == PngKind::kRgbaRandomAlpha) image.format = PNG_FORMAT_RGBA;
   if (kind == PngKind::kGreyRandomAlpha) image.format = PNG_FORMAT_GA;
-  if (kind == PngKind::kGreyPaletteRandomTrns) {
+  if (kind == PngKind::kTintedRgb) image.format = PNG_FORMAT_RGB;
+  if (kind == PngKind::kGreyPaletteRandomTrns || kind == PngKind::kTintedPaletteRandomTrns) {
     image.format = PNG_FORMAT_RGBA_COLORMAP;
     for (int i = 0; i < 256; ++i) {
       const auto v = static_cast<std::uint8_t>(i);
-      colormap.insert(colormap.end(), {v, v, v, alpha()});
+      const auto c = kind == PngKind::kTintedPaletteRandomTrns ? Tint(v) : std::array{v, v, v};
+      colormap.insert(colormap.end(), {c[0], c[1], c[2], alpha()});
     }
   }
   if (kind == PngKind::kFalseColourPalette) {
@@ -450,6 +465,12 @@ TEST_F(ProcessorTest, TransparencyInAPngChangesNothingAndNothingCarriesOverFromT
     ProcessAlone(dir_ / "bright.png", Source::kFullFrame);
     EXPECT_EQ(ProcessAlone(dir_ / name, Source::kFullFrame), expected);
   }
+  // A palette with transparency is read as its colours, as the same colours without a palette.
+  WriteFileReplacing(dir_ / "tinted.png", WriteWithLibpng(frame, PngKind::kTintedRgb));
+  WriteFileReplacing(dir_ / "tinted-trns.png",
+                     WriteWithLibpng(frame, PngKind::kTintedPaletteRandomTrns));
+  EXPECT_EQ(ProcessAlone(dir_ / "tinted-trns.png", Source::kFullFrame),
+            ProcessAlone(dir_ / "tinted.png", Source::kFullFrame));
 }
 
 }  // namespace
