@@ -45,6 +45,13 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
     r.error = name.error;
     return r;
   }
+  // A pipe, a device or a socket among a folder's entries is no picture; reading one could
+  // wait for ever. (Named on the command line, it fails as any unreadable file does.)
+  std::error_code ec;
+  if (name.from_folder && fs::is_other(fs::status(name.path, ec))) {
+    r.skipped = "Skipped \"" + name.path.string() + "\": it is not a regular file";
+    return r;
+  }
   // A folder holds the results of earlier runs beside their originals; taking
   // them again would save a result of a result.
   if (name.from_folder && !options.include_results && IsPngName(name.path) &&
@@ -116,9 +123,8 @@ std::vector<fs::path> GivenNames(const Options& options, const Terminal& termina
   std::vector<fs::path> names(options.paths.begin(), options.paths.end());
   if (!options.from_file.empty()) {
     static const std::atomic<int> never{0};
-    const std::string text =
-        ReadNameList(options.from_file, terminal.interrupted ? *terminal.interrupted : never);
-    for (std::string& n : SplitNameList(text, options.null_separated ? '\0' : '\n')) {
+    for (std::string& n : ReadNameList(options.from_file, options.null_separated ? '\0' : '\n',
+                                       terminal.interrupted ? *terminal.interrupted : never)) {
       names.emplace_back(std::move(n));
     }
   }

@@ -1,12 +1,15 @@
 // tessaly-cli on archive-shaped inputs, end to end on generated frame trees: folder
 // trees, name lists, repeated runs over one folder, quiet and verbose reports,
-// questions on a terminal, and batches stopped by SIGINT or SIGTERM.
+// questions on a terminal, pipes, and batches stopped by SIGINT or SIGTERM.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -380,6 +383,35 @@ TEST_F(ArchiveTest, TemplatesNameFromFieldsAndFallBackToTheStandardName) {
   run = Cli({"--name-template", "../{code}", "a.bmp"});
   EXPECT_EQ(run.exit_code, 2);
   EXPECT_TRUE(Contains(run.err, "\"/\"")) << run.err;
+}
+
+// Pipes never stall a batch: one among a folder's pictures is skipped, one under a target is
+// not the tool's result and is kept, and a list that is a pipe no program writes to ends on
+// SIGTERM.
+TEST_F(ArchiveTest, PipesAreSkippedOrKeptAndNeverWaitedFor) {
+  WriteFrame("d/a.bmp", Header("AAAA"));
+  WriteFrame("d/b.bmp", Header("BBBB"));
+  for (const fs::path& pipe : {dir_ / "d/x.png", dir_ / "d" / TargetName("BBBB"), dir_ / "list"}) {
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0666), 0) << pipe;
+  }
+  test::ChildOptions options;
+  options.working_dir = dir_.string();
+  options.time_limit = std::chrono::seconds(30);
+  const test::ChildResult run =
+      test::RunChild(TESSALY_CLI_PATH, {"--overwrite", "-r", "d"}, options);
+  ASSERT_FALSE(run.timed_out) << "tessaly-cli waited for a pipe";
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(Contains(run.out, "Skipped \"d/x.png\": it is not a regular file\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, TargetName("BBBB") + "\" was not written by this tool")) << run.out;
+  EXPECT_TRUE(fs::is_regular_file(dir_ / "d" / TargetName("AAAA")));
+  EXPECT_TRUE(fs::is_fifo(dir_ / "d" / TargetName("BBBB")));
+
+  test::RunningChild waiting(TESSALY_CLI_PATH, {"--from-file", (dir_ / "list").string()});
+  ASSERT_TRUE(waiting.WaitUntilCatching(SIGTERM, std::chrono::seconds(30)));
+  const auto sent = std::chrono::steady_clock::now();
+  EXPECT_EQ(waiting.SignalAndWait(SIGTERM, std::chrono::seconds(30)), 128 + SIGTERM);
+  // A tenth of a second on a quiet machine: the list is polled in such steps.
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(5));
 }
 
 // A 50-file batch stopped by a signal sent once the report has reached a given line.
