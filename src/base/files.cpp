@@ -115,7 +115,9 @@ bool IsFolder(const std::filesystem::path& name) {
 
 bool NameIsTaken(const std::filesystem::path& name) {
   struct stat info {};
-  return ::lstat(name.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
+  if (::lstat(name.c_str(), &info) == 0) return true;
+  if (errno == ENOENT || errno == ENOTDIR) return false;
+  ThrowSaveError(name, errno);
 }
 
 PendingFile::PendingFile(const std::filesystem::path& target) : target_(target) {

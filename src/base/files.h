@@ -20,7 +20,10 @@ bool IsFolder(const std::filesystem::path& name);
 // refused at once, without waiting for data.
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& file_name);
 
-// True when anything stands at `name`: a file, a folder, or a link even when it leads nowhere.
+// True when anything stands at `name`: a file, a folder, or a link even when it leads nowhere;
+// false when nothing does. Error naming the file when that cannot be told (a name too long, a
+// folder that may not be searched): a save there would fail anyway, and must not be reported
+// as a file that exists.
 bool NameIsTaken(const std::filesystem::path& name);
 
 // A file being written beside its target under a short temporary name (".tessaly-<8 hex>.tmp",

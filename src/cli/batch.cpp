@@ -71,12 +71,13 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
     if (!options.name_template.empty() && p.named_from != NamedFrom::kInputName) {
       // A template that needs a field this header lacks, or gives no safe name,
       // leaves the standard name.
-      if (auto named =
-              NameFromTemplate(options.name_template, r.fields, name.path, p.proposed_name)) {
+      if (auto named = NameFromTemplate(options.name_template, r.fields, name.path, p.proposed_name,
+                                        &r.template_problem)) {
         p.proposed_name = WithPngExtension(*named);
         p.changed = !SameNameIgnoringCase(p.proposed_name, name.path);
       }
     }
+    if (options.sidecar && p.changed) CheckSidecarName(p.proposed_name);
     if (p.changed && !options.dry_run) {
       EncodePicture(p);
       // Writing and flushing the files is the slow part of a save; done here, on the worker,

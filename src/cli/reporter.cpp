@@ -141,6 +141,11 @@ void Reporter::Report(const FileResult& r, Fate fate) {
   ClearProgress();
   const PictureResult* p = r.picture ? &*r.picture : nullptr;
   const bool unread = ProcessedFate(fate) && p != nullptr && p->named_from == NamedFrom::kInputName;
+  if (ProcessedFate(fate) && !r.template_problem.empty()) {
+    terminal_.err << "tessaly-cli: " << Quoted(r.input) << ": "
+                  << EscapeControls(r.template_problem) << "; the standard name is used\n"
+                  << std::flush;
+  }
   if (options_.json) {
     Json line;
     line["input"] = FullPath(r.input);

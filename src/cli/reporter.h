@@ -41,6 +41,8 @@ struct FileResult {
   // gave one, and its png is encoded when the picture is to be saved.
   std::optional<PictureResult> picture;
   HeaderFields fields;  // what the header states, in the form that named the file
+  // Why the name --name-template gave could not be used (the standard name was), or empty.
+  std::string template_problem;
   // The PNG, and with --sidecar its sidecar, being written ahead when the target was free
   // then (see PrepareAhead); no future, or a null file, when not (the save writes them at its
   // turn).

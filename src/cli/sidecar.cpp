@@ -1,10 +1,12 @@
 // Sidecar files: one JSON object per saved picture, written complete or not at all.
 #include "cli/sidecar.h"
 
+#include <climits>
 #include <memory>
 #include <span>
 
 #include "app/saving.h"
+#include "base/errors.h"
 #include "base/files.h"
 #include "base/text.h"
 #include "tessaly/version.h"
@@ -17,6 +19,14 @@ fs::path SidecarName(const fs::path& picture) {
   fs::path name = picture;
   name.replace_extension(".json");
   return name;
+}
+
+void CheckSidecarName(const fs::path& picture) {
+  const std::size_t length = SidecarName(picture).filename().native().size();
+  if (length <= NAME_MAX) return;
+  throw Error("Cannot save \"" + picture.string() +
+              "\" with its sidecar: the sidecar's name would be " + std::to_string(length) +
+              " bytes, longer than the " + std::to_string(NAME_MAX) + " a file name may have");
 }
 
 Json ParsedFields(const HeaderFields& f) {

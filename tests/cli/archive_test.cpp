@@ -1,6 +1,6 @@
 // tessaly-cli on archive-shaped inputs, end to end on generated frame trees: folder
 // trees, name lists, repeated runs over one folder, quiet and verbose reports,
-// questions on a terminal, pipes, and batches stopped by SIGINT or SIGTERM.
+// questions on a terminal, pipes and over-long names, and batches stopped by SIGINT or SIGTERM.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -412,6 +412,23 @@ TEST_F(ArchiveTest, PipesAreSkippedOrKeptAndNeverWaitedFor) {
   EXPECT_EQ(waiting.SignalAndWait(SIGTERM, std::chrono::seconds(30)), 128 + SIGTERM);
   // A tenth of a second on a quiet machine: the list is polled in such steps.
   EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(5));
+}
+
+// A template's name beyond 255 bytes gives way to the standard name and says why; a picture
+// whose sidecar's name would pass 255 bytes is not saved without its sidecar.
+TEST_F(ArchiveTest, NamesTooLongForAFileSystemAreRefusedWhenMade) {
+  WriteFrame("a.bmp", Header("AAAA"));
+  const std::string part(248, 'x');  // with the code and ".png", 256 bytes
+  auto run = Cli({"--name-template", part + "{code}", "a.bmp"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(Contains(run.out, "a.bmp -> " + TargetName("AAAA") + ": saved")) << run.out;
+  EXPECT_TRUE(Contains(run.err, "gives a name of 256 bytes, longer than the 255")) << run.err;
+
+  fs::remove(dir_ / TargetName("AAAA"));
+  run = Cli({"--sidecar", "--name-template", part.substr(1) + "{code}", "a.bmp"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_TRUE(Contains(run.err, "the sidecar's name would be 256 bytes")) << run.err;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
 // A 50-file batch stopped by a signal sent once the report has reached a given line.
