@@ -213,6 +213,7 @@ int RunBatch(const Options& options, Terminal& terminal) {
   Reporter reporter(options, terminal, names.size());
   Counts counts;
   WrittenFiles written;
+  std::set<fs::path> swept;  // folders saved to, cleared of what killed runs left there
 
   if (Signal(terminal) == 0) {
     reporter.Progress(0, names.empty() ? fs::path() : names.front().path);
@@ -226,6 +227,10 @@ int RunBatch(const Options& options, Terminal& terminal) {
         if (Signal(terminal) != 0) return;
         ++handled;
         if (written.Holds(names[i].path)) r = ProcessOne(names[i], options);
+        if (r.picture && r.picture->changed && !options.dry_run &&
+            swept.insert(r.picture->proposed_name.parent_path()).second) {
+          RemoveStaleTemporaries(r.picture->proposed_name.parent_path());
+        }
         const Fate fate = Decide(r, options, reporter, terminal, written);
         counts.Add(fate, r.picture && r.picture->named_from == NamedFrom::kInputName);
         if (!r.sidecar_error.empty()) ++counts.failed;

@@ -74,7 +74,20 @@ std::string Quoted(const fs::path& p) {
 }
 
 const char* SignalName(int signal) {
-  return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a signal";
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    case SIGQUIT:
+      return "SIGQUIT";
+    case SIGPIPE:
+      return "SIGPIPE";
+    default:
+      return "a signal";
+  }
 }
 
 bool ProcessedFate(Fate fate) {
