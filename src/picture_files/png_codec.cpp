@@ -283,7 +283,8 @@ void ReadPassRows(png_structp png, png_uint_32 width, png_uint_32 height, const 
         session.read_limit = session.position + 2 * (plan.row_bytes + 1) + kLastRowReadAhead;
       }
       png_read_row(png, target.row, nullptr);
-      const PngRow row{PNG_ROW_FROM_PASS_ROW(y, pass), PNG_COL_FROM_PASS_COL(0, pass),
+      const PngRow row{PNG_ROW_FROM_PASS_ROW(y, pass),
+                       static_cast<png_uint_32>(PNG_PASS_START_COL(pass)),
                        png_uint_32{1} << PNG_PASS_COL_SHIFT(pass), columns, target.row};
       if (!HandOn(session, *target.sink, row)) png_error(png, "the decoded row was not taken");
     }
