@@ -28,6 +28,12 @@ class NameSplitter {
              " MiB, more than a list for one run may be; split it";
     }
     while (!bytes.empty()) {
+      // A run of separators (empty names) is passed over at once.
+      if (name_.empty()) {
+        const std::size_t start = bytes.find_first_not_of(separator_);
+        if (start == std::string_view::npos) break;
+        bytes.remove_prefix(start);
+      }
       const std::size_t end = bytes.find(separator_);
       name_.append(bytes.substr(0, end));
       if (name_.size() > kMaxListNameBytes) {
