@@ -1,6 +1,8 @@
-// Fuzz target: the PNG loader the processing uses (LoadPNGFromMemory, as LoadPNGIntoBitmap
-// after reading the file), with and without expansion to RGB, and the grey conversion after it.
+// Fuzz target: the PNG loaders (LoadPNGFromMemory, as LoadPNGIntoBitmap after reading the file,
+// and the processing's row-by-row LoadIntoGrey8 against it), with and without expansion to RGB,
+// and the grey conversion.
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "base/errors.h"
@@ -34,11 +36,50 @@ void LoadAs(std::span<const std::uint8_t> bytes, bool expand_to_rgb) {
   Touch(grey);
 }
 
+// The processing's loader decodes row by row (pass by pass when interlaced) straight into an
+// 8-bit picture; it must give what the whole decode, CopyToBitmap and ToGrey8 give, or fail
+// where that fails.
+void LoadRowByRow(std::span<const std::uint8_t> bytes, bool expand_to_rgb) {
+  auto start = [&](tessaly::TPngImage& image, Bitmap& bitmap) {
+    image.ExpandToRGB = expand_to_rgb;
+    image.IgnoreAlpha = true;
+    bitmap.SetFormat(PixelFormat::k8Bit);
+    tessaly::SetGreyPalette(bitmap);
+  };
+  tessaly::TPngImage whole, rows;
+  Bitmap expected, loaded;
+  start(whole, expected);
+  start(rows, loaded);
+  bool decoded = true;
+  try {
+    whole.LoadFromMemory(bytes);
+  } catch (const tessaly::Error&) {
+    decoded = false;
+  }
+  try {
+    rows.LoadIntoGrey8(bytes, loaded);
+  } catch (const tessaly::Error&) {
+    FUZZ_CHECK(!decoded);
+    return;
+  }
+  FUZZ_CHECK(decoded);
+  whole.CopyToBitmap(expected, 0, 0);
+  if (expected.Format() != PixelFormat::k8Bit) expected.Assign(tessaly::ToGrey8(expected));
+  FUZZ_CHECK(loaded.Format() == PixelFormat::k8Bit);
+  FUZZ_CHECK(loaded.Width() == expected.Width() && loaded.Height() == expected.Height());
+  FUZZ_CHECK(loaded.GetPalette() == expected.GetPalette());
+  for (int y = 0; y < loaded.Height(); ++y) {
+    FUZZ_CHECK(std::memcmp(loaded.Row(y), expected.Row(y), loaded.RowBytes()) == 0);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);
   LoadAs(bytes, false);
   LoadAs(bytes, true);
+  LoadRowByRow(bytes, false);
+  LoadRowByRow(bytes, true);
   return 0;
 }

@@ -81,9 +81,10 @@ TExtBitmap Load(const std::filesystem::path& file_name) {
       // Transparency would be blended with whatever the bitmap held before: a frame's levels
       // and header bits are in its colours alone.
       png.IgnoreAlpha = true;
-      png.LoadFromMemory(bytes);
+      // Straight into the 8-bit picture, a row at a time: a large 16-bit colour picture would
+      // otherwise be held three times over (decoded, as colours, as grey).
       picture.SetSize(0, 0);
-      png.CopyToBitmap(picture, 0, 0);
+      png.LoadIntoGrey8(bytes, picture);
     } else {
       ByteStream stream(bytes);
       picture.LoadFromStream(stream);

@@ -1,10 +1,14 @@
 // Recognising a saved result by its Software text chunk.
 #include "app/results.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdint>
-#include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <string>
 #include <system_error>
 
@@ -21,7 +25,55 @@ std::uint32_t BigEndian(const unsigned char* b) {
          b[3];
 }
 
+// Exactly `size` bytes from offset `at`; false at the end of the file or on an error.
+bool ReadAt(int fd, std::uint64_t at, void* data, std::size_t size) {
+  auto* bytes = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::pread(fd, bytes, size, static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    at += static_cast<std::uint64_t>(n);
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool HasToolSoftware(int fd) {
+  std::array<unsigned char, 8> signature{};
+  if (!ReadAt(fd, 0, signature.data(), signature.size()) || signature != kPngSignature) {
+    return false;
+  }
+  const std::string wanted = std::string("Software") + '\0' + kResultSoftware;
+  std::uint64_t at = signature.size();
+  for (int chunk = 0; chunk < kMaxChunksBeforeData; ++chunk) {
+    unsigned char head[8];
+    if (!ReadAt(fd, at, head, sizeof head)) return false;
+    const std::uint32_t length = BigEndian(head);
+    const std::string type(reinterpret_cast<const char*>(head + 4), 4);
+    if (type == "IDAT" || type == "IEND") return false;
+    if (type == "tEXt" && length == wanted.size()) {
+      std::string data(length, '\0');
+      if (!ReadAt(fd, at + sizeof head, data.data(), length)) return false;
+      if (data == wanted) return true;
+    }
+    at += sizeof head + std::uint64_t{length} + 4;  // the data and its CRC
+  }
+  return false;
+}
+
 }  // namespace
+
+bool IsToolResult(const std::filesystem::path& file) {
+  // Opened without blocking, and read only when it is a regular file: a pipe under a picture's
+  // name would otherwise stall the open until some program writes to it.
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  const bool result = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && HasToolSoftware(fd);
+  ::close(fd);
+  return result;
+}
 
 bool IsUpToDate(const std::filesystem::path& target, const std::filesystem::path& input) {
   std::error_code error;
@@ -29,33 +81,6 @@ bool IsUpToDate(const std::filesystem::path& target, const std::filesystem::path
   if (error) return false;
   const auto source = std::filesystem::last_write_time(input, error);
   return !error && made >= source && IsToolResult(target);
-}
-
-bool IsToolResult(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::array<unsigned char, 8> signature{};
-  if (!in.read(reinterpret_cast<char*>(signature.data()), signature.size()) ||
-      signature != kPngSignature) {
-    return false;
-  }
-  const std::string wanted = std::string("Software") + '\0' + kResultSoftware;
-  for (int chunk = 0; chunk < kMaxChunksBeforeData; ++chunk) {
-    unsigned char head[8];
-    if (!in.read(reinterpret_cast<char*>(head), sizeof head)) return false;
-    const std::uint32_t length = BigEndian(head);
-    const std::string type(reinterpret_cast<const char*>(head + 4), 4);
-    if (type == "IDAT" || type == "IEND") return false;
-    if (type == "tEXt" && length == wanted.size()) {
-      std::string data(length, '\0');
-      if (!in.read(data.data(), length)) return false;
-      if (data == wanted) return true;
-      in.seekg(4, std::ios::cur);  // the CRC
-    } else {
-      in.seekg(std::streamoff{length} + 4, std::ios::cur);
-    }
-    if (!in) return false;
-  }
-  return false;
 }
 
 }  // namespace tessaly

@@ -11,7 +11,7 @@ inline constexpr const char* kResultSoftware = "Tessaly";
 
 // True when `file` is a PNG whose Software text, before its image data, is the
 // tool's own. Reads only the chunks ahead of the image data; false for anything
-// that cannot be read or is no PNG.
+// that cannot be read, is no regular file (a pipe is never waited for) or is no PNG.
 bool IsToolResult(const std::filesystem::path& file);
 
 // True when `target` is up to date for `input`: a result of the tool (IsToolResult) whose last

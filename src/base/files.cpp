@@ -2,13 +2,17 @@
 // becomes the target.
 #include "base/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <random>
 #include <string>
 #include <system_error>
@@ -29,6 +33,52 @@ constexpr mode_t kPermissionBits = 0777;
 // True when the filesystem cannot rename without replacing, so a hard link has to do it.
 bool NoReplaceUnsupported(int error_number) {
   return error_number == EINVAL || error_number == ENOSYS || error_number == ENOTSUP;
+}
+
+// ".tessaly-<8 hex>.tmp" is a file written under that name. ".tessaly-<8 hex>.new" is an unnamed
+// file that was locked before it got that name, on its way to replacing its target: one that
+// no process holds locked is left over whatever its age.
+constexpr std::string_view kTemporaryHead = ".tessaly-";
+constexpr std::string_view kWrittenTail = ".tmp";
+constexpr std::string_view kLockedTail = ".new";
+constexpr std::size_t kTemporaryHex = 8;
+
+std::string TemporaryName(std::random_device& random, std::string_view tail) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(random()));
+  return std::string(kTemporaryHead) + hex + std::string(tail);
+}
+
+// An unnamed file is linked through its entry in /proc: linking the descriptor itself
+// (AT_EMPTY_PATH) needs a privilege. Without /proc the named files serve.
+bool UnnamedFilesCanBeLinked() {
+  static const bool proc_fd = ::access("/proc/self/fd", X_OK) == 0;
+  return proc_fd;
+}
+
+// Gives the unnamed file open as `fd` the name `name`; 0 or the error number. A link never
+// replaces what stands at `name` (EEXIST), not even a link that leads nowhere.
+int LinkUnnamed(int fd, const std::filesystem::path& name) {
+  char proc_name[40];
+  std::snprintf(proc_name, sizeof proc_name, "/proc/self/fd/%d", fd);
+  if (::linkat(AT_FDCWD, proc_name, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  return errno;
+}
+
+// Files written ahead keep a descriptor each until their turn; a batch of many jobs can pass
+// the usual soft limit of 1024, which the hard limit then lifts.
+template <typename Open>
+int OpenRetryingPastFileLimit(const Open& open) {
+  const int fd = open();
+  if (fd >= 0 || errno != EMFILE) return fd;
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) {
+    errno = EMFILE;
+    return -1;
+  }
+  limit.rlim_cur = limit.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+  return open();
 }
 
 // Not an errno value: the file is a pipe, a device or a socket.
@@ -115,25 +165,56 @@ bool IsFolder(const std::filesystem::path& name) {
 
 bool NameIsTaken(const std::filesystem::path& name) {
   struct stat info {};
-  return ::lstat(name.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
+  if (::lstat(name.c_str(), &info) == 0) return true;
+  if (errno == ENOENT || errno == ENOTDIR) return false;
+  ThrowSaveError(name, errno);
+}
+
+bool IsTemporaryFileName(std::string_view name) {
+  if (name.size() != kTemporaryHead.size() + kTemporaryHex + kWrittenTail.size() ||
+      !name.starts_with(kTemporaryHead) ||
+      !(name.ends_with(kWrittenTail) || name.ends_with(kLockedTail))) {
+    return false;
+  }
+  const std::string_view hex = name.substr(kTemporaryHead.size(), kTemporaryHex);
+  return std::all_of(hex.begin(), hex.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 PendingFile::PendingFile(const std::filesystem::path& target) : target_(target) {
-  std::random_device random;
-  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-    char name[32];
-    std::snprintf(name, sizeof name, ".tessaly-%08x.tmp", static_cast<unsigned>(random()));
-    path_ = target.parent_path() / name;
-    // 0666 under the process's umask, as for any new file.
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ < 0 && errno != EEXIST) ThrowSaveError(target, errno);
+  const std::filesystem::path folder = target.parent_path();
+  // 0666 under the process's umask, as for any new file.
+  if (UnnamedFilesCanBeLinked()) {
+    fd_ = OpenRetryingPastFileLimit([&] {
+      return ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    });
   }
-  if (fd_ < 0) ThrowSaveError(target, EEXIST);
+  // Any failure of the unnamed file (a filesystem or kernel without them, but also a folder
+  // that may not be written) goes to the named one, whose own error then tells the reason.
+  if (fd_ < 0) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+      path_ = folder / TemporaryName(random, kWrittenTail);
+      fd_ = OpenRetryingPastFileLimit(
+          [&] { return ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+      if (fd_ < 0 && errno != EEXIST) ThrowSaveError(target, errno);
+    }
+    if (fd_ < 0) ThrowSaveError(target, EEXIST);
+  }
+  // Shared, so that the lock of a named file can pass to a second descriptor in Finish.
+  locked_ = ::flock(fd_, LOCK_SH) == 0;
 }
 
 PendingFile::~PendingFile() {
+  // The name goes before the lock, so that no sweep takes a file still being removed.
+  if (!published_ && !path_.empty()) ::unlink(path_.c_str());
+  Close();
+}
+
+void PendingFile::Close() {
   if (fd_ >= 0) ::close(fd_);
-  if (!published_) ::unlink(path_.c_str());
+  if (lock_fd_ >= 0) ::close(lock_fd_);
+  fd_ = lock_fd_ = -1;
 }
 
 void PendingFile::Write(std::span<const std::uint8_t> bytes) {
@@ -150,14 +231,25 @@ void PendingFile::Write(std::span<const std::uint8_t> bytes) {
 
 void PendingFile::Finish() {
   if (::fsync(fd_) != 0) ThrowSaveError(target_, errno);
+  // An unnamed file stays open: it is reached only through its descriptor until it is linked.
+  if (path_.empty()) return;
+  // A named file is closed, since some filesystems (network and user-space ones, which have no
+  // unnamed files) report a failed write only then; a descriptor for reading keeps its lock.
+  lock_fd_ = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (lock_fd_ >= 0) ::flock(lock_fd_, LOCK_SH);
   const int fd = fd_;
   fd_ = -1;
-  // Some filesystems report a failed write only here.
   if (::close(fd) != 0) ThrowSaveError(target_, errno);
 }
 
 bool PendingFile::PublishIfAbsent() {
-  if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
+  if (path_.empty()) {
+    // A link fails when the name is taken, as a rename that may not replace does.
+    const int error_number = LinkUnnamed(fd_, target_);
+    if (error_number == EEXIST) return false;
+    if (error_number != 0) ThrowSaveError(target_, error_number);
+  } else if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) !=
+             0) {
     const int error_number = errno;
     if (error_number == EEXIST) return false;
     if (!NoReplaceUnsupported(error_number)) ThrowSaveError(target_, error_number);
@@ -175,7 +267,25 @@ bool PendingFile::PublishIfAbsent() {
 void PendingFile::PublishReplacing() {
   struct stat existing {};
   if (::lstat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-    ::chmod(path_.c_str(), existing.st_mode & kPermissionBits);
+    const int fd = fd_ >= 0 ? fd_ : lock_fd_;
+    if (fd < 0 || ::fchmod(fd, existing.st_mode & kPermissionBits) != 0) {
+      ::chmod(path_.c_str(), existing.st_mode & kPermissionBits);
+    }
+  }
+  if (path_.empty()) {
+    // Only a rename replaces a name in one step, and only a named file can be renamed: the
+    // unnamed file gets a temporary name first. The window in which a killed process would
+    // leave that name behind is two system calls wide; the file is locked all the while, so
+    // the next run's RemoveStaleTemporaries takes what a kill there leaves.
+    std::random_device random;
+    std::filesystem::path named;
+    int error_number = EEXIST;
+    for (int attempt = 0; attempt < 100 && error_number == EEXIST; ++attempt) {
+      named = target_.parent_path() / TemporaryName(random, locked_ ? kLockedTail : kWrittenTail);
+      error_number = LinkUnnamed(fd_, named);
+    }
+    if (error_number != 0) ThrowSaveError(target_, error_number);
+    path_ = std::move(named);
   }
   if (::rename(path_.c_str(), target_.c_str()) != 0) ThrowSaveError(target_, errno);
   Published();
@@ -183,7 +293,37 @@ void PendingFile::PublishReplacing() {
 
 void PendingFile::Published() {
   published_ = true;
+  Close();
   if (sync_folder_) SyncFolder(target_.parent_path());
+}
+
+void RemoveStaleTemporaries(const std::filesystem::path& folder) {
+  DIR* const dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return;
+  const int dir_fd = ::dirfd(dir);
+  const std::time_t stale_before = std::time(nullptr) - kStaleTemporaryMinutes * 60;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!IsTemporaryFileName(entry->d_name)) continue;
+    struct stat named {};
+    const bool locked_from_birth = std::string_view(entry->d_name).ends_with(kLockedTail);
+    if (::fstatat(dir_fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(named.st_mode) || named.st_uid != ::geteuid() ||
+        (!locked_from_birth && named.st_mtime > stale_before)) {
+      continue;
+    }
+    // A living PendingFile holds a shared lock on its file; a written one takes it just after
+    // creating the file, and the age above covers that moment.
+    const int fd = ::openat(dir_fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat locked {};
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &locked) == 0 &&
+        ::fstatat(dir_fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
+      ::unlinkat(dir_fd, entry->d_name, 0);
+    }
+    ::close(fd);
+  }
+  ::closedir(dir);
 }
 
 void SyncFolder(const std::filesystem::path& folder) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "base/limits.h"
@@ -21,13 +22,20 @@ bool IsFolder(const std::filesystem::path& name);
 // refused at once, without waiting for data.
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& file_name);
 
-// True when anything stands at `name`: a file, a folder, or a link even when it leads nowhere.
+// True when anything stands at `name`: a file, a folder, or a link even when it leads nowhere;
+// false when nothing does. Error naming the file when that cannot be told (a name too long, a
+// folder that may not be searched): a save there would fail anyway, and must not be reported
+// as a file that exists.
 bool NameIsTaken(const std::filesystem::path& name);
 
-// A file being written beside its target under a short temporary name (".tessaly-<8 hex>.tmp",
-// so a target of the longest legal name still gets one). It takes the target's name only when
-// complete and flushed; until then, and whenever it is dropped unpublished, the target is left
-// as it was and the temporary file is removed. Errors throw Error naming the target.
+// A file being written beside its target. Where the filesystem can (ext4, tmpfs, btrfs, xfs)
+// it has no name at all until it is published, so a process killed at any moment leaves
+// nothing behind (but for the two system calls of PublishReplacing); elsewhere it is written
+// under a short temporary name (".tessaly-<8 hex>.tmp", so a target of the longest legal name
+// still gets one). It is held locked (flock) while it lives, so that RemoveStaleTemporaries
+// tells it from one a dead process left. It takes the target's name only when complete and
+// flushed; until then, and whenever it is dropped unpublished, the target is left as it was and
+// the file goes. Errors throw Error naming the target.
 class PendingFile {
  public:
   explicit PendingFile(const std::filesystem::path& target);
@@ -36,8 +44,8 @@ class PendingFile {
   PendingFile& operator=(const PendingFile&) = delete;
 
   void Write(std::span<const std::uint8_t> bytes);
-  // Flushes the data to disk and closes the file; call once, after the last Write and before
-  // publishing.
+  // Flushes the data to disk (and closes a named file, so that a failed write that is told
+  // only then fails here); call once, after the last Write and before publishing.
   void Finish();
   // Gives the file the target's name unless something already stands there, in one step, so
   // that a file another program creates at any moment is never replaced. False when the name
@@ -51,14 +59,18 @@ class PendingFile {
   // beside it right after and flushes the folder once for both (SyncFolder).
   void DeferFolderSync() { sync_folder_ = false; }
 
+  // The temporary name; empty while the file has none.
   const std::filesystem::path& temporary() const { return path_; }
 
  private:
   void Published();
+  void Close();
 
   std::filesystem::path target_;
-  std::filesystem::path path_;
-  int fd_ = -1;
+  std::filesystem::path path_;  // empty for an unnamed file
+  int fd_ = -1;                 // written to; kept open until published or dropped
+  int lock_fd_ = -1;            // a named file's lock once fd_ is closed by Finish
+  bool locked_ = false;         // fd_ holds its shared lock
   bool published_ = false;
   bool sync_folder_ = true;
 };
@@ -67,6 +79,17 @@ class PendingFile {
 // flushed to disk, ready to take the target's name. Errors throw Error naming the target.
 std::unique_ptr<PendingFile> WritePending(const std::filesystem::path& target,
                                           std::span<const std::uint8_t> bytes);
+
+// Removes what saves of this tool left in `folder` when their process died: regular files of
+// this user with a temporary file's name that no living PendingFile holds locked; one written
+// under its name (".tmp") only once it is kStaleTemporaryMinutes old. Nothing else is touched;
+// failures are ignored (a leftover stays).
+void RemoveStaleTemporaries(const std::filesystem::path& folder);
+inline constexpr int kStaleTemporaryMinutes = 10;
+
+// True for the names PendingFile gives its files: ".tessaly-<8 lower-case hex>.tmp", and
+// ".tessaly-<8 lower-case hex>.new" for an unnamed file named just before it replaces its target.
+bool IsTemporaryFileName(std::string_view name);
 
 // Makes the renames done in `folder` durable; a failure here loses nothing already written.
 void SyncFolder(const std::filesystem::path& folder);

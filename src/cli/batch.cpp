@@ -44,6 +44,13 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
     r.error = name.error;
     return r;
   }
+  // A pipe, a device or a socket among a folder's entries is no picture; reading one could
+  // wait for ever. (Named on the command line, it fails as any unreadable file does.)
+  std::error_code ec;
+  if (name.from_folder && fs::is_other(fs::status(name.path, ec))) {
+    r.skipped = "Skipped \"" + name.path.string() + "\": it is not a regular file";
+    return r;
+  }
   // A folder holds the results of earlier runs beside their originals; taking
   // them again would save a result of a result.
   if (name.from_folder && !options.include_results && IsPngName(name.path) &&
@@ -62,12 +69,13 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
     if (!options.name_template.empty() && p.header) {
       // A template that needs a field this header lacks, or gives no safe name,
       // leaves the standard name.
-      if (auto named =
-              NameFromTemplate(options.name_template, *p.header, name.path, p.proposed_name)) {
+      if (auto named = NameFromTemplate(options.name_template, *p.header, name.path,
+                                        p.proposed_name, &r.template_problem)) {
         p.proposed_name = WithPngExtension(*named);
         p.changed = !SameNameIgnoringCase(p.proposed_name, name.path);
       }
     }
+    if (options.sidecar && p.changed) CheckSidecarName(p.proposed_name);
     if (p.changed && !options.dry_run) {
       EncodePicture(p);
       // Writing and flushing the files is the slow part of a save; done here, on the worker,
@@ -114,9 +122,8 @@ std::vector<fs::path> GivenNames(const Options& options, const Terminal& termina
   std::vector<fs::path> names(options.paths.begin(), options.paths.end());
   if (!options.from_file.empty()) {
     static const std::atomic<int> never{0};
-    const std::string text =
-        ReadNameList(options.from_file, terminal.interrupted ? *terminal.interrupted : never);
-    for (std::string& n : SplitNameList(text, options.null_separated ? '\0' : '\n')) {
+    for (std::string& n : ReadNameList(options.from_file, options.null_separated ? '\0' : '\n',
+                                       terminal.interrupted ? *terminal.interrupted : never)) {
       names.emplace_back(std::move(n));
     }
   }
@@ -203,6 +210,7 @@ int RunBatch(const Options& options, Terminal& terminal) {
   Reporter reporter(options, terminal, names.size());
   Counts counts;
   WrittenFiles written;
+  std::set<fs::path> swept;  // folders saved to, cleared of what killed runs left there
 
   if (Signal(terminal) == 0) {
     reporter.Progress(0, names.empty() ? fs::path() : names.front().path);
@@ -216,6 +224,10 @@ int RunBatch(const Options& options, Terminal& terminal) {
         if (Signal(terminal) != 0) return;
         ++handled;
         if (written.Holds(names[i].path)) r = ProcessOne(names[i], options);
+        if (r.picture && r.picture->changed && !options.dry_run &&
+            swept.insert(r.picture->proposed_name.parent_path()).second) {
+          RemoveStaleTemporaries(r.picture->proposed_name.parent_path());
+        }
         const Fate fate = Decide(r, options, reporter, terminal, written);
         counts.Add(fate, r.picture && r.picture->named_from == NamedFrom::kInputName);
         if (!r.sidecar_error.empty()) ++counts.failed;

@@ -25,8 +25,12 @@ void CatchInterrupts() {
   action.sa_handler = NoteSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal or a dropped connection (SIGHUP) and the quit key (SIGQUIT) ask the run
+  // to end as SIGINT does; so does a reader of the report that went away (SIGPIPE), whose
+  // write then fails instead of ending the process with files half written.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+    sigaction(signal, &action, nullptr);
+  }
 }
 
 }  // namespace tessaly::cli

@@ -1,5 +1,6 @@
-// SIGINT and SIGTERM end a batch cleanly: the handlers only note the signal, and
-// the batch stops taking files, finishes the save in progress and reports.
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE end a batch cleanly: the handlers only note the
+// signal, and the batch stops taking files, finishes the save in progress, removes the files it
+// wrote ahead and reports.
 #pragma once
 
 #include <atomic>
@@ -9,8 +10,8 @@ namespace tessaly::cli {
 // The signal that asked the run to stop, or 0. Set only by the handlers.
 const std::atomic<int>& InterruptSignal();
 
-// Installs the handlers for SIGINT and SIGTERM (restarting interrupted calls,
-// so that a save in progress completes).
+// Installs the handlers for those signals (restarting interrupted calls, so that a save in
+// progress completes).
 void CatchInterrupts();
 
 }  // namespace tessaly::cli

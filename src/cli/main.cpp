@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "cli/batch.h"
+#include "cli/checked_output.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
 #include "picture_store/ipl.h"
@@ -26,6 +27,18 @@ void PrepareHeap() {
   mallopt(M_TRIM_THRESHOLD, 2 * kLargestMappedBlock);
 }
 
+// A report or catalogue on standard output that could not be written (a full disk, a closed
+// pipe) fails the run, as it does for GNU tools: the last of it is written and checked at the end.
+int CheckStandardOutput(tessaly::cli::CheckedOutput& out, int status) {
+  const int error_number = out.Finish();
+  if (error_number == 0) return status;
+  // A run stopped for a reader that went away (SIGPIPE) says so itself.
+  if (tessaly::cli::InterruptSignal().load() != SIGPIPE) {
+    std::cerr << "tessaly-cli: write error: " << std::strerror(error_number) << '\n';
+  }
+  return status == 0 ? 1 : status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -33,9 +46,12 @@ int main(int argc, char** argv) {
   PrepareHeap();
   // Past a file-size limit a write then fails with EFBIG: that one save fails, the batch goes on.
   std::signal(SIGXFSZ, SIG_IGN);
+  CheckedOutput out_buffer(STDOUT_FILENO);
+  std::ostream out(&out_buffer);
   try {
-    auto parsed = ParseOptions(argc, argv, std::cout, std::cerr);
-    if (const int* status = std::get_if<int>(&parsed)) return *status;
+    auto parsed = ParseOptions(argc, argv, out, std::cerr);
+    if (const int* status = std::get_if<int>(&parsed))
+      return CheckStandardOutput(out_buffer, *status);
     const Options& options = std::get<Options>(parsed);
     // The batch's workers keep the cores busy; the resampler's own threads would only add
     // their start-up and their waiting.
@@ -45,14 +61,14 @@ int main(int argc, char** argv) {
     // A list read from standard input leaves nothing there to answer questions with.
     const bool in_is_terminal = ::isatty(STDIN_FILENO) == 1 && options.from_file != "-";
     Terminal terminal{std::cin,
-                      std::cout,
+                      out,
                       std::cerr,
                       in_is_terminal,
                       ::isatty(STDERR_FILENO) == 1,
                       term != nullptr && std::strcmp(term, "dumb") == 0,
                       in_is_terminal ? STDIN_FILENO : -1,
                       &InterruptSignal()};
-    return RunBatch(options, terminal);
+    return CheckStandardOutput(out_buffer, RunBatch(options, terminal));
   } catch (const std::exception& e) {
     std::cerr << "tessaly-cli: " << e.what() << '\n';
     return 1;

@@ -69,7 +69,20 @@ std::string Quoted(const fs::path& p) {
 }
 
 const char* SignalName(int signal) {
-  return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a signal";
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    case SIGQUIT:
+      return "SIGQUIT";
+    case SIGPIPE:
+      return "SIGPIPE";
+    default:
+      return "a signal";
+  }
 }
 
 bool ProcessedFate(Fate fate) {
@@ -135,6 +148,11 @@ void Reporter::ClearProgress() {
 
 void Reporter::Report(const FileResult& r, Fate fate) {
   ClearProgress();
+  if (ProcessedFate(fate) && !r.template_problem.empty()) {
+    terminal_.err << "tessaly-cli: " << Quoted(r.input) << ": "
+                  << EscapeControls(r.template_problem) << "; the standard name is used\n"
+                  << std::flush;
+  }
   if (options_.json) {
     ReportJson(r, fate);
   } else {

@@ -39,6 +39,8 @@ struct FileResult {
   // Once the file was processed. Its proposed name is the template's when --name-template
   // gave one, and its png is encoded when the picture is to be saved.
   std::optional<PictureResult> picture;
+  // Why the name --name-template gave could not be used (the standard name was), or empty.
+  std::string template_problem;
   // The PNG, and with --sidecar its sidecar, being written ahead when the target was free
   // then (see PrepareAhead); no future, or a null file, when not (the save writes them at its
   // turn).

@@ -1,10 +1,12 @@
 // Sidecar files: one JSON object per saved picture, written complete or not at all.
 #include "cli/sidecar.h"
 
+#include <climits>
 #include <memory>
 #include <span>
 
 #include "app/saving.h"
+#include "base/errors.h"
 #include "base/files.h"
 #include "base/text.h"
 #include "picture_store/samples.h"
@@ -18,6 +20,14 @@ fs::path SidecarName(const fs::path& picture) {
   fs::path name = picture;
   name.replace_extension(".json");
   return name;
+}
+
+void CheckSidecarName(const fs::path& picture) {
+  const std::size_t length = SidecarName(picture).filename().native().size();
+  if (length <= NAME_MAX) return;
+  throw Error("Cannot save \"" + picture.string() +
+              "\" with its sidecar: the sidecar's name would be " + std::to_string(length) +
+              " bytes, longer than the " + std::to_string(NAME_MAX) + " a file name may have");
 }
 
 Json ParsedFields(const std::optional<HeaderFields>& fields) {
@@ -73,12 +83,7 @@ bool IsToolSidecar(const fs::path& file) {
 bool PublishSidecar(FileResult& r, bool replace_any) {
   const fs::path name = SidecarName(r.picture->proposed_name);
   std::unique_ptr<PendingFile> file = Prepared(r.prepared_sidecar);
-  if (!file) {
-    file = std::make_unique<PendingFile>(name);
-    const std::vector<std::uint8_t> bytes = SidecarBytes(r);
-    file->Write(bytes);
-    file->Finish();
-  }
+  if (!file) file = WritePending(name, SidecarBytes(r));
   file->DeferFolderSync();  // the caller flushes the folder once for the picture and this
   if (file->PublishIfAbsent()) return true;
   // A file of that name that this tool did not write may be the user's own.

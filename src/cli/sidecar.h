@@ -16,6 +16,11 @@ namespace tessaly::cli {
 // NAME.json for the picture saved as NAME.png.
 std::filesystem::path SidecarName(const std::filesystem::path& picture);
 
+// Throws Error naming the picture when its sidecar's name would be longer than a file name may
+// be (a picture name of 252 bytes or more): such a picture is not saved, rather than saved
+// without its sidecar.
+void CheckSidecarName(const std::filesystem::path& picture);
+
 // The sidecar object of one processed file.
 Json SidecarObject(const FileResult& r);
 

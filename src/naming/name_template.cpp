@@ -3,6 +3,7 @@
 #include "naming/name_template.h"
 
 #include <array>
+#include <climits>
 #include <cstdio>
 
 #include "base/text.h"
@@ -79,7 +80,8 @@ std::optional<std::string> TemplateProblem(std::string_view name_template) {
 }
 
 std::optional<fs::path> NameFromTemplate(std::string_view name_template, const HeaderFields& fields,
-                                         const fs::path& input, const fs::path& standard) {
+                                         const fs::path& input, const fs::path& standard,
+                                         std::string* problem) {
   std::string part;
   for (std::size_t i = 0; i < name_template.size(); ++i) {
     const std::size_t close = name_template[i] == '{' ? name_template.find('}', i) : i;
@@ -96,7 +98,20 @@ std::optional<fs::path> NameFromTemplate(std::string_view name_template, const H
   const std::string& whole = input.native();
   const std::string folder = whole.substr(0, whole.size() - input.filename().native().size());
   fs::path name(folder + part + input.extension().native());
-  if (!IsValidFileName(name, input)) return std::nullopt;
+  if (!IsValidFileName(name, input)) {
+    if (problem != nullptr) {
+      *problem = "the name template gives \"" + part + "\", which is no storable file name";
+    }
+    return std::nullopt;
+  }
+  // The filesystem would refuse a longer name with an error that tells nothing of the template.
+  if (const std::size_t length = name.filename().native().size(); length > NAME_MAX) {
+    if (problem != nullptr) {
+      *problem = "the name template gives a name of " + std::to_string(length) +
+                 " bytes, longer than the " + std::to_string(NAME_MAX) + " a file name may have";
+    }
+    return std::nullopt;
+  }
   return name;
 }
 

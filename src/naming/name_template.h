@@ -24,10 +24,13 @@ std::optional<std::string> TemplateProblem(std::string_view name_template);
 // The file name the template gives for these fields, in the folder of `input`
 // and with the extension of `standard`; nothing when a placeholder it uses has
 // no value in them or the result is no safe file name in that folder.
-// `standard` is the standard proposal (its name part fills {name}).
+// `standard` is the standard proposal (its name part fills {name}). A name longer than
+// NAME_MAX bytes is no safe name either. When `problem` is given, it is told why a name that
+// was made cannot be used; a missing field is no problem (the standard name is meant then).
 std::optional<std::filesystem::path> NameFromTemplate(std::string_view name_template,
                                                       const HeaderFields& fields,
                                                       const std::filesystem::path& input,
-                                                      const std::filesystem::path& standard);
+                                                      const std::filesystem::path& standard,
+                                                      std::string* problem = nullptr);
 
 }  // namespace tessaly

@@ -247,21 +247,77 @@ bool StageTransform(png_structp png, png_infop info, TransformPlan* plan) {
   return true;
 }
 
+// Where the decoded rows go: into the picture's row table, or one at a time through a room of
+// one row to a sink.
+struct RowTarget {
+  png_bytepp rows = nullptr;
+  png_bytep row = nullptr;
+  const PngRowSink* sink = nullptr;
+};
+
+bool HandOn(Session& session, const PngRowSink& sink, const PngRow& row) noexcept {
+  try {
+    sink(row);
+    return true;
+  } catch (...) {
+    session.pending = std::current_exception();
+    return false;
+  }
+}
+
+// The rows of an interlaced picture read without libpng's deinterlacing, pass by pass (libpng
+// skips the passes that hold no pixel), each handed on with the places of its pixels.
+void ReadPassRows(png_structp png, png_uint_32 width, png_uint_32 height, const RowTarget& target,
+                  const TransformPlan& plan) {
+  Session& session = SessionOf(png);
+  int last_pass = 0;
+  for (int pass = 0; pass < PNG_INTERLACE_ADAM7_PASSES; ++pass) {
+    if (PNG_PASS_COLS(width, pass) != 0 && PNG_PASS_ROWS(height, pass) != 0) last_pass = pass;
+  }
+  for (int pass = 0; pass <= last_pass; ++pass) {
+    const png_uint_32 columns = PNG_PASS_COLS(width, pass);
+    const png_uint_32 rows = PNG_PASS_ROWS(height, pass);
+    if (columns == 0) continue;
+    for (png_uint_32 y = 0; y < rows; ++y) {
+      if (pass == last_pass && y + 1 == rows) {
+        session.read_limit = session.position + 2 * (plan.row_bytes + 1) + kLastRowReadAhead;
+      }
+      png_read_row(png, target.row, nullptr);
+      const PngRow row{PNG_ROW_FROM_PASS_ROW(y, pass),
+                       static_cast<png_uint_32>(PNG_PASS_START_COL(pass)),
+                       png_uint_32{1} << PNG_PASS_COL_SHIFT(pass), columns, target.row};
+      if (!HandOn(session, *target.sink, row)) png_error(png, "the decoded row was not taken");
+    }
+  }
+}
+
 // The rows as png_read_image reads them, with the read of the last one held to a budget: with
 // that row libpng inflates all the image data left, only to warn that there was too much, and a
 // small file could keep it busy for minutes (deflate expands up to 1032 times).
-bool StageReadImage(png_structp png, png_infop info, png_bytepp rows, const TransformPlan& plan,
-                    bool report, png_timep* time) {
+bool StageReadImage(png_structp png, png_infop info, const RowTarget& target,
+                    const TransformPlan& plan, bool report, png_timep* time) {
   if (setjmp(png_jmpbuf(png))) return false;
   if (report) png_set_read_status_fn(png, OnRow);
   Session& session = SessionOf(png);
+  const png_uint_32 width = png_get_image_width(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
-  for (int pass = 0; pass < plan.passes; ++pass) {
-    for (png_uint_32 y = 0; y < height; ++y) {
-      if (pass == plan.passes - 1 && y + 1 == height) {
-        session.read_limit = session.position + 2 * (plan.row_bytes + 1) + kLastRowReadAhead;
+  if (target.sink != nullptr && png_get_interlace_type(png, info) == PNG_INTERLACE_ADAM7) {
+    ReadPassRows(png, width, height, target, plan);
+  } else {
+    for (int pass = 0; pass < plan.passes; ++pass) {
+      for (png_uint_32 y = 0; y < height; ++y) {
+        if (pass == plan.passes - 1 && y + 1 == height) {
+          session.read_limit = session.position + 2 * (plan.row_bytes + 1) + kLastRowReadAhead;
+        }
+        if (target.sink == nullptr) {
+          png_read_row(png, target.rows[y], nullptr);
+        } else {
+          png_read_row(png, target.row, nullptr);
+          if (!HandOn(session, *target.sink, PngRow{y, 0, 1, width, target.row})) {
+            png_error(png, "the decoded row was not taken");
+          }
+        }
       }
-      png_read_row(png, rows[y], nullptr);
     }
   }
   session.read_limit = SIZE_MAX;
@@ -508,7 +564,8 @@ void TakePalette(TPngImage& image, const HeaderInfo& header) {
   }
 }
 
-TransformPlan PlanTransforms(TPngImage& image, const HeaderInfo& header) {
+// Rows handed on one at a time are not deinterlaced: that would need the whole picture.
+TransformPlan PlanTransforms(TPngImage& image, const HeaderInfo& header, bool row_by_row) {
   const bool grey = image.ColorType == PNG_COLOR_TYPE_GRAY;
   TransformPlan plan;
   plan.palette_to_rgb = image.ExpandToRGB && image.ColorType == PNG_COLOR_TYPE_PALETTE;
@@ -523,7 +580,7 @@ TransformPlan PlanTransforms(TPngImage& image, const HeaderInfo& header) {
   plan.file_gamma = header.file_gamma != 0.0 ? header.file_gamma : kAssumedFileGamma;
   plan.packing = image.BitDepth < 8;
   plan.swap = image.BitDepth == 16;
-  plan.interlace = image.InterlaceType == PNG_INTERLACE_ADAM7;
+  plan.interlace = image.InterlaceType == PNG_INTERLACE_ADAM7 && !row_by_row;
   return plan;
 }
 
@@ -571,7 +628,8 @@ WritePlan PlanWrite(TPngImage& image, std::vector<png_bytep>& rows) {
 
 }  // namespace
 
-std::size_t TPngImage::Decode(std::span<const std::uint8_t> data) {
+std::size_t TPngImage::Decode(std::span<const std::uint8_t> data,
+                              const std::function<void()>* header_read, const PngRowSink* sink) {
   if (data.size() < 4) {
     throw Error("Cannot read the PNG signature: the data holds fewer than 4 bytes");
   }
@@ -593,13 +651,25 @@ std::size_t TPngImage::Decode(std::span<const std::uint8_t> data) {
   TakeHeader(*this, header);
   CheckImageDataSize(data, *this);
   TakePalette(*this, header);
-  TransformPlan plan = PlanTransforms(*this, header);
+  TransformPlan plan = PlanTransforms(*this, header, sink != nullptr);
   Check(StageTransform(handles.png, handles.info, &plan), session, "Damaged PNG: ");
   RowBytes = static_cast<std::uint32_t>(plan.row_bytes);
   Channels = plan.channels;
-  AllocateBuffers();
+  RowTarget target;
+  std::vector<std::uint8_t> row;
+  if (sink == nullptr) {
+    AllocateBuffers();
+    target.rows = Rows.data();
+  } else {
+    Pixels.clear();
+    Rows.clear();
+    row.resize(RowBytes);
+    target.row = row.data();
+    target.sink = sink;
+    if (header_read != nullptr && *header_read) (*header_read)();
+  }
   png_timep time = nullptr;
-  Check(StageReadImage(handles.png, handles.info, Rows.data(), plan, OnProgress != nullptr, &time),
+  Check(StageReadImage(handles.png, handles.info, target, plan, OnProgress != nullptr, &time),
         session, "Damaged PNG: ");
   if (time != nullptr) {
     FileTime = PngTime{time->year, time->month, time->day, time->hour, time->minute, time->second};

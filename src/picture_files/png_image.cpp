@@ -121,6 +121,54 @@ void TPngImage::LoadFromFile(const std::filesystem::path& file_name) {
   Decode(ReadFileBytes(file_name));
 }
 
+void TPngImage::DecodeRows(std::span<const std::uint8_t> data,
+                           const std::function<void()>& header_read, const PngRowSink& sink) {
+  Decode(data, &header_read, &sink);
+}
+
+void TPngImage::LoadIntoGrey8(std::span<const std::uint8_t> data, Bitmap& bitmap) {
+  IgnoreAlpha = true;
+  bool colour = false;
+  bool wide = false;
+  const auto header_read = [&] {
+    // Without alpha, one sample a pixel (grey, index) or three (colour).
+    if (Channels != 1 && Channels != 3) {
+      throw Error("The PNG picture's buffers do not match its header values");
+    }
+    colour = Channels == 3;
+    wide = BitDepth == 16;
+    bitmap.SetFormat(PixelFormat::k8Bit);
+    if (colour) {
+      bitmap.SetPalette(GreyRamp());
+    } else if (PaletteCount > 0) {
+      tessaly::Palette palette(static_cast<std::size_t>(std::min(PaletteCount, 256)));
+      for (std::size_t i = 0; i < palette.size(); ++i) {
+        palette[i] = {Palette[i].red, Palette[i].green, Palette[i].blue, 0};
+      }
+      bitmap.SetPalette(std::move(palette));
+    }
+    bitmap.SetSize(static_cast<int>(Width), static_cast<int>(Height));
+    bitmap.SetTransparent(Transparent);
+  };
+  const auto sink = [&](const PngRow& row) {
+    std::uint8_t* dst = bitmap.Row(static_cast<int>(row.y)) + row.first_column;
+    const std::uint8_t* src = row.samples;
+    if (!colour && !wide && row.column_step == 1) {
+      std::memcpy(dst, src, row.count);
+      return;
+    }
+    for (std::uint32_t c = 0; c < row.count; ++c, dst += row.column_step) {
+      if (colour) {
+        const std::size_t s = std::size_t{c} * 3;
+        *dst = Luma(Sample8(src, s, wide), Sample8(src, s + 1, wide), Sample8(src, s + 2, wide));
+      } else {
+        *dst = Sample8(src, c, wide);
+      }
+    }
+  };
+  DecodeRows(data, header_read, sink);
+}
+
 void TPngImage::SaveToStream(std::ostream& stream) {
   const std::vector<std::uint8_t> bytes = SaveToMemory();
   stream.write(reinterpret_cast<const char*>(bytes.data()),

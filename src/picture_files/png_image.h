@@ -44,6 +44,19 @@ struct PngColor {
   std::uint8_t blue = 0;
 };
 
+// One decoded row as DecodeRows hands it on, its samples as Pixels would hold them: `count`
+// pixels that belong in picture row `y` at columns first_column, first_column + column_step, ...
+// (an interlaced picture comes pass by pass, each pass's rows holding every 8th, 4th or 2nd
+// pixel of theirs; any other picture row by row, whole).
+struct PngRow {
+  std::uint32_t y = 0;
+  std::uint32_t first_column = 0;
+  std::uint32_t column_step = 1;
+  std::uint32_t count = 0;
+  const std::uint8_t* samples = nullptr;
+};
+using PngRowSink = std::function<void(const PngRow&)>;
+
 // TPngImage::CompressionStrategy that lets libpng choose (Z_FILTERED when rows are filtered).
 inline constexpr std::int32_t kPngDefaultStrategy = -1;
 
@@ -104,6 +117,18 @@ class TPngImage {
   // when it can seek, otherwise at its end.
   void LoadFromStream(std::istream& stream);
   void LoadFromFile(const std::filesystem::path& file_name);
+  // LoadFromMemory without Pixels: `header_read` is called once the header values are set, and
+  // then each row goes to `sink` as it is decoded, so that no more than a row of the picture in
+  // its own form is held. Pixels and Rows are left empty.
+  void DecodeRows(std::span<const std::uint8_t> data, const std::function<void()>& header_read,
+                  const PngRowSink& sink);
+  // The picture decoded straight into `bitmap` as 8 bits a pixel, a row at a time: grey and
+  // palette pictures as CopyToBitmap gives them (a palette picture's indices with its palette,
+  // the grey ramp's palette otherwise left as the bitmap had it), colour pictures as the luma
+  // that ToGrey8 makes of CopyToBitmap's colours, with the grey ramp. The pixels are those of
+  // CopyToBitmap and ToGrey8, without the two full-size copies on the way. Alpha and tRNS are
+  // ignored (IgnoreAlpha is set).
+  void LoadIntoGrey8(std::span<const std::uint8_t> data, Bitmap& bitmap);
 
   // Encoding. SaveToFile replaces the file only once the PNG is complete.
   std::vector<std::uint8_t> SaveToMemory();
@@ -122,8 +147,11 @@ class TPngImage {
                         const Rect& rect, const std::string& message);
 
  private:
-  // Returns the number of bytes the PNG took, up to and including IEND.
-  std::size_t Decode(std::span<const std::uint8_t> data);
+  // Returns the number of bytes the PNG took, up to and including IEND. With a sink, the rows go
+  // there (see DecodeRows) instead of to Pixels.
+  std::size_t Decode(std::span<const std::uint8_t> data,
+                     const std::function<void()>* header_read = nullptr,
+                     const PngRowSink* sink = nullptr);
 };
 
 // The luma of every pixel, rows top first, one byte each: (299 R + 587 G + 114 B + 500) div 1000

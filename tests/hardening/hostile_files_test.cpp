@@ -206,5 +206,44 @@ TEST(HugeClaims, SmallFilesClaimingHugePicturesAreRefusedAtOnce) {
   EXPECT_LT(run.elapsed, std::chrono::seconds(5));  // a refusal, not a decode: milliseconds
 }
 
+// Endless and huge inputs stay within their limits: a list from a device that never ends is
+// refused within seconds, saying which limit it passed; a half-megabyte PNG declaring 8192 x 8192
+// 16-bit RGBA pixels is read a row at a time into its 8-bit picture; and a report that cannot be
+// written fails the run.
+TEST(EndlessInputs, ListsPicturesAndTheReportStayWithinTheirLimits) {
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer's shadow and its quarantine of freed blocks (256 MiB) count too; the limit
+  // still tells a refusal from a list read on for gigabytes.
+  constexpr long kLimitKb = 1024 * 1024;
+#else
+  constexpr long kLimitKb = 256 * 1024;
+#endif
+  ChildOptions options;
+  options.time_limit = std::chrono::seconds(10);
+  for (const auto& [list, limit] :
+       {std::pair{"--from-file /dev/zero", "a name in it is longer than 4096 bytes"},
+        std::pair{"-0 --from-file - < /dev/zero", "it is longer than 64 MiB"}}) {
+    SCOPED_TRACE(list);
+    const ChildResult run =
+        RunChild("/bin/sh", {"-c", std::string("exec \"$0\" ") + list, TESSALY_CLI_PATH}, options);
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find(limit), std::string::npos) << run.err;
+    EXPECT_LT(run.max_rss_kb, kLimitKb);
+  }
+
+  ScratchFolder dir("endless");
+  WriteBytes(dir / "deep.png", PngWithImageData(8192, 8192, 16, 6, 8192 * (1 + 8192 * 8)));
+  ChildResult run = RunCli({"--jobs", "1", (dir / "deep.png").string()});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_LT(run.max_rss_kb, kLimitKb);
+
+  WriteBytes(dir / "a.bmp", FrameForMinute(1).bmp);
+  run = RunChild("/bin/sh", {"-c", "exec \"$0\" \"$@\" > /dev/full", TESSALY_CLI_PATH, "--json",
+                             "--dry-run", (dir / "a.bmp").string()});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("tessaly-cli: write error: No space left on device\n"), std::string::npos)
+      << run.err;
+}
+
 }  // namespace
 }  // namespace tessaly::test

@@ -1,10 +1,12 @@
 // A batch killed with SIGKILL while it saves: every file under a target name is a complete PNG,
 // every earlier result is either its old self or a complete new PNG, the inputs are untouched,
-// and nothing but the tool's own temporary files (".tessaly-<hex>.tmp") is left besides.
+// nothing but the tool's own temporary files is left besides, and a rerun leaves none of them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -15,9 +17,10 @@
 #include <thread>
 #include <vector>
 
+#include "app/results.h"
+#include "base/files.h"
 #include "folder_state.h"
 #include "hardening_support.h"
-#include "app/results.h"
 #include "picture_files/png_io.h"
 
 namespace tessaly::test {
@@ -65,22 +68,6 @@ struct Outcome {
   int temporaries = 0;
 };
 
-// A save's temporary file: ".tessaly-<8 hex digits>.tmp".
-bool IsTemporary(const std::string& name) {
-  constexpr std::string_view kHead = ".tessaly-", kTail = ".tmp";
-  constexpr std::size_t kHex = 8;
-  if (name.size() != kHead.size() + kHex + kTail.size() || !name.starts_with(kHead) ||
-      !name.ends_with(kTail)) {
-    return false;
-  }
-  for (std::size_t i = kHead.size(); i < kHead.size() + kHex; ++i) {
-    if (std::isxdigit(static_cast<unsigned char>(name[i])) == 0 || std::isupper(name[i]) != 0) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // Checks the folder after a killed run against the state before it.
 Outcome CheckAfterKill(const ScratchFolder& dir, const FolderState& before) {
   const FolderState after = Snapshot(dir.path());
@@ -93,7 +80,7 @@ Outcome CheckAfterKill(const ScratchFolder& dir, const FolderState& before) {
       const bool untouched = old != before.end() && old->second == state;
       EXPECT_TRUE(untouched || IsCompletePng(dir / name)) << name << " is a partial PNG";
       if (!untouched) ++(old != before.end() ? outcome.replaced : outcome.new_files);
-    } else if (IsTemporary(name)) {
+    } else if (IsTemporaryFileName(name)) {
       ++outcome.temporaries;
     } else {
       EXPECT_TRUE(old != before.end() && old->second == state) << name << " was changed or added";
@@ -118,14 +105,6 @@ int ResultsWritten(const ScratchFolder& dir, const FolderState& before) {
                old->second.size != static_cast<std::uintmax_t>(info.st_size);
   }
   return written;
-}
-
-bool TemporaryPresent(const ScratchFolder& dir) {
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(dir.path(), ec)) {
-    if (IsTemporary(entry.path().filename().string())) return true;
-  }
-  return false;
 }
 
 // Kills the batch as soon as `due` holds, so that the kill lands at a known stage of the batch
@@ -159,26 +138,55 @@ TEST(KilledBatch, LeavesEveryTargetCompleteOrUntouched) {
   int killed_while_running = 0;
   int killed_midway = 0;  // some results written, not all
   int temporaries_seen = 0;
-  // The first kill lands during the first save; the others after that many results.
-  for (const int results : {0, 2, 5, 9, 13, 17, 21}) {
+  // Each kill lands once that many results are written.
+  for (const int results : {1, 2, 5, 9, 13, 17, 21}) {
     ScratchFolder dir("kill");
     FillBatch(dir);
     const FolderState before = Snapshot(dir.path());
     RunningChild child(TESSALY_CLI_PATH, BatchArgs(dir));
-    killed_while_running += KillWhen(child, [&] {
-      return results == 0 ? TemporaryPresent(dir) : ResultsWritten(dir, before) >= results;
-    });
+    killed_while_running += KillWhen(child, [&] { return ResultsWritten(dir, before) >= results; });
     const Outcome outcome = CheckAfterKill(dir, before);
     temporaries_seen += outcome.temporaries;
     SCOPED_TRACE("killed after " + std::to_string(results) + " results");
     const int written = outcome.replaced + outcome.new_files;
     EXPECT_LE(written, kFrames);
     killed_midway += written > 0 && written < kFrames;
+    // A rerun completes the batch, and whatever the kill left of the temporary files is gone.
+    ASSERT_EQ(RunCli(BatchArgs(dir)).exit_code, 0);
+    const Outcome rerun = CheckAfterKill(dir, before);
+    EXPECT_EQ(rerun.replaced + rerun.new_files, kFrames);
+    EXPECT_EQ(rerun.temporaries, 0);
   }
   // Most kills must land while the batch is saving, or the test proves little.
   EXPECT_GE(killed_while_running, 5);
   EXPECT_GE(killed_midway, 3);
   RecordProperty("temporary_files_left", temporaries_seen);
+}
+
+// Where files cannot be written unnamed, a save writes them under a temporary name. One that a
+// killed run left there is removed by the next run that saves into the folder, once it is old
+// enough that no run could still be creating it; one that a living run holds locked is not.
+TEST(KilledBatch, ItsOldTemporaryFilesGoWithTheNextRun) {
+  ScratchFolder dir("stale");
+  WriteBytes(dir / "a.bmp", FrameForMinute(1).bmp);
+  const timespec hour_ago[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+  for (const char* name : {".tessaly-0000abcd.tmp", ".tessaly-0000beef.tmp",
+                           ".tessaly-0000cafe.tmp", ".tessaly-0000f00d.new"}) {
+    WriteBytes(dir / name, {1, 2, 3});
+  }
+  for (const char* name : {".tessaly-0000abcd.tmp", ".tessaly-0000beef.tmp"}) {
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / name).c_str(), hour_ago, 0), 0);
+  }
+  const int held = ::open((dir / ".tessaly-0000beef.tmp").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_SH), 0);
+
+  ASSERT_EQ(RunCli({dir.path().string()}).exit_code, 0);
+  ::close(held);
+
+  EXPECT_FALSE(fs::exists(dir / ".tessaly-0000abcd.tmp"));  // old and unlocked
+  EXPECT_FALSE(fs::exists(dir / ".tessaly-0000f00d.new"));  // new, but locked from its birth
+  EXPECT_TRUE(fs::exists(dir / ".tessaly-0000beef.tmp"));   // held by a living run
+  EXPECT_TRUE(fs::exists(dir / ".tessaly-0000cafe.tmp"));   // perhaps still being created
 }
 
 }  // namespace

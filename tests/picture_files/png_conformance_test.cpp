@@ -8,6 +8,7 @@
 #include "base/errors.h"
 #include "picture_files/png_image.h"
 #include "picture_files/png_io.h"
+#include "picture_store/grey.h"
 #include "png_helpers.h"
 #include "support/manifest.h"
 #include "support/sha256.h"
@@ -63,12 +64,49 @@ void CheckDecodable(const test::ManifestEntry& entry, const Bytes& data) {
   }
 }
 
+// LoadIntoGrey8 decodes row by row (pass by pass when interlaced) what the whole decode,
+// CopyToBitmap and ToGrey8 give, the processing's loader before it; or fails as that fails.
+void CheckLoadedIntoGrey8(const Bytes& data, bool expand, bool gamma) {
+  SCOPED_TRACE("ExpandToRGB " + std::to_string(expand) + ", gamma " + std::to_string(gamma));
+  auto start = [&](TPngImage& image, Bitmap& bitmap) {
+    image.ExpandToRGB = expand;
+    image.GammaCorrection = gamma;
+    image.IgnoreAlpha = true;
+    bitmap.SetFormat(PixelFormat::k8Bit);
+    bitmap.SetPalette(GreyRamp());
+  };
+  TPngImage whole, rows;
+  Bitmap expected, loaded;
+  start(whole, expected);
+  start(rows, loaded);
+  try {
+    whole.LoadFromMemory(data);
+  } catch (const Error&) {
+    EXPECT_THROW(rows.LoadIntoGrey8(data, loaded), Error);
+    return;
+  }
+  whole.CopyToBitmap(expected, 0, 0);
+  if (expected.Format() != PixelFormat::k8Bit) expected.Assign(ToGrey8(expected));
+  rows.LoadIntoGrey8(data, loaded);
+  ASSERT_EQ(loaded.Format(), PixelFormat::k8Bit);
+  ASSERT_EQ(loaded.Width(), expected.Width());
+  ASSERT_EQ(loaded.Height(), expected.Height());
+  EXPECT_EQ(loaded.GetPalette(), expected.GetPalette());
+  EXPECT_EQ(loaded.Transparent(), expected.Transparent());
+  for (int y = 0; y < loaded.Height(); ++y) {
+    ASSERT_EQ(std::memcmp(loaded.Row(y), expected.Row(y), loaded.RowBytes()), 0) << "row " << y;
+  }
+}
+
 TEST(PngConformance, EveryManifestFileIsReadAsItSays) {
   const auto entries = test::ReadManifest(test::CorpusDir("pngsuite") + "/manifest.tsv");
   int decoded = 0, refused = 0;
   for (const auto& entry : entries) {
     SCOPED_TRACE(entry.file);
     const Bytes data = test::SuiteFile(entry.file);
+    for (const bool expand : {false, true}) {
+      for (const bool gamma : {false, true}) CheckLoadedIntoGrey8(data, expand, gamma);
+    }
     if (entry.expect == "error") {
       TPngImage image;
       EXPECT_THROW(Decode(image, data, true), Error);

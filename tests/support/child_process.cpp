@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <stdexcept>
+#include <string>
 
 namespace tessaly::test {
 namespace {
@@ -194,6 +196,38 @@ bool RunningChild::KillAndWait() {
   }
   pid_ = -1;
   return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+bool RunningChild::WaitUntilCatching(int signal, std::chrono::milliseconds limit) {
+  const Clock::time_point deadline = Clock::now() + limit;
+  const std::string status_file = "/proc/" + std::to_string(pid_) + "/status";
+  while (Clock::now() < deadline && !Ended()) {
+    std::ifstream status(status_file);
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("SigCgt:", 0) == 0 &&
+          ((std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1) != 0) {
+        return true;
+      }
+    }
+    ::usleep(2000);
+  }
+  return false;
+}
+
+int RunningChild::SignalAndWait(int signal, std::chrono::milliseconds limit) {
+  if (pid_ <= 0) return -1;
+  ::kill(pid_, signal);
+  const Clock::time_point deadline = Clock::now() + limit;
+  int status = 0;
+  while (::waitpid(pid_, &status, WNOHANG) != pid_) {
+    if (Clock::now() >= deadline) {
+      KillAndWait();
+      return -1;
+    }
+    ::usleep(2000);
+  }
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace tessaly::test

@@ -60,6 +60,12 @@ class RunningChild {
   bool Ended();
   // Sends SIGKILL (unless it has ended already) and reaps it; true when the signal ended it.
   bool KillAndWait();
+  // Waits until the program handles `signal` (its SigCgt mask in /proc), so that a signal sent
+  // then is not met by the default action at start-up; false when that did not come in `limit`.
+  bool WaitUntilCatching(int signal, std::chrono::milliseconds limit);
+  // Sends `signal` and waits up to `limit` for the program to end: its exit status, or -1 when
+  // it did not exit in time (it is then killed) or ended by a signal.
+  int SignalAndWait(int signal, std::chrono::milliseconds limit);
 
  private:
   pid_t pid_ = -1;
