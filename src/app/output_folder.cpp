@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "base/errors.h"
+#include "base/files.h"
 
 namespace tessaly {
 namespace {
@@ -32,7 +33,10 @@ OutputFolder::OutputFolder(fs::path folder)
 
 void OutputFolder::Make() {
   std::error_code error;
-  fs::create_directories(folder_, error);
+  if (fs::create_directories(folder_, error)) {
+    const fs::path made = folder_.has_filename() ? folder_ : folder_.parent_path();
+    SyncFolder(made.parent_path());
+  }
   if (error) {
     throw Error("Cannot make the output folder " + Quoted(folder_) + ": " + error.message());
   }
@@ -67,7 +71,11 @@ fs::path OutputFolder::Place(const fs::path& below, bool make) const {
   for (const fs::path& part : below.parent_path()) {
     folder /= part;
     if (make) {
-      if (::mkdir(folder.c_str(), 0777) == 0) continue;
+      if (::mkdir(folder.c_str(), 0777) == 0) {
+        // The new folder's entry is made durable as the file's will be by its save.
+        SyncFolder(folder.parent_path());
+        continue;
+      }
       if (errno != EEXIST) {
         throw refuse("cannot make the folder " + Quoted(folder) + ": " +
                      std::generic_category().message(errno));
