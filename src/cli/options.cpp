@@ -292,7 +292,8 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
                     ->group(kReport);
   auto* verbose = app.add_flag_callback(
                          "-v,--verbose", [&] { options.verbosity = Verbosity::kVerbose; },
-                         "also print each file's header text and levels")
+                         "also print the files that are up to date, and each file's header "
+                         "text and levels")
                       ->group(kReport);
   quiet->excludes(verbose);
   app.add_option("--from-file", options.from_file,
