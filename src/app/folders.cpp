@@ -1,8 +1,12 @@
 // Folder expansion: the order a case-insensitive file system would list.
 #include "app/folders.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <optional>
 #include <system_error>
+#include <utility>
 
 #include "base/errors.h"
 #include "base/text.h"
@@ -27,7 +31,16 @@ struct FolderListing {
   std::vector<std::filesystem::path> subfolders;
 };
 
-FolderListing ReadFolder(const std::filesystem::path& folder) {
+using FileId = std::pair<dev_t, ino_t>;
+
+std::optional<FileId> IdOf(const std::filesystem::path& name) {
+  struct stat info {};
+  if (::stat(name.c_str(), &info) != 0) return std::nullopt;
+  return FileId{info.st_dev, info.st_ino};
+}
+
+FolderListing ReadFolder(const std::filesystem::path& folder,
+                         const std::optional<FileId>& leave_out) {
   FolderListing listing;
   std::vector<std::filesystem::path> png;
   std::vector<std::filesystem::path>& bmp = listing.pictures;
@@ -41,7 +54,9 @@ FolderListing ReadFolder(const std::filesystem::path& folder) {
     std::error_code type_ec;
     if (it->is_directory(type_ec)) {
       // A link to a folder is no subfolder: following one could loop forever.
-      if (!it->is_symlink(type_ec)) listing.subfolders.push_back(base / it->path().filename());
+      if (it->is_symlink(type_ec)) continue;
+      const std::filesystem::path subfolder = base / it->path().filename();
+      if (!leave_out || IdOf(subfolder) != leave_out) listing.subfolders.push_back(subfolder);
       continue;
     }
     const std::filesystem::path name = it->path().filename();
@@ -59,35 +74,58 @@ FolderListing ReadFolder(const std::filesystem::path& folder) {
 }  // namespace
 
 std::vector<std::filesystem::path> ListFolderPictures(const std::filesystem::path& folder) {
-  return ReadFolder(folder).pictures;
+  return ReadFolder(folder, std::nullopt).pictures;
+}
+
+std::filesystem::path WithSingleSlashes(const std::filesystem::path& name) {
+  std::string text = name.string();
+  text.erase(
+      std::unique(text.begin(), text.end(), [](char a, char b) { return a == '/' && b == '/'; }),
+      text.end());
+  return text;
+}
+
+Expansion ExpandFolders(const std::vector<std::filesystem::path>& names, const FolderWalk& walk) {
+  const std::optional<FileId> leave_out =
+      walk.leave_out.empty() ? std::nullopt : IdOf(walk.leave_out);
+  Expansion result;
+  std::vector<ExpandedName>& out = result.names;
+  for (const auto& given : names) {
+    const std::filesystem::path name = WithSingleSlashes(given);
+    if (!IsFolder(name)) {
+      out.push_back({name, {}, false, name.filename()});
+      continue;
+    }
+    // Folders still to list with their paths below `name`, the next one last; a tree of any
+    // depth needs no deep call stack.
+    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> pending{{name, {}}};
+    while (!pending.empty()) {
+      const auto [folder, below] = std::move(pending.back());
+      pending.pop_back();
+      try {
+        FolderListing listing = ReadFolder(folder, leave_out);
+        if (!walk.recursive && listing.pictures.empty() && !listing.subfolders.empty()) {
+          result.only_subfolders.push_back(folder);
+        }
+        for (auto& entry : listing.pictures) {
+          std::filesystem::path relative = below / entry.filename();
+          out.push_back({std::move(entry), {}, true, std::move(relative)});
+        }
+        if (!walk.recursive) continue;
+        for (auto it = listing.subfolders.rbegin(); it != listing.subfolders.rend(); ++it) {
+          pending.emplace_back(*it, below / it->filename());
+        }
+      } catch (const Error& e) {
+        out.push_back({folder, e.what(), false, below});
+      }
+    }
+  }
+  return result;
 }
 
 std::vector<ExpandedName> ExpandNames(const std::vector<std::filesystem::path>& names,
                                       bool recursive) {
-  std::vector<ExpandedName> out;
-  for (const auto& name : names) {
-    if (!IsFolder(name)) {
-      out.push_back({name, {}, false});
-      continue;
-    }
-    // Folders still to list, the next one last; a tree of any depth needs no deep call stack.
-    std::vector<std::filesystem::path> pending{name};
-    while (!pending.empty()) {
-      const std::filesystem::path folder = std::move(pending.back());
-      pending.pop_back();
-      try {
-        FolderListing listing = ReadFolder(folder);
-        for (auto& entry : listing.pictures) out.push_back({std::move(entry), {}, true});
-        if (recursive) {
-          pending.insert(pending.end(), std::make_move_iterator(listing.subfolders.rbegin()),
-                         std::make_move_iterator(listing.subfolders.rend()));
-        }
-      } catch (const Error& e) {
-        out.push_back({folder, e.what(), false});
-      }
-    }
-  }
-  return out;
+  return ExpandFolders(names, FolderWalk{recursive, {}}).names;
 }
 
 }  // namespace tessaly

@@ -5,13 +5,17 @@
 
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "app/folders.h"
+#include "app/output_folder.h"
 #include "app/processor.h"
 #include "app/results.h"
 #include "app/saving.h"
@@ -37,7 +41,51 @@ bool IsPngName(const fs::path& p) {
   return AsciiUpper(p.extension().string()) == ".PNG";
 }
 
-FileResult ProcessOne(const ExpandedName& name, const Options& options) {
+// Where the result goes below the output folder: in the folder the input was found in, mirrored
+// (the standard name, or the template's name), or where a template with folders puts it.
+fs::path BelowOutput(const PictureResult& p, const ExpandedName& name, const Options& options,
+                     std::string* problem) {
+  const fs::path mirrored = name.relative.parent_path();
+  const std::string& name_template = options.name_template;
+  if (!name_template.empty() && p.header) {
+    if (TemplateHasFolders(name_template)) {
+      if (auto path = PathFromTemplate(name_template, *p.header, p.proposed_name, ".png")) {
+        return *path;
+      }
+    } else if (auto named = NameFromTemplate(name_template, *p.header, name.path,
+                                             p.proposed_name, problem)) {
+      return mirrored / WithPngExtension(*named).filename();
+    }
+  }
+  // A header that was not read, or a template that gave no name: the standard rules.
+  return mirrored / p.proposed_name.filename();
+}
+
+// Gives the processed picture its target: beside the input as the pipeline proposed it or the
+// template names it, or below the output folder, whose folders are made when `make`.
+void SetTarget(PictureResult& p, const ExpandedName& name, const Options& options,
+               const OutputFolder* output, bool make, std::string* problem) {
+  if (output != nullptr) {
+    p.proposed_name = output->Place(BelowOutput(p, name, options, problem), make);
+    p.changed = !SameNameIgnoringCase(FullPath(p.proposed_name), FullPath(name.path));
+    return;
+  }
+  if (options.name_template.empty() || !p.header) return;
+  // A template that needs a field this header lacks, or gives no safe name, leaves the
+  // standard name.
+  if (auto named =
+          NameFromTemplate(options.name_template, *p.header, name.path, p.proposed_name, problem)) {
+    p.proposed_name = WithPngExtension(*named);
+    p.changed = !SameNameIgnoringCase(p.proposed_name, name.path);
+  }
+}
+
+bool LeftUnread(const PictureResult& p, const Options& options) {
+  return options.skip_unread && p.named_from == NamedFrom::kInputName;
+}
+
+FileResult ProcessOne(const ExpandedName& name, const Options& options,
+                      const OutputFolder* output) {
   FileResult r;
   r.input = name.path;
   if (!name.error.empty()) {
@@ -66,17 +114,17 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options) {
     ProcessingOptions processing;
     processing.source = options.source;
     PictureResult& p = r.picture.emplace(ProcessPicture(name.path, processing));
-    if (!options.name_template.empty() && p.header) {
-      // A template that needs a field this header lacks, or gives no safe name,
-      // leaves the standard name.
-      if (auto named = NameFromTemplate(options.name_template, *p.header, name.path,
-                                        p.proposed_name, &r.template_problem)) {
-        p.proposed_name = WithPngExtension(*named);
-        p.changed = !SameNameIgnoringCase(p.proposed_name, name.path);
-      }
+    const bool to_save = !LeftUnread(p, options);
+    SetTarget(p, name, options, output, to_save && !options.dry_run, &r.template_problem);
+    if (!p.changed || !to_save) return r;
+    if (options.sidecar) CheckSidecarName(p.proposed_name);
+    // The tool's own result, made since the input last changed, is not made again; the
+    // question of an existing target does not arise for it. --overwrite redoes it.
+    if (options.overwrite != OverwritePolicy::kYes) {
+      r.up_to_date = IsUpToDate(p.proposed_name, name.path);
+      if (r.up_to_date) return r;
     }
-    if (options.sidecar && p.changed) CheckSidecarName(p.proposed_name);
-    if (p.changed && !options.dry_run) {
+    if (!options.dry_run) {
       EncodePicture(p);
       // Writing and flushing the files is the slow part of a save; done here, on the worker,
       // it overlaps with the other files. A target that stands already may not be replaced,
@@ -184,33 +232,83 @@ Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Termi
   }
 }
 
+// The targets of this run's inputs, by their full path, with the input that took each first:
+// a later input proposing one of them collides with it, in a dry run as in a real one.
+using Claims = std::unordered_map<std::string, fs::path>;
+
 Fate Decide(FileResult& r, const Options& options, Reporter& reporter, const Terminal& terminal,
-            WrittenFiles& written) {
+            WrittenFiles& written, Claims& claims) {
   if (!r.error.empty()) return Fate::kFailed;
   if (!r.skipped.empty()) return Fate::kSkipped;
   if (r.already_result) return Fate::kAlreadyResult;
-  if (!r.picture->changed) return Fate::kUnchanged;
-  if (options.skip_unread && r.picture->named_from == NamedFrom::kInputName) {
-    return Fate::kUnreadLeft;
+  PictureResult& p = *r.picture;
+  if (LeftUnread(p, options) && p.changed) return Fate::kUnreadLeft;
+  const auto [claim, first] = claims.try_emplace(FullPath(p.proposed_name), r.input);
+  // A file that keeps its name takes it, but saves nothing to collide.
+  if (!p.changed) return Fate::kUnchanged;
+  if (!first) {
+    r.collides_with = claim->second;
+    if (options.dry_run) return Fate::kWouldCollide;
+    // Saved only as the overwrite rules allow replacing the earlier input's result.
+    const bool earlier_saved = written.Holds(p.proposed_name);
+    const Fate fate = Save(r, options, reporter, terminal, written);
+    if (fate == Fate::kDeclined || fate == Fate::kKeptOriginal) return Fate::kCollided;
+    r.replaced_collision = fate == Fate::kSaved && earlier_saved;
+    return fate;
   }
+  if (r.up_to_date) return Fate::kUpToDate;
   if (options.dry_run) return Fate::kWouldSave;
   return Save(r, options, reporter, terminal, written);
+}
+
+// The inputs with each file given more than once (the same device and inode, however its name
+// is spelt) kept at its first place only; `repeated` pairs each later name with the first.
+std::vector<ExpandedName> TakenOnce(std::vector<ExpandedName> names,
+                                    std::vector<std::pair<fs::path, fs::path>>& repeated) {
+  std::map<std::pair<dev_t, ino_t>, std::size_t> first;
+  std::vector<ExpandedName> once;
+  once.reserve(names.size());
+  for (ExpandedName& name : names) {
+    struct stat info {};
+    if (name.error.empty() && ::stat(name.path.c_str(), &info) == 0) {
+      const auto [at, fresh] = first.try_emplace({info.st_dev, info.st_ino}, once.size());
+      if (!fresh) {
+        repeated.emplace_back(name.path, once[at->second].path);
+        continue;
+      }
+    }
+    once.push_back(std::move(name));
+  }
+  return once;
 }
 
 }  // namespace
 
 int RunBatch(const Options& options, Terminal& terminal) {
-  std::vector<ExpandedName> names;
+  std::optional<OutputFolder> output;
+  Expansion expansion;
   try {
-    names = ExpandNames(GivenNames(options, terminal), options.recursive);
+    if (!options.output_dir.empty()) {
+      output.emplace(WithSingleSlashes(options.output_dir));
+      if (!options.dry_run) output->Make();
+    }
+    FolderWalk walk{options.recursive, {}};
+    // Results filed inside the tree being read are not read back as inputs.
+    if (output) walk.leave_out = output->path();
+    expansion = ExpandFolders(GivenNames(options, terminal), walk);
   } catch (const std::exception& e) {
     terminal.err << "tessaly-cli: " << e.what() << '\n';
     return 1;
   }
+  std::vector<std::pair<fs::path, fs::path>> repeated;
+  const std::vector<ExpandedName> names = TakenOnce(std::move(expansion.names), repeated);
   Reporter reporter(options, terminal, names.size());
+  for (const auto& [again, first] : repeated) reporter.TakenOnce(again, first);
   Counts counts;
   WrittenFiles written;
   std::set<fs::path> swept;  // folders saved to, cleared of what killed runs left there
+  Claims claims;
+  const OutputFolder* folder = output ? &*output : nullptr;
 
   if (Signal(terminal) == 0) {
     reporter.Progress(0, names.empty() ? fs::path() : names.front().path);
@@ -218,17 +316,17 @@ int RunBatch(const Options& options, Terminal& terminal) {
   std::size_t handled = 0;
   RunOrdered<FileResult>(
       names.size(), options.jobs, static_cast<std::size_t>(options.jobs) * 2,
-      [&](std::size_t i) { return ProcessOne(names[i], options); },
+      [&](std::size_t i) { return ProcessOne(names[i], options, folder); },
       [&](std::size_t i, FileResult&& r) {
         // A signal that came while this file was processed: its save is no longer started.
         if (Signal(terminal) != 0) return;
         ++handled;
-        if (written.Holds(names[i].path)) r = ProcessOne(names[i], options);
+        if (written.Holds(names[i].path)) r = ProcessOne(names[i], options, folder);
         if (r.picture && r.picture->changed && !options.dry_run &&
             swept.insert(r.picture->proposed_name.parent_path()).second) {
           RemoveStaleTemporaries(r.picture->proposed_name.parent_path());
         }
-        const Fate fate = Decide(r, options, reporter, terminal, written);
+        const Fate fate = Decide(r, options, reporter, terminal, written, claims);
         counts.Add(fate, r.picture && r.picture->named_from == NamedFrom::kInputName);
         if (!r.sidecar_error.empty()) ++counts.failed;
         if (r.sidecar_kept) ++counts.sidecars_kept;
@@ -238,6 +336,7 @@ int RunBatch(const Options& options, Terminal& terminal) {
       [&] { return Signal(terminal) != 0; });
   const int signal = Signal(terminal);
   reporter.Summary(counts, signal, names.size() - handled);
+  reporter.RecursiveHint(expansion.only_subfolders);
   if (signal != 0) return 128 + signal;
   return counts.failed > 0 ? 1 : 0;
 }

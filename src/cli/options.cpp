@@ -188,7 +188,9 @@ void CheckValues(Options& options, const std::string& source, const std::string&
     options.jobs = *n;
   }
   if (!options.name_template.empty()) {
-    if (auto problem = TemplateProblem(options.name_template)) throw UsageError{*problem};
+    if (auto problem = TemplateProblem(options.name_template, !options.output_dir.empty())) {
+      throw UsageError{*problem};
+    }
   }
   if (options.paths.empty() && options.from_file.empty()) {
     throw UsageError{"no PATH given: name picture files or folders (or a list with --from-file)"};
@@ -228,7 +230,8 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
   CLI::App app{
       "Decodes the binary header of WEFAX frames (BMP or PNG), proposes the standard file name, "
       "and saves the cropped, contrast-stretched picture (at most 800 pixels across) as an 8-bit "
-      "greyscale PNG file beside the input.",
+      "greyscale PNG file beside the input, or under --output-dir. A result of this tool that "
+      "is not older than its input is up to date and is not made again.",
       "tessaly-cli"};
   app.formatter(std::make_shared<HelpLayout>());
   app.footer(
@@ -253,7 +256,8 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
       ->group(kSaving);
   auto* yes = app.add_flag_callback(
                      "--overwrite", [&] { options.overwrite = OverwritePolicy::kYes; },
-                     "replace existing results of this tool without asking; other files are kept")
+                     "replace existing results of this tool without asking, up-to-date ones too; "
+                     "other files are kept")
                   ->group(kSaving);
   auto* no = app.add_flag_callback(
                     "--no-overwrite", [&] { options.overwrite = OverwritePolicy::kNo; },
@@ -288,7 +292,8 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
                     ->group(kReport);
   auto* verbose = app.add_flag_callback(
                          "-v,--verbose", [&] { options.verbosity = Verbosity::kVerbose; },
-                         "also print each file's header text and levels")
+                         "also print the files that are up to date, and each file's header "
+                         "text and levels")
                       ->group(kReport);
   quiet->excludes(verbose);
   app.add_option("--from-file", options.from_file,
@@ -310,6 +315,12 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
                      kTemplatePlaceholderHelp)
       ->option_text("TEMPLATE")
       ->group(kSaving);
+  app.add_option("-o,--output-dir", options.output_dir,
+                 "save the results (and sidecars) under DIR, made as needed, instead of beside "
+                 "the inputs; with -r each folder's tree is mirrored there, and --name-template "
+                 "may hold / to lay out folders of its own")
+      ->option_text("DIR")
+      ->group(kSaving);
   app.add_flag("--skip-unread", options.skip_unread,
                "save nothing for a file whose header was not read (it would keep its own name)")
       ->group(kSaving);
@@ -329,6 +340,9 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
     if (auto unknown = UnknownOptionMessage(given, known)) throw UsageError{*unknown};
     std::vector<std::string> args(given.rbegin(), given.rend());
     app.parse(args);
+    if (app.count("--output-dir") > 0 && options.output_dir.empty()) {
+      throw UsageError{"--output-dir needs a folder, not an empty name"};
+    }
     CheckValues(options, source, jobs);
   } catch (const CLI::CallForHelp&) {
     out << app.help();

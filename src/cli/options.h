@@ -12,7 +12,7 @@ namespace tessaly::cli {
 
 enum class OverwritePolicy {
   kAsk,  // ask on a terminal; answered No when standard input is not one
-  kYes,  // --overwrite: replace the tool's own results without asking
+  kYes,  // --overwrite: replace the tool's own results without asking, up-to-date ones too
   kNo,   // --no-overwrite
 };
 
@@ -36,7 +36,8 @@ struct Options {
   bool null_separated = false;               // -0: the list's names end in NUL, not newline
   bool sidecar = false;                      // --sidecar: NAME.json beside each saved NAME.png
   std::string name_template;                 // --name-template: names from the header's fields
-  bool skip_unread = false;        // --skip-unread: save nothing whose header was not read
+  std::string output_dir;    // --output-dir: results below this folder instead of beside the inputs
+  bool skip_unread = false;  // --skip-unread: save nothing whose header was not read
   bool include_results = false;    // --include-results: folders give the tool's results too
   std::vector<std::string> paths;  // files and folders, in order, as given
 };

@@ -3,6 +3,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cctype>
 #include <csignal>
 #include <cstring>
@@ -45,6 +46,13 @@ void Counts::Add(Fate fate, bool unread_header) {
       break;
     case Fate::kUnreadLeft:
       break;  // left by --skip-unread: counted under "header not read" alone
+    case Fate::kUpToDate:
+      ++up_to_date;
+      break;
+    case Fate::kCollided:
+    case Fate::kWouldCollide:
+      ++collided;
+      break;
     default:
       ++skipped;
   }
@@ -67,6 +75,10 @@ namespace {
 std::string Quoted(const fs::path& p) {
   return "\"" + EscapeControls(p.string()) + "\"";
 }
+
+// The progress line's columns: kept below the width of a usual terminal so that it never wraps
+// into a second line that clearing it would leave behind.
+constexpr std::size_t kProgressWidth = 79;
 
 const char* SignalName(int signal) {
   switch (signal) {
@@ -135,9 +147,28 @@ Answer Reporter::Ask(const fs::path& input, const fs::path& target) {
 void Reporter::Progress(std::size_t done, const fs::path& next) {
   if (!progress_) return;
   ClearProgress();
-  terminal_.err << '[' << done << '/' << total_ << "] " << EscapeControls(next.filename().string())
-                << std::flush;
+  // The path as given, which tells apart the many rx000.bmp of a tree; cut at its start to
+  // stay on one line of the terminal, which the next progress line clears.
+  const std::string counter = '[' + std::to_string(done) + '/' + std::to_string(total_) + "] ";
+  std::string path = EscapeControls(next.string());
+  const std::size_t room = kProgressWidth - std::min(kProgressWidth - 10, counter.size());
+  if (path.size() > room) {
+    std::size_t from = path.size() - (room - 3);
+    while (from < path.size() && (static_cast<unsigned char>(path[from]) & 0xC0) == 0x80) ++from;
+    path = "..." + path.substr(from);
+  }
+  terminal_.err << counter << path << std::flush;
   progress_shown_ = true;
+}
+
+void Reporter::TakenOnce(const fs::path& again, const fs::path& first) {
+  if (options_.verbosity != Verbosity::kVerbose || options_.json) return;
+  terminal_.out << EscapeControls(again.string()) << ": the same file as "
+                << EscapeControls(first.string()) << ", taken once\n";
+}
+
+std::string Reporter::TargetText(const fs::path& target) const {
+  return EscapeControls(options_.output_dir.empty() ? target.filename().string() : target.string());
 }
 
 void Reporter::ClearProgress() {
@@ -178,6 +209,8 @@ void Reporter::ReportJson(const FileResult& r, Fate fate) {
     line["reading"] = ReadingText(p->read_as);
     if (p->looks_like_full_frame) line["looks_like_full_frame"] = true;
     if (fate == Fate::kKeptOriginal) line["kept_original"] = true;
+    if (fate == Fate::kUpToDate) line["up_to_date"] = true;
+    if (!r.collides_with.empty()) line["collides_with"] = FullPath(r.collides_with);
     if (r.sidecar_kept) line["sidecar_kept"] = true;
     if (!r.sidecar_error.empty()) line["sidecar_error"] = r.sidecar_error;
   } else {
@@ -207,7 +240,8 @@ void Reporter::ReportText(const FileResult& r, Fate fate) {
   std::ostream& out = terminal_.out;
   const std::string in = EscapeControls(r.input.string());
   const fs::path proposed = p != nullptr ? p->proposed_name : fs::path();
-  const std::string name = EscapeControls(proposed.filename().string());
+  const std::string name = TargetText(proposed);
+  const std::string other = EscapeControls(r.collides_with.string());
   switch (fate) {
     case Fate::kSkipped:
       out << EscapeControls(r.skipped) << '\n';
@@ -224,6 +258,7 @@ void Reporter::ReportText(const FileResult& r, Fate fate) {
       } else {
         out << in << " -> " << name << ": saved";
       }
+      if (r.replaced_collision) out << ", replacing the result of " << other;
       if (r.sidecar_kept) {
         out << "; sidecar not written, " << Quoted(SidecarName(proposed))
             << " was not written by this tool and is kept (--overwrite-originals replaces it)";
@@ -252,6 +287,16 @@ void Reporter::ReportText(const FileResult& r, Fate fate) {
       out << in << " -> " << name << ": not saved, " << Quoted(proposed)
           << " was not written by this tool and is kept (--overwrite-originals replaces it)\n";
       break;
+    case Fate::kUpToDate:
+      if (options_.verbosity != Verbosity::kVerbose) return;
+      out << in << " -> " << name << ": up to date\n";
+      break;
+    case Fate::kCollided:
+      out << in << " -> " << name << ": not saved, " << other << " took that name in this run\n";
+      break;
+    case Fate::kWouldCollide:
+      out << in << " -> " << name << ": would collide with " << other << " (dry run)\n";
+      break;
     case Fate::kFailed:
       break;
   }
@@ -278,6 +323,9 @@ void Reporter::Summary(const Counts& c, int signal, std::size_t left) {
     to << c.saved << " saved";
   }
   to << ", " << c.unchanged << " unchanged, " << c.skipped << " skipped, " << c.failed << " failed";
+  if (c.up_to_date > 0) to << ", " << c.up_to_date << " up to date";
+  if (c.collided > 0)
+    to << ", " << c.collided << (options_.dry_run ? " would collide" : " collided");
   if (c.unread > 0) to << ", " << c.unread << " header not read";
   if (c.results > 0)
     to << ", " << c.results << (c.results == 1 ? " already a result" : " already results");
@@ -295,6 +343,15 @@ void Reporter::Summary(const Counts& c, int signal, std::size_t left) {
                   << (left == 1 ? " file" : " files") << " not taken\n"
                   << std::flush;
   }
+}
+
+void Reporter::RecursiveHint(const std::vector<fs::path>& folders) {
+  for (const fs::path& folder : folders) {
+    terminal_.err << "tessaly-cli: " << Quoted(folder)
+                  << " holds no pictures, only folders; -r (--recursive) takes the pictures in "
+                     "them too\n";
+  }
+  terminal_.err << std::flush;
 }
 
 }  // namespace tessaly::cli

@@ -36,6 +36,13 @@ struct FileResult {
   std::string error;            // the file failed
   std::string skipped;          // the file was not read, and why
   bool already_result = false;  // a result of this tool, found in a folder
+  // The target is the tool's own result, not older than the input (IsUpToDate): nothing was
+  // encoded or written ahead for it.
+  bool up_to_date = false;
+  // Another input of this run, as given, that proposed the same target first, and whether this
+  // file's save replaced the result saved for it.
+  std::filesystem::path collides_with;
+  bool replaced_collision = false;
   // Once the file was processed. Its proposed name is the template's when --name-template
   // gave one, and its png is encoded when the picture is to be saved.
   std::optional<PictureResult> picture;
@@ -59,6 +66,9 @@ enum class Fate {
   kUnchanged,      // the proposal is the file's own name
   kDeclined,       // not saved: the target exists and was not to be replaced
   kKeptOriginal,   // not saved: the target is no result of this tool
+  kUpToDate,       // not saved: the target is the tool's result, made since the input changed
+  kCollided,       // not saved: an earlier input of this run took the target
+  kWouldCollide,   // dry run: an earlier input of this run takes the target
   kUnreadLeft,     // --skip-unread: header not read, nothing saved
   kSkipped,        // not a picture the tool reads
   kAlreadyResult,  // a result of this tool, not taken again
@@ -71,6 +81,8 @@ struct Counts {
   int results = 0;         // already results
   int originals_kept = 0;  // targets kept because this tool did not write them
   int sidecars_kept = 0;   // sidecars not written: a file of that name is not the tool's
+  int up_to_date = 0;
+  int collided = 0;  // not saved, or in a dry run would collide: another input took the name
   void Add(Fate fate, bool unread_header);
 };
 
@@ -90,14 +102,21 @@ class Reporter {
 
   void Progress(std::size_t done, const std::filesystem::path& next);
   void ClearProgress();
+  // With --verbose: `again` is the same file as `first`, given earlier, and is taken once.
+  void TakenOnce(const std::filesystem::path& again, const std::filesystem::path& first);
   void Report(const FileResult& r, Fate fate);
   // The summary of the files seen; after an interruption also what was left.
   void Summary(const Counts& counts, int signal, std::size_t left);
+  // The hint to use --recursive for named folders that hold only subfolders.
+  void RecursiveHint(const std::vector<std::filesystem::path>& folders);
 
  private:
   bool ReadAnswer(std::string& reply);
   void ReportJson(const FileResult& r, Fate fate);
   void ReportText(const FileResult& r, Fate fate);
+  // The target as the report names it: the file name beside the input, or the path below an
+  // output folder as that was given.
+  std::string TargetText(const std::filesystem::path& target) const;
 
   const Options& options_;
   Terminal& terminal_;

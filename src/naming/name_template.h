@@ -17,9 +17,14 @@ inline constexpr const char* kTemplatePlaceholderHelp =
     "{code} picture code, {satellite} satellite, {kind} kind of picture, "
     "{name} the standard name without extension";
 
-// Why `name_template` cannot be used (an unknown placeholder, a folder separator,
-// a character no file name may hold), or nothing when it can.
-std::optional<std::string> TemplateProblem(std::string_view name_template);
+// Why `name_template` cannot be used (an unknown placeholder, a folder separator, a character
+// no file name may hold), or nothing when it can. With `folders`, "/" separates folders below
+// an output folder, and no part between slashes may then be empty, "." or "..", or begin with a
+// dot: whatever the header holds, the result stays below that folder.
+std::optional<std::string> TemplateProblem(std::string_view name_template, bool folders = false);
+
+// True when the template lays out folders ("{yyyy}/{mm}/{name}").
+bool TemplateHasFolders(std::string_view name_template);
 
 // The file name the template gives for these fields, in the folder of `input`
 // and with the extension of `standard`; nothing when a placeholder it uses has
@@ -32,5 +37,14 @@ std::optional<std::filesystem::path> NameFromTemplate(std::string_view name_temp
                                                       const std::filesystem::path& input,
                                                       const std::filesystem::path& standard,
                                                       std::string* problem = nullptr);
+
+// The path below an output folder that a template with folders gives for these fields, ending
+// in `extension`; nothing when a placeholder it uses has no value in them, or a part between
+// slashes is no storable name (IsStorableName) of at most 255 bytes. A field's value never adds
+// a folder: one holding "/" gives nothing.
+std::optional<std::filesystem::path> PathFromTemplate(std::string_view name_template,
+                                                      const HeaderFields& fields,
+                                                      const std::filesystem::path& standard,
+                                                      const std::string& extension);
 
 }  // namespace tessaly

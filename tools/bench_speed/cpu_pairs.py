@@ -8,8 +8,11 @@ to the same frames, and the figures are medians over the rounds:
 
   one      one 1040 x 1100 BMP, the whole process (read, decode, save)
   batch    100 frames of 1040 x 1100 with --jobs 2
+  archive  200 frames of 1040 x 1100 with --jobs 2: the baseline saving beside the inputs, this
+           build with --output-dir (a fresh folder inside the work folder), so that the figure
+           holds the output folder and the up-to-date check of every target together
 
-  tools/bench_speed/cpu_pairs.py [--baseline TOOL] [--rounds 15] [--only one|batch]
+  tools/bench_speed/cpu_pairs.py [--baseline TOOL] [--rounds 15] [--only one|batch|archive]
 
 It prints user, system and total CPU seconds, page faults and peak resident size of each
 build, and the median of the per-round ratios this / baseline. Outputs of the two builds are
@@ -29,19 +32,23 @@ HEADERS = ["GOES8   VIS9812241200D2  ", "GOES-I  FD 0101311445    ", "GOES-K  NH
            "MET7    C029912051230D2AB", "GMSN    IR 0003151200C1  "]
 
 
-def make_frames(gen, folder, count):
+def make_frames(gen, folder, count, distinct=False):
+    """`count` frames; `distinct` gives each its own name also past 28 x 5 frames, by minute."""
     folder.mkdir(parents=True)
     for i in range(count):
         header = HEADERS[i % len(HEADERS)]
         day = 1 + i % 28
         header = header[:15] + f"{day:02d}" + header[17:]
+        if distinct:
+            header = header[:19] + f"{i // 28:02d}" + header[21:]
         subprocess.run([gen, "-o", folder / f"rx{i:03d}.bmp", "--width", "1040", "--height", "1100",
                         "--noise", str(2 + i % 4), "--seed", str(i + 1), "--header", header],
                        check=True, capture_output=True)
 
 
 def run(tool, frames, work, args):
-    """One run on a fresh folder of links; (user, system, faults, peak KiB)."""
+    """One run on a fresh folder of links; (user, system, faults, peak KiB). "{work}" in an
+    argument stands for the work folder."""
     if work.exists():
         shutil.rmtree(work)
     work.mkdir()
@@ -53,6 +60,7 @@ def run(tool, frames, work, args):
         for fd in (0, 1, 2):
             os.dup2(devnull, fd)
         try:
+            args = [a.replace("{work}", str(work)) for a in args]
             os.execv(tool, [tool, "--no-overwrite", "-q"] + args + [str(work)])
         finally:
             os._exit(127)
@@ -75,17 +83,20 @@ def without_time(png):
 
 
 def outputs(folder):
-    return {p.name: without_time(p.read_bytes()) for p in folder.iterdir() if p.suffix == ".png"}
+    return {p.name: without_time(p.read_bytes()) for p in folder.rglob("*.png")}
 
 
-def compare(label, tools, frames, scratch, rounds, args):
+def compare(label, tools, frames, scratch, rounds, args, this_args=None):
+    """The two builds in interleaved rounds; `this_args`, when given, replaces `args` for the
+    second build."""
     samples = {name: [] for name in tools}
     names = list(tools)
     for r in range(rounds):
         order = names if r % 2 == 0 else names[::-1]
         for name in order:
             work = scratch / f"work-{name}"
-            samples[name].append(run(tools[name], frames, work, args))
+            given = this_args if this_args is not None and name == names[1] else args
+            samples[name].append(run(tools[name], frames, work, given))
         if r == 0:
             a, b = (outputs(scratch / f"work-{n}") for n in names)
             same = a == b
@@ -113,7 +124,8 @@ def main():
     parser.add_argument("--build", default=str(REPO / "build"))
     parser.add_argument("--rounds", type=int, default=15)
     parser.add_argument("--batch-frames", type=int, default=100)
-    parser.add_argument("--only", choices=["one", "batch"])
+    parser.add_argument("--archive-frames", type=int, default=200)
+    parser.add_argument("--only", choices=["one", "batch", "archive"])
     args = parser.parse_args()
     build = Path(args.build)
     gen = build / "tools/framegen/tessaly-framegen"
@@ -130,6 +142,11 @@ def main():
             make_frames(gen, scratch / "batch", args.batch_frames)
             compare(f"{args.batch_frames} frames of 1040 x 1100, --jobs 2", tools,
                     scratch / "batch", scratch, args.rounds, ["--jobs", "2"])
+        if args.only in (None, "archive"):
+            make_frames(gen, scratch / "archive", args.archive_frames, distinct=True)
+            compare(f"{args.archive_frames} frames of 1040 x 1100, --jobs 2, this build with "
+                    "--output-dir", tools, scratch / "archive", scratch, args.rounds,
+                    ["--jobs", "2"], ["--jobs", "2", "--output-dir", "{work}/results"])
 
 
 if __name__ == "__main__":
