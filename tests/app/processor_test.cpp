@@ -188,7 +188,13 @@ TEST_F(ProcessorTest, AFrameGivesItsHeaderLevelsCutAndNameFromThePrimaryForm) {
   recipe.header = "GOES8   VIS9812241200D2  ";
   const framegen::Frame frame = framegen::MakeFrame(recipe);
   const fs::path input = WriteBmp("frame.bmp", framegen::ToBitmap(frame));
-  const PictureResult result = ProcessPicture(input, ProcessingOptions{});
+  ProcessingOptions options;
+  std::vector<std::uint8_t> seen;  // what a batch hashes without reading the file again
+  options.on_file_bytes = [&](std::span<const std::uint8_t> bytes) {
+    seen.assign(bytes.begin(), bytes.end());
+  };
+  const PictureResult result = ProcessPicture(input, options);
+  EXPECT_EQ(seen, ReadFileBytes(input));
   EXPECT_EQ(result.input_name, input);
   EXPECT_EQ(result.header_text, frame.header);
   EXPECT_EQ(result.named_from, NamedFrom::kPrimaryForm);
