@@ -68,12 +68,13 @@ std::string CannotRead(const std::filesystem::path& file, const std::exception& 
   return "Cannot read \"" + file.string() + "\": " + e.what();
 }
 
-TExtBitmap Load(const std::filesystem::path& file_name) {
+TExtBitmap Load(const std::filesystem::path& file_name, const FileBytesSeen& seen) {
   TExtBitmap picture;
   // A grey PNG brings no palette of its own and takes the one set here.
   picture.SetFormat(PixelFormat::k8Bit);
   SetGreyPalette(picture);
   const std::vector<std::uint8_t> bytes = ReadFileBytes(file_name);
+  if (seen) seen(bytes);
   try {
     if (IsPngName(file_name)) {
       TPngImage png;
@@ -220,8 +221,8 @@ std::string OutOfMemoryMessage(const std::filesystem::path& file) {
   return "Not enough memory to process \"" + file.string() + "\"";
 }
 
-TExtBitmap LoadPicture(const std::filesystem::path& file_name) {
-  return NamingTheFileOnOutOfMemory(file_name, [&] { return Load(file_name); });
+TExtBitmap LoadPicture(const std::filesystem::path& file_name, const FileBytesSeen& seen) {
+  return NamingTheFileOnOutOfMemory(file_name, [&] { return Load(file_name, seen); });
 }
 
 PictureResult ProcessLoadedPicture(const std::filesystem::path& file_name, TExtBitmap input,
@@ -233,7 +234,7 @@ PictureResult ProcessLoadedPicture(const std::filesystem::path& file_name, TExtB
 PictureResult ProcessPicture(const std::filesystem::path& file_name,
                              const ProcessingOptions& options) {
   if (const std::optional<std::string> reason = SkipReason(file_name)) throw Error(*reason);
-  return ProcessLoadedPicture(file_name, LoadPicture(file_name), options);
+  return ProcessLoadedPicture(file_name, LoadPicture(file_name, options.on_file_bytes), options);
 }
 
 }  // namespace tessaly

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,9 +27,15 @@ enum class Source {
 
 inline constexpr int kMaxOutputWidth = 800;
 
+// Sees a file's bytes as they were read, before they are decoded.
+using FileBytesSeen = std::function<void(std::span<const std::uint8_t> bytes)>;
+
 // How one file is processed.
 struct ProcessingOptions {
   Source source = Source::kFullFrame;
+  // Called on the processing thread with the input's bytes: a batch that keeps a content hash
+  // of its inputs takes it here instead of reading each file a second time.
+  FileBytesSeen on_file_bytes;
 };
 
 // What the pipeline made of one file. Front ends add what they need around it, never in it.
@@ -81,7 +89,7 @@ std::optional<std::string> SkipReason(const std::filesystem::path& file_name);
 // The picture file as the pipeline's input: BMP through the repairing loader, PNG through the
 // codec, then brought to 8 bits (an 8-bit picture keeps its index values as grey levels).
 // Throws Error when it cannot be read, and naming the file when it holds less than 1 x 2 pixels.
-TExtBitmap LoadPicture(const std::filesystem::path& file_name);
+TExtBitmap LoadPicture(const std::filesystem::path& file_name, const FileBytesSeen& seen = {});
 
 // The rest of the pipeline on a loaded picture: source preparation, decoding, cut, stretch,
 // shrink to kMaxOutputWidth, naming.

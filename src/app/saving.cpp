@@ -54,12 +54,17 @@ bool Save(const PictureResult& result, const OverwriteQuestion& ask,
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodeOutput(const Bitmap& output, const std::filesystem::path& name) {
-  return EncodeBitmapAsPNG(output, kAuthor, kDescription, kSoftware, name.filename().string());
+std::vector<std::uint8_t> EncodeOutput(const Bitmap& output, const std::filesystem::path& name,
+                                       const std::string& creation_time) {
+  return EncodeBitmapAsPNG(output, kAuthor, kDescription, kSoftware, name.filename().string(), {},
+                           creation_time);
 }
 
-void EncodePicture(PictureResult& result) {
-  result.png = EncodeOutput(result.output, result.proposed_name);
+void EncodePicture(PictureResult& result, CreationTime creation_time) {
+  const bool dated =
+      creation_time == CreationTime::kFromHeader && result.header && result.header->time;
+  result.png = EncodeOutput(result.output, result.proposed_name,
+                            dated ? IsoTime(*result.header->time) : std::string());
 }
 
 bool SavePicture(const PictureResult& result, const OverwriteQuestion& ask,

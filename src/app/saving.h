@@ -8,6 +8,7 @@
 #include <future>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "app/processor.h"
@@ -18,11 +19,19 @@
 namespace tessaly {
 
 // The saved picture's PNG encoding with its Author, Description, Software and
-// Title texts (the title is the name part of `name`).
-std::vector<std::uint8_t> EncodeOutput(const Bitmap& output, const std::filesystem::path& name);
+// Title texts (the title is the name part of `name`), and a "Creation Time" text after them
+// when `creation_time` is not blank.
+std::vector<std::uint8_t> EncodeOutput(const Bitmap& output, const std::filesystem::path& name,
+                                       const std::string& creation_time = {});
+
+// Whether a saved picture carries its own time: the four texts alone by default, or with the
+// header's time (ISO 8601 UTC, IsoTime) as "Creation Time", so that image managers can sort
+// by when the picture was received rather than when it was saved. A header without a time
+// (an administrative or test message, or none read) adds nothing.
+enum class CreationTime { kLeftOut, kFromHeader };
 
 // Encodes the output as the PNG SavePicture writes, so that a worker thread can do it.
-void EncodePicture(PictureResult& result);
+void EncodePicture(PictureResult& result, CreationTime creation_time = CreationTime::kLeftOut);
 
 // Runs after the check for an existing file and the writing of the new one, just before the
 // new file takes its name: the tests stand there as another program creating the target.

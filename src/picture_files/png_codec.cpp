@@ -198,8 +198,8 @@ struct WritePlan {
   int filter_flags = 0;
   png_color palette[256] = {};
   int palette_count = 0;
-  png_text texts[4] = {};
-  std::string text_values[4];  // what the texts point to, in the chunk's own encoding
+  png_text texts[5] = {};
+  std::string text_values[5];  // what the texts point to, in the chunk's own encoding
   int text_count = 0;
   png_bytepp rows = nullptr;
   // The encoder picks each row's filter itself (see ChooseRowFilter) instead of leaving the
@@ -584,9 +584,9 @@ TransformPlan PlanTransforms(TPngImage& image, const HeaderInfo& header, bool ro
   return plan;
 }
 
-// Texts go in the order Author, Description, Software, Title; a blank value is left out, any
-// other is written as it stands. The row table is made here from Pixels, so that a stale Rows
-// cannot point libpng elsewhere.
+// Texts go in the order Author, Description, Software, Title, Creation Time; a blank value is
+// left out, any other is written as it stands. The row table is made here from Pixels, so that
+// a stale Rows cannot point libpng elsewhere.
 // The row choice is libpng's own rule made faster (see ChooseRowFilter), taken where the rows go
 // to the filters as they stand: 8-bit samples, not interlaced, more than one filter to choose
 // from. libpng drops filters for pictures one pixel wide or high; those keep its own choice.
@@ -606,10 +606,12 @@ WritePlan PlanWrite(TPngImage& image, std::vector<png_bytep>& rows) {
   for (int i = 0; i < plan.palette_count; ++i) {
     plan.palette[i] = {image.Palette[i].red, image.Palette[i].green, image.Palette[i].blue};
   }
-  const std::pair<const char*, const std::string*> texts[] = {{"Author", &image.Author},
-                                                              {"Description", &image.Description},
-                                                              {"Software", &image.Software},
-                                                              {"Title", &image.Title}};
+  const std::pair<const char*, const std::string*> texts[] = {
+      {"Author", &image.Author},
+      {"Description", &image.Description},
+      {"Software", &image.Software},
+      {"Title", &image.Title},
+      {"Creation Time", &image.CreationTime}};
   for (const auto& [key, value] : texts) {
     if (!Trim(*value).empty()) {
       SetText(plan.texts[plan.text_count], key, *value, plan.text_values[plan.text_count]);

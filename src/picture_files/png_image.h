@@ -98,6 +98,9 @@ class TPngImage {
   std::string Description;
   std::string Software;  // written only
   std::string Title;
+  // Written only: the picture's own time, for programs that sort pictures by it, under the
+  // keyword "Creation Time" after the other texts. Blank leaves the chunk out.
+  std::string CreationTime;
   std::vector<std::string> Texts;  // "key=text" for every text chunk read, in file order
   std::optional<PngTime> FileTime;
   PngProgressHandler OnProgress;

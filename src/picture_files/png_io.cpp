@@ -50,10 +50,12 @@ bool LoadPNGIntoBitmap(Bitmap& bitmap, const std::filesystem::path& file_name, b
 std::vector<std::uint8_t> EncodeBitmapAsPNG(const Bitmap& bitmap, const std::string& author,
                                             const std::string& description,
                                             const std::string& software, const std::string& title,
-                                            const PngProgressHandler& on_progress) {
+                                            const PngProgressHandler& on_progress,
+                                            const std::string& creation_time) {
   TPngImage image;
-  return PrepareForSave(image, bitmap, author, description, software, title, on_progress)
-      .SaveToMemory();
+  PrepareForSave(image, bitmap, author, description, software, title, on_progress);
+  image.CreationTime = creation_time;
+  return image.SaveToMemory();
 }
 
 bool SaveBitmapAsPNG(const Bitmap& bitmap, const std::filesystem::path& file_name,

@@ -23,7 +23,8 @@ bool LoadPNGFromMemory(Bitmap& bitmap, std::span<const std::uint8_t> data, bool 
 
 // Writes an 8- or 24-bit bitmap as PNG (deflate level 4; row filters none, sub and Paeth) with
 // tEXt chunks Author, Description, Software and Title in that order, each left out when blank
-// and otherwise written as given. Other formats raise InvalidGraphicOperation "Unsupported bitmap
+// and otherwise written as given; EncodeBitmapAsPNG adds a "Creation Time" text after them
+// when one is given. Other formats raise InvalidGraphicOperation "Unsupported bitmap
 // format" before any file is touched. The file is replaced only once the PNG is complete, so a
 // failed save leaves an existing file as it was and no partial file behind. Returns true.
 bool SaveBitmapAsPNG(const Bitmap& bitmap, const std::filesystem::path& file_name,
@@ -33,6 +34,7 @@ bool SaveBitmapAsPNG(const Bitmap& bitmap, const std::filesystem::path& file_nam
 std::vector<std::uint8_t> EncodeBitmapAsPNG(const Bitmap& bitmap, const std::string& author,
                                             const std::string& description,
                                             const std::string& software, const std::string& title,
-                                            const PngProgressHandler& on_progress = {});
+                                            const PngProgressHandler& on_progress = {},
+                                            const std::string& creation_time = {});
 
 }  // namespace tessaly

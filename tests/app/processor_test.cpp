@@ -22,8 +22,10 @@
 #include "base/files.h"
 #include "framegen/framegen.h"
 #include "grey_bitmap.h"
+#include "picture_files/png_image.h"
 #include "picture_files/png_io.h"
 #include "support/bmp_writer.h"
+#include "support/child_process.h"
 #include "support/manifest.h"
 #include "support/sha256.h"
 
@@ -188,7 +190,13 @@ TEST_F(ProcessorTest, AFrameGivesItsHeaderLevelsCutAndNameFromThePrimaryForm) {
   recipe.header = "GOES8   VIS9812241200D2  ";
   const framegen::Frame frame = framegen::MakeFrame(recipe);
   const fs::path input = WriteBmp("frame.bmp", framegen::ToBitmap(frame));
-  const PictureResult result = ProcessPicture(input, ProcessingOptions{});
+  ProcessingOptions options;
+  std::vector<std::uint8_t> seen;  // what a batch hashes without reading the file again
+  options.on_file_bytes = [&](std::span<const std::uint8_t> bytes) {
+    seen.assign(bytes.begin(), bytes.end());
+  };
+  const PictureResult result = ProcessPicture(input, options);
+  EXPECT_EQ(seen, ReadFileBytes(input));
   EXPECT_EQ(result.input_name, input);
   EXPECT_EQ(result.header_text, frame.header);
   EXPECT_EQ(result.named_from, NamedFrom::kPrimaryForm);
@@ -203,6 +211,42 @@ TEST_F(ProcessorTest, AFrameGivesItsHeaderLevelsCutAndNameFromThePrimaryForm) {
   EXPECT_LT(result.black_level, result.white_level);
   EXPECT_EQ(result.output.Width(), frame.picture.width);
   EXPECT_TRUE(result.png.empty());
+}
+
+// The picture's own time as "Creation Time" only on request, read back by libpng and by Pillow.
+TEST_F(ProcessorTest, TheHeadersTimeIsAddedAsCreationTimeOnlyOnRequest) {
+  framegen::FrameRecipe recipe;
+  recipe.header = "GOES8   VIS9812241200D2  ";
+  PictureResult result =
+      Process(WriteBmp("frame.bmp", framegen::ToBitmap(framegen::MakeFrame(recipe))));
+  const auto texts = [&] {
+    TPngImage image;
+    image.LoadFromMemory(result.png);
+    return image.Texts;
+  };
+  std::vector<std::string> four = {"Author=Kestrelwood", "Description=GOES image",
+                                   "Software=Tessaly", "Title=D2   24-12-98 1200.png"};
+  EncodePicture(result);
+  EXPECT_EQ(texts(), four);
+  EncodePicture(result, CreationTime::kFromHeader);
+  four.push_back("Creation Time=1998-12-24T12:00Z");
+  EXPECT_EQ(texts(), four);
+  ASSERT_TRUE(SavePicture(result, ask_));
+  EXPECT_TRUE(IsToolResult(result.proposed_name));
+
+  const test::ChildResult pillow =
+      test::RunChild("/usr/bin/python3", {"-c",
+                                          "import sys; from PIL import Image; "
+                                          "print(Image.open(sys.argv[1]).text['Creation Time'])",
+                                          result.proposed_name.string()});
+  if (pillow.err.find("No module named 'PIL'") != std::string::npos) {
+    GTEST_SKIP() << "python3-pil is not installed (scripts/setup installs it)";
+  }
+  EXPECT_EQ(pillow.out, "1998-12-24T12:00Z\n") << pillow.err;
+
+  result.header->time.reset();  // an administrative message: nothing to add
+  EncodePicture(result, CreationTime::kFromHeader);
+  EXPECT_EQ(texts().size(), 4u);
 }
 
 TEST_F(ProcessorTest, AFrameInTheMeteosatLayoutIsReadAgainAsMeteosatWhenGoesGivesNoName) {

@@ -1,0 +1,144 @@
+// The archive catalogue: an SQLite database with one row per input a batch run handled, keyed
+// by the input's absolute path, holding what its header said, what became of it and the
+// content hashes that let a rerun tell a file up to date without decoding it again.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "catalog/content_hash.h"
+#include "catalog/statement.h"
+#include "naming/header_fields.h"
+
+namespace tessaly {
+
+// PRAGMA user_version of the catalogues this build writes; a change of the table adds one.
+inline constexpr int kCatalogSchemaVersion = 1;
+// PRAGMA application_id of every catalogue ("TSLY"): another program's database is refused.
+inline constexpr std::int32_t kCatalogApplicationId = 0x54534C59;
+
+// Rows wait in memory and are committed together once this many wait, or the first has waited
+// kCatalogCommitSeconds: one transaction per file would cost a journal write per file.
+inline constexpr std::size_t kCatalogCommitRows = 500;
+inline constexpr int kCatalogCommitSeconds = 1;
+// How long a run waits for another one that is committing to the same catalogue.
+inline constexpr int kCatalogBusyTimeoutMs = 30000;
+
+// What became of an input, as the catalogue's `outcome` column words it.
+enum class Outcome {
+  kSaved,          // "saved": the output was written
+  kUpToDate,       // "up to date": the output of an earlier run stands for the input as it is
+  kUnchanged,      // "unchanged": the proposed name is the input's own, nothing to save
+  kDeclined,       // "declined": the target exists and was not to be replaced
+  kKeptOriginal,   // "kept original": the target is no result of the tool and was kept
+  kUnreadLeft,     // "header not read left": --skip-unread left it unsaved
+  kSkipped,        // "skipped": not a picture the tool reads
+  kAlreadyResult,  // "already a result": a result of the tool, not taken again
+  kFailed,         // "failed": reading, processing or saving failed
+  kWouldSave,      // "would save": a dry run would have saved it
+};
+
+const char* OutcomeText(Outcome outcome);
+// The outcome a text names; nothing for an unknown text (a newer tool's).
+std::optional<Outcome> OutcomeFromText(std::string_view text);
+
+// One row of the `frames` table. Texts are UTF-8; a field with nothing to say is empty
+// (NULL in the table).
+struct FrameRow {
+  std::string source;  // the input's absolute path (CatalogPath)
+  std::optional<std::int64_t> source_size;
+  std::optional<std::string> source_mtime;  // FileStamp::mtime
+  std::optional<std::string> source_hash;   // HashFile of the input, 32 hex digits
+  // The header as decoded (Latin-1 converted to UTF-8, untrimmed) and what it says.
+  std::optional<std::string> header;
+  std::optional<std::string> satellite, kind, code;
+  std::optional<std::string> time;        // IsoTime, "YYYY-MM-DDTHH:MMZ"
+  std::optional<std::string> message;     // "ADMIN" or "TEST"
+  std::optional<std::string> reading;     // "goes", "gms" or "meteosat"
+  std::optional<std::string> named_from;  // NamedFromText
+  std::optional<bool> header_doubtful;
+  std::optional<double> header_confidence;
+  std::optional<std::int64_t> black, white;  // levels in working-picture samples (grey x 64)
+  std::optional<std::int64_t> cut_x, cut_y, cut_w, cut_h;
+  std::optional<std::string> output;       // the saved picture's absolute path
+  std::optional<std::string> output_hash;  // HashBytes of the saved PNG
+  Outcome outcome = Outcome::kFailed;
+  std::optional<std::string> detail;  // why it failed or was skipped, in the report's words
+  std::string tool_version;           // filled by Record when empty
+  std::string processed_at;           // ISO 8601 UTC to the second; filled by Record when empty
+  friend bool operator==(const FrameRow&, const FrameRow&) = default;
+};
+
+// The absolute path, without "." or ".." steps, that keys a file's row. Links are not
+// resolved: a file reached by two spellings has two rows.
+std::string CatalogPath(const std::filesystem::path& file);
+
+// The header's part of a row: the decoded text (Latin-1), the fields it states, and the rule
+// that named the file.
+void SetHeader(FrameRow& row, std::string_view header_latin1,
+               const std::optional<HeaderFields>& fields, NamedFrom named_from);
+
+// The recorded header read again, as ReadHeader read it when the row was made: what a rerun
+// names the file from when it is not decoded again. Nothing when the row holds no header that
+// reads.
+std::optional<HeaderFields> RecordedHeader(const FrameRow& row);
+
+// What a rerun knows of an input before decoding it. The stamp is taken before the hash, so
+// that a file changed while it is hashed or processed shows a newer stamp the next time.
+struct SourceFacts {
+  FileStamp stamp;
+  std::string hash;
+};
+SourceFacts ReadSourceFacts(const std::filesystem::path& file);
+
+// True when `row` describes the input as it is now (size, last change and content hash all as
+// recorded), its outcome left an output (saved or up to date), and that output still stands
+// with the recorded hash: the input need not be decoded again. Whether the output is still
+// the name this run would give is the caller's to check (RecordedHeader). False whenever
+// something cannot be examined.
+bool UpToDateFromCatalog(const FrameRow& row, const SourceFacts& now);
+
+// An open catalogue. Find, Record and Flush may be called from several threads at once.
+class Catalog {
+ public:
+  // Opens the catalogue for a batch run, creating it (and its table) when there is none: WAL
+  // journal, a busy timeout of kCatalogBusyTimeoutMs. Error naming the file when it cannot be
+  // opened or created, is no catalogue, or has a schema this build does not know.
+  static Catalog Open(const std::filesystem::path& file);
+  // Opens an existing catalogue read-only, for reports. Error naming the file when there is
+  // none or it cannot be read as one.
+  static Catalog OpenForReading(const std::filesystem::path& file);
+
+  Catalog(Catalog&&) noexcept;
+  Catalog& operator=(Catalog&&) noexcept;
+  // Commits the rows still waiting; a failure then is lost (call Flush to hear of it).
+  ~Catalog();
+
+  // The row of the input at `source` (CatalogPath), waiting or committed.
+  std::optional<FrameRow> Find(const std::string& source);
+  // Adds or replaces the row of row.source. It waits in memory and is committed with others
+  // (see kCatalogCommitRows); a rerun's row replaces the earlier one. Record a saved file only
+  // once its output stands under its name: a committed row never names an output that was
+  // not complete.
+  void Record(FrameRow row);
+  // Commits every waiting row in one transaction. Error naming the file on failure; the rows
+  // then stay waiting.
+  void Flush();
+
+  // A statement over the catalogue, for reports and checks; not guarded for other threads.
+  Statement Prepare(std::string_view sql);
+
+  const std::filesystem::path& file() const;
+
+ private:
+  struct State;
+  explicit Catalog(std::unique_ptr<State> state);
+  static std::unique_ptr<State> Connect(const std::filesystem::path& file, bool for_writing);
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace tessaly
