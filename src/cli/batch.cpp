@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "app/folders.h"
+#include "app/ordered_runner.h"
 #include "app/processor.h"
 #include "app/results.h"
 #include "app/saving.h"
 #include "base/files.h"
 #include "base/text.h"
 #include "cli/name_list.h"
-#include "cli/ordered_runner.h"
 #include "cli/sidecar.h"
 #include "naming/name_template.h"
 
