@@ -111,6 +111,7 @@ class TFormQuillet::Run {
     form_.dropFileTarget_.Dragtypes = {};
     form_.buttonDetails_->hide();
     if (several_) {
+      form_.buttonCancel_->setEnabled(true);
       form_.buttonCancel_->show();
       form_.radioGroupSourceID_->setEnabled(false);
     }
@@ -387,7 +388,10 @@ void TFormQuillet::EscapeClick() {
 void TFormQuillet::RequestCancel() {
   if (!running_) return;
   cancelRequested_ = true;
-  if (several_) several_->ahead.Stop();
+  if (!several_) return;
+  several_->ahead.Stop();
+  // The files under way on the workers are finished and dropped before the run ends.
+  buttonCancel_->setEnabled(false);
 }
 
 void TFormQuillet::OpenFilesClick() {
