@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/folders.h"
+#include "app/ordered_runner.h"
 #include "app/output_folder.h"
 #include "app/processor.h"
 #include "app/results.h"
@@ -22,7 +23,6 @@
 #include "base/files.h"
 #include "base/text.h"
 #include "cli/name_list.h"
-#include "cli/ordered_runner.h"
 #include "cli/sidecar.h"
 #include "naming/name_template.h"
 

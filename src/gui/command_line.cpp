@@ -119,6 +119,7 @@ std::string HelpText() {
          "\n"
          "In the window:\n"
          "  Ctrl+O         choose pictures to handle\n"
+         "  Ctrl+Shift+O   choose a folder to handle, as a drop of that folder\n"
          "  Escape         stop after the current file while files are handled; otherwise close\n"
          "  Ctrl+Q         close the window\n"
          "  double-click   on a pane: switch between fitting the picture and actual size\n"

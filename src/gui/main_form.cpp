@@ -8,16 +8,21 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <optional>
+#include <thread>
 
-#include "app/folders.h"
+#include "app/results.h"
 #include "app/saving.h"
 #include "base/errors.h"
+#include "gui/bitmap_qimage.h"
 #include "gui/picture_control.h"
 #include "gui/picture_pane.h"
+#include "gui/read_ahead.h"
 #include "gui/status_text.h"
 #include "naming/header_name.h"
 #include "settings/kov_radio_group.h"
@@ -104,7 +109,9 @@ class TFormQuillet::Run {
     form_.running_ = true;
     form_.cancelRequested_ = false;
     form_.dropFileTarget_.Dragtypes = {};
+    form_.buttonDetails_->hide();
     if (several_) {
+      form_.buttonCancel_->setEnabled(true);
       form_.buttonCancel_->show();
       form_.radioGroupSourceID_->setEnabled(false);
     }
@@ -124,6 +131,17 @@ class TFormQuillet::Run {
   TFormQuillet& form_;
   bool several_;
   TDragTypes dragtypes_;
+};
+
+// The state of a run of several files.
+struct TFormQuillet::Several {
+  explicit Several(ReadAhead& read_ahead) : ahead(read_ahead) {}
+  ReadAhead& ahead;
+  RunCounts counts;
+  WrittenFiles written;
+  bool yes_to_all = false;
+  bool no_to_all = false;
+  std::string problems;  // a line for each file that failed or was skipped
 };
 
 std::string ErrorReportText(const std::string& message, const std::filesystem::path& file) {
@@ -197,10 +215,16 @@ void TFormQuillet::CreateControls() {
   statusLine_->setWordWrap(true);
   buttonCancel_ = MakeButton(this, "ButtonCancel", {448, 384, 81, 25}, "Cancel");
   buttonCancel_->hide();
+  buttonDetails_ = MakeButton(this, "ButtonDetails", {360, 384, 81, 25}, "Details");
+  buttonDetails_->hide();
+  showTimer_ = new QTimer(this);
+  showTimer_->setSingleShot(true);
+  connect(showTimer_, &QTimer::timeout, this, [this] { ShowState(false); });
 
   connect(buttonSave_, &QPushButton::clicked, this, [this] { ButtonSaveClick(); });
   connect(buttonClose_, &QPushButton::clicked, this, [this] { ButtonCloseClick(); });
   connect(buttonCancel_, &QPushButton::clicked, this, [this] { ButtonCancelClick(); });
+  connect(buttonDetails_, &QPushButton::clicked, this, [this] { ButtonDetailsClick(); });
   radioGroupSourceID_->OnClick = [this] { RadioGroupSourceIDClick(); };
 }
 
@@ -214,6 +238,8 @@ void TFormQuillet::CreateActions() {
   };
   openAction_ =
       add("Open pictures", QKeySequence(Qt::CTRL | Qt::Key_O), &TFormQuillet::OpenFilesClick);
+  openFolderAction_ = add("Open a folder", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O),
+                          &TFormQuillet::OpenFolderClick);
   quitAction_ = add("Close", QKeySequence(Qt::CTRL | Qt::Key_Q), &TFormQuillet::ButtonCloseClick);
   escapeAction_ = add("Cancel", QKeySequence(Qt::Key_Escape), &TFormQuillet::EscapeClick);
 }
@@ -227,6 +253,7 @@ void TFormQuillet::LayOutControls() {
       {radioGroupSourceID_, {16, 336, 201, 73}, Anchor::kNone, Anchor::kNone, true, false},
       {statusLine_, {224, 340, 304, 40}, Anchor::kNone, Anchor::kAll, true, false},
       {buttonCancel_, {448, 384, 81, 25}, Anchor::kAll, Anchor::kNone, true, false},
+      {buttonDetails_, {360, 384, 81, 25}, Anchor::kAll, Anchor::kNone, true, false},
       {buttonSave_, {536, 344, 81, 25}, Anchor::kAll, Anchor::kNone, true, false},
       {buttonClose_, {536, 384, 81, 25}, Anchor::kAll, Anchor::kNone, true, false},
   };
@@ -248,7 +275,7 @@ void TFormQuillet::resizeEvent(QResizeEvent* event) {
 
 void TFormQuillet::closeEvent(QCloseEvent* event) {
   // A window closed during a run stops it after the current file.
-  if (running_) cancelRequested_ = true;
+  RequestCancel();
   event->accept();
 }
 
@@ -292,6 +319,10 @@ void TFormQuillet::StoreView() {
 }
 
 void TFormQuillet::SetStatus(const std::string& text) {
+  statusText_ = text;
+  // The list belongs to the summary; any later news replaces both.
+  buttonDetails_->hide();
+  if (several_) return;  // shown with the rest of the state
   statusLine_->setText(FromCore(text));
   statusLine_->setToolTip(FromCore(text));
 }
@@ -340,20 +371,39 @@ void TFormQuillet::ButtonSaveClick() {
 }
 
 void TFormQuillet::ButtonCancelClick() {
-  if (running_) cancelRequested_ = true;
+  RequestCancel();
+}
+
+void TFormQuillet::ButtonDetailsClick() {
+  dialogs_->ShowList(runSummary_, runProblems_);
 }
 
 void TFormQuillet::EscapeClick() {
   if (running_)
-    cancelRequested_ = true;
+    RequestCancel();
   else
     close();
+}
+
+void TFormQuillet::RequestCancel() {
+  if (!running_) return;
+  cancelRequested_ = true;
+  if (!several_) return;
+  several_->ahead.Stop();
+  // The files under way on the workers are finished and dropped before the run ends.
+  buttonCancel_->setEnabled(false);
 }
 
 void TFormQuillet::OpenFilesClick() {
   if (running_) return;
   const std::vector<std::string> chosen = dialogs_->ChooseFiles();
   if (!chosen.empty()) OpenFiles(chosen);
+}
+
+void TFormQuillet::OpenFolderClick() {
+  if (running_) return;
+  const std::string chosen = dialogs_->ChooseFolder();
+  if (!chosen.empty()) OpenFiles({chosen});
 }
 
 void TFormQuillet::OpenFiles(const std::vector<std::string>& names) {
@@ -375,40 +425,178 @@ void TFormQuillet::ProcessDroppedNames(const std::vector<std::string>& names) {
   if (running_) return;
   const std::vector<ExpandedName> files =
       ExpandNames(std::vector<std::filesystem::path>(names.begin(), names.end()));
-  const int count = static_cast<int>(files.size());
-  const bool several = count > 1;
-  const Run run(*this, several);
-  for (int i = 0; i < count; ++i) {
-    const ExpandedName& file = files[static_cast<std::size_t>(i)];
-    const int left = count - i - 1;
+  if (files.size() > 1) {
+    RunSeveral(files);
+    return;
+  }
+  if (files.empty()) return;
+  const Run run(*this, false);
+  const ExpandedName& file = files.front();
+  try {
+    if (!file.error.empty()) throw Error(file.error);
+    ProcessFile(file.path, true);
+  } catch (const std::exception&) {
+    SetStatus(file.path.filename().string() + ": stopped by an error");
+    throw;
+  }
+}
+
+void TFormQuillet::RunSeveral(const std::vector<ExpandedName>& files) {
+  const Run run(*this, true);
+  ProcessingOptions options;
+  options.source = SourceOfItem(radioGroupSourceID_->ItemIndex());
+  // As many workers as the batch tool takes by default: one for each core.
+  const int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  ReadAhead ahead(files.size(), jobs,
+                  [&files, options](std::size_t i) { return ReadRunItem(files[i], options); });
+  Several several(ahead);
+  several.counts.files = static_cast<int>(files.size());
+  several_ = &several;
+  std::size_t handled = 0;
+  try {
+    handled = ahead.HandEach(
+        [this](std::size_t index, RunItem&& item) { HandleRunItem(index, std::move(item)); });
+  } catch (...) {
+    several_ = nullptr;
+    ShowState();
+    throw;
+  }
+  several_ = nullptr;
+  SetStatus(cancelRequested_ ? CancelledText(static_cast<int>(handled), several.counts)
+                             : SummaryText(several.counts));
+  ShowState();
+  runSummary_ = statusText_;
+  runProblems_ = several.problems;
+  buttonDetails_->setVisible(!runProblems_.empty());
+}
+
+void TFormQuillet::HandleRunItem(std::size_t index, RunItem&& item) {
+  Several& run = *several_;
+  RunCounts& counts = run.counts;
+  FileReport report;
+  report.input_name = item.path.filename().string();
+  // Read ahead, an input that an earlier save of this run replaced was read as it was before;
+  // it is now one of the run's results.
+  if (item.kind == RunItem::Kind::kToolResult ||
+      (item.kind == RunItem::Kind::kPicture && run.written.Holds(item.path))) {
+    ++counts.results;
+    report.already_result = true;
+    RunStatus(index, ReportText(report));
+    return;
+  }
+  if (item.kind != RunItem::Kind::kPicture) {
+    ClearCurrent(item.path);
+    NoteProblem(item.path, item.reason);
+    report.skipped = item.kind == RunItem::Kind::kOtherKind;
+    ++(report.skipped ? counts.skipped : counts.failed);
+    RunStatus(index,
+              report.skipped ? ReportText(report) : FailedText(report.input_name, item.reason));
+    return;
+  }
+  inputPicture_ = std::move(item.input);
+  outputPicture_ = std::move(item.output);
+  SetCurrent(item.path, std::move(item.result));
+  SetStatus(ProgressText(static_cast<int>(index) + 1, counts.files, report.input_name));
+  if (current_.naming_failed) {
+    ShowState();
+    dialogs_->ShowMessage(kHeaderFailureMessage + labelHelpText_);
+  }
+  report.proposed_name = current_.proposed_name.filename().string();
+  report.header_read = current_.named_from != NamedFrom::kInputName;
+  report.changed = current_.changed;
+  report.auto_save = true;
+  report.looks_like_full_frame = current_.looks_like_full_frame;
+  if (!current_.changed) {
+    ++counts.unchanged;
+  } else if (IsUpToDate(current_.proposed_name, item.path)) {
+    ++counts.up_to_date;
+    report.up_to_date = true;
+  } else {
     try {
-      if (!file.error.empty()) throw Error(file.error);
-      if (several) {
-        SetStatus(ProgressText(i + 1, count, file.path.filename().string()));
-        statusLine_->repaint();
-      }
-      ProcessFile(file.path, true);
+      report.saved = SavePicture(
+          current_,
+          [this, index](const std::filesystem::path&, const std::filesystem::path& target) {
+            return AskInRun(index, target);
+          },
+          Prepared(item.prepared));
     } catch (const std::exception& error) {
-      SetStatus(file.path.filename().string() + ": stopped by an error" +
-                (left > 0 ? "; " + LeftUnprocessedText(left, count) : std::string()));
-      if (left == 0) throw;
-      throw Error(ErrorReportText(error.what(), file.path) + "\n\n" +
-                  LeftUnprocessedText(left, count));
-    }
-    if (left == 0) break;
-    // Between files the window repaints and sees Cancel, Escape or its closing.
-    QCoreApplication::processEvents();
-    if (cancelRequested_) {
-      SetStatus(CancelledText(i + 1, count));
+      ++counts.failed;
+      NoteProblem(item.path, error.what());
+      RunStatus(index, FailedText(report.input_name, error.what()));
       return;
     }
+    report.declined = !report.saved;
+    ++(report.saved ? counts.saved : counts.declined);
+    if (report.saved) run.written.Add(current_.proposed_name);
   }
+  RunStatus(index, ReportText(report));
+}
+
+void TFormQuillet::RunStatus(std::size_t index, const std::string& text) {
+  SetStatus(ProgressText(static_cast<int>(index) + 1, several_->counts.files, text));
+  ShowSoon();
+}
+
+void TFormQuillet::NoteProblem(const std::filesystem::path& file, const std::string& reason) {
+  const bool named = reason.find(file.string()) != std::string::npos;
+  several_->problems += (named ? reason : "\"" + file.string() + "\": " + reason) + "\n";
+}
+
+Answer TFormQuillet::AskInRun(std::size_t index, const std::filesystem::path& target) {
+  Several& run = *several_;
+  if (run.no_to_all) return Answer::kNo;
+  // Consent for all covers the tool's own results; an original of that name is still asked
+  // about.
+  if (run.yes_to_all && IsToolResult(target)) return Answer::kYes;
+  // The question is about the file at hand: the user sees its pictures and names.
+  ShowState();
+  const std::string text = OverwriteQuestionText(target);
+  if (static_cast<int>(index) + 1 == run.counts.files) {
+    return dialogs_->AskYesNo(kOverwriteCaption, text);
+  }
+  switch (dialogs_->AskInRun(kOverwriteCaption, text)) {
+    case RunAnswer::kYes:
+      return Answer::kYes;
+    case RunAnswer::kYesToAll:
+      run.yes_to_all = true;
+      return Answer::kYes;
+    case RunAnswer::kNoToAll:
+      run.no_to_all = true;
+      return Answer::kNo;
+    case RunAnswer::kStop:
+      RequestCancel();
+      return Answer::kNo;
+    case RunAnswer::kNo:
+      break;
+  }
+  return Answer::kNo;
+}
+
+void TFormQuillet::SetCurrent(const std::filesystem::path& file, PictureResult result) {
+  currentFile_ = file;
+  current_ = std::move(result);
+  labelHelpText_ = file.filename().string();
+  labelOutputNameHint_ = current_.proposed_name.string();
+  labelOutputNameText_ = current_.proposed_name.filename().string();
+  saveEnabled_ = current_.changed;
+}
+
+void TFormQuillet::ClearCurrent(const std::filesystem::path& file) {
+  currentFile_ = file;
+  current_ = PictureResult();
+  inputPicture_ = QImage();
+  outputPicture_ = QImage();
+  labelHelpText_ = file.filename().string();
+  labelOutputNameText_.clear();
+  labelOutputNameHint_ = kLabelOutputNameHint;
+  saveEnabled_ = false;
 }
 
 void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool auto_save) {
   saveEnabled_ = false;
   currentFile_ = fileName;
   current_.output.SetHeight(0);
+  outputPicture_ = QImage();
   RepaintOutput();
   // A file of another kind is not read at all; the user learns why and the drop goes on.
   if (const std::optional<std::string> reason = SkipReason(fileName)) {
@@ -427,14 +615,14 @@ void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool auto_
   bool declined = false;
   try {
     // Loaded apart from the rest, so that the picture shows even when processing it fails.
-    inputBitmap_ = LoadPicture(fileName);
+    TExtBitmap input = LoadPicture(fileName);
+    inputPicture_ = BitmapToQImage(input);
     labelHelpText_ = fileName.filename().string();
-    current_ = ProcessLoadedPicture(fileName, inputBitmap_, options);
-    if (current_.naming_failed) dialogs_->ShowMessage(kHeaderFailureMessage + labelHelpText_);
+    PictureResult result = ProcessLoadedPicture(fileName, std::move(input), options);
+    outputPicture_ = BitmapToQImage(result.output);
+    if (result.naming_failed) dialogs_->ShowMessage(kHeaderFailureMessage + labelHelpText_);
     RepaintOutput();
-    labelOutputNameHint_ = current_.proposed_name.string();
-    labelOutputNameText_ = current_.proposed_name.filename().string();
-    saveEnabled_ = current_.changed;
+    SetCurrent(fileName, std::move(result));
     if (auto_save && current_.changed) {
       saved = SaveCurrent();
       declined = !saved;
@@ -467,17 +655,39 @@ bool TFormQuillet::SaveCurrent() {
                      });
 }
 
-void TFormQuillet::ShowState() {
+void TFormQuillet::ShowState(bool at_once) {
+  showTimer_->stop();
+  lastShown_.start();
   buttonSave_->setEnabled(saveEnabled_);
   labelHelp_->setText(FromCore(labelHelpText_));
   labelOutputName_->setText(FromCore(labelOutputNameText_));
   labelOutputName_->setToolTip(FromCore(labelOutputNameHint_));
-  imageIn_->SetPicture(inputBitmap_);
-  imageIn_->repaint();
+  statusLine_->setText(FromCore(statusText_));
+  statusLine_->setToolTip(FromCore(statusText_));
+  imageIn_->SetPicture(inputPicture_);
+  imageOut_->SetPicture(outputPicture_);
+  if (at_once) {
+    imageIn_->repaint();
+    imageOut_->repaint();
+  }
+}
+
+void TFormQuillet::ShowSoon() {
+  if (showTimer_->isActive()) return;
+  const qint64 since = lastShown_.isValid() ? lastShown_.elapsed() : FrameMilliseconds();
+  showTimer_->start(static_cast<int>(std::max<qint64>(0, FrameMilliseconds() - since)));
+}
+
+int TFormQuillet::FrameMilliseconds() const {
+  constexpr double kUsualRate = 60;
+  const QScreen* shown_on = screen();
+  const double rate =
+      shown_on != nullptr && shown_on->refreshRate() >= 1 ? shown_on->refreshRate() : kUsualRate;
+  return std::max(1, static_cast<int>(std::lround(1000 / rate)));
 }
 
 void TFormQuillet::RepaintOutput() {
-  imageOut_->SetPicture(current_.output);
+  imageOut_->SetPicture(outputPicture_);
   imageOut_->repaint();
 }
 

@@ -1,11 +1,14 @@
 // TFormQuillet, the program's one window: the source picture on the left (the only drop zone),
 // the processed picture on the right, the name labels, the source choice and the Save and Close
 // buttons. It keeps the window's state (pictures, labels, Save enabled, the current file) and
-// runs each file through the per-file pipeline. It opens at the designed size and place and can
-// be resized; a status line and a Cancel button follow runs of several files. Used by main.cpp
-// and the window tests.
+// runs each file through the per-file pipeline; a run of several files is read ahead on worker
+// threads. It opens at the designed size and place and can be resized; a status line, a Cancel
+// button and a Details button follow runs of several files. Used by main.cpp and the window
+// tests.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QImage>
 #include <QRect>
 #include <QWidget>
 
@@ -15,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/folders.h"
 #include "app/processor.h"
 #include "dragdrop/qt_drop_target.h"
 #include "gui/window_dialogs.h"
@@ -24,11 +28,13 @@ class QAction;
 class QLabel;
 class QPushButton;
 class QScrollArea;
+class QTimer;
 
 namespace tessaly {
 
 class PictureControl;
 class PicturePane;
+struct RunItem;
 class TkovRadioGroup;
 class TRegistryInteger;
 
@@ -80,10 +86,14 @@ class TFormQuillet : public QWidget {
   void ButtonCloseClick();
   void ButtonSaveClick();
   void ButtonCancelClick();
+  // Lists the files the last run could not handle, with their reasons.
+  void ButtonDetailsClick();
   void DropFileTargetDrop();
   void RadioGroupSourceIDClick();
   // Ctrl+O: the chosen pictures go the way of a drop.
   void OpenFilesClick();
+  // Ctrl+Shift+O: the chosen folder goes the way of a drop of that folder.
+  void OpenFolderClick();
   // Escape: stops a run of files after the current one; with no run, closes the window.
   void EscapeClick();
 
@@ -94,9 +104,12 @@ class TFormQuillet : public QWidget {
   // caller.
   void ProcessFile(const std::filesystem::path& fileName, bool auto_save);
   // The body of a drop: each name in order, a folder standing for its BMP then PNG files, every
-  // file saved at once when its name changes. The first error ends the list and is passed on,
-  // saying how many files were left. With more than one file the status line shows progress,
-  // Cancel is offered, and events are handled between files; a new drop waits for the end.
+  // file saved at once when its name changes. One file goes through ProcessFile, its error
+  // passed on. A run of several is read ahead on worker threads and shown, asked about and saved
+  // in order: the tool's own results are left out, up-to-date targets left alone, files that
+  // fail are reported and the run goes on, the overwrite question offers answers for all the
+  // files left or to stop, and the status line ends with what became of all of them. Cancel
+  // stops it; a new drop waits for its end.
   void ProcessDroppedNames(const std::vector<std::string>& names);
   bool Running() const { return running_; }
 
@@ -108,6 +121,7 @@ class TFormQuillet : public QWidget {
   PicturePane* ScrollBoxOut() const { return scrollBoxOut_; }
   QLabel* StatusLine() const { return statusLine_; }
   QPushButton* ButtonCancel() const { return buttonCancel_; }
+  QPushButton* ButtonDetails() const { return buttonDetails_; }
   PictureControl* ImageIn() const { return imageIn_; }
   PictureControl* ImageOut() const { return imageOut_; }
   TkovRadioGroup* RadioGroupSourceID() const { return radioGroupSourceID_; }
@@ -122,6 +136,7 @@ class TFormQuillet : public QWidget {
 
  private:
   class Run;
+  struct Several;
 
   void CreateControls();
   void CreateActions();
@@ -133,7 +148,25 @@ class TFormQuillet : public QWidget {
   void FormCreate();
   void FormDestroy();
   void RepaintOutput();
-  void ShowState();
+  // Puts the window's state on its controls; painted at once, or with the next paint.
+  void ShowState(bool at_once = true);
+  // In a run: shows the state with the next frame of the screen, so that files coming faster
+  // than the screen shows them cost no paint each.
+  void ShowSoon();
+  int FrameMilliseconds() const;
+  // The state for a processed file, or for one that gave no picture.
+  void SetCurrent(const std::filesystem::path& file, PictureResult result);
+  void ClearCurrent(const std::filesystem::path& file);
+  // Stops a run of files; the file at hand is finished.
+  void RequestCancel();
+  void RunSeveral(const std::vector<ExpandedName>& files);
+  void HandleRunItem(std::size_t index, RunItem&& item);
+  // "File i of n: text" for file `index` of the run.
+  void RunStatus(std::size_t index, const std::string& text);
+  // Adds a file that failed or was skipped to the run's list.
+  void NoteProblem(const std::filesystem::path& file, const std::string& reason);
+  // The overwrite question of file `index` of the run.
+  Answer AskInRun(std::size_t index, const std::filesystem::path& target);
   // Saves the current result under its proposed name; false when the question was answered No.
   bool SaveCurrent();
   // Runs a handler; an error escaping it goes to the standard error report.
@@ -141,12 +174,14 @@ class TFormQuillet : public QWidget {
 
   std::shared_ptr<WindowDialogs> dialogs_;
   // The window's state between files.
-  TExtBitmap inputBitmap_;  // shown on the left
-  PictureResult current_;   // the last result; its output is shown on the right
+  QImage inputPicture_;    // shown on the left
+  PictureResult current_;  // the last result
+  QImage outputPicture_;   // its output, shown on the right
   std::filesystem::path currentFile_;
   std::string labelHelpText_ = kLabelHelpText;
   std::string labelOutputNameText_ = kLabelOutputNameText;
   std::string labelOutputNameHint_ = kLabelOutputNameHint;
+  std::string statusText_;
   bool saveEnabled_ = false;
   TvixVersionInfoResource versInfo_;
   QtDropFileTarget dropFileTarget_;
@@ -161,11 +196,20 @@ class TFormQuillet : public QWidget {
   TkovRadioGroup* radioGroupSourceID_ = nullptr;
   QLabel* statusLine_ = nullptr;
   QPushButton* buttonCancel_ = nullptr;
+  QPushButton* buttonDetails_ = nullptr;
+  QTimer* showTimer_ = nullptr;
+  QElapsedTimer lastShown_;
   QAction* openAction_ = nullptr;
+  QAction* openFolderAction_ = nullptr;
   QAction* quitAction_ = nullptr;
   QAction* escapeAction_ = nullptr;
   bool running_ = false;
   bool cancelRequested_ = false;
+  // While a run of several files lasts.
+  Several* several_ = nullptr;
+  // What the last run could not do: its summary and a line for each file.
+  std::string runSummary_;
+  std::string runProblems_;
   // Read when the window is made, written when it goes.
   std::unique_ptr<TRegistryInteger> fitImageIn_;
   std::unique_ptr<TRegistryInteger> fitImageOut_;

@@ -3,16 +3,16 @@
 
 #include <QPainter>
 
-#include "gui/bitmap_qimage.h"
-
 namespace tessaly {
 
 PictureControl::PictureControl(QWidget* parent) : QWidget(parent) {
   resize(0, 0);
 }
 
-void PictureControl::SetPicture(const Bitmap& bitmap) {
-  picture_ = BitmapToQImage(bitmap);
+void PictureControl::SetPicture(const QImage& picture) {
+  // The same picture again keeps its scaled copy.
+  if (picture.cacheKey() == picture_.cacheKey()) return;
+  picture_ = picture;
   scaled_ = QImage();
   if (!fitted_) resize(picture_.size().isValid() ? picture_.size() : QSize(0, 0));
   update();

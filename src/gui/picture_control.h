@@ -6,17 +6,14 @@
 #include <QImage>
 #include <QWidget>
 
-#include "picture_store/bitmap.h"
-
 namespace tessaly {
 
 class PictureControl : public QWidget {
  public:
   explicit PictureControl(QWidget* parent = nullptr);
 
-  // Takes a copy of the bitmap's picture (an empty bitmap shows nothing); at actual size the
-  // control resizes to it.
-  void SetPicture(const Bitmap& bitmap);
+  // Shows the picture (a null one shows nothing); at actual size the control resizes to it.
+  void SetPicture(const QImage& picture);
   const QImage& Picture() const { return picture_; }
 
   // Fitted, the control leaves its size to its owner and scales the picture into it.

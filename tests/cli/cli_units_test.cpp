@@ -6,9 +6,9 @@
 #include <sstream>
 #include <thread>
 
+#include "app/ordered_runner.h"
 #include "cli/json.h"
 #include "cli/options.h"
-#include "cli/ordered_runner.h"
 
 namespace tessaly::cli {
 namespace {

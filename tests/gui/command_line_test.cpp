@@ -82,8 +82,8 @@ TEST(CommandLineTest, ADisplayIsNamedOnTheCommandLineOrInTheEnvironment) {
 TEST(CommandLineTest, HelpNamesEveryOptionAndTheVersionIsTheProgramsOwn) {
   const std::string help = HelpText();
   EXPECT_TRUE(help.starts_with(UsageText()));
-  for (const char* part : {"--help", "--version", "FILE|FOLDER", "Ctrl+O", "Ctrl+Q", "Escape",
-                           "double-click", "tessaly.conf"}) {
+  for (const char* part : {"--help", "--version", "FILE|FOLDER", "Ctrl+O", "Ctrl+Shift+O", "Ctrl+Q",
+                           "Escape", "double-click", "tessaly.conf"}) {
     EXPECT_NE(help.find(part), std::string::npos) << part;
   }
   EXPECT_EQ(VersionText(), "tessaly 1.2.2.7\n");

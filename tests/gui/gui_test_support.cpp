@@ -19,6 +19,17 @@ Answer RecordingDialogs::AskYesNo(const std::string& caption, const std::string&
   return answer;
 }
 
+RunAnswer RecordingDialogs::AskInRun(const std::string& caption, const std::string& text) {
+  ++run_questions;
+  if (run_answers.empty())
+    return AskYesNo(caption, text) == Answer::kYes ? RunAnswer::kYes : RunAnswer::kNo;
+  questions.emplace_back(caption, text);
+  if (on_question) on_question();
+  const RunAnswer answer = run_answers.front();
+  run_answers.pop_front();
+  return answer;
+}
+
 std::vector<std::string> RecordingDialogs::ChooseFiles() {
   ++openings;
   if (choices.empty()) return {};

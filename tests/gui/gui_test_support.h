@@ -20,15 +20,23 @@
 
 namespace tessaly::testing {
 
-// Answers questions from a queue (No once it is empty) and records everything it is shown.
+// Answers questions from a queue (No once it is empty) and records everything it is shown. The
+// question of a run takes its answers from run_answers, then from answers.
 class RecordingDialogs final : public WindowDialogs {
  public:
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   Answer AskYesNo(const std::string& caption, const std::string& text) override;
+  RunAnswer AskInRun(const std::string& caption, const std::string& text) override;
   void ReportError(const std::string& text) override { errors.push_back(text); }
+  void ShowList(const std::string& text, const std::string& list) override {
+    messages.push_back(text + "\n\n" + list);
+  }
   std::vector<std::string> ChooseFiles() override;
+  std::string ChooseFolder() override { return folder; }
 
   std::deque<Answer> answers;
+  std::deque<RunAnswer> run_answers;
+  int run_questions = 0;              // how many of the questions offered answers for all
   std::function<void()> on_question;  // runs while a question is up, before it is answered
   std::vector<std::string> messages;
   std::vector<std::pair<std::string, std::string>> questions;  // caption, text
@@ -37,6 +45,7 @@ class RecordingDialogs final : public WindowDialogs {
   // was opened.
   std::deque<std::vector<std::string>> choices;
   int openings = 0;
+  std::string folder;  // what the folder dialog returns
 };
 
 // Points every per-user and system-wide store of QSettings at `folder`.

@@ -19,8 +19,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <map>
+#include <set>
 
+#include "app/saving.h"
 #include "base/errors.h"
 #include "gui/main_form.h"
 #include "gui/picture_control.h"
@@ -179,8 +183,8 @@ TEST_F(MainFormTest, DroppedFilesAreProcessedAndSavedUnderTheirNewNames) {
 
   EXPECT_EQ(form.LabelHelp()->text(), "plain.bmp");
   EXPECT_EQ(form.LabelOutputName()->text(), "plain.png");
-  EXPECT_EQ(form.StatusLine()->text(),
-            "plain.bmp: header not read: kept its own name; saved as plain.png");
+  EXPECT_EQ(form.StatusLine()->text(), "2 files: 2 saved");
+  EXPECT_FALSE(form.ButtonDetails()->isVisible()) << "nothing failed";
   EXPECT_FALSE(form.ButtonCancel()->isVisible()) << "Cancel goes with the run";
   EXPECT_EQ(form.LabelOutputName()->toolTip().toStdString(), (dir_ / "plain.png").string());
   EXPECT_TRUE(form.ButtonSave()->isEnabled());
@@ -360,57 +364,217 @@ TEST_F(MainFormTest, StoredSourceChoiceIsRestoredAtStartAndWrittenAtExit) {
   EXPECT_EQ(StoredSourceId().toInt(), 0);
 }
 
-TEST_F(MainFormTest, AnErrorStopsTheRestOfTheDropAndIsReportedWithTheFileName) {
+TEST_F(MainFormTest, FilesThatFailInARunAreReportedAndCountedAndTheRunGoesOn) {
   std::vector<fs::path> files;
   for (int i = 1; i <= 5; ++i) {
     files.push_back(dir_ / ("f" + std::to_string(i) + ".bmp"));
     testing::WriteBmp(files.back(), Ramp(40 + i, 30));
   }
-  std::ofstream(files[1], std::ios::binary | std::ios::trunc) << "BM not really a bitmap";
+  std::ofstream(files[0], std::ios::binary | std::ios::trunc);  // empty
+  std::ofstream(files[4], std::ios::binary | std::ios::trunc) << "BM not really a bitmap";
+  const fs::path text = dir_ / "readme.txt";
+  std::ofstream(text) << "hello";
+  const fs::path same = dir_ / "same.png";  // no header: keeps its own name
+  testing::WritePng(same, Ramp(30, 20));
+  files.insert(files.begin() + 2, {text, same});
+  auto reason = [](const fs::path& file) {
+    try {
+      TExtBitmap().LoadFromFile(file);
+    } catch (const Error& e) {
+      return "Cannot read \"" + file.string() + "\": " + e.what();
+    }
+    return std::string();
+  };
   TFormQuillet& form = Form();
 
   Drop(form.ImageIn(), files);
 
-  EXPECT_TRUE(fs::exists(dir_ / "f1.png"));
-  for (int i = 2; i <= 5; ++i) EXPECT_FALSE(fs::exists(dir_ / ("f" + std::to_string(i) + ".png")));
-  ASSERT_EQ(dialogs_->errors.size(), 1u);
-  std::string reader_error;
-  try {
-    TExtBitmap().LoadFromFile(files[1]);
-  } catch (const Error& e) {
-    reader_error = e.what();
-  }
-  ASSERT_FALSE(reader_error.empty());
-  EXPECT_EQ(dialogs_->errors[0], "Cannot read \"" + files[1].string() + "\": " + reader_error +
-                                     "\n\n3 of the 5 files were left unprocessed.");
+  for (int i : {2, 3, 4}) EXPECT_TRUE(fs::exists(dir_ / ("f" + std::to_string(i) + ".png"))) << i;
+  EXPECT_TRUE(dialogs_->errors.empty());
+  EXPECT_TRUE(dialogs_->messages.empty());
+  const std::string summary = "7 files: 3 saved, 1 kept its name, 1 skipped, 2 failed";
+  EXPECT_EQ(form.StatusLine()->text().toStdString(), summary);
+  // The last file failed: its panes are empty and Save has nothing to save.
+  EXPECT_EQ(form.LabelHelp()->text(), "f5.bmp");
+  EXPECT_TRUE(form.ImageIn()->Picture().isNull());
+  EXPECT_TRUE(form.ImageOut()->Picture().isNull());
   EXPECT_FALSE(form.ButtonSave()->isEnabled());
-  EXPECT_EQ(form.StatusLine()->text(),
-            "f2.bmp: stopped by an error; 3 of the 5 files were left unprocessed.");
-  // The window goes on: the next drop works.
-  Drop(form.ImageIn(), {files[4]});
-  EXPECT_TRUE(fs::exists(dir_ / "f5.png"));
+  ASSERT_TRUE(form.ButtonDetails()->isVisible());
+  QTest::mouseClick(form.ButtonDetails(), Qt::LeftButton);
+  EXPECT_EQ(dialogs_->messages.at(0),
+            summary + "\n\n" + reason(files[0]) + "\nSkipped \"" + text.string() +
+                "\": only .bmp and .png files are read\n" + reason(files[6]) + "\n");
+
+  // Alone, a file that cannot be read gets the error report, and one of another kind its
+  // message.
+  Drop(form.ImageIn(), {files[6]});
+  ASSERT_EQ(dialogs_->errors.size(), 1u);
+  EXPECT_EQ(dialogs_->errors[0], reason(files[6]));
+  EXPECT_EQ(form.StatusLine()->text(), "f5.bmp: stopped by an error");
+  EXPECT_FALSE(form.ButtonDetails()->isVisible());
+  Drop(form.ImageIn(), {text});
+  ASSERT_EQ(dialogs_->messages.size(), 2u);
+  EXPECT_NE(dialogs_->messages[1].find(text.string()), std::string::npos);
 }
 
-TEST_F(MainFormTest, FilesOfOtherKindsAreSkippedWithAMessageAndTheDropGoesOn) {
-  const fs::path text = dir_ / "readme.txt";
-  const fs::path plain = dir_ / "plain.bmp";
-  std::ofstream(text) << "hello";
-  testing::WriteBmp(plain, Ramp(40, 30));
+TEST_F(MainFormTest, ARerunOverAFolderOfFramesAndTheirResultsAsksNothingAndAddsNoFile) {
+  const fs::path folder = dir_ / "frames";
+  fs::create_directories(folder);
+  testing::WriteFrameBmp(folder / "a.bmp", GoesSpec(GoesHeader("1401")));
+  testing::WriteFrameBmp(folder / "b.bmp", GoesSpec(GoesHeader("1402")));
+  testing::WriteFramePng(folder / "c.png", GoesSpec(GoesHeader("1403")));
+  TFormQuillet& form = Form();
+  Drop(form.ImageIn(), {folder});
+  EXPECT_EQ(form.StatusLine()->text(), "3 files: 3 saved");
+  auto listing = [&folder] {
+    std::map<fs::path, fs::file_time_type> files;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      files[entry.path()] = entry.last_write_time();
+    }
+    return files;
+  };
+  const auto before = listing();
+  ASSERT_EQ(before.size(), 6u);
 
-  Drop(Form().ImageIn(), {text, plain});
+  // Again, from the folder dialog.
+  dialogs_->folder = folder.string();
+  QTest::keyClick(&form, Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
 
-  ASSERT_EQ(dialogs_->messages.size(), 1u);
-  EXPECT_NE(dialogs_->messages[0].find(text.string()), std::string::npos);
-  EXPECT_TRUE(fs::exists(dir_ / "plain.png"));
-  EXPECT_TRUE(dialogs_->errors.empty());
+  EXPECT_TRUE(dialogs_->questions.empty());
+  EXPECT_EQ(listing(), before);
+  EXPECT_EQ(form.StatusLine()->text(), "6 files: 3 up to date, 3 already results");
+  // A frame changed since its result was saved is taken again; a single result still is.
+  fs::last_write_time(folder / "b.bmp", fs::file_time_type::clock::now() + std::chrono::hours(1));
+  Drop(form.ImageIn(), {folder});
+  EXPECT_EQ(dialogs_->questions.size(), 1u);
+  Drop(form.ImageIn(), {folder / GoesName("1401")});
+  EXPECT_EQ(form.LabelHelp()->text().toStdString(), GoesName("1401"));
+}
+
+TEST_F(MainFormTest, AnswersForAllAndStopEndTheQuestionsOfARun) {
+  // Four frames whose targets stand: the second an original of that name, the others results
+  // of the tool older than their frames.
+  std::vector<fs::path> frames, targets;
+  for (const char* hhmm : {"1501", "1502", "1503", "1504"}) {
+    frames.push_back(dir_ / (std::string(hhmm) + ".bmp"));
+    targets.push_back(dir_ / GoesName(hhmm));
+  }
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  auto setUp = [&] {
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      testing::WriteFrameBmp(frames[i], GoesSpec(GoesHeader(frames[i].stem().string())));
+      if (i == 1) {
+        testing::WritePng(targets[i], Ramp(8, 8));
+      } else {
+        testing::WriteFileBytes(targets[i], EncodeOutput(Ramp(8, 8), targets[i]));
+      }
+      fs::last_write_time(targets[i], old);
+    }
+  };
+  struct Row {
+    std::vector<RunAnswer> answers;
+    int questions;      // all of them
+    int run_questions;  // of them, those offering answers for all
+    std::string status;
+  };
+  const Row rows[] = {
+      {{RunAnswer::kNo, RunAnswer::kNo, RunAnswer::kNo}, 4, 3, "4 files: 4 not saved (exists)"},
+      {{RunAnswer::kNoToAll}, 1, 1, "4 files: 4 not saved (exists)"},
+      // Yes to all replaces the tool's results unasked; the original is still asked about.
+      {{RunAnswer::kYesToAll}, 2, 2, "4 files: 3 saved, 1 not saved (exists)"},
+      {{RunAnswer::kStop},
+       1,
+       1,
+       "Cancelled after 1 of 4 files; 3 were left untouched. Of the 1: 1 not saved (exists)"},
+  };
+  TFormQuillet& form = Form();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.status);
+    setUp();
+    *dialogs_ = RecordingDialogs();
+    dialogs_->run_answers.assign(row.answers.begin(), row.answers.end());
+    Drop(form.ImageIn(), frames);
+    EXPECT_EQ(static_cast<int>(dialogs_->questions.size()), row.questions);
+    EXPECT_EQ(dialogs_->run_questions, row.run_questions);
+    EXPECT_EQ(form.StatusLine()->text().toStdString(), row.status);
+    EXPECT_EQ(ReadOutput(targets[1])->Width, 8u) << "the original is kept";
+  }
+}
+
+TEST_F(MainFormTest, ReadAheadKeepsTheOrderOfQuestionsAndSavesAndCancelLeavesNoTemporaryFile) {
+  // A large frame first, so the small ones after it are ready before it.
+  std::vector<fs::path> frames;
+  framegen::FrameRecipe large = framegen::SizedFrameRecipe(framegen::Layout::GOES, 2400, 2400);
+  large.header = GoesHeader("1600");
+  frames.push_back(dir_ / "00.bmp");
+  testing::WriteFrameBmp(frames[0], large);
+  for (int i = 1; i < 12; ++i) {
+    const std::string mm = (i < 10 ? "0" : "") + std::to_string(i);
+    frames.push_back(dir_ / (mm + ".bmp"));
+    testing::WriteFrameBmp(frames.back(), GoesSpec(GoesHeader("16" + mm)));
+  }
+  auto target = [&](std::size_t i) { return dir_ / GoesName("16" + frames[i].stem().string()); };
+  const std::set<std::size_t> asked = {0, 4, 9};
+  for (std::size_t i : asked) testing::WritePng(target(i), Ramp(8, 8));
+  TFormQuillet& form = Form();
+  std::vector<std::string> shown;
+  dialogs_->on_question = [&] {
+    shown.push_back(form.LabelHelp()->text().toStdString());
+    const std::size_t at = shown.size() == 1 ? 0 : shown.size() == 2 ? 4 : 9;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      if (asked.count(i) == 0) {
+        EXPECT_EQ(fs::exists(target(i)), i < at) << i << " at " << at;
+      }
+    }
+  };
+  dialogs_->run_answers = {RunAnswer::kYes, RunAnswer::kNo, RunAnswer::kYes};
+
+  Drop(form.ImageIn(), frames);
+
+  EXPECT_EQ(shown, std::vector<std::string>({"00.bmp", "04.bmp", "09.bmp"}));
+  EXPECT_EQ(form.StatusLine()->text(), "12 files: 11 saved, 1 not saved (exists)");
+
+  // Cancel while the files after the one asked about are written ahead.
+  for (std::size_t i = 0; i < frames.size(); ++i) fs::remove(target(i));
+  testing::WritePng(target(0), Ramp(8, 8));
+  auto temporaries = [this] {
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      n += entry.path().filename().string().starts_with(".tessaly-");
+    }
+    return n;
+  };
+  // Files written ahead have no name where the file system makes unnamed ones: they are seen
+  // as this process's open files in the folder.
+  auto unnamed = [this] {
+    int n = 0;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code error;
+      const std::string to = fs::read_symlink(fd.path(), error).string();
+      n += !error && to.starts_with(dir_.string() + "/") && to.ends_with("(deleted)");
+    }
+    return n;
+  };
+  bool wroteAhead = false;
+  dialogs_->on_question = [&] {
+    wroteAhead = QTest::qWaitFor([&] { return temporaries() + unnamed() > 0; }, 10000);
+    QTest::mouseClick(form.ButtonCancel(), Qt::LeftButton);
+  };
+  Drop(form.ImageIn(), frames);
+  EXPECT_TRUE(wroteAhead);
+  EXPECT_EQ(temporaries() + unnamed(), 0);
+  for (std::size_t i = 1; i < frames.size(); ++i) EXPECT_FALSE(fs::exists(target(i))) << i;
+  EXPECT_EQ(
+      form.StatusLine()->text().toStdString(),
+      "Cancelled after 1 of 12 files; 11 were left untouched. Of the 1: 1 not saved (exists)");
 }
 
 TEST_F(MainFormTest, ResizingGrowsBothPanesAlikeAndKeepsEveryControlInside) {
   TFormQuillet& form = Form();
   const std::vector<QWidget*> controls = {
-      form.ScrollBoxIn(),     form.ScrollBoxOut(),       form.LabelHelp(),
-      form.LabelOutputName(), form.RadioGroupSourceID(), form.StatusLine(),
-      form.ButtonCancel(),    form.ButtonSave(),         form.ButtonClose()};
+      form.ScrollBoxIn(),        form.ScrollBoxOut(), form.LabelHelp(),    form.LabelOutputName(),
+      form.RadioGroupSourceID(), form.StatusLine(),   form.ButtonCancel(), form.ButtonDetails(),
+      form.ButtonSave(),         form.ButtonClose()};
   const QSize sizes[] = {{625, 425}, {626, 426}, {1001, 700}, {1920, 1200}, {500, 300}};
   for (const QSize& asked : sizes) {
     form.resize(asked);
@@ -536,7 +700,9 @@ TEST_F(MainFormTest, ARunOfManyFilesShowsProgressAndStopsAtCancelBeforeTheNextFi
   for (int i = 1; i <= 4; ++i) EXPECT_TRUE(fs::exists(WithPngExtension(files[i - 1]))) << i;
   EXPECT_EQ(ReadOutput(dir_ / "f05.png")->Width, 8u) << "answered No";
   for (int i = 6; i <= 20; ++i) EXPECT_FALSE(fs::exists(WithPngExtension(files[i - 1]))) << i;
-  EXPECT_EQ(form.StatusLine()->text(), "Cancelled after 5 of 20 files; 15 were left untouched");
+  EXPECT_EQ(form.StatusLine()->text(),
+            "Cancelled after 5 of 20 files; 15 were left untouched. Of the 5: 4 saved, 1 not saved "
+            "(exists)");
   EXPECT_EQ(form.LabelHelp()->text(), "f05.bmp");
   EXPECT_FALSE(form.ButtonCancel()->isVisible());
   EXPECT_TRUE(form.RadioGroupSourceID()->isEnabled());
@@ -545,10 +711,13 @@ TEST_F(MainFormTest, ARunOfManyFilesShowsProgressAndStopsAtCancelBeforeTheNextFi
 
   // The Cancel button does the same; the next run starts afresh.
   dialogs_->on_question = [&] { QTest::mouseClick(form.ButtonCancel(), Qt::LeftButton); };
-  Drop(form.ImageIn(), {files[5], files[0], files[6]});  // f01.png exists now
+  testing::WritePng(dir_ / "f01.png", Ramp(8, 8));
+  Drop(form.ImageIn(), {files[5], files[0], files[6]});
   EXPECT_TRUE(fs::exists(dir_ / "f06.png"));
   EXPECT_FALSE(fs::exists(dir_ / "f07.png"));
-  EXPECT_EQ(form.StatusLine()->text(), "Cancelled after 2 of 3 files; 1 was left untouched");
+  EXPECT_EQ(form.StatusLine()->text(),
+            "Cancelled after 2 of 3 files; 1 was left untouched. Of the 2: 1 saved, 1 not saved "
+            "(exists)");
 }
 
 TEST_F(MainFormTest, KeysOpenPicturesAndCloseTheWindow) {
@@ -663,13 +832,20 @@ TEST(DialogBoxesTest, OverwriteQuestionDefaultsToNoWithoutIcon) {
   EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
   EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
 
+  const auto inRun = MakeRunQuestionBox(nullptr, "Overwrite image file?", "x");
+  QStringList buttons;
+  for (QAbstractButton* button : inRun->buttons()) buttons << button->text();
+  buttons.sort();
+  EXPECT_EQ(buttons, QStringList({"&No", "&Stop", "&Yes", "N&o to all", "Yes to &all"}));
+  EXPECT_EQ(inRun->defaultButton(), inRun->button(QMessageBox::No));
+
   const auto report = MakeErrorReportBox(nullptr, "Is not a valid PNG !");
   EXPECT_EQ(report->text(), "Is not a valid PNG !");
   EXPECT_EQ(report->standardButtons(), QMessageBox::Ok);
 }
 
 // The window's own boxes, answered by pressing Enter as soon as they are up.
-TEST_F(MainFormTest, EnterOnTheRealOverwriteQuestionAnswersNo) {
+TEST_F(MainFormTest, EnterOnTheRealOverwriteQuestionAnswersNoAndStopEndsARun) {
   const fs::path bmp = dir_ / "real.bmp";
   testing::WriteBmp(bmp, Ramp(60, 40));
   testing::WritePng(dir_ / "real.png", Ramp(8, 8));
@@ -686,6 +862,23 @@ TEST_F(MainFormTest, EnterOnTheRealOverwriteQuestionAnswersNo) {
   QCoreApplication::processEvents();  // a box that never came up must not leave the timer behind
   EXPECT_EQ(caption, "Overwrite image file?");
   EXPECT_EQ(ReadOutput(dir_ / "real.png")->Width, 8u);
+
+  // In a run with files to come, Stop on the box ends it.
+  const fs::path second = dir_ / "second.bmp";
+  testing::WriteBmp(second, Ramp(50, 40));
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&poll] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    poll.stop();
+    for (QAbstractButton* button : box->buttons()) {
+      if (button->text() == "&Stop") button->click();
+    }
+  });
+  poll.start(10);
+  Drop(form.ImageIn(), {bmp, second});
+  EXPECT_EQ(form.StatusLine()->text(),
+            "Cancelled after 1 of 2 files; 1 was left untouched. Of the 1: 1 not saved (exists)");
 }
 
 }  // namespace

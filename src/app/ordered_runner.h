@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-namespace tessaly::cli {
+namespace tessaly {
 
 // work(i) runs on a worker thread and must not throw; consume(i, result) runs on
 // the calling thread for i = 0, 1, 2, ... At most `window` results are computed
@@ -98,4 +98,4 @@ std::size_t RunOrdered(std::size_t count, int jobs, std::size_t window,
   return next_to_consume;
 }
 
-}  // namespace tessaly::cli
+}  // namespace tessaly

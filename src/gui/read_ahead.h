@@ -1,0 +1,99 @@
+// The window's read-ahead for runs of several files: while the window shows one file, asks about
+// it and saves it, the next ones are read, decoded, rendered, encoded and written ahead on worker
+// threads, through the per-file pipeline and the batch tool's ordered runner. The window still
+// takes the files one at a time, in the order given, on its own thread. Used by the main form.
+#pragma once
+
+#include <QImage>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "app/folders.h"
+#include "app/processor.h"
+#include "base/files.h"
+
+namespace tessaly {
+
+// One file of a run as the workers leave it for the window.
+struct RunItem {
+  enum class Kind {
+    kPicture,     // processed: result, pictures and perhaps a prepared file
+    kToolResult,  // a result of this tool: not taken as an input
+    kOtherKind,   // neither .bmp nor .png: not read
+    kFailed,      // could not be read or processed
+  };
+  std::filesystem::path path;
+  Kind kind = Kind::kFailed;
+  std::string reason;  // kOtherKind and kFailed: why, naming the file
+  QImage input;        // kPicture: the pictures the panes show
+  QImage output;
+  PictureResult result;  // kPicture
+  // The result's PNG written ahead under a temporary name while its target was free; dropped
+  // unsaved, the temporary file goes with it.
+  std::future<std::unique_ptr<PendingFile>> prepared;
+};
+
+// The workers' part of one file: all that needs no answer from the user. The result is encoded,
+// and written ahead when its target is free, unless the target is up to date already. Never
+// throws: a failure is an item of kind kFailed.
+RunItem ReadRunItem(const ExpandedName& name, const ProcessingOptions& options);
+
+// Reads `count` files ahead with `read` on `jobs` worker threads and hands them to the thread
+// that calls HandEach, one at a time and in order.
+class ReadAhead {
+ public:
+  using Read = std::function<RunItem(std::size_t)>;
+  using Handle = std::function<void(std::size_t, RunItem&&)>;
+
+  ReadAhead(std::size_t count, int jobs, Read read)
+      : count_(count), jobs_(jobs), read_(std::move(read)) {}
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // Runs the calling thread's event loop while the files are read and calls `handle` there for
+  // each, in order, the next only once `handle` has returned. Returns when every file has been
+  // handed over, or after Stop, once the workers have ended and every file read ahead but not
+  // handed over is dropped. An error escaping `handle` stops the run and is thrown here. Returns
+  // how many files were handed over.
+  std::size_t HandEach(const Handle& handle);
+  // No file is handed over after this. Called on the thread of HandEach, from `handle` or from
+  // an event.
+  void Stop();
+
+ private:
+  std::size_t count_;
+  int jobs_;
+  Read read_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::atomic<bool> stop_{false};
+  std::optional<RunItem> offered_;  // the next file, until the window takes it
+  std::size_t handed_ = 0;          // files the window has finished with
+  std::exception_ptr error_;
+};
+
+// The files a run has saved, by identity however their names are spelt: read ahead, an input
+// that a save of the same run replaced was read as it was before. That file is now a result of
+// the run, and a run does not take results as inputs.
+class WrittenFiles {
+ public:
+  void Add(const std::filesystem::path& file);
+  bool Holds(const std::filesystem::path& file) const;
+
+ private:
+  std::set<std::pair<unsigned long long, unsigned long long>> ids_;  // device, inode
+};
+
+}  // namespace tessaly
