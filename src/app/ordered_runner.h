@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -19,7 +20,9 @@ namespace tessaly {
 // the calling thread for i = 0, 1, 2, ... At most `window` results are computed
 // ahead of the one being consumed. Once `stopped` (checked often, from any
 // thread) turns true, no new item is started or consumed; items under way are
-// finished and dropped. Returns how many items were consumed.
+// finished and dropped. Threads that cannot be started leave fewer workers, or none: then
+// the calling thread works on each item before it consumes it. Returns how many items were
+// consumed.
 template <class Result>
 std::size_t RunOrdered(std::size_t count, int jobs, std::size_t window,
                        const std::function<Result(std::size_t)>& work,
@@ -76,7 +79,21 @@ std::size_t RunOrdered(std::size_t count, int jobs, std::size_t window,
              changed.notify_all();
            },
            threads};
-  for (int t = 0; t < jobs; ++t) threads.emplace_back(worker);
+  // A thread that cannot start (a process or memory limit) leaves fewer workers; with none at
+  // all the items are worked on this thread, one after the other.
+  for (int t = 0; t < jobs; ++t) {
+    try {
+      threads.emplace_back(worker);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  if (threads.empty()) {
+    for (; next_to_consume < count && !stop_asked(); ++next_to_consume) {
+      consume(next_to_consume, work(next_to_consume));
+    }
+    return next_to_consume;
+  }
   while (next_to_consume < count && !stop_asked()) {
     Result result;
     {

@@ -52,8 +52,8 @@ fs::path BelowOutput(const PictureResult& p, const ExpandedName& name, const Opt
       if (auto path = PathFromTemplate(name_template, *p.header, p.proposed_name, ".png")) {
         return *path;
       }
-    } else if (auto named = NameFromTemplate(name_template, *p.header, name.path,
-                                             p.proposed_name, problem)) {
+    } else if (auto named = NameFromTemplate(name_template, *p.header, name.path, p.proposed_name,
+                                             problem)) {
       return mirrored / WithPngExtension(*named).filename();
     }
   }
@@ -84,8 +84,8 @@ bool LeftUnread(const PictureResult& p, const Options& options) {
   return options.skip_unread && p.named_from == NamedFrom::kInputName;
 }
 
-FileResult ProcessOne(const ExpandedName& name, const Options& options,
-                      const OutputFolder* output) {
+FileResult ProcessOne(const ExpandedName& name, const Options& options, const OutputFolder* output,
+                      FileWriters& writers) {
   FileResult r;
   r.input = name.path;
   if (!name.error.empty()) {
@@ -122,6 +122,13 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options,
     // question of an existing target does not arise for it. --overwrite redoes it.
     if (options.overwrite != OverwritePolicy::kYes) {
       r.up_to_date = IsUpToDate(p.proposed_name, name.path);
+      // A result whose sidecar was lost (a run killed between the two, a sidecar that failed
+      // alone) gets it now, and only it.
+      if (r.up_to_date && options.sidecar && !options.dry_run &&
+          !NameIsTaken(SidecarName(p.proposed_name))) {
+        r.sidecar_missing = true;
+        r.prepared_sidecar = writers.Write(SidecarName(p.proposed_name), SidecarBytes(r));
+      }
       if (r.up_to_date) return r;
     }
     if (!options.dry_run) {
@@ -130,9 +137,9 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options,
       // it overlaps with the other files. A target that stands already may not be replaced,
       // so its file is written only once the save at its turn is agreed.
       if (!NameIsTaken(p.proposed_name)) {
-        r.prepared_png = PrepareAhead(p.proposed_name, p.png);
+        r.prepared_png = writers.Write(p.proposed_name, p.png);
         if (options.sidecar) {
-          r.prepared_sidecar = PrepareAhead(SidecarName(p.proposed_name), SidecarBytes(r));
+          r.prepared_sidecar = writers.Write(SidecarName(p.proposed_name), SidecarBytes(r));
         }
       }
     }
@@ -232,6 +239,18 @@ Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Termi
   }
 }
 
+// Gives an up-to-date result the sidecar it lacks; a failure is the sidecar's alone.
+void PublishMissingSidecar(FileResult& r, const Options& options) {
+  try {
+    r.sidecar_kept = !PublishSidecar(r, options.overwrite_originals);
+  } catch (const std::bad_alloc&) {
+    r.sidecar_error = OutOfMemoryMessage(r.input);
+  } catch (const std::exception& e) {
+    r.sidecar_error = e.what();
+  }
+  SyncFolder(r.picture->proposed_name.parent_path());
+}
+
 // The targets of this run's inputs, by their full path, with the input that took each first:
 // a later input proposing one of them collides with it, in a dry run as in a real one.
 using Claims = std::unordered_map<std::string, fs::path>;
@@ -256,7 +275,10 @@ Fate Decide(FileResult& r, const Options& options, Reporter& reporter, const Ter
     r.replaced_collision = fate == Fate::kSaved && earlier_saved;
     return fate;
   }
-  if (r.up_to_date) return Fate::kUpToDate;
+  if (r.up_to_date) {
+    if (r.sidecar_missing) PublishMissingSidecar(r, options);
+    return Fate::kUpToDate;
+  }
   if (options.dry_run) return Fate::kWouldSave;
   return Save(r, options, reporter, terminal, written);
 }
@@ -314,14 +336,16 @@ int RunBatch(const Options& options, Terminal& terminal) {
     reporter.Progress(0, names.empty() ? fs::path() : names.front().path);
   }
   std::size_t handled = 0;
+  // Up to two files a worker may be written ahead (a picture and its sidecar each).
+  FileWriters writers(2 * options.jobs);
   RunOrdered<FileResult>(
       names.size(), options.jobs, static_cast<std::size_t>(options.jobs) * 2,
-      [&](std::size_t i) { return ProcessOne(names[i], options, folder); },
+      [&](std::size_t i) { return ProcessOne(names[i], options, folder, writers); },
       [&](std::size_t i, FileResult&& r) {
         // A signal that came while this file was processed: its save is no longer started.
         if (Signal(terminal) != 0) return;
         ++handled;
-        if (written.Holds(names[i].path)) r = ProcessOne(names[i], options, folder);
+        if (written.Holds(names[i].path)) r = ProcessOne(names[i], options, folder, writers);
         if (r.picture && r.picture->changed && !options.dry_run &&
             swept.insert(r.picture->proposed_name.parent_path()).second) {
           RemoveStaleTemporaries(r.picture->proposed_name.parent_path());
@@ -330,6 +354,9 @@ int RunBatch(const Options& options, Terminal& terminal) {
         counts.Add(fate, r.picture && r.picture->named_from == NamedFrom::kInputName);
         if (!r.sidecar_error.empty()) ++counts.failed;
         if (r.sidecar_kept) ++counts.sidecars_kept;
+        if (r.sidecar_missing && !r.sidecar_kept && r.sidecar_error.empty()) {
+          ++counts.sidecars_added;
+        }
         reporter.Report(r, fate);
         if (i + 1 < names.size()) reporter.Progress(i + 1, names[i + 1].path);
       },

@@ -210,6 +210,9 @@ void Reporter::ReportJson(const FileResult& r, Fate fate) {
     if (p->looks_like_full_frame) line["looks_like_full_frame"] = true;
     if (fate == Fate::kKeptOriginal) line["kept_original"] = true;
     if (fate == Fate::kUpToDate) line["up_to_date"] = true;
+    if (r.sidecar_missing && !r.sidecar_kept && r.sidecar_error.empty()) {
+      line["sidecar_written"] = true;
+    }
     if (!r.collides_with.empty()) line["collides_with"] = FullPath(r.collides_with);
     if (r.sidecar_kept) line["sidecar_kept"] = true;
     if (!r.sidecar_error.empty()) line["sidecar_error"] = r.sidecar_error;
@@ -288,6 +291,17 @@ void Reporter::ReportText(const FileResult& r, Fate fate) {
           << " was not written by this tool and is kept (--overwrite-originals replaces it)\n";
       break;
     case Fate::kUpToDate:
+      if (r.sidecar_missing && r.sidecar_error.empty()) {
+        out << in << " -> " << name << ": up to date; "
+            << (r.sidecar_kept ? "sidecar not written, " + Quoted(SidecarName(proposed)) +
+                                     " was not written by this tool and is kept"
+                               : "its missing sidecar written")
+            << '\n';
+        break;
+      }
+      if (!r.sidecar_error.empty()) {
+        terminal_.err << "tessaly-cli: " << EscapeControls(r.sidecar_error) << '\n' << std::flush;
+      }
       if (options_.verbosity != Verbosity::kVerbose) return;
       out << in << " -> " << name << ": up to date\n";
       break;
@@ -329,6 +343,10 @@ void Reporter::Summary(const Counts& c, int signal, std::size_t left) {
   if (c.unread > 0) to << ", " << c.unread << " header not read";
   if (c.results > 0)
     to << ", " << c.results << (c.results == 1 ? " already a result" : " already results");
+  if (c.sidecars_added > 0) {
+    to << ", " << c.sidecars_added
+       << (c.sidecars_added == 1 ? " missing sidecar written" : " missing sidecars written");
+  }
   if (c.sidecars_kept > 0) {
     to << ", " << c.sidecars_kept
        << (c.sidecars_kept == 1 ? " sidecar not written" : " sidecars not written");

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstddef>
 #include <filesystem>
-#include <future>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "app/processor.h"
+#include "app/saving.h"
 #include "base/files.h"
 #include "base/messages.h"
 #include "cli/options.h"
@@ -39,6 +39,8 @@ struct FileResult {
   // The target is the tool's own result, not older than the input (IsUpToDate): nothing was
   // encoded or written ahead for it.
   bool up_to_date = false;
+  // With --sidecar: the up-to-date result's sidecar was missing, and only it is written.
+  bool sidecar_missing = false;
   // Another input of this run, as given, that proposed the same target first, and whether this
   // file's save replaced the result saved for it.
   std::filesystem::path collides_with;
@@ -49,10 +51,10 @@ struct FileResult {
   // Why the name --name-template gave could not be used (the standard name was), or empty.
   std::string template_problem;
   // The PNG, and with --sidecar its sidecar, being written ahead when the target was free
-  // then (see PrepareAhead); no future, or a null file, when not (the save writes them at its
+  // then (see FileWriters); no future, or a null file, when not (the save writes them at its
   // turn).
-  std::future<std::unique_ptr<PendingFile>> prepared_png;
-  std::future<std::unique_ptr<PendingFile>> prepared_sidecar;
+  PreparedFile prepared_png;
+  PreparedFile prepared_sidecar;
   // After a save: the sidecar was not written because a file not written by this tool has its
   // name (sidecar_kept), or writing it failed (sidecar_error, naming the file).
   bool sidecar_kept = false;
@@ -82,6 +84,7 @@ struct Counts {
   int originals_kept = 0;  // targets kept because this tool did not write them
   int sidecars_kept = 0;   // sidecars not written: a file of that name is not the tool's
   int up_to_date = 0;
+  int sidecars_added = 0;  // missing sidecars written for up-to-date results
   int collided = 0;  // not saved, or in a dry run would collide: another input took the name
   void Add(Fate fate, bool unread_header);
 };

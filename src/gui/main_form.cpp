@@ -447,8 +447,10 @@ void TFormQuillet::RunSeveral(const std::vector<ExpandedName>& files) {
   options.source = SourceOfItem(radioGroupSourceID_->ItemIndex());
   // As many workers as the batch tool takes by default: one for each core.
   const int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  ReadAhead ahead(files.size(), jobs,
-                  [&files, options](std::size_t i) { return ReadRunItem(files[i], options); });
+  FileWriters writers(2 * jobs);
+  ReadAhead ahead(files.size(), jobs, [&files, &writers, options](std::size_t i) {
+    return ReadRunItem(files[i], options, writers);
+  });
   Several several(ahead);
   several.counts.files = static_cast<int>(files.size());
   several_ = &several;

@@ -29,7 +29,8 @@ RunItem Failed(const std::filesystem::path& file, std::string reason) {
 
 }  // namespace
 
-RunItem ReadRunItem(const ExpandedName& name, const ProcessingOptions& options) {
+RunItem ReadRunItem(const ExpandedName& name, const ProcessingOptions& options,
+                    FileWriters& writers) {
   RunItem item;
   item.path = name.path;
   if (!name.error.empty()) {
@@ -56,7 +57,7 @@ RunItem ReadRunItem(const ExpandedName& name, const ProcessingOptions& options) 
       EncodePicture(item.result);
       // A target that stands already may not be replaced, so its file is written only once
       // the save at its turn is agreed.
-      if (!NameIsTaken(target)) item.prepared = PrepareAhead(target, item.result.png);
+      if (!NameIsTaken(target)) item.prepared = writers.Write(target, item.result.png);
     }
     item.kind = RunItem::Kind::kPicture;
   } catch (const std::bad_alloc&) {

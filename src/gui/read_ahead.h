@@ -12,7 +12,6 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,6 +21,7 @@
 
 #include "app/folders.h"
 #include "app/processor.h"
+#include "app/saving.h"
 #include "base/files.h"
 
 namespace tessaly {
@@ -42,13 +42,14 @@ struct RunItem {
   PictureResult result;  // kPicture
   // The result's PNG written ahead under a temporary name while its target was free; dropped
   // unsaved, the temporary file goes with it.
-  std::future<std::unique_ptr<PendingFile>> prepared;
+  PreparedFile prepared;
 };
 
 // The workers' part of one file: all that needs no answer from the user. The result is encoded,
 // and written ahead when its target is free, unless the target is up to date already. Never
 // throws: a failure is an item of kind kFailed.
-RunItem ReadRunItem(const ExpandedName& name, const ProcessingOptions& options);
+RunItem ReadRunItem(const ExpandedName& name, const ProcessingOptions& options,
+                    FileWriters& writers);
 
 // Reads `count` files ahead with `read` on `jobs` worker threads and hands them to the thread
 // that calls HandEach, one at a time and in order.

@@ -344,6 +344,17 @@ TEST_F(ArchiveTest, ASidecarReplacesOnlyTheToolsOwnAndItsFailureLeavesThePicture
   EXPECT_TRUE(Contains(line["sidecar_error"].get<std::string>(), own_json.filename().string()))
       << line;
   EXPECT_TRUE(Contains(run.err, "1 saved, 0 unchanged, 0 skipped, 1 failed")) << run.err;
+  // A rerun gives the up-to-date picture its missing sidecar, and only that; the next says
+  // nothing of it.
+  fs::remove(own_json);
+  run = Cli({"--sidecar", "a.bmp"});
+  EXPECT_TRUE(Contains(run.out, "a.bmp -> " + TargetName("AAAA") +
+                                    ": up to date; its missing sidecar written\n"))
+      << run.out;
+  EXPECT_TRUE(Contains(run.out, "1 up to date, 1 missing sidecar written")) << run.out;
+  EXPECT_EQ(Sidecar(own_json)["tool"]["name"], "tessaly-cli");
+  run = Cli({"--sidecar", "a.bmp"});
+  EXPECT_FALSE(Contains(run.out, "a.bmp")) << run.out;
 }
 
 TEST_F(ArchiveTest, AnUnreadHeaderIsReportedCountedApartAndLeftWithSkipUnread) {

@@ -238,5 +238,28 @@ TEST(Memory, AnAllocationFailureNamesTheFileAndTheBatchGoesOn) {
   EXPECT_TRUE(IsCompletePng(dir / FrameForMinute(1).target));
 }
 
+// Where no thread can be started (a thread's stack is the stack limit, more than the address
+// space allows) the files are decoded and written on the main thread; a data limit that leaves
+// room for few threads still saves every frame. Either way each file is named and summed up.
+TEST(ThreadLimits, EveryFrameIsSavedWhenThreadsCannotStart) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "needs a tool built without AddressSanitizer, which cannot start under a limit";
+#endif
+  ScratchFolder dir("threads");
+  for (int minute : {1, 2, 3}) {
+    WriteBytes(dir / ("m" + std::to_string(minute) + ".bmp"), FrameForMinute(minute).bmp);
+  }
+  for (const char* limits : {"ulimit -v 400000 && ulimit -s 1000000", "ulimit -d 100000"}) {
+    SCOPED_TRACE(limits);
+    for (int minute : {1, 2, 3}) fs::remove(dir / FrameForMinute(minute).target);
+    const ChildResult run =
+        RunChild("/bin/sh", {"-c", std::string(limits) + " && exec \"$0\" \"$@\"", TESSALY_CLI_PATH,
+                             "--no-overwrite", "--jobs", "2", "--sidecar", dir.path().string()});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.out.find("3 files seen: 3 saved"), std::string::npos) << run.out;
+    for (int minute : {1, 2, 3}) EXPECT_TRUE(IsCompletePng(dir / FrameForMinute(minute).target));
+  }
+}
+
 }  // namespace
 }  // namespace tessaly::test

@@ -15,7 +15,7 @@ to the same frames, and the figures are medians over the rounds:
   tools/bench_speed/cpu_pairs.py [--baseline TOOL] [--rounds 15] [--only one|batch|archive]
 
 It prints user, system and total CPU seconds, page faults and peak resident size of each
-build, and the median of the per-round ratios this / baseline. Outputs of the two builds are
+build, their wall time, and the median of the per-round ratios of CPU time this / baseline. Outputs of the two builds are
 compared byte for byte (all but the save time in tIME) in the first round.
 """
 import argparse
@@ -25,6 +25,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import time
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
@@ -47,13 +48,14 @@ def make_frames(gen, folder, count, distinct=False):
 
 
 def run(tool, frames, work, args):
-    """One run on a fresh folder of links; (user, system, faults, peak KiB). "{work}" in an
-    argument stands for the work folder."""
+    """One run on a fresh folder of links; (user, system, faults, peak KiB, wall seconds).
+    "{work}" in an argument stands for the work folder."""
     if work.exists():
         shutil.rmtree(work)
     work.mkdir()
     for f in sorted(frames.iterdir()):
         os.link(f, work / f.name)
+    start = time.perf_counter()
     pid = os.fork()
     if pid == 0:
         devnull = os.open(os.devnull, os.O_RDWR)
@@ -65,9 +67,10 @@ def run(tool, frames, work, args):
         finally:
             os._exit(127)
     _, status, usage = os.wait4(pid, 0)
+    wall = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"cpu_pairs: {tool} failed with status {os.waitstatus_to_exitcode(status)}")
-    return usage.ru_utime, usage.ru_stime, usage.ru_minflt + usage.ru_majflt, usage.ru_maxrss
+    return usage.ru_utime, usage.ru_stime, usage.ru_minflt + usage.ru_majflt, usage.ru_maxrss, wall
 
 
 def without_time(png):
@@ -110,8 +113,10 @@ def compare(label, tools, frames, scratch, rounds, args, this_args=None):
         total = statistics.median(x[0] + x[1] for x in s)
         faults = statistics.median(x[2] for x in s)
         peak = statistics.median(x[3] for x in s)
+        wall = statistics.median(x[4] for x in s)
         print(f"  {name:9} user {user * 1000:8.1f} ms  system {system * 1000:8.1f} ms  "
-              f"total {total * 1000:8.1f} ms  {faults:7.0f} faults  {peak / 1024:6.1f} MB")
+              f"total {total * 1000:8.1f} ms  {faults:7.0f} faults  {peak / 1024:6.1f} MB  "
+              f"wall {wall * 1000:8.1f} ms")
     ratios = [(x[0] + x[1]) / (y[0] + y[1]) for x, y in zip(samples[names[1]], samples[names[0]])]
     print(f"  CPU time, {names[1]} / {names[0]}: median of paired ratios "
           f"{statistics.median(ratios):.3f} (quartiles "
