@@ -86,17 +86,16 @@ CREATE INDEX frames_by_code_time ON frames(code, time);
 CREATE INDEX frames_by_source_hash ON frames(source_hash);
 )sql";
 
-constexpr std::array<std::pair<Outcome, const char*>, 10> kOutcomeTexts = {{
+constexpr std::array<std::pair<Outcome, const char*>, 9> kOutcomeTexts = {{
     {Outcome::kSaved, "saved"},
     {Outcome::kUpToDate, "up to date"},
     {Outcome::kUnchanged, "unchanged"},
     {Outcome::kDeclined, "declined"},
+    {Outcome::kCollided, "collided"},
     {Outcome::kKeptOriginal, "kept original"},
     {Outcome::kUnreadLeft, "header not read left"},
     {Outcome::kSkipped, "skipped"},
-    {Outcome::kAlreadyResult, "already a result"},
     {Outcome::kFailed, "failed"},
-    {Outcome::kWouldSave, "would save"},
 }};
 
 std::string ColumnList() {
@@ -430,6 +429,12 @@ void Catalog::Flush() {
   State& s = *state_;
   const std::lock_guard lock(s.mutex);
   s.FlushLocked();
+}
+
+void Catalog::DropWaiting() {
+  State& s = *state_;
+  const std::lock_guard lock(s.mutex);
+  s.waiting.clear();
 }
 
 Statement Catalog::Prepare(std::string_view sql) {

@@ -30,16 +30,15 @@ inline constexpr int kCatalogBusyTimeoutMs = 30000;
 
 // What became of an input, as the catalogue's `outcome` column words it.
 enum class Outcome {
-  kSaved,          // "saved": the output was written
-  kUpToDate,       // "up to date": the output of an earlier run stands for the input as it is
-  kUnchanged,      // "unchanged": the proposed name is the input's own, nothing to save
-  kDeclined,       // "declined": the target exists and was not to be replaced
-  kKeptOriginal,   // "kept original": the target is no result of the tool and was kept
-  kUnreadLeft,     // "header not read left": --skip-unread left it unsaved
-  kSkipped,        // "skipped": not a picture the tool reads
-  kAlreadyResult,  // "already a result": a result of the tool, not taken again
-  kFailed,         // "failed": reading, processing or saving failed
-  kWouldSave,      // "would save": a dry run would have saved it
+  kSaved,         // "saved": the output was written
+  kUpToDate,      // "up to date": the output of an earlier run stands for the input as it is
+  kUnchanged,     // "unchanged": the proposed name is the input's own, nothing to save
+  kDeclined,      // "declined": the target exists and was not to be replaced
+  kCollided,      // "collided": another input of the same run took the target first
+  kKeptOriginal,  // "kept original": the target is no result of the tool and was kept
+  kUnreadLeft,    // "header not read left": --skip-unread left it unsaved
+  kSkipped,       // "skipped": not a picture the tool reads
+  kFailed,        // "failed": reading, processing or saving failed
 };
 
 const char* OutcomeText(Outcome outcome);
@@ -128,6 +127,9 @@ class Catalog {
   // Commits every waiting row in one transaction. Error naming the file on failure; the rows
   // then stay waiting.
   void Flush();
+  // Forgets the rows not yet committed, once committing them failed and the run gives up on
+  // the catalogue: their files are only done again by the next run.
+  void DropWaiting();
 
   // A statement over the catalogue, for reports and checks; not guarded for other threads.
   Statement Prepare(std::string_view sql);

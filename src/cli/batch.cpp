@@ -22,6 +22,8 @@
 #include "app/saving.h"
 #include "base/files.h"
 #include "base/text.h"
+#include "catalog/catalog.h"
+#include "cli/catalog_run.h"
 #include "cli/name_list.h"
 #include "cli/sidecar.h"
 #include "naming/name_template.h"
@@ -84,8 +86,56 @@ bool LeftUnread(const PictureResult& p, const Options& options) {
   return options.skip_unread && p.named_from == NamedFrom::kInputName;
 }
 
+// With a catalogue the input is stamped before it is read, and hashed from the bytes the
+// pipeline reads. Unless `decode`, an input whose row shows it as it is now, with its output
+// standing as saved under the name this run would give, is up to date without being decoded
+// again: true, with the recorded picture in `r`.
+bool UpToDateByCatalog(FileResult& r, const ExpandedName& name, const Options& options,
+                       const OutputFolder* output, Catalog& catalog, bool decode,
+                       ProcessingOptions& processing) {
+  SourceFacts& facts = r.source.emplace();
+  try {
+    facts.stamp = StampOf(name.path);
+  } catch (const std::exception&) {
+    r.source.reset();  // the pipeline says what is wrong with the file
+    return false;
+  }
+  processing.on_file_bytes = [&facts](std::span<const std::uint8_t> bytes) {
+    facts.hash = HashBytes(bytes);
+  };
+  if (decode || options.overwrite == OverwritePolicy::kYes) return false;
+  try {
+    const std::optional<FrameRow> row = catalog.Find(CatalogPath(name.path));
+    // The stamp is compared first: only a file that may be unchanged is read for its hash.
+    if (!row || row->source_size != facts.stamp.size || row->source_mtime != facts.stamp.mtime) {
+      return false;
+    }
+    facts.hash = HashFile(name.path);
+    if (!UpToDateFromCatalog(*row, facts)) return false;
+    std::optional<PictureResult> p = RecordedPicture(*row, name.path);
+    if (!p) return false;
+    std::string problem;
+    SetTarget(*p, name, options, output, false, &problem);
+    const std::optional<std::pair<int, int>> size = PngSize(*row->output);
+    if (!p->changed || LeftUnread(*p, options) || FullPath(p->proposed_name) != *row->output ||
+        !size) {
+      return false;
+    }
+    // A result whose sidecar is missing is decoded, so that the sidecar can be written.
+    if (options.sidecar && !NameIsTaken(SidecarName(p->proposed_name))) return false;
+    std::tie(r.recorded_width, r.recorded_height) = *size;
+    r.recorded_output_hash = *row->output_hash;
+    r.template_problem = std::move(problem);
+    r.picture = std::move(p);
+    r.up_to_date = r.from_catalog = true;
+    return true;
+  } catch (const std::exception&) {
+    return false;  // what cannot be looked up or examined is decoded again
+  }
+}
+
 FileResult ProcessOne(const ExpandedName& name, const Options& options, const OutputFolder* output,
-                      FileWriters& writers) {
+                      FileWriters& writers, Catalog* catalog, bool decode = false) {
   FileResult r;
   r.input = name.path;
   if (!name.error.empty()) {
@@ -113,6 +163,10 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options, const Ou
   try {
     ProcessingOptions processing;
     processing.source = options.source;
+    if (catalog != nullptr &&
+        UpToDateByCatalog(r, name, options, output, *catalog, decode, processing)) {
+      return r;
+    }
     PictureResult& p = r.picture.emplace(ProcessPicture(name.path, processing));
     const bool to_save = !LeftUnread(p, options);
     SetTarget(p, name, options, output, to_save && !options.dry_run, &r.template_problem);
@@ -132,7 +186,7 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options, const Ou
       if (r.up_to_date) return r;
     }
     if (!options.dry_run) {
-      EncodePicture(p);
+      EncodePicture(p, options.creation_time ? CreationTime::kFromHeader : CreationTime::kLeftOut);
       // Writing and flushing the files is the slow part of a save; done here, on the worker,
       // it overlaps with the other files. A target that stands already may not be replaced,
       // so its file is written only once the save at its turn is agreed.
@@ -255,6 +309,12 @@ void PublishMissingSidecar(FileResult& r, const Options& options) {
 // a later input proposing one of them collides with it, in a dry run as in a real one.
 using Claims = std::unordered_map<std::string, fs::path>;
 
+// A file found up to date by its catalogue row has no picture to save; an earlier input of
+// this run that took its target makes it a collision, saved as the overwrite rules allow.
+bool NeedsDecoding(const FileResult& r, const Claims& claims) {
+  return r.from_catalog && claims.count(FullPath(r.picture->proposed_name)) != 0;
+}
+
 Fate Decide(FileResult& r, const Options& options, Reporter& reporter, const Terminal& terminal,
             WrittenFiles& written, Claims& claims) {
   if (!r.error.empty()) return Fate::kFailed;
@@ -270,6 +330,8 @@ Fate Decide(FileResult& r, const Options& options, Reporter& reporter, const Ter
     if (options.dry_run) return Fate::kWouldCollide;
     // Saved only as the overwrite rules allow replacing the earlier input's result.
     const bool earlier_saved = written.Holds(p.proposed_name);
+    // An up-to-date file was not encoded ahead; the save encodes the plain PNG itself.
+    if (p.png.empty() && options.creation_time) EncodePicture(p, CreationTime::kFromHeader);
     const Fate fate = Save(r, options, reporter, terminal, written);
     if (fate == Fate::kDeclined || fate == Fate::kKeptOriginal) return Fate::kCollided;
     r.replaced_collision = fate == Fate::kSaved && earlier_saved;
@@ -309,7 +371,9 @@ std::vector<ExpandedName> TakenOnce(std::vector<ExpandedName> names,
 int RunBatch(const Options& options, Terminal& terminal) {
   std::optional<OutputFolder> output;
   Expansion expansion;
+  RunCatalog run_catalog;
   try {
+    run_catalog.Open(options);
     if (!options.output_dir.empty()) {
       output.emplace(WithSingleSlashes(options.output_dir));
       if (!options.dry_run) output->Make();
@@ -331,6 +395,7 @@ int RunBatch(const Options& options, Terminal& terminal) {
   std::set<fs::path> swept;  // folders saved to, cleared of what killed runs left there
   Claims claims;
   const OutputFolder* folder = output ? &*output : nullptr;
+  Catalog* catalog = run_catalog.catalog();
 
   if (Signal(terminal) == 0) {
     reporter.Progress(0, names.empty() ? fs::path() : names.front().path);
@@ -340,12 +405,14 @@ int RunBatch(const Options& options, Terminal& terminal) {
   FileWriters writers(2 * options.jobs);
   RunOrdered<FileResult>(
       names.size(), options.jobs, static_cast<std::size_t>(options.jobs) * 2,
-      [&](std::size_t i) { return ProcessOne(names[i], options, folder, writers); },
+      [&](std::size_t i) { return ProcessOne(names[i], options, folder, writers, catalog); },
       [&](std::size_t i, FileResult&& r) {
         // A signal that came while this file was processed: its save is no longer started.
         if (Signal(terminal) != 0) return;
         ++handled;
-        if (written.Holds(names[i].path)) r = ProcessOne(names[i], options, folder, writers);
+        if (written.Holds(names[i].path) || NeedsDecoding(r, claims)) {
+          r = ProcessOne(names[i], options, folder, writers, catalog, true);
+        }
         if (r.picture && r.picture->changed && !options.dry_run &&
             swept.insert(r.picture->proposed_name.parent_path()).second) {
           RemoveStaleTemporaries(r.picture->proposed_name.parent_path());
@@ -358,14 +425,17 @@ int RunBatch(const Options& options, Terminal& terminal) {
           ++counts.sidecars_added;
         }
         reporter.Report(r, fate);
+        run_catalog.Record(r, fate, terminal.err);
         if (i + 1 < names.size()) reporter.Progress(i + 1, names[i + 1].path);
       },
       [&] { return Signal(terminal) != 0; });
+  reporter.ClearProgress();
+  const bool catalogued = run_catalog.Finish(terminal.err);
   const int signal = Signal(terminal);
   reporter.Summary(counts, signal, names.size() - handled);
   reporter.RecursiveHint(expansion.only_subfolders);
   if (signal != 0) return 128 + signal;
-  return counts.failed > 0 ? 1 : 0;
+  return counts.failed > 0 || !catalogued ? 1 : 0;
 }
 
 }  // namespace tessaly::cli

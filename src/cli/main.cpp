@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "cli/batch.h"
+#include "cli/catalog_run.h"
 #include "cli/checked_output.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
@@ -68,7 +69,8 @@ int main(int argc, char** argv) {
                       term != nullptr && std::strcmp(term, "dumb") == 0,
                       in_is_terminal ? STDIN_FILENO : -1,
                       &InterruptSignal()};
-    return CheckStandardOutput(out_buffer, RunBatch(options, terminal));
+    return CheckStandardOutput(
+        out_buffer, options.report ? RunReport(options, terminal) : RunBatch(options, terminal));
   } catch (const std::exception& e) {
     std::cerr << "tessaly-cli: " << e.what() << '\n';
     return 1;

@@ -24,9 +24,10 @@ constexpr int kMaxJobs = 256;
 // the like; one left in a group not named here is listed after these.
 constexpr const char* kInput = "Input";
 constexpr const char* kSaving = "Naming and saving";
+constexpr const char* kCatalog = "Catalogue";
 constexpr const char* kReport = "Report";
 constexpr const char* kOther = "Other";
-const std::vector<std::string> kGroupOrder{kInput, kSaving, kReport, kOther};
+const std::vector<std::string> kGroupOrder{kInput, kSaving, kCatalog, kReport, kOther};
 
 constexpr std::size_t kHelpWidth = 80;
 constexpr std::size_t kDescriptionColumn = 32;  // room for "      --source=full|data-lines"
@@ -164,7 +165,40 @@ struct UsageError {
 
 // The values that CLI11 takes as text are checked here, so that a bad one is
 // explained rather than reported in the parser's terms.
-void CheckValues(Options& options, const std::string& source, const std::string& jobs) {
+// The catalogue report asked for, and the days that narrow it.
+void CheckReport(Options& options, const std::string& report) {
+  ReportFilter& filter = options.report_filter;
+  if (!report.empty()) {
+    options.report = ReportKindFromWord(report);
+    if (!options.report) {
+      throw UsageError{"--report is frames, gaps, duplicates, doubtful or gone, not \"" + report +
+                       "\""};
+    }
+    if (options.catalog.empty()) {
+      throw UsageError{"--report reads a catalogue: give --catalog FILE"};
+    }
+    if (!options.paths.empty() || !options.from_file.empty()) {
+      throw UsageError{"--report prints a report of the catalogue and exits; it takes no PATH"};
+    }
+  }
+  const bool narrowed = !filter.from.empty() || !filter.to.empty() || !filter.satellite.empty() ||
+                        !filter.code.empty();
+  if (narrowed && options.report != ReportKind::kFrames && options.report != ReportKind::kGaps) {
+    throw UsageError{"--since, --until, --satellite and --code narrow --report frames or gaps"};
+  }
+  for (const auto& [option, day] : {std::pair{"--since", filter.from}, {"--until", filter.to}}) {
+    ReportFilter one;
+    one.from = day;
+    try {
+      FramesSql(one);
+    } catch (const std::exception&) {
+      throw UsageError{std::string(option) + " is a day, YYYY-MM-DD, not \"" + day + "\""};
+    }
+  }
+}
+
+void CheckValues(Options& options, const std::string& source, const std::string& jobs,
+                 const std::string& report) {
   if (!source.empty()) {
     const std::string s = AsciiUpper(source);
     if (s == "FULL") {
@@ -192,7 +226,8 @@ void CheckValues(Options& options, const std::string& source, const std::string&
       throw UsageError{*problem};
     }
   }
-  if (options.paths.empty() && options.from_file.empty()) {
+  CheckReport(options, report);
+  if (options.paths.empty() && options.from_file.empty() && !options.report) {
     throw UsageError{"no PATH given: name picture files or folders (or a list with --from-file)"};
   }
   if (options.null_separated && options.from_file.empty()) {
@@ -225,7 +260,7 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
                                         std::ostream& err) {
   Options options;
   options.jobs = std::max(1u, std::thread::hardware_concurrency());
-  std::string source, jobs;
+  std::string source, jobs, report;
 
   CLI::App app{
       "Decodes the binary header of WEFAX frames (BMP or PNG), proposes the standard file name, "
@@ -328,6 +363,38 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
                "take this tool's own PNG results found in folders as inputs too (skipped by "
                "default)")
       ->group(kInput);
+  app.add_flag("--creation-time", options.creation_time,
+               "add the picture's time from its header to each saved PNG as the text Creation "
+               "Time (ISO 8601 UTC), so that image managers can sort by it")
+      ->group(kSaving);
+  app.add_option("--catalog", options.catalog,
+                 "record every input in the catalogue FILE, an SQLite database made when "
+                 "missing (a dry run only reads it); an input as recorded, whose result stands "
+                 "as saved, is up to date without being decoded again")
+      ->option_text("FILE")
+      ->group(kCatalog);
+  app.add_option("--report", report,
+                 "with --catalog and no PATH: print a report of the catalogue and exit: the "
+                 "frames by time, the missing slots of each code, duplicates, doubtful headers, "
+                 "or results gone")
+      ->option_text(std::string(kReportWords))
+      ->group(kCatalog);
+  app.add_option("--since", options.report_filter.from,
+                 "the frames or gaps report from this day (YYYY-MM-DD, UTC) on")
+      ->option_text("DAY")
+      ->group(kCatalog);
+  app.add_option("--until", options.report_filter.to,
+                 "the frames or gaps report up to this day, included")
+      ->option_text("DAY")
+      ->group(kCatalog);
+  app.add_option("--satellite", options.report_filter.satellite,
+                 "the frames or gaps report of this satellite only (as the header names it)")
+      ->option_text("NAME")
+      ->group(kCatalog);
+  app.add_option("--code", options.report_filter.code,
+                 "the frames or gaps report of this picture code only")
+      ->option_text("CODE")
+      ->group(kCatalog);
   app.add_option("PATH", options.paths,
                  "Each PATH is a picture file, or a folder whose .bmp and .png files are taken; "
                  "at least one PATH or a --from-file list is needed.");
@@ -343,7 +410,10 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
     if (app.count("--output-dir") > 0 && options.output_dir.empty()) {
       throw UsageError{"--output-dir needs a folder, not an empty name"};
     }
-    CheckValues(options, source, jobs);
+    if (app.count("--catalog") > 0 && options.catalog.empty()) {
+      throw UsageError{"--catalog needs a file, not an empty name"};
+    }
+    CheckValues(options, source, jobs, report);
   } catch (const CLI::CallForHelp&) {
     out << app.help();
     return 0;

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "app/processor.h"
+#include "catalog/report.h"
 
 namespace tessaly::cli {
 
@@ -38,7 +40,13 @@ struct Options {
   std::string name_template;                 // --name-template: names from the header's fields
   std::string output_dir;    // --output-dir: results below this folder instead of beside the inputs
   bool skip_unread = false;  // --skip-unread: save nothing whose header was not read
-  bool include_results = false;    // --include-results: folders give the tool's results too
+  bool include_results = false;  // --include-results: folders give the tool's results too
+  bool creation_time = false;    // --creation-time: the header's time as a PNG text
+  std::string catalog;           // --catalog: record every input in this catalogue
+  // --report: print this report of the catalogue instead of a run; --since, --until,
+  // --satellite and --code narrow the frames and gaps reports.
+  std::optional<ReportKind> report;
+  ReportFilter report_filter;
   std::vector<std::string> paths;  // files and folders, in order, as given
 };
 

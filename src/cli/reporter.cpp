@@ -97,6 +97,12 @@ const char* SignalName(int signal) {
   }
 }
 
+// The output's size: the picture's, or the saved PNG's for a file not decoded again.
+std::pair<int, int> OutputSize(const FileResult& r) {
+  if (r.from_catalog) return {r.recorded_width, r.recorded_height};
+  return {r.picture->output.Width(), r.picture->output.Height()};
+}
+
 bool ProcessedFate(Fate fate) {
   return fate != Fate::kFailed && fate != Fate::kSkipped && fate != Fate::kAlreadyResult;
 }
@@ -203,8 +209,9 @@ void Reporter::ReportJson(const FileResult& r, Fate fate) {
     line["saved"] = fate == Fate::kSaved;
     line["black_level"] = p->black_level;
     line["white_level"] = p->white_level;
-    line["width"] = p->output.Width();
-    line["height"] = p->output.Height();
+    const auto [width, height] = OutputSize(r);
+    line["width"] = width;
+    line["height"] = height;
     line["named_from"] = NamedFromText(p->named_from);
     line["reading"] = ReadingText(p->read_as);
     if (p->looks_like_full_frame) line["looks_like_full_frame"] = true;
@@ -323,7 +330,7 @@ void Reporter::ReportText(const FileResult& r, Fate fate) {
         << p->black_level << " (grey " << GreyOfSample(p->black_level) << "), white "
         << p->white_level << " (grey " << GreyOfSample(p->white_level) << "); cut " << p->cut.width
         << " x " << p->cut.height << " at " << p->cut.x << ", " << p->cut.y << "; output "
-        << p->output.Width() << " x " << p->output.Height() << '\n';
+        << OutputSize(r).first << " x " << OutputSize(r).second << '\n';
   }
 }
 

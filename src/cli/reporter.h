@@ -15,6 +15,7 @@
 #include "app/saving.h"
 #include "base/files.h"
 #include "base/messages.h"
+#include "catalog/catalog.h"
 #include "cli/options.h"
 
 namespace tessaly::cli {
@@ -59,6 +60,13 @@ struct FileResult {
   // name (sidecar_kept), or writing it failed (sidecar_error, naming the file).
   bool sidecar_kept = false;
   std::string sidecar_error;
+  // With --catalog: the input's stamp, taken before it was read, and the hash of the bytes read.
+  std::optional<SourceFacts> source;
+  // Up to date by its catalogue row, not decoded again: the picture holds the recorded facts
+  // and no output; the output's size and hash are those of the saved PNG.
+  bool from_catalog = false;
+  int recorded_width = 0, recorded_height = 0;
+  std::string recorded_output_hash;
 };
 
 // What became of one file, each file counted under exactly one.

@@ -214,6 +214,10 @@ bool RunningChild::WaitUntilCatching(int signal, std::chrono::milliseconds limit
   return false;
 }
 
+void RunningChild::Send(int signal) {
+  if (pid_ > 0) ::kill(pid_, signal);
+}
+
 int RunningChild::SignalAndWait(int signal, std::chrono::milliseconds limit) {
   if (pid_ <= 0) return -1;
   ::kill(pid_, signal);

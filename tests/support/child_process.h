@@ -60,6 +60,8 @@ class RunningChild {
   bool Ended();
   // Sends SIGKILL (unless it has ended already) and reaps it; true when the signal ended it.
   bool KillAndWait();
+  // Sends `signal` unless the program has been reaped (SIGSTOP and SIGCONT hold it and let go).
+  void Send(int signal);
   // Waits until the program handles `signal` (its SigCgt mask in /proc), so that a signal sent
   // then is not met by the default action at start-up; false when that did not come in `limit`.
   bool WaitUntilCatching(int signal, std::chrono::milliseconds limit);

@@ -11,8 +11,11 @@ to the same frames, and the figures are medians over the rounds:
   archive  200 frames of 1040 x 1100 with --jobs 2: the baseline saving beside the inputs, this
            build with --output-dir (a fresh folder inside the work folder), so that the figure
            holds the output folder and the up-to-date check of every target together
+  catalog  300 frames of 1040 x 1100 with --jobs 2, this build against itself: without, and
+           with --catalog (a fresh catalogue in the work folder), so that the figure is what
+           recording every file costs (not run by default; --baseline is not used)
 
-  tools/bench_speed/cpu_pairs.py [--baseline TOOL] [--rounds 15] [--only one|batch|archive]
+  tools/bench_speed/cpu_pairs.py [--baseline TOOL] [--rounds 15] [--only one|batch|archive|catalog]
 
 It prints user, system and total CPU seconds, page faults and peak resident size of each
 build, their wall time, and the median of the per-round ratios of CPU time this / baseline. Outputs of the two builds are
@@ -130,7 +133,8 @@ def main():
     parser.add_argument("--rounds", type=int, default=15)
     parser.add_argument("--batch-frames", type=int, default=100)
     parser.add_argument("--archive-frames", type=int, default=200)
-    parser.add_argument("--only", choices=["one", "batch", "archive"])
+    parser.add_argument("--catalog-frames", type=int, default=300)
+    parser.add_argument("--only", choices=["one", "batch", "archive", "catalog"])
     args = parser.parse_args()
     build = Path(args.build)
     gen = build / "tools/framegen/tessaly-framegen"
@@ -152,6 +156,12 @@ def main():
             compare(f"{args.archive_frames} frames of 1040 x 1100, --jobs 2, this build with "
                     "--output-dir", tools, scratch / "archive", scratch, args.rounds,
                     ["--jobs", "2"], ["--jobs", "2", "--output-dir", "{work}/results"])
+        if args.only == "catalog":
+            make_frames(gen, scratch / "catalog", args.catalog_frames, distinct=True)
+            compare(f"{args.catalog_frames} frames of 1040 x 1100, --jobs 2, without and with "
+                    "--catalog", {"without": tools["this"], "with": tools["this"]},
+                    scratch / "catalog", scratch, args.rounds, ["--jobs", "2"],
+                    ["--jobs", "2", "--catalog", "{work}/catalog.db"])
 
 
 if __name__ == "__main__":

@@ -1,0 +1,197 @@
+// The batch tool's catalogue: rows from the files' results, the recorded picture of a file not
+// decoded again, the run's catalogue and the report mode.
+#include "cli/catalog_run.h"
+
+#include <array>
+#include <fstream>
+#include <ostream>
+#include <system_error>
+
+#include "base/byte_order.h"
+#include "base/text.h"
+#include "naming/header_name.h"
+
+namespace tessaly::cli {
+
+namespace fs = std::filesystem;
+
+HeaderDoubt DoubtOf(const PictureResult&) {
+  // The pipeline does not judge its header readings yet: none is doubtful, none has a measure.
+  return {false, std::nullopt};
+}
+
+std::optional<Outcome> OutcomeOf(Fate fate) {
+  switch (fate) {
+    case Fate::kSaved:
+      return Outcome::kSaved;
+    case Fate::kUnchanged:
+      return Outcome::kUnchanged;
+    case Fate::kDeclined:
+      return Outcome::kDeclined;
+    case Fate::kKeptOriginal:
+      return Outcome::kKeptOriginal;
+    case Fate::kUpToDate:
+      return Outcome::kUpToDate;
+    case Fate::kCollided:
+      return Outcome::kCollided;
+    case Fate::kUnreadLeft:
+      return Outcome::kUnreadLeft;
+    case Fate::kSkipped:
+      return Outcome::kSkipped;
+    case Fate::kFailed:
+      return Outcome::kFailed;
+    case Fate::kWouldSave:
+    case Fate::kWouldCollide:
+    case Fate::kAlreadyResult:
+      break;
+  }
+  return std::nullopt;
+}
+
+std::optional<PictureResult> RecordedPicture(const FrameRow& row, const fs::path& input) {
+  std::string latin1;
+  if (!row.header || !Utf8ToLatin1(*row.header, latin1)) return std::nullopt;
+  PictureResult p;
+  p.input_name = input;
+  p.header = RecordedHeader(row);
+  NameProposal proposal = ProposeName(input, latin1, p.header);
+  p.header_text = std::move(latin1);
+  p.proposed_name = WithPngExtension(proposal.name);
+  p.named_from = proposal.named_from;
+  p.bad_header_message = std::move(proposal.bad_header_message);
+  p.changed = !SameNameIgnoringCase(p.proposed_name, input);
+  for (const SatelliteType type :
+       {SatelliteType::GOES, SatelliteType::GMS, SatelliteType::Meteosat}) {
+    if (row.reading == ReadingText(type)) p.read_as = type;
+  }
+  p.black_level = static_cast<std::int32_t>(row.black.value_or(0));
+  p.white_level = static_cast<std::int32_t>(row.white.value_or(0));
+  p.cut = {static_cast<int>(row.cut_x.value_or(0)), static_cast<int>(row.cut_y.value_or(0)),
+           static_cast<int>(row.cut_w.value_or(0)), static_cast<int>(row.cut_h.value_or(0))};
+  return p;
+}
+
+std::optional<std::pair<int, int>> PngSize(const fs::path& file) {
+  // The signature, then IHDR's length and type, then its width and height.
+  constexpr std::array<std::uint8_t, 16> kStart{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n',
+                                                0,    0,   0,   13,  'I',  'H',  'D',  'R'};
+  std::array<std::uint8_t, 24> head{};
+  std::ifstream in(file, std::ios::binary);
+  if (!in.read(reinterpret_cast<char*>(head.data()), head.size()) ||
+      !std::equal(kStart.begin(), kStart.end(), head.begin())) {
+    return std::nullopt;
+  }
+  return std::pair{static_cast<int>(LoadBe32(head, 16)), static_cast<int>(LoadBe32(head, 20))};
+}
+
+FrameRow RowOf(const FileResult& r, Fate fate) {
+  FrameRow row;
+  row.source = CatalogPath(r.input);
+  row.outcome = OutcomeOf(fate).value_or(Outcome::kFailed);
+  if (r.source) {
+    row.source_size = r.source->stamp.size;
+    row.source_mtime = r.source->stamp.mtime;
+    if (!r.source->hash.empty()) row.source_hash = r.source->hash;
+  }
+  if (!r.error.empty()) {
+    row.detail = r.error;
+  } else if (!r.skipped.empty()) {
+    row.detail = r.skipped;
+  } else if (!r.sidecar_error.empty()) {
+    row.detail = r.sidecar_error;
+  } else if (fate == Fate::kCollided) {
+    row.detail = "\"" + FullPath(r.collides_with) + "\" took that name in this run";
+  }
+  if (!r.picture) return row;
+  const PictureResult& p = *r.picture;
+  SetHeader(row, p.header_text, p.header, p.named_from);
+  row.reading = ReadingText(p.read_as);
+  const HeaderDoubt doubt = DoubtOf(p);
+  row.header_doubtful = doubt.doubtful;
+  row.header_confidence = doubt.confidence;
+  row.black = p.black_level;
+  row.white = p.white_level;
+  row.cut_x = p.cut.x;
+  row.cut_y = p.cut.y;
+  row.cut_w = p.cut.width;
+  row.cut_h = p.cut.height;
+  if (fate != Fate::kSaved && fate != Fate::kUpToDate) return row;
+  row.output = FullPath(p.proposed_name);
+  if (!r.recorded_output_hash.empty()) {
+    row.output_hash = r.recorded_output_hash;
+  } else if (fate == Fate::kSaved && !p.png.empty()) {
+    row.output_hash = HashBytes(p.png);
+  } else {
+    try {
+      row.output_hash = HashFile(p.proposed_name);
+    } catch (const std::exception&) {
+      // Without its hash the row stands for no later run: the file is decoded again then.
+    }
+  }
+  return row;
+}
+
+void RunCatalog::Open(const Options& options) {
+  if (options.catalog.empty()) return;
+  if (!options.dry_run) {
+    catalog_.emplace(Catalog::Open(options.catalog));
+    writes_ = true;
+    return;
+  }
+  // A dry run writes nothing, so it makes no catalogue either; one there tells it what is up
+  // to date, as it would tell the real run.
+  std::error_code ec;
+  if (fs::exists(options.catalog, ec)) catalog_.emplace(Catalog::OpenForReading(options.catalog));
+}
+
+void RunCatalog::Record(const FileResult& r, Fate fate, std::ostream& err) {
+  if (!writes_ || failed_ || !OutcomeOf(fate)) return;
+  try {
+    FrameRow row = RowOf(r, fate);
+    if (!r.source) {
+      // A name that is no file (mistyped, a folder that could not be read) is not kept.
+      std::error_code ec;
+      if (!fs::is_regular_file(r.input, ec)) return;
+      const FileStamp stamp = StampOf(r.input);
+      row.source_size = stamp.size;
+      row.source_mtime = stamp.mtime;
+    }
+    catalog_->Record(std::move(row));
+  } catch (const std::exception& e) {
+    Failed(e, err);
+  }
+}
+
+bool RunCatalog::Finish(std::ostream& err) {
+  if (writes_ && !failed_) {
+    try {
+      catalog_->Flush();
+    } catch (const std::exception& e) {
+      Failed(e, err);
+    }
+  }
+  return !failed_;
+}
+
+void RunCatalog::Failed(const std::exception& e, std::ostream& err) {
+  failed_ = true;
+  // Trying again at every later file would wait for the busy catalogue each time.
+  catalog_->DropWaiting();
+  err << "tessaly-cli: " << EscapeControls(e.what())
+      << "; the rows of this run not yet committed are dropped and no more are recorded (a "
+         "rerun records them)\n"
+      << std::flush;
+}
+
+int RunReport(const Options& options, Terminal& terminal) {
+  try {
+    Catalog catalog = Catalog::OpenForReading(options.catalog);
+    PrintReport(catalog, *options.report, options.report_filter, terminal.out);
+    return 0;
+  } catch (const std::exception& e) {
+    terminal.err << "tessaly-cli: " << EscapeControls(e.what()) << '\n';
+    return 1;
+  }
+}
+
+}  // namespace tessaly::cli

@@ -1,0 +1,65 @@
+// The batch tool's archive catalogue (--catalog): the row each handled input leaves, the
+// recorded picture a rerun takes instead of decoding a file again, and the reports.
+#pragma once
+
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "catalog/catalog.h"
+#include "cli/options.h"
+#include "cli/reporter.h"
+
+namespace tessaly::cli {
+
+// How sure the header reading was, as the catalogue records it.
+struct HeaderDoubt {
+  std::optional<bool> doubtful;
+  std::optional<double> confidence;
+};
+HeaderDoubt DoubtOf(const PictureResult& picture);
+
+// The catalogue's word for what became of a file; nothing for a fate that leaves no row (a dry
+// run's, or a result found in a folder, which its input's row describes).
+std::optional<Outcome> OutcomeOf(Fate fate);
+
+// The picture as its row recorded it, for an input that is not decoded again: the header and
+// the standard name it gives in the input's folder (as the pipeline proposes it), the reading,
+// levels and cut. Its output is empty. Nothing when the row holds no header text.
+std::optional<PictureResult> RecordedPicture(const FrameRow& row,
+                                             const std::filesystem::path& input);
+
+// The width and height a PNG file's header gives; nothing when it is no PNG that can be read.
+std::optional<std::pair<int, int>> PngSize(const std::filesystem::path& file);
+
+// The row of a handled file, once its fate (one OutcomeOf words) is settled. The target of an
+// up-to-date file that was decoded, or of a save that encoded its own PNG, is read for its hash.
+FrameRow RowOf(const FileResult& r, Fate fate);
+
+// The catalogue of a batch run: opened before any file, a row recorded for each file once its
+// save returned, committed at the end. A dry run only reads it, and only when it exists.
+class RunCatalog {
+ public:
+  // Opens the catalogue the options name, if any. Error naming the file.
+  void Open(const Options& options);
+  // For the workers' lookups; null without a catalogue.
+  Catalog* catalog() { return catalog_ ? &*catalog_ : nullptr; }
+  // Records the file (not in a dry run). The first failure to commit is told on `err`, and no
+  // row is recorded after it.
+  void Record(const FileResult& r, Fate fate, std::ostream& err);
+  // Commits the rows still waiting; false when the catalogue failed in this run.
+  bool Finish(std::ostream& err);
+
+ private:
+  void Failed(const std::exception& e, std::ostream& err);
+
+  std::optional<Catalog> catalog_;
+  bool writes_ = false;
+  bool failed_ = false;
+};
+
+// tessaly-cli --catalog FILE --report KIND: prints the report; the exit status.
+int RunReport(const Options& options, Terminal& terminal);
+
+}  // namespace tessaly::cli

@@ -1,0 +1,143 @@
+// tessaly-cli keeping an archive catalogue, end to end: the rows of a tree, reruns that take
+// them instead of decoding, a killed run and two runs writing at once, the Creation Time text.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <future>
+#include <thread>
+
+#include "catalog/catalog.h"
+#include "cli_folder_test.h"
+#include "picture_files/png_image.h"
+
+namespace tessaly {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CatalogCliTest : public test::CliFolderTest {
+ protected:
+  CatalogCliTest() : CliFolderTest("tessaly-catalog-cli-") {}
+
+  // Frame i of a series, each with a time of its own.
+  void SaveFrames(const std::string& folder, int from, int to) {
+    for (int i = from; i < to; ++i) {
+      framegen::FrameRecipe recipe;
+      char header[32];
+      std::snprintf(header, sizeof header, "GOES8   VIS9812%02d%02d00D2  ", 1 + i % 28, i / 28);
+      recipe.header = header;
+      recipe.picture_height = 400;
+      recipe.content = framegen::Content::Flat;  // quick to make
+      SaveFrame(folder + "/rx" + std::to_string(i) + ".bmp", framegen::MakeFrame(recipe));
+    }
+  }
+
+  // The first column of the query's first row; throws when the catalogue cannot be read.
+  std::string Query(const std::string& sql) {
+    Catalog catalog = Catalog::OpenForReading(dir_ / "cat.db");
+    Statement s = catalog.Prepare(sql);
+    return s.Step() ? s.Text(0).value_or("NULL") : "no row";
+  }
+};
+
+TEST_F(CatalogCliTest, ATreeGivesARowAFrameAndARerunTakesThemWithoutDecoding) {
+  SaveFrames("arch/a", 0, 20);
+  SaveFrames("arch/b", 20, 40);
+  std::vector<std::string> args{"--catalog",       "cat.db", "-o",  "out",
+                                "--creation-time", "-r",     "arch"};
+  auto run = Cli(args);
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(Query("SELECT count(*) FROM frames WHERE outcome = 'saved' AND source_size > 0 AND "
+                  "source_mtime LIKE '____-__-__T__:__:__.%Z' AND length(source_hash) = 32 AND "
+                  "header LIKE 'GOES8   VIS9812%' AND satellite = 'GOES8' AND kind = 'VIS' AND "
+                  "code = 'D2' AND time LIKE '1998-12-%Z' AND message IS NULL AND reading = "
+                  "'goes' AND named_from = 'header' AND header_doubtful = 0 AND black > 0 AND "
+                  "white > black AND cut_x > 0 AND cut_y > 0 AND cut_w > 0 AND cut_h > 0 AND "
+                  "length(output_hash) = 32 AND detail IS NULL AND tool_version <> '' AND "
+                  "processed_at LIKE '____-__-__T__:__:__Z'"),
+            "40");
+  const fs::path source = dir_ / "arch/b/rx29.bmp";
+  const fs::path output = dir_ / "out/b/D2   02-12-98 0100.png";
+  EXPECT_EQ(Query("SELECT time || output || output_hash || source_hash FROM frames WHERE "
+                  "source = '" +
+                  source.string() + "'"),
+            "1998-12-02T01:00Z" + output.string() + HashFile(output) + HashFile(source));
+  TPngImage png;
+  png.LoadFromFile(output);
+  EXPECT_EQ(png.Texts.back(), "Creation Time=1998-12-02T01:00Z");
+
+  // A rerun takes every file from its row: the levels changed in the rows stay as they are.
+  Catalog(Catalog::Open(dir_ / "cat.db")).Prepare("UPDATE frames SET black = 1").Step();
+  args.push_back("--json");
+  run = Cli(args);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(run.err.find("40 files seen: 0 saved, 0 unchanged, 0 skipped, 0 failed, 40 up to "
+                           "date") != std::string::npos)
+      << run.err;
+  EXPECT_EQ(Query("SELECT count(*) || ' ' || sum(outcome = 'up to date' AND black = 1) FROM "
+                  "frames"),
+            "40 40");
+  // An input touched since is decoded again; its result still stands for it.
+  fs::last_write_time(source, fs::last_write_time(source) - std::chrono::hours(1));
+  run = Cli(args);
+  EXPECT_EQ(Query("SELECT count(*) FROM frames WHERE black = 1"), "39");
+
+  const test::ChildResult pillow =
+      test::RunChild("/usr/bin/python3", {"-c",
+                                          "import sys; from PIL import Image; "
+                                          "print(Image.open(sys.argv[1]).text['Creation Time'])",
+                                          output.string()});
+  if (pillow.err.find("No module named 'PIL'") != std::string::npos) {
+    GTEST_SKIP() << "python3-pil is not installed (scripts/setup installs it)";
+  }
+  EXPECT_EQ(pillow.out, "1998-12-02T01:00Z\n") << pillow.err;
+}
+
+// Killed while it saves, a run leaves a sound catalogue whose rows name saved outputs only;
+// two runs writing to it at once then complete it.
+TEST_F(CatalogCliTest, AKilledRunLeavesASoundCatalogueThatTwoRunsAtOnceComplete) {
+  // 300 frames: b holds copies of those in a, and their results mirror the folders.
+  SaveFrames("arch/a", 0, 150);
+  fs::copy(dir_ / "arch/a", dir_ / "arch/b");
+  const std::string db = (dir_ / "cat.db").string();
+  {
+    test::RunningChild child(TESSALY_CLI_PATH, {"--catalog", db, "-o", (dir_ / "out").string(),
+                                                "--jobs", "1", "-r", (dir_ / "arch").string()});
+    // Held after its second save (the first file is recorded by then) for longer than rows
+    // wait, so that the next row commits them; killed once it has, with most of the run to go.
+    while (!fs::exists(dir_ / "out/a/D2   02-12-98 0000.png") && !child.Ended()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    child.Send(SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    child.Send(SIGCONT);
+    while (Query("SELECT count(*) FROM frames") == "0" && !child.Ended()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(child.KillAndWait()) << "the run ended before it was killed";
+  }
+  EXPECT_EQ(Query("PRAGMA integrity_check"), "ok");
+  const int rows = std::stoi(Query("SELECT count(*) FROM frames"));
+  EXPECT_GT(rows, 0);
+  EXPECT_LT(rows, 300);
+  Catalog catalog = Catalog::OpenForReading(dir_ / "cat.db");
+  Statement saved = catalog.Prepare("SELECT output, output_hash FROM frames WHERE output NOT NULL");
+  while (saved.Step()) EXPECT_EQ(HashFile(*saved.Text(0)), *saved.Text(1)) << *saved.Text(0);
+
+  auto rerun = [&](const char* folder) {
+    return std::async(std::launch::async, [&, folder] {
+      return test::RunChild(TESSALY_CLI_PATH,
+                            {"--catalog", db, "-o", (dir_ / "out" / folder).string(),
+                             (dir_ / "arch" / folder).string()});
+    });
+  };
+  auto a = rerun("a");
+  auto b = rerun("b");
+  EXPECT_EQ(a.get().exit_code, 0);
+  EXPECT_EQ(b.get().exit_code, 0);
+  EXPECT_EQ(Query("SELECT count(*) FROM frames WHERE outcome IN ('saved', 'up to date')"), "300");
+}
+
+}  // namespace
+}  // namespace tessaly
