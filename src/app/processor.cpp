@@ -198,6 +198,12 @@ FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file
   return reading;
 }
 
+HeaderState StateOf(const PictureResult& result) {
+  if (result.named_from != NamedFrom::kInputName) return HeaderState::kNamed;
+  if (Trim(result.header_text).empty()) return HeaderState::kNotRead;
+  return HeaderState::kNoName;
+}
+
 std::filesystem::path WithPngExtension(const std::filesystem::path& name) {
   const std::string text = name.string();
   const std::size_t separator = text.find_last_of('/');

@@ -67,6 +67,14 @@ struct PictureResult {
   std::vector<std::uint8_t> png;  // the encoded output once EncodePicture ran; empty before
 };
 
+// What the header of a processed picture gave.
+enum class HeaderState {
+  kNamed,     // a name (its form in named_from)
+  kNotRead,   // no header text was read at all (nothing but blanks)
+  kNoName,    // text was read, but no form of it gives a name (HeaderProblem says why)
+};
+HeaderState StateOf(const PictureResult& result);
+
 // How the pipeline reads a frame's header: the decoder's findings and the name they give.
 struct FrameReading {
   DataLinesResult found;

@@ -418,7 +418,7 @@ int RunBatch(const Options& options, Terminal& terminal) {
           RemoveStaleTemporaries(r.picture->proposed_name.parent_path());
         }
         const Fate fate = Decide(r, options, reporter, terminal, written, claims);
-        counts.Add(fate, r.picture && r.picture->named_from == NamedFrom::kInputName);
+        counts.Add(fate, r.picture ? std::optional(StateOf(*r.picture)) : std::nullopt);
         if (!r.sidecar_error.empty()) ++counts.failed;
         if (r.sidecar_kept) ++counts.sidecars_kept;
         if (r.sidecar_missing && !r.sidecar_kept && r.sidecar_error.empty()) {
@@ -435,6 +435,13 @@ int RunBatch(const Options& options, Terminal& terminal) {
   reporter.Summary(counts, signal, names.size() - handled);
   reporter.RecursiveHint(expansion.only_subfolders);
   if (signal != 0) return 128 + signal;
+  const int untrusted = counts.unread + counts.unnamed;
+  if (options.strict && untrusted > 0) {
+    terminal.err << "tessaly-cli: --strict: " << untrusted
+                 << (untrusted == 1 ? " file's header gave" : " files' headers gave")
+                 << " no name\n";
+    return 1;
+  }
   return counts.failed > 0 || !catalogued ? 1 : 0;
 }
 

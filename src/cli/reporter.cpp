@@ -19,15 +19,18 @@ namespace tessaly::cli {
 
 namespace fs = std::filesystem;
 
-void Counts::Add(Fate fate, bool unread_header) {
+void Counts::Add(Fate fate, std::optional<HeaderState> header) {
   ++seen;
   if (fate == Fate::kFailed) {
     ++failed;
     return;
   }
-  // A file whose header was not read is counted apart as well as by what became of it, so
+  // A file whose header gave no name is counted apart as well as by what became of it, so
   // that "saved" still says how many pictures were written.
-  if (unread_header && fate != Fate::kSkipped && fate != Fate::kAlreadyResult) ++unread;
+  if (header && fate != Fate::kSkipped && fate != Fate::kAlreadyResult) {
+    if (*header == HeaderState::kNotRead) ++unread;
+    if (*header == HeaderState::kNoName) ++unnamed;
+  }
   switch (fate) {
     case Fate::kSaved:
       ++saved;
@@ -101,6 +104,16 @@ const char* SignalName(int signal) {
 std::pair<int, int> OutputSize(const FileResult& r) {
   if (r.from_catalog) return {r.recorded_width, r.recorded_height};
   return {r.picture->output.Width(), r.picture->output.Height()};
+}
+
+// What the header gave a file it did not name: "header not read", or "header read, but
+// 31-02-99 is not a date".
+std::string UnnamedWords(const PictureResult& p) {
+  if (StateOf(p) == HeaderState::kNoName) {
+    const std::string problem = HeaderProblem(p.header_text);
+    if (!problem.empty()) return "header read, but " + EscapeControls(problem);
+  }
+  return "header not read";
 }
 
 bool ProcessedFate(Fate fate) {
@@ -213,6 +226,11 @@ void Reporter::ReportJson(const FileResult& r, Fate fate) {
     line["width"] = width;
     line["height"] = height;
     line["named_from"] = NamedFromText(p->named_from);
+    if (StateOf(*p) == HeaderState::kNoName) {
+      if (const std::string problem = HeaderProblem(p->header_text); !problem.empty()) {
+        line["header_problem"] = problem;
+      }
+    }
     line["reading"] = ReadingText(p->read_as);
     if (p->looks_like_full_frame) line["looks_like_full_frame"] = true;
     if (fate == Fate::kKeptOriginal) line["kept_original"] = true;
@@ -247,6 +265,7 @@ void Reporter::ReportText(const FileResult& r, Fate fate) {
   if (options_.verbosity == Verbosity::kQuiet) return;
   const PictureResult* p = r.picture ? &*r.picture : nullptr;
   const bool unread = ProcessedFate(fate) && p != nullptr && p->named_from == NamedFrom::kInputName;
+  const std::string header = unread ? UnnamedWords(*p) : std::string();
   std::ostream& out = terminal_.out;
   const std::string in = EscapeControls(r.input.string());
   const fs::path proposed = p != nullptr ? p->proposed_name : fs::path();
@@ -260,11 +279,11 @@ void Reporter::ReportText(const FileResult& r, Fate fate) {
       out << in << ": already a result of this tool, skipped\n";
       break;
     case Fate::kUnreadLeft:
-      out << in << ": header not read, not saved (--skip-unread)\n";
+      out << in << ": " << UnnamedWords(*p) << ", not saved (--skip-unread)\n";
       break;
     case Fate::kSaved:
       if (unread) {
-        out << in << ": header not read, saved as " << name;
+        out << in << ": " << header << ", saved as " << name;
       } else {
         out << in << " -> " << name << ": saved";
       }
@@ -280,14 +299,14 @@ void Reporter::ReportText(const FileResult& r, Fate fate) {
       break;
     case Fate::kWouldSave:
       if (unread) {
-        out << in << ": header not read, would be saved as " << name << " (dry run)\n";
+        out << in << ": " << header << ", would be saved as " << name << " (dry run)\n";
       } else {
         out << in << " -> " << name << ": would be saved (dry run)\n";
       }
       break;
     case Fate::kUnchanged:
       out << in
-          << (unread ? ": header not read, keeps its name, nothing to save\n"
+          << (unread ? ": " + header + ", keeps its name, nothing to save\n"
                      : " -> " + name + ": unchanged, nothing to save\n");
       break;
     case Fate::kDeclined:
@@ -348,6 +367,7 @@ void Reporter::Summary(const Counts& c, int signal, std::size_t left) {
   if (c.collided > 0)
     to << ", " << c.collided << (options_.dry_run ? " would collide" : " collided");
   if (c.unread > 0) to << ", " << c.unread << " header not read";
+  if (c.unnamed > 0) to << ", " << c.unnamed << " header gave no name";
   if (c.results > 0)
     to << ", " << c.results << (c.results == 1 ? " already a result" : " already results");
   if (c.sidecars_added > 0) {

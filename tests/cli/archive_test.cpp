@@ -362,17 +362,17 @@ TEST_F(ArchiveTest, AnUnreadHeaderIsReportedCountedApartAndLeftWithSkipUnread) {
   WriteFrame("u.bmp", "nothing to read here at al");
   auto run = Cli({"--skip-unread", "."});
   ASSERT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_TRUE(Contains(run.out, "./u.bmp: header not read, not saved (--skip-unread)")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "./u.bmp: header read, but its date and time \"read here \" are not digits, not saved (--skip-unread)")) << run.out;
   EXPECT_FALSE(fs::exists(dir_ / "u.png"));
   EXPECT_TRUE(Contains(run.out,
                        "2 files seen: 1 saved, 0 unchanged, 0 skipped, 0 failed, "
-                       "1 header not read"))
+                       "1 header gave no name"))
       << run.out;
   run = Cli({"u.bmp"});
-  EXPECT_TRUE(Contains(run.out, "u.bmp: header not read, saved as u.png")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "u.bmp: header read, but its date and time \"read here \" are not digits, saved as u.png")) << run.out;
   EXPECT_TRUE(Contains(run.out,
                        "1 file seen: 1 saved, 0 unchanged, 0 skipped, 0 failed, "
-                       "1 header not read"))
+                       "1 header gave no name"))
       << run.out;
   EXPECT_TRUE(fs::exists(dir_ / "u.png"));
 }
