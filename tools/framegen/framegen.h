@@ -36,12 +36,16 @@ struct FrameRecipe {
   int data_rows = 2;         // 0 to 4; Meteosat frames always carry 2
   int tone_rows = 40;        // rows of 450 Hz stop tone below the picture
   int below_rows = 18;       // rows after the stop tone
-  int start_column = -1;     // first column of the bits and of the picture; -1: (width x 27) div 840
+  int start_column = -1;  // first column of the bits and of the picture; -1: (width x 27) div 840
   Content content = Content::Disc;
   double noise = 0.0;      // standard deviation of the Gaussian noise on every pixel, grey levels
   std::uint64_t seed = 1;  // seeds the noise and the clouds; equal recipes give equal frames
   int black = 8;           // grey levels of the frame's black and white
   int white = 240;
+  // Degradations of received frames and their copies:
+  double bit_offset = 0.0;  // the header bits start this many bit periods after the start column
+  double blur = 0.0;        // Gaussian blur before the noise, standard deviation in pixels
+  int jpeg_quality = 0;     // 1-100: a JPEG round trip after the noise; 0: none
 };
 
 struct Rect {
@@ -93,10 +97,10 @@ IplImagePtr MakeWorkingImage(const Frame& frame);
 Bitmap ToBitmap(const Frame& frame);
 
 // A picture holding only the data lines and what follows them, as some receivers
-// save it: the frame below its header band (recipe.top_rows rows), without its first 26 columns. The
-// "data lines only" source choice lays it out again as an 840-column frame under
-// a 20-row bar whose white part starts at column 27, so the frame must be 840
-// wide with its start column at 27 for the header to be found again.
+// save it: the frame below its header band (recipe.top_rows rows), without its first 26 columns.
+// The "data lines only" source choice lays it out again as an 840-column frame under a 20-row bar
+// whose white part starts at column 27, so the frame must be 840 wide with its start column at 27
+// for the header to be found again.
 Frame DataLinesSource(const Frame& full, const FrameRecipe& recipe);
 
 }  // namespace tessaly::framegen
