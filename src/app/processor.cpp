@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "app/source_prep.h"
@@ -150,6 +151,12 @@ PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
   result.proposed_name = WithPngExtension(proposal.name);
   result.named_from = proposal.named_from;
   result.bad_header_message = std::move(proposal.bad_header_message);
+  result.header_confidence = reading.judgement.confidence;
+  result.header_doubtful = reading.judgement.doubtful;
+  if (!reading.doubtful_proposal.name.empty()) {
+    result.doubtful_name = WithPngExtension(reading.doubtful_proposal.name);
+    result.doubtful_named_from = reading.doubtful_proposal.named_from;
+  }
   result.changed = !SameNameIgnoringCase(result.proposed_name, file_name);
   return result;
 }
@@ -158,20 +165,34 @@ PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
 
 FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file_name) {
   const auto rate = static_cast<float>(4 * sample.width);
-  FrameReading reading;
-  // Asked for GOES, the decoder tells a GMS frame by its layout; a Meteosat frame it cannot
-  // tell, and its data rows start four 1680ths of the row later.
-  reading.found = AnalyseDataLines(&sample, rate, SatelliteType::GOES);
-  reading.proposal = Propose(file_name, reading.found.header_text, reading.naming_failed);
-  if (reading.proposal.named_from != NamedFrom::kInputName || reading.naming_failed) {
+  const auto read = [&](SatelliteType type) {
+    FrameReading reading;
+    reading.found = AnalyseDataLines(&sample, rate, type);
+    reading.proposal = Propose(file_name, reading.found.header_text, reading.naming_failed);
+    reading.judgement = JudgeHeader(reading.found.confidence, reading.found.header_text,
+                                    reading.proposal.named_from);
     return reading;
+  };
+  const auto names = [](const FrameReading& r) {
+    return !r.naming_failed && r.proposal.named_from != NamedFrom::kInputName;
+  };
+  // Readings that name a file: sure ones first, then those read with the clock where it
+  // starts, then the more confident.
+  const auto rank = [&](const FrameReading& r) {
+    const bool sure = names(r) && !r.judgement.doubtful;
+    return std::tuple(names(r), sure, sure && r.found.clock_shift == 0, r.judgement.confidence);
+  };
+  // Asked for GOES, the decoder tells a GMS frame by its layout; a Meteosat frame it cannot
+  // tell, and its data rows start four 1680ths of the row later (the GOES clock, started half
+  // a bit earlier, may read them too).
+  FrameReading reading = read(SatelliteType::GOES);
+  if (!reading.naming_failed && !std::get<2>(rank(reading))) {
+    FrameReading meteosat = read(SatelliteType::Meteosat);
+    if (names(meteosat) && rank(meteosat) > rank(reading)) reading = std::move(meteosat);
   }
-  DataLinesResult meteosat = AnalyseDataLines(&sample, rate, SatelliteType::Meteosat);
-  bool failed = false;
-  NameProposal proposal = Propose(file_name, meteosat.header_text, failed);
-  if (!failed && proposal.named_from != NamedFrom::kInputName) {
-    reading.found = std::move(meteosat);
-    reading.proposal = std::move(proposal);
+  if (names(reading) && reading.judgement.doubtful) {
+    reading.doubtful_proposal =
+        std::exchange(reading.proposal, {file_name, NamedFrom::kInputName, {}});
   }
   return reading;
 }

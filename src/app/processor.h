@@ -12,6 +12,7 @@
 
 #include "app/saving.h"
 #include "decoder/data_lines.h"
+#include "naming/header_check.h"
 #include "naming/header_name.h"
 #include "picture_files/ext_bitmap.h"
 
@@ -46,6 +47,16 @@ struct PictureResult {
   NamedFrom named_from = NamedFrom::kInputName;
   // From the header parser: the text a front end shows for a header neither form reads.
   std::string bad_header_message;
+  // How far the header reading can be trusted (naming/header_check.h): the margin of its bits
+  // in standard deviations of the noise, less a cost per character that breaks its field; 0
+  // when no text was read. A doubtful reading names nothing: the proposal is then the input's
+  // own name (named_from kInputName), and the name it would have given is kept in
+  // doubtful_name (in the input's folder, extension ".png"; empty otherwise), from the form
+  // doubtful_named_from.
+  double header_confidence = 0.0;
+  bool header_doubtful = false;
+  std::filesystem::path doubtful_name;
+  NamedFrom doubtful_named_from = NamedFrom::kInputName;
   // The header parser failed unexpectedly (it handles unreadable headers itself); the input's
   // own name was proposed.
   bool naming_failed = false;
@@ -61,11 +72,15 @@ struct FrameReading {
   DataLinesResult found;
   NameProposal proposal;
   bool naming_failed = false;  // see PictureResult::naming_failed
+  HeaderJudgement judgement;
+  NameProposal doubtful_proposal;  // what a doubtful reading would have named; else empty
 };
 
 // Reads the working picture `sample` as GOES (the decoder tells GMS frames by their layout)
-// and, when neither name form accepts that header, again as Meteosat, keeping that reading
-// when a name form accepts its header. Names are proposed in the folder of `file_name`.
+// and, when neither name form accepts that header or the reading is doubtful, again as
+// Meteosat, keeping that reading when a name form accepts its header and it is surer. A
+// doubtful reading proposes the input's own name. Names are proposed in the folder of
+// `file_name`.
 FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file_name);
 
 // Why the file is not read, naming it, for a name that is neither .bmp nor .png (any case);

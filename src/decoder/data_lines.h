@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "decoder/bit_confidence.h"
 #include "decoder/satellite.h"
 #include "picture_store/ipl.h"
 
@@ -57,7 +58,7 @@ struct DataLinesResult {
   int white_level = kFullWhiteSample;
   int start_column = 0;     // first column of the picture and of the header bits
   std::string header_text;  // 0 to 25 Latin-1 characters
-  bool decoded = false;    // false for a picture narrower than kMinDecodableWidth
+  bool decoded = false;     // false for a picture narrower than kMinDecodableWidth
   int top_rows = 0;         // rows of the block of similar rows at the top
   int data_rows = 0;        // data rows after the top block
   int first_picture_row = 0;
@@ -65,6 +66,16 @@ struct DataLinesResult {
   int window_c = 0;
   SatelliteType decoded_as = SatelliteType::GOES;  // coding the header was decoded with
   PictureRect cut;  // the rectangle cut out, clipped to the frame; empty: nothing cut
+  // How sure the header reading is: the margin of its bits (BitEvidence::margin; at most 0
+  // when a data row does not carry the bits, see kMinRowAgreement), and whether that is below
+  // kDoubtfulMargin. Bytes that are no character of the coding (read as blanks) are counted
+  // apart.
+  double confidence = 0.0;
+  bool doubtful = false;
+  int unknown_characters = 0;
+  // Half bits by which the clock had to start earlier (1) or later (-1) to read the header.
+  int clock_shift = 0;
+  BitEvidence evidence;
 };
 
 // Reads the frame without changing it. `satellite_type` Meteosat selects the Meteosat

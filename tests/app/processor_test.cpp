@@ -180,6 +180,9 @@ TEST_F(ProcessorTest, AFrameGivesItsHeaderLevelsCutAndNameFromThePrimaryForm) {
   EXPECT_EQ(result.proposed_name, dir_ / "D2   24-12-98 1200.png");
   EXPECT_TRUE(result.changed);
   EXPECT_TRUE(result.bad_header_message.empty());
+  EXPECT_FALSE(result.header_doubtful);
+  EXPECT_GE(result.header_confidence, kDoubtfulBelow);
+  EXPECT_TRUE(result.doubtful_name.empty());
   EXPECT_EQ(result.cut.x, frame.picture.x);
   EXPECT_EQ(result.cut.y, frame.picture.y);
   EXPECT_EQ(result.cut.width, frame.picture.width);
@@ -188,6 +191,31 @@ TEST_F(ProcessorTest, AFrameGivesItsHeaderLevelsCutAndNameFromThePrimaryForm) {
   EXPECT_EQ(result.output.Width(), frame.picture.width);
   EXPECT_EQ(result.input.Height(), 0);  // let go once the working picture was made
   EXPECT_TRUE(result.png.empty());
+}
+
+TEST_F(ProcessorTest, ADoubtfulHeaderNamesNothingButKeepsItsTextAndTheNameItWouldGive) {
+  // One data row 709 pixels wide under noise of 32 grey levels: read right, but by a margin
+  // too narrow to trust.
+  framegen::FrameRecipe recipe;
+  recipe.width = 709;
+  recipe.header = "GOES-I  FD 0101311445    ";
+  recipe.data_rows = 1;
+  recipe.picture_height = 40;
+  recipe.tone_rows = 20;
+  recipe.below_rows = 6;
+  recipe.content = framegen::Content::Flat;
+  recipe.noise = 32;
+  recipe.seed = (709u << 16) ^ (32u << 8) ^ 1u;
+  const framegen::Frame frame = framegen::MakeFrame(recipe);
+  const PictureResult result =
+      ProcessPicture(WriteBmp("frame.bmp", framegen::ToBitmap(frame)), ProcessingOptions{});
+  EXPECT_EQ(result.header_text, frame.header);
+  EXPECT_TRUE(result.header_doubtful);
+  EXPECT_LT(result.header_confidence, kDoubtfulBelow);
+  EXPECT_EQ(result.named_from, NamedFrom::kInputName);
+  EXPECT_EQ(result.proposed_name, dir_ / "frame.png");
+  EXPECT_EQ(result.doubtful_name, dir_ / "GOES-I 31-01-01 1445 G8FD.png");
+  EXPECT_EQ(result.doubtful_named_from, NamedFrom::kPrimaryForm);
 }
 
 TEST_F(ProcessorTest, AFrameInTheMeteosatLayoutIsReadAgainAsMeteosatWhenGoesGivesNoName) {
