@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <utility>
 
 #include "decoder/bit_decoder.h"
 #include "decoder/picture_view.h"
@@ -19,6 +21,8 @@ constexpr int kFineSteps = 8;
 constexpr double kEdgeSlack = 0.1;  // bit periods beyond the clock's first bit
 // Fewer columns than this fit nothing worth a margin.
 constexpr int kMinColumns = 16;
+// Rounds of refitting the edge and levels while refining a reading.
+constexpr int kRefineRounds = 3;
 
 // Share of column c (covering [c, c + 1)) that lies in [from, to).
 double Overlap(std::int64_t c, double from, double to) {
@@ -41,7 +45,7 @@ struct Cells {
   template <typename Add>
   void ForEachColumn(std::size_t i, Add add) const {
     const double from = From(i);
-    const double to = from + period;
+    const double to = From(i + 1);
     const auto c0 = std::max(static_cast<std::int64_t>(std::floor(from)), first);
     const auto c1 = std::min(static_cast<std::int64_t>(std::ceil(to)), last);
     for (std::int64_t c = c0; c < c1; ++c) add(c - first, Overlap(c, from, to));
@@ -57,14 +61,14 @@ struct Cells {
 };
 
 // Least-squares dark level and contrast of `values` against `shares`, and what is left.
-struct Fit {
+struct Line {
   double dark = 0.0;
   double contrast = 0.0;
   double residual_sum = std::numeric_limits<double>::infinity();  // sum of squares
 };
 
-Fit FitLine(const std::vector<double>& values, const std::vector<double>& shares) {
-  Fit fit;
+Line FitLine(const std::vector<double>& values, const std::vector<double>& shares) {
+  Line fit;
   const auto n = static_cast<double>(values.size());
   if (values.empty()) return fit;
   double mean_v = 0.0;
@@ -101,6 +105,170 @@ std::vector<int> BitsOf(const std::vector<std::uint8_t>& bytes) {
   return bits;
 }
 
+std::vector<std::uint8_t> BytesOf(const std::vector<int>& bits) {
+  std::vector<std::uint8_t> bytes(bits.size() / 8, 0);
+  for (std::size_t i = 0; i < bytes.size() * 8; ++i) {
+    bytes[i / 8] = static_cast<std::uint8_t>((bytes[i / 8] << 1) | bits[i]);
+  }
+  return bytes;
+}
+
+// The data rows of one reading and the model of its bits fitted to them.
+class BitModel {
+ public:
+  BitModel(const IplImage* image, int first_row, int row_count, SatelliteType satellite_type,
+           float sample_rate, int start_column, std::int64_t phase_shift)
+      : picture_(image), first_row_(first_row), row_count_(row_count) {
+    const BitClock clock = MakeBitClock(satellite_type, sample_rate);
+    usable_ = clock.usable && row_count > 0;
+    if (!usable_) return;
+    period_ = static_cast<double>(sample_rate) / clock.bit_rate;
+    // The clock's first sample lies in bit 0 when the bits start within a period before it.
+    const double first_phase = static_cast<double>(clock.initial_phase + phase_shift) / 65536.0;
+    low_ = start_column - (first_phase + kEdgeSlack) * period_;
+    high_ = start_column + (1.0 - first_phase + kEdgeSlack) * period_;
+    sums_.assign(static_cast<std::size_t>(picture_.width()), 0.0);
+    for (int r = first_row; r < first_row + row_count; ++r) {
+      const std::uint16_t* row = picture_.Row(r);
+      if (row == nullptr) continue;
+      for (int c = 0; c < picture_.width(); ++c) sums_[c] += row[c];
+    }
+  }
+
+  // Fits `bits` (kept by reference until the next Fit): the first edge, dark level and
+  // contrast that explain the row sums best. False when nothing fits.
+  bool Fit(const std::vector<int>& bits) {
+    if (!usable_ || bits.empty()) return false;
+    Line best;
+    double best_edge = low_;
+    const auto try_edge = [&](double edge) {
+      const Cells cells = CellsAt(bits, edge);
+      if (cells.last - cells.first < kMinColumns) return;
+      const Line line = FitLine(ValuesOf(cells, sums_), cells.Shares());
+      if (line.contrast > 0.0 && line.residual_sum < best.residual_sum) {
+        best = line;
+        best_edge = edge;
+      }
+    };
+    const double coarse = (high_ - low_) / kCoarseSteps;
+    for (int i = 0; i <= kCoarseSteps; ++i) try_edge(low_ + i * coarse);
+    const double centre = best_edge;
+    for (int i = -kFineSteps; i <= kFineSteps; ++i) try_edge(centre + i * coarse / kFineSteps);
+    if (!(best.contrast > 0.0)) return false;
+
+    cells_.emplace(CellsAt(bits, best_edge));
+    line_ = best;
+    shares_ = cells_->Shares();
+    const std::vector<double> values = ValuesOf(*cells_, sums_);
+    residual_.resize(values.size());
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      residual_[k] = values[k] - line_.dark - line_.contrast * shares_[k];
+    }
+    change_.assign(values.size(), 0.0);
+    const auto columns = static_cast<double>(values.size());
+    rms_ = std::sqrt(line_.residual_sum / std::max(columns - 2.0, 1.0));
+    return true;
+  }
+
+  // Every reading one bit or two neighbouring bits away from the fitted one: `visit(i, span,
+  // gain, distance)`, where the bits i to i + span - 1 are flipped, `gain` is what the sum of
+  // squares grows by and `distance` how far the two readings lie apart in the columns.
+  template <typename Visit>
+  void ForEachNeighbour(Visit visit) {
+    const Cells& cells = *cells_;
+    const std::size_t count = cells.bits.size();
+    for (std::size_t i = 0; i < count; ++i) {
+      for (std::size_t span = 1; span <= 2 && i + span <= count; ++span) {
+        const auto [k0, k1] = Flip(i, span);
+        double distance2 = 0.0;
+        double gain = 0.0;
+        for (std::int64_t k = k0; k < k1; ++k) {
+          distance2 += change_[k] * change_[k];
+          gain += change_[k] * change_[k] - 2.0 * residual_[k] * change_[k];
+          change_[k] = 0.0;
+        }
+        visit(i, span, gain, std::sqrt(distance2));
+      }
+    }
+  }
+
+  // Flips bits i to i + span - 1 of the fitted reading in the model, keeping the fit.
+  void Apply(std::vector<int>& bits, std::size_t i, std::size_t span) {
+    const auto [k0, k1] = Flip(i, span);
+    for (std::int64_t k = k0; k < k1; ++k) {
+      residual_[k] -= change_[k];
+      change_[k] = 0.0;
+    }
+    for (std::size_t j = i; j < i + span; ++j) bits[j] = 1 - bits[j];
+  }
+
+  // The noise per column: the fit's residual, and at least kNoiseFloor of the contrast.
+  double Sigma() const { return std::max(rms_, kNoiseFloor * line_.contrast); }
+  double Contrast() const { return line_.contrast; }
+  double Noise() const { return rms_ / line_.contrast; }
+  double Edge() const { return cells_->edge; }
+  double Period() const { return period_; }
+
+  // The weakest data row's contrast against the rows' mean, each row fitted alone.
+  double RowAgreement() const {
+    const int width = picture_.width();
+    double weakest = std::numeric_limits<double>::infinity();
+    std::vector<double> values(static_cast<std::size_t>(width));
+    for (int r = first_row_; r < first_row_ + row_count_; ++r) {
+      const std::uint16_t* row = picture_.Row(r);
+      for (int c = 0; c < width; ++c) values[c] = PictureView::At(row, width, c);
+      weakest = std::min(weakest, FitLine(ValuesOf(*cells_, values), shares_).contrast);
+    }
+    return weakest / (line_.contrast / row_count_);
+  }
+
+ private:
+  Cells CellsAt(const std::vector<int>& bits, double edge) const {
+    Cells cells{bits, period_, edge, 0, 0};
+    // From the column the first edge falls in to the last one wholly covered by the bits
+    // read (what follows them is not known).
+    cells.first = std::max<std::int64_t>(static_cast<std::int64_t>(std::floor(edge)), 0);
+    cells.last = std::min<std::int64_t>(
+        static_cast<std::int64_t>(std::floor(edge + period_ * static_cast<double>(bits.size()))),
+        picture_.width());
+    return cells;
+  }
+
+  static std::vector<double> ValuesOf(const Cells& cells, const std::vector<double>& row) {
+    return std::vector<double>(row.begin() + cells.first, row.begin() + cells.last);
+  }
+
+  // Puts the change in the columns that flipping bits i to i + span - 1 makes into change_,
+  // and returns the columns they lie in.
+  std::pair<std::int64_t, std::int64_t> Flip(std::size_t i, std::size_t span) {
+    const Cells& cells = *cells_;
+    for (std::size_t j = i; j < i + span; ++j) {
+      const double step = (cells.bits[j] != 0 ? -1.0 : 1.0) * line_.contrast;
+      cells.ForEachColumn(j, [&](std::int64_t k, double w) { change_[k] += step * w; });
+    }
+    const auto k0 =
+        std::max<std::int64_t>(static_cast<std::int64_t>(std::floor(cells.From(i))), cells.first);
+    const auto k1 = std::min<std::int64_t>(
+        static_cast<std::int64_t>(std::ceil(cells.From(i + span))), cells.last);
+    return {k0 - cells.first, k1 - cells.first};
+  }
+
+  const PictureView picture_;
+  int first_row_;
+  int row_count_;
+  bool usable_ = false;
+  double period_ = 0.0;
+  double low_ = 0.0;
+  double high_ = 0.0;
+  std::vector<double> sums_;
+  std::optional<Cells> cells_;
+  Line line_;
+  std::vector<double> shares_;
+  std::vector<double> residual_;
+  std::vector<double> change_;
+  double rms_ = 0.0;
+};
+
 }  // namespace
 
 BitEvidence WeighHeaderBits(const IplImage* image, int first_row, int row_count,
@@ -108,116 +276,57 @@ BitEvidence WeighHeaderBits(const IplImage* image, int first_row, int row_count,
                             std::int64_t phase_shift, const std::vector<std::uint8_t>& bytes) {
   BitEvidence evidence;
   if (bytes.empty() || row_count < 1) return evidence;
-  const PictureView picture(image);
-  const BitClock clock = MakeBitClock(satellite_type, sample_rate);
-  if (!clock.usable) return evidence;
+  BitModel model(image, first_row, row_count, satellite_type, sample_rate, start_column,
+                 phase_shift);
   const std::vector<int> bits = BitsOf(bytes);
-  const double period = static_cast<double>(sample_rate) / clock.bit_rate;
-  const double first_phase = static_cast<double>(clock.initial_phase + phase_shift) / 65536.0;
-  const int width = picture.width();
-
-  std::vector<double> sums(static_cast<std::size_t>(width), 0.0);
-  for (int r = first_row; r < first_row + row_count; ++r) {
-    const std::uint16_t* row = picture.Row(r);
-    if (row == nullptr) continue;
-    for (int c = 0; c < width; ++c) sums[c] += row[c];
-  }
-
-  // The columns of the reading: from the one the first edge falls in to the last one wholly
-  // covered by the bits read (what follows them is not known).
-  const auto cells_at = [&](double edge) {
-    Cells cells{bits, period, edge, 0, 0};
-    cells.first = std::max<std::int64_t>(static_cast<std::int64_t>(std::floor(edge)), 0);
-    cells.last = std::min<std::int64_t>(
-        static_cast<std::int64_t>(std::floor(edge + period * static_cast<double>(bits.size()))),
-        width);
-    return cells;
-  };
-  const auto values_of = [&](const Cells& cells, const std::vector<double>& row) {
-    return std::vector<double>(row.begin() + cells.first, row.begin() + cells.last);
-  };
-  const auto fit_at = [&](double edge) {
-    const Cells cells = cells_at(edge);
-    if (cells.last - cells.first < kMinColumns) return Fit();
-    return FitLine(values_of(cells, sums), cells.Shares());
-  };
-
-  // The clock's first sample lies in bit 0 when the bits start within a period before it.
-  const double low = start_column - (first_phase + kEdgeSlack) * period;
-  const double high = start_column + (1.0 - first_phase + kEdgeSlack) * period;
-  double best_edge = low;
-  Fit best;
-  const auto try_edge = [&](double edge) {
-    const Fit fit = fit_at(edge);
-    if (fit.contrast > 0.0 && fit.residual_sum < best.residual_sum) {
-      best = fit;
-      best_edge = edge;
-    }
-  };
-  const double coarse = (high - low) / kCoarseSteps;
-  for (int i = 0; i <= kCoarseSteps; ++i) try_edge(low + i * coarse);
-  const double centre = best_edge;
-  for (int i = -kFineSteps; i <= kFineSteps; ++i) try_edge(centre + i * coarse / kFineSteps);
-  if (!(best.contrast > 0.0)) return evidence;
-
-  const Cells cells = cells_at(best_edge);
-  const std::vector<double> values = values_of(cells, sums);
-  const std::vector<double> shares = cells.Shares();
-  const auto columns = static_cast<double>(values.size());
-  const double sigma = std::max(std::sqrt(best.residual_sum / std::max(columns - 2.0, 1.0)),
-                                kNoiseFloor * best.contrast);
-  evidence.noise = std::sqrt(best.residual_sum / std::max(columns - 2.0, 1.0)) / best.contrast;
-  evidence.bit_edge = best_edge;
-
-  std::vector<double> residual(values.size());
-  for (std::size_t k = 0; k < values.size(); ++k) {
-    residual[k] = values[k] - best.dark - best.contrast * shares[k];
-  }
-  // Readings one bit or two neighbouring bits away: the change each makes in the columns.
+  if (!model.Fit(bits)) return evidence;
+  const double sigma = model.Sigma();
   double margin = std::numeric_limits<double>::infinity();
-  std::vector<double> change(values.size(), 0.0);
-  std::vector<std::int64_t> touched;
-  for (std::size_t i = 0; i < bits.size(); ++i) {
-    for (std::size_t span = 1; span <= 2 && i + span <= bits.size(); ++span) {
-      touched.clear();
-      for (std::size_t j = i; j < i + span; ++j) {
-        const double sign = bits[j] != 0 ? -1.0 : 1.0;
-        cells.ForEachColumn(j, [&](std::int64_t k, double w) {
-          if (change[k] == 0.0) touched.push_back(k);
-          change[k] += sign * w * best.contrast;
-        });
-      }
-      double distance2 = 0.0;
-      double gain = 0.0;
-      for (const std::int64_t k : touched) {
-        distance2 += change[k] * change[k];
-        gain += change[k] * change[k] - 2.0 * residual[k] * change[k];
-        change[k] = 0.0;
-      }
-      // A bit that no column sees is not read at all.
-      const double distance = std::sqrt(distance2);
-      const double z = distance > 1e-9 * best.contrast ? gain / (2.0 * sigma * distance) : 0.0;
-      if (z < margin) {
-        margin = z;
-        evidence.weakest_bit = static_cast<int>(i);
-      }
+  model.ForEachNeighbour([&](std::size_t i, std::size_t, double gain, double distance) {
+    // A bit that no column sees is not read at all.
+    const double z = distance > 1e-9 * model.Contrast() ? gain / (2.0 * sigma * distance) : 0.0;
+    if (z < margin) {
+      margin = z;
+      evidence.weakest_bit = static_cast<int>(i);
     }
-  }
-  evidence.margin = margin;
-
-  // Each data row fitted alone to the same cells.
-  double weakest = std::numeric_limits<double>::infinity();
-  int rows = 0;
-  std::vector<double> row_values(static_cast<std::size_t>(width));
-  for (int r = first_row; r < first_row + row_count; ++r) {
-    const std::uint16_t* row = picture.Row(r);
-    for (int c = 0; c < width; ++c) row_values[c] = PictureView::At(row, width, c);
-    const double contrast = FitLine(values_of(cells, row_values), shares).contrast;
-    weakest = std::min(weakest, contrast);
-    ++rows;
-  }
-  evidence.row_agreement = rows > 0 ? weakest / (best.contrast / rows) : 0.0;
+  });
+  // With fewer samples than bits the columns do not tell the bits apart: readings that swap
+  // bits within a column explain them alike, whatever the nearest ones say.
+  evidence.margin = model.Period() < kMinSamplesPerBitToWeigh ? std::min(margin, 0.0) : margin;
+  evidence.noise = model.Noise();
+  evidence.bit_edge = model.Edge();
+  evidence.row_agreement = model.RowAgreement();
   return evidence;
+}
+
+std::vector<std::uint8_t> RefineHeaderBits(const IplImage* image, int first_row, int row_count,
+                                           SatelliteType satellite_type, float sample_rate,
+                                           int start_column, std::int64_t phase_shift,
+                                           const std::vector<std::uint8_t>& bytes) {
+  if (bytes.empty() || row_count < 1) return bytes;
+  BitModel model(image, first_row, row_count, satellite_type, sample_rate, start_column,
+                 phase_shift);
+  std::vector<int> bits = BitsOf(bytes);
+  if (model.Period() < kMinSamplesPerBitToWeigh) return bytes;
+  for (int round = 0; round < kRefineRounds && model.Fit(bits); ++round) {
+    int flips = 0;
+    for (; flips < static_cast<int>(bits.size()); ++flips) {
+      double best_gain = 0.0;
+      std::size_t best_i = 0;
+      std::size_t best_span = 0;
+      model.ForEachNeighbour([&](std::size_t i, std::size_t span, double gain, double) {
+        if (gain < best_gain) {
+          best_gain = gain;
+          best_i = i;
+          best_span = span;
+        }
+      });
+      if (best_span == 0) break;
+      model.Apply(bits, best_i, best_span);
+    }
+    if (flips == 0) break;
+  }
+  return BytesOf(bits);
 }
 
 }  // namespace tessaly

@@ -21,7 +21,9 @@ namespace tessaly {
 // columns better than any of them (a reading one bit away that explains them better gives a
 // negative margin). The noise is the fit's own residual, and at least kNoiseFloor of the
 // contrast, since a reading that fits to the last grey level (a frame without noise) still
-// depends on the model of the cells.
+// depends on the model of the cells. With fewer samples than bits (below
+// kMinSamplesPerBitToWeigh) readings that swap bits within a column explain the columns alike,
+// and the margin is at most 0.
 struct BitEvidence {
   double margin = 0.0;  // in noise standard deviations; 0 when nothing could be fitted
   double noise = 0.0;   // residual per column, as a share of the contrast
@@ -33,6 +35,10 @@ struct BitEvidence {
 };
 
 inline constexpr double kNoiseFloor = 0.02;
+
+// Below one sample per bit the margin is at most 0 (see WeighHeaderBits) and nothing is
+// refined.
+inline constexpr double kMinSamplesPerBitToWeigh = 1.0;
 
 // A reading in which a data row's contrast is below this share of the rows' mean is given a
 // confidence of at most 0 by the data-line decoder.
@@ -51,5 +57,15 @@ inline constexpr std::int64_t kHalfBitPhase = 0x8000;
 BitEvidence WeighHeaderBits(const IplImage* image, int first_row, int row_count,
                             SatelliteType satellite_type, float sample_rate, int start_column,
                             std::int64_t phase_shift, const std::vector<std::uint8_t>& bytes);
+
+// The reading nearest to `bytes` that the data rows explain best: with the model fitted as
+// for WeighHeaderBits, the bit or pair of neighbouring bits whose flip explains the columns
+// best is flipped while any flip explains them better, and the model is fitted again. For a
+// reading the bit clock made from samples that blur, JPEG blocks or too few samples per bit
+// left between the levels.
+std::vector<std::uint8_t> RefineHeaderBits(const IplImage* image, int first_row, int row_count,
+                                           SatelliteType satellite_type, float sample_rate,
+                                           int start_column, std::int64_t phase_shift,
+                                           const std::vector<std::uint8_t>& bytes);
 
 }  // namespace tessaly

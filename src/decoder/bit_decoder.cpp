@@ -189,6 +189,12 @@ HeaderBits ReadHeaderBits(const IplImage* image, int first_row, int row_count,
   return read;
 }
 
+std::string HeaderText(const std::vector<std::uint8_t>& bytes, SatelliteType satellite_type) {
+  std::string text;
+  for (const std::uint8_t byte : bytes) text.push_back(MakeCharacter(byte, satellite_type));
+  return text;
+}
+
 int CountUnknownBytes(const std::vector<std::uint8_t>& bytes, SatelliteType satellite_type) {
   return static_cast<int>(std::count_if(bytes.begin(), bytes.end(), [&](std::uint8_t byte) {
     if (satellite_type == SatelliteType::GMS) return byte != 0x40 && EbcdicToAscii(byte) == 0x20;

@@ -60,6 +60,9 @@ HeaderBits ReadHeaderBits(const IplImage* image, int first_row, int row_count,
                           SatelliteType satellite_type, float sample_rate, int start_column,
                           std::int64_t phase_shift = 0);
 
+// The header text of `bytes` as DecodeBits makes it.
+std::string HeaderText(const std::vector<std::uint8_t>& bytes, SatelliteType satellite_type);
+
 // How many of `bytes` are no character of the coding of `satellite_type`: outside printable
 // ASCII, or for GMS EBCDIC codes that have no translation (the blank's code 0x40 has one).
 int CountUnknownBytes(const std::vector<std::uint8_t>& bytes, SatelliteType satellite_type);

@@ -235,33 +235,51 @@ bool Trusted(const DataLinesResult& result) {
 // Decodes the header of the data rows. The clock starts half a bit into the first bit; when
 // the bits start half a bit before or after the start column, its first sample falls in the
 // wrong bit or on an edge and every character is read from the wrong bits. So a reading the
-// decoder does not stand by is read again with the clock half a bit earlier and later, and
-// the better reading is kept.
+// decoder does not stand by is read again with the clock half a bit earlier and later, the
+// better reading's bits are refined against the rows (RefineHeaderBits), and the best
+// reading is kept.
 void ReadHeader(const IplImage* image, int first_row, int row_count, float sample_rate,
                 DataLinesResult& result) {
-  const auto read = [&](int half_bits, DataLinesResult& into) {
+  std::vector<std::uint8_t> bytes;
+  const auto weigh = [&](int half_bits, std::vector<std::uint8_t> read, DataLinesResult& into) {
     const std::int64_t phase_shift = half_bits * kHalfBitPhase;
     into.clock_shift = half_bits;
-    HeaderBits bits = ReadHeaderBits(image, first_row, row_count, into.decoded_as, sample_rate,
-                                     into.start_column, phase_shift);
-    into.header_text = std::move(bits.text);
-    into.unknown_characters = CountUnknownBytes(bits.bytes, into.decoded_as);
+    into.header_text = HeaderText(read, into.decoded_as);
+    into.unknown_characters = CountUnknownBytes(read, into.decoded_as);
     into.evidence = WeighHeaderBits(image, first_row, row_count, into.decoded_as, sample_rate,
-                                    into.start_column, phase_shift, bits.bytes);
+                                    into.start_column, phase_shift, read);
     // A row taken for a data row that does not carry the bits leaves the reading unsure,
     // however well the sum of the rows fits.
     into.confidence = into.evidence.row_agreement >= kMinRowAgreement
                           ? into.evidence.margin
                           : std::min(into.evidence.margin, 0.0);
     into.doubtful = !(into.confidence >= kDoubtfulMargin);
+    return read;
   };
-  read(0, result);
+  const auto read = [&](int half_bits, DataLinesResult& into) {
+    return weigh(half_bits,
+                 ReadHeaderBits(image, first_row, row_count, into.decoded_as, sample_rate,
+                                into.start_column, half_bits * kHalfBitPhase)
+                     .bytes,
+                 into);
+  };
+  bytes = read(0, result);
   if (row_count < 1 || Trusted(result)) return;
   for (const int shift : {1, -1}) {
     DataLinesResult other = result;
-    read(shift, other);
-    if (BetterReading(other, result)) result = std::move(other);
+    std::vector<std::uint8_t> other_bytes = read(shift, other);
+    if (BetterReading(other, result)) {
+      result = std::move(other);
+      bytes = std::move(other_bytes);
+    }
   }
+  if (Trusted(result)) return;
+  DataLinesResult refined = result;
+  weigh(result.clock_shift,
+        RefineHeaderBits(image, first_row, row_count, result.decoded_as, sample_rate,
+                         result.start_column, result.clock_shift * kHalfBitPhase, bytes),
+        refined);
+  if (BetterReading(refined, result)) result = std::move(refined);
 }
 
 // Drops the rows below the stop tone, then the stop-tone rows, from the bottom up.
