@@ -21,6 +21,8 @@ constexpr int kFineSteps = 8;
 constexpr double kEdgeSlack = 0.1;  // bit periods beyond the clock's first bit
 // Fewer columns than this fit nothing worth a margin.
 constexpr int kMinColumns = 16;
+// The readings set against the one read differ from it in up to this many neighbouring bits.
+constexpr std::size_t kMaxSpan = 3;
 // Rounds of refitting the edge and levels while refining a reading.
 constexpr int kRefineRounds = 3;
 
@@ -96,11 +98,15 @@ Line FitLine(const std::vector<double>& values, const std::vector<double>& share
   return fit;
 }
 
-std::vector<int> BitsOf(const std::vector<std::uint8_t>& bytes) {
+// The bits of the bytes read and of those that follow them, most significant first.
+std::vector<int> BitsOf(const std::vector<std::uint8_t>& bytes,
+                        const std::vector<std::uint8_t>& following) {
   std::vector<int> bits;
-  bits.reserve(bytes.size() * 8);
-  for (const std::uint8_t byte : bytes) {
-    for (int b = 7; b >= 0; --b) bits.push_back((byte >> b) & 1);
+  bits.reserve((bytes.size() + following.size()) * 8);
+  for (const auto* part : {&bytes, &following}) {
+    for (const std::uint8_t byte : *part) {
+      for (int b = 7; b >= 0; --b) bits.push_back((byte >> b) & 1);
+    }
   }
   return bits;
 }
@@ -178,7 +184,7 @@ class BitModel {
     const Cells& cells = *cells_;
     const std::size_t count = cells.bits.size();
     for (std::size_t i = 0; i < count; ++i) {
-      for (std::size_t span = 1; span <= 2 && i + span <= count; ++span) {
+      for (std::size_t span = 1; span <= kMaxSpan && i + span <= count; ++span) {
         const auto [k0, k1] = Flip(i, span);
         double distance2 = 0.0;
         double gain = 0.0;
@@ -273,16 +279,18 @@ class BitModel {
 
 BitEvidence WeighHeaderBits(const IplImage* image, int first_row, int row_count,
                             SatelliteType satellite_type, float sample_rate, int start_column,
-                            std::int64_t phase_shift, const std::vector<std::uint8_t>& bytes) {
+                            std::int64_t phase_shift, const HeaderBits& read) {
   BitEvidence evidence;
-  if (bytes.empty() || row_count < 1) return evidence;
+  if (read.bytes.empty() || row_count < 1) return evidence;
   BitModel model(image, first_row, row_count, satellite_type, sample_rate, start_column,
                  phase_shift);
-  const std::vector<int> bits = BitsOf(bytes);
+  const std::vector<int> bits = BitsOf(read.bytes, read.following);
   if (!model.Fit(bits)) return evidence;
+  const std::size_t weighed = read.bytes.size() * 8;
   const double sigma = model.Sigma();
   double margin = std::numeric_limits<double>::infinity();
   model.ForEachNeighbour([&](std::size_t i, std::size_t, double gain, double distance) {
+    if (i >= weighed) return;
     // A bit that no column sees is not read at all.
     const double z = distance > 1e-9 * model.Contrast() ? gain / (2.0 * sigma * distance) : 0.0;
     if (z < margin) {
@@ -299,15 +307,14 @@ BitEvidence WeighHeaderBits(const IplImage* image, int first_row, int row_count,
   return evidence;
 }
 
-std::vector<std::uint8_t> RefineHeaderBits(const IplImage* image, int first_row, int row_count,
-                                           SatelliteType satellite_type, float sample_rate,
-                                           int start_column, std::int64_t phase_shift,
-                                           const std::vector<std::uint8_t>& bytes) {
-  if (bytes.empty() || row_count < 1) return bytes;
+HeaderBits RefineHeaderBits(const IplImage* image, int first_row, int row_count,
+                            SatelliteType satellite_type, float sample_rate, int start_column,
+                            std::int64_t phase_shift, const HeaderBits& read) {
+  if (read.bytes.empty() || row_count < 1) return read;
   BitModel model(image, first_row, row_count, satellite_type, sample_rate, start_column,
                  phase_shift);
-  std::vector<int> bits = BitsOf(bytes);
-  if (model.Period() < kMinSamplesPerBitToWeigh) return bytes;
+  if (model.Period() < kMinSamplesPerBitToWeigh) return read;
+  std::vector<int> bits = BitsOf(read.bytes, read.following);
   for (int round = 0; round < kRefineRounds && model.Fit(bits); ++round) {
     int flips = 0;
     for (; flips < static_cast<int>(bits.size()); ++flips) {
@@ -326,7 +333,14 @@ std::vector<std::uint8_t> RefineHeaderBits(const IplImage* image, int first_row,
     }
     if (flips == 0) break;
   }
-  return BytesOf(bits);
+  HeaderBits refined;
+  const std::vector<std::uint8_t> bytes = BytesOf(bits);
+  refined.bytes.assign(bytes.begin(),
+                       bytes.begin() + static_cast<std::ptrdiff_t>(read.bytes.size()));
+  refined.following.assign(bytes.begin() + static_cast<std::ptrdiff_t>(read.bytes.size()),
+                           bytes.end());
+  refined.text = HeaderText(refined.bytes, satellite_type);
+  return refined;
 }
 
 }  // namespace tessaly

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "decoder/bit_decoder.h"
 #include "decoder/satellite.h"
 #include "picture_store/ipl.h"
 
@@ -50,22 +51,22 @@ inline constexpr double kDoubtfulMargin = 4.0;
 // Half a bit period on the bit clock's phase scale.
 inline constexpr std::int64_t kHalfBitPhase = 0x8000;
 
-// The evidence for `bytes` (8 bits each, most significant first), read from the `row_count`
-// rows from `first_row` with the clock of `satellite_type` at `sample_rate`, starting at
-// `start_column` with its initial phase moved by `phase_shift` (see ReadHeaderBits). No bytes,
-// or too few columns to fit, give a margin of 0.
+// The evidence for the bytes of `read` (8 bits each, most significant first), read from the
+// `row_count` rows from `first_row` with the clock of `satellite_type` at `sample_rate`,
+// starting at `start_column` with its initial phase moved by `phase_shift` (see
+// ReadHeaderBits). The bytes that follow them take part in the fit but are not weighed. No
+// bytes, or too few columns to fit, give a margin of 0.
 BitEvidence WeighHeaderBits(const IplImage* image, int first_row, int row_count,
                             SatelliteType satellite_type, float sample_rate, int start_column,
-                            std::int64_t phase_shift, const std::vector<std::uint8_t>& bytes);
+                            std::int64_t phase_shift, const HeaderBits& read);
 
-// The reading nearest to `bytes` that the data rows explain best: with the model fitted as
-// for WeighHeaderBits, the bit or pair of neighbouring bits whose flip explains the columns
+// The reading nearest to `read` that the data rows explain best: with the model fitted as
+// for WeighHeaderBits, the bit or run of neighbouring bits whose flip explains the columns
 // best is flipped while any flip explains them better, and the model is fitted again. For a
-// reading the bit clock made from samples that blur, JPEG blocks or too few samples per bit
-// left between the levels.
-std::vector<std::uint8_t> RefineHeaderBits(const IplImage* image, int first_row, int row_count,
-                                           SatelliteType satellite_type, float sample_rate,
-                                           int start_column, std::int64_t phase_shift,
-                                           const std::vector<std::uint8_t>& bytes);
+// reading the bit clock made from samples that blur, JPEG blocks or few samples per bit left
+// near the threshold. Its text is made anew from its bytes.
+HeaderBits RefineHeaderBits(const IplImage* image, int first_row, int row_count,
+                            SatelliteType satellite_type, float sample_rate, int start_column,
+                            std::int64_t phase_shift, const HeaderBits& read);
 
 }  // namespace tessaly

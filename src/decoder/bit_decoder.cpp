@@ -166,8 +166,9 @@ HeaderBits ReadHeaderBits(const IplImage* image, int first_row, int row_count,
   std::int64_t phase = clock.initial_phase + phase_shift;
   unsigned byte = 0;
   int missing = 8;
+  const auto wanted = static_cast<std::size_t>(kMaxHeaderLength + kFollowingBytes);
   for (std::int64_t p = start;
-       p < level.count() && text.size() < static_cast<std::size_t>(kMaxHeaderLength); ++p) {
+       p < level.count() && read.bytes.size() + read.following.size() < wanted; ++p) {
     const int current = level(p);
     if (current != previous) {
       previous = current;
@@ -181,8 +182,12 @@ HeaderBits ReadHeaderBits(const IplImage* image, int first_row, int row_count,
       --missing;
     }
     if (missing == 0) {
-      read.bytes.push_back(static_cast<std::uint8_t>(byte));
-      text.push_back(MakeCharacter(static_cast<std::uint8_t>(byte), satellite_type));
+      if (text.size() < static_cast<std::size_t>(kMaxHeaderLength)) {
+        read.bytes.push_back(static_cast<std::uint8_t>(byte));
+        text.push_back(MakeCharacter(static_cast<std::uint8_t>(byte), satellite_type));
+      } else {
+        read.following.push_back(static_cast<std::uint8_t>(byte));
+      }
       missing = 8;
     }
   }

@@ -55,7 +55,11 @@ void DecodeBits(const IplImage* image, int first_row, int row_count, std::string
 struct HeaderBits {
   std::string text;
   std::vector<std::uint8_t> bytes;  // one a character of `text`
+  // The kFollowingBytes the clock reads after the 25 characters, where the row holds them:
+  // the last character's bits are seen fully only beside the bits that follow them.
+  std::vector<std::uint8_t> following;
 };
+inline constexpr int kFollowingBytes = 1;
 HeaderBits ReadHeaderBits(const IplImage* image, int first_row, int row_count,
                           SatelliteType satellite_type, float sample_rate, int start_column,
                           std::int64_t phase_shift = 0);

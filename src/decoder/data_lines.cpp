@@ -240,44 +240,42 @@ bool Trusted(const DataLinesResult& result) {
 // reading is kept.
 void ReadHeader(const IplImage* image, int first_row, int row_count, float sample_rate,
                 DataLinesResult& result) {
-  std::vector<std::uint8_t> bytes;
-  const auto weigh = [&](int half_bits, std::vector<std::uint8_t> read, DataLinesResult& into) {
+  const auto weigh = [&](int half_bits, HeaderBits bits, DataLinesResult& into) {
     const std::int64_t phase_shift = half_bits * kHalfBitPhase;
     into.clock_shift = half_bits;
-    into.header_text = HeaderText(read, into.decoded_as);
-    into.unknown_characters = CountUnknownBytes(read, into.decoded_as);
+    into.unknown_characters = CountUnknownBytes(bits.bytes, into.decoded_as);
     into.evidence = WeighHeaderBits(image, first_row, row_count, into.decoded_as, sample_rate,
-                                    into.start_column, phase_shift, read);
+                                    into.start_column, phase_shift, bits);
+    into.header_text = bits.text;
     // A row taken for a data row that does not carry the bits leaves the reading unsure,
     // however well the sum of the rows fits.
     into.confidence = into.evidence.row_agreement >= kMinRowAgreement
                           ? into.evidence.margin
                           : std::min(into.evidence.margin, 0.0);
     into.doubtful = !(into.confidence >= kDoubtfulMargin);
-    return read;
+    return bits;
   };
   const auto read = [&](int half_bits, DataLinesResult& into) {
     return weigh(half_bits,
                  ReadHeaderBits(image, first_row, row_count, into.decoded_as, sample_rate,
-                                into.start_column, half_bits * kHalfBitPhase)
-                     .bytes,
+                                into.start_column, half_bits * kHalfBitPhase),
                  into);
   };
-  bytes = read(0, result);
+  HeaderBits bits = read(0, result);
   if (row_count < 1 || Trusted(result)) return;
   for (const int shift : {1, -1}) {
     DataLinesResult other = result;
-    std::vector<std::uint8_t> other_bytes = read(shift, other);
+    HeaderBits other_bits = read(shift, other);
     if (BetterReading(other, result)) {
       result = std::move(other);
-      bytes = std::move(other_bytes);
+      bits = std::move(other_bits);
     }
   }
   if (Trusted(result)) return;
   DataLinesResult refined = result;
   weigh(result.clock_shift,
         RefineHeaderBits(image, first_row, row_count, result.decoded_as, sample_rate,
-                         result.start_column, result.clock_shift * kHalfBitPhase, bytes),
+                         result.start_column, result.clock_shift * kHalfBitPhase, bits),
         refined);
   if (BetterReading(refined, result)) result = std::move(refined);
 }

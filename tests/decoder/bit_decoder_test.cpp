@@ -181,20 +181,20 @@ TEST(WeighHeaderBits, TheBitsSentStandClearOfTheNoiseAndAReadingOneBitOffFallsBe
     recipe.noise = 4;
     const Frame frame = framegen::MakeFrame(recipe);
     const IplImagePtr image = framegen::MakeWorkingImage(frame);
-    const auto weigh = [&](int rows, const std::vector<std::uint8_t>& bytes) {
+    const auto weigh = [&](int rows, const HeaderBits& read) {
       return WeighHeaderBits(image.get(), recipe.top_rows, rows, SatelliteType::GOES, 4.0f * width,
-                             frame.start_column, 0, bytes);
+                             frame.start_column, 0, read);
     };
     HeaderBits bits = ReadHeaderBits(image.get(), recipe.top_rows, recipe.data_rows,
                                      SatelliteType::GOES, 4.0f * width, frame.start_column);
     ASSERT_EQ(bits.text, frame.header);
-    const BitEvidence sent = weigh(recipe.data_rows, bits.bytes);
+    const BitEvidence sent = weigh(recipe.data_rows, bits);
     EXPECT_GT(sent.margin, 2 * kDoubtfulMargin);
     EXPECT_GT(sent.row_agreement, 0.9);
     // The first row of the picture carries no bits.
-    EXPECT_LT(weigh(recipe.data_rows + 1, bits.bytes).row_agreement, 0.2);
+    EXPECT_LT(weigh(recipe.data_rows + 1, bits).row_agreement, 0.2);
     bits.bytes[5] ^= 0x04;
-    const BitEvidence misread = weigh(recipe.data_rows, bits.bytes);
+    const BitEvidence misread = weigh(recipe.data_rows, bits);
     EXPECT_LT(misread.margin, 0.0);
     EXPECT_EQ(misread.weakest_bit, 5 * 8 + 5);
   }
