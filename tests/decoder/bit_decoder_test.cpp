@@ -1,4 +1,5 @@
-// Bits to characters: the bit clock, the character coding and the 25-character cut.
+// Bits to characters: the bit clock, the character coding, the 25-character cut and the
+// evidence for a reading.
 #include "decoder/bit_decoder.h"
 #include "decoder/bit_confidence.h"
 

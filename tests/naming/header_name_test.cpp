@@ -1,4 +1,5 @@
-// Tests of the header parser: result names of both header forms, fall-back, field readers.
+// Tests of the header parser: result names of both header forms, fall-back, field readers, and
+// the header check that judges a reading.
 #include "naming/header_name.h"
 #include "naming/header_check.h"
 #include "naming/header_fields.h"

@@ -56,6 +56,7 @@ struct Group {
   int compared = 0;
   int right_before = 0;
   int kept = 0;  // right before, read the same and named right now
+  int right_before_doubtful_now = 0;
   int wrong_before = 0;
   int wrong_before_right_now = 0;
   int wrong_before_doubtful_now = 0;
@@ -188,10 +189,12 @@ int main(int argc, char** argv) try {
     const SweepResult& now = old->second.has_outcome ? r : whole_frames.at(key);
     if (was_right) {
       ++g.right_before;
-      if (now.outcome == Outcome::kRight && tessaly::sweep::SameReading(old->second, now))
+      if (now.outcome == Outcome::kRight && tessaly::sweep::SameReading(old->second, now)) {
         ++g.kept;
-      else
+      } else {
         g.changed_where_right_before.insert(c.width);
+        if (now.outcome == Outcome::kDoubtful) ++g.right_before_doubtful_now;
+      }
     } else {
       ++g.wrong_before;
       if (now.outcome == Outcome::kRight) ++g.wrong_before_right_now;
@@ -222,14 +225,15 @@ int main(int argc, char** argv) try {
   }
   if (!before.empty()) {
     std::cout << "\nAgainst " << compare_path << ":\n";
-    std::cout << Padded("group", 32)
-              << "compared  right before  kept  wrong before  right now  doubtful now\n";
+    std::cout
+        << Padded("group", 32)
+        << "compared  right before  kept  doubtful now  wrong before  right now  doubtful now\n";
     for (const auto& [key, g] : groups) {
       if (g.compared == 0) continue;
       char line[128];
-      std::snprintf(line, sizeof line, "%8d  %12d  %4d  %12d  %9d  %12d", g.compared,
-                    g.right_before, g.kept, g.wrong_before, g.wrong_before_right_now,
-                    g.wrong_before_doubtful_now);
+      std::snprintf(line, sizeof line, "%8d  %12d  %4d  %12d  %12d  %9d  %12d", g.compared,
+                    g.right_before, g.kept, g.right_before_doubtful_now, g.wrong_before,
+                    g.wrong_before_right_now, g.wrong_before_doubtful_now);
       std::cout << Padded(GroupName(key), 32) << line << "\n";
       if (!g.changed_where_right_before.empty()) {
         std::cout << "  changed where right before: "
