@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "app/source_prep.h"
@@ -154,7 +155,7 @@ PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
   // Let go as soon as the working picture is made: it lowers the peak memory of a file.
   input = TExtBitmap();
 
-  FrameReading reading = ReadFrame(*sample, file_name);
+  FrameReading reading = ReadFrame(*sample, file_name, options.accept_doubtful);
   DataLinesResult& decoded = reading.found;
   result.cut = decoded.cut.empty() ? PictureRect{0, 0, sample->width, sample->height} : decoded.cut;
   result.header_text = std::move(decoded.header_text);
@@ -173,27 +174,50 @@ PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
   result.proposed_name = WithPngExtension(proposal.name);
   result.named_from = proposal.named_from;
   result.bad_header_message = std::move(proposal.bad_header_message);
+  result.header_confidence = reading.judgement.confidence;
+  result.header_doubtful = reading.judgement.doubtful;
+  if (!reading.doubtful_proposal.name.empty()) {
+    result.doubtful_name = WithPngExtension(reading.doubtful_proposal.name);
+    result.doubtful_named_from = reading.doubtful_proposal.named_from;
+  }
   result.changed = !SameNameIgnoringCase(result.proposed_name, file_name);
   return result;
 }
 
 }  // namespace
 
-FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file_name) {
+FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file_name,
+                       bool accept_doubtful) {
   const auto rate = static_cast<float>(4 * sample.width);
-  FrameReading reading;
-  // Asked for GOES, the decoder tells a GMS frame by its layout; a Meteosat frame it cannot
-  // tell, and its data rows start four 1680ths of the row later.
-  reading.found = AnalyseDataLines(&sample, rate, SatelliteType::GOES);
-  Name(reading, file_name);
-  if (reading.proposal.named_from != NamedFrom::kInputName || reading.naming_failed) {
+  const auto read = [&](SatelliteType type) {
+    FrameReading reading;
+    reading.found = AnalyseDataLines(&sample, rate, type);
+    Name(reading, file_name);
+    reading.judgement = JudgeHeader(reading.found.confidence, reading.found.header_text,
+                                    reading.proposal.named_from);
     return reading;
+  };
+  const auto names = [](const FrameReading& r) {
+    return !r.naming_failed && r.proposal.named_from != NamedFrom::kInputName;
+  };
+  // Readings that name a file: sure ones first, then those read with the clock where it
+  // starts, then the more confident.
+  const auto rank = [&](const FrameReading& r) {
+    const bool sure = names(r) && !r.judgement.doubtful;
+    return std::tuple(names(r), sure, sure && r.found.clock_shift == 0, r.judgement.confidence);
+  };
+  // Asked for GOES, the decoder tells a GMS frame by its layout; a Meteosat frame it cannot
+  // tell, and its data rows start four 1680ths of the row later (the GOES clock, started half
+  // a bit earlier, may read them too).
+  FrameReading reading = read(SatelliteType::GOES);
+  if (!reading.naming_failed && !std::get<2>(rank(reading))) {
+    FrameReading meteosat = read(SatelliteType::Meteosat);
+    if (names(meteosat) && rank(meteosat) > rank(reading)) reading = std::move(meteosat);
   }
-  FrameReading meteosat;
-  meteosat.found = AnalyseDataLines(&sample, rate, SatelliteType::Meteosat);
-  Name(meteosat, file_name);
-  if (!meteosat.naming_failed && meteosat.proposal.named_from != NamedFrom::kInputName) {
-    return meteosat;
+  if (names(reading) && reading.judgement.doubtful && !accept_doubtful) {
+    reading.doubtful_proposal =
+        std::exchange(reading.proposal, {file_name, NamedFrom::kInputName, {}});
+    reading.header.reset();
   }
   return reading;
 }
@@ -201,7 +225,7 @@ FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file
 HeaderState StateOf(const PictureResult& result) {
   if (result.named_from != NamedFrom::kInputName) return HeaderState::kNamed;
   if (Trim(result.header_text).empty()) return HeaderState::kNotRead;
-  return HeaderState::kNoName;
+  return result.header_doubtful ? HeaderState::kDoubtful : HeaderState::kNoName;
 }
 
 std::filesystem::path WithPngExtension(const std::filesystem::path& name) {

@@ -14,6 +14,7 @@
 
 #include "decoder/data_lines.h"
 #include "naming/header_fields.h"
+#include "naming/header_check.h"
 #include "naming/header_name.h"
 #include "picture_files/ext_bitmap.h"
 
@@ -36,6 +37,8 @@ struct ProcessingOptions {
   // Called on the processing thread with the input's bytes: a batch that keeps a content hash
   // of its inputs takes it here instead of reading each file a second time.
   FileBytesSeen on_file_bytes;
+  // Name files from header readings too weak to trust (header_doubtful still says so).
+  bool accept_doubtful = false;
 };
 
 // What the pipeline made of one file. Front ends add what they need around it, never in it.
@@ -45,7 +48,8 @@ struct PictureResult {
   // The reading the header came from: GOES or GMS (told by the frame's layout), or Meteosat
   // when only the Meteosat layout gave a header that names the file.
   SatelliteType read_as = SatelliteType::GOES;
-  // What the header states, in the form that named the file; nothing when no form reads.
+  // What the header states, in the form that named the file; nothing when no form reads or
+  // the reading is doubtful and was not accepted.
   std::optional<HeaderFields> header;
   std::int32_t black_level = 0;  // working-picture samples (grey levels x kSamplesPerGrey)
   std::int32_t white_level = 0;
@@ -56,6 +60,16 @@ struct PictureResult {
   NamedFrom named_from = NamedFrom::kInputName;
   // From the header parser: the text a front end shows for a header neither form reads.
   std::string bad_header_message;
+  // How far the header reading can be trusted (naming/header_check.h): the margin of its bits
+  // in standard deviations of the noise, less a cost per character that breaks its field; 0
+  // when no text was read. A doubtful reading names nothing: the proposal is then the input's
+  // own name (named_from kInputName), and the name it would have given is kept in
+  // doubtful_name (in the input's folder, extension ".png"; empty otherwise), from the form
+  // doubtful_named_from.
+  double header_confidence = 0.0;
+  bool header_doubtful = false;
+  std::filesystem::path doubtful_name;
+  NamedFrom doubtful_named_from = NamedFrom::kInputName;
   // The header parser failed unexpectedly (it handles unreadable headers itself); the input's
   // own name was proposed.
   bool naming_failed = false;
@@ -69,9 +83,10 @@ struct PictureResult {
 
 // What the header of a processed picture gave.
 enum class HeaderState {
-  kNamed,     // a name (its form in named_from)
+  kNamed,     // a name (its form in named_from), possibly from an accepted doubtful reading
   kNotRead,   // no header text was read at all (nothing but blanks)
-  kNoName,    // text was read, but no form of it gives a name (HeaderProblem says why)
+  kDoubtful,  // text was read, but too weakly to be trusted; it names nothing
+  kNoName,    // text was read surely, but no form of it gives a name (HeaderProblem says why)
 };
 HeaderState StateOf(const PictureResult& result);
 
@@ -81,12 +96,17 @@ struct FrameReading {
   std::optional<HeaderFields> header;  // ReadHeader of found.header_text
   NameProposal proposal;
   bool naming_failed = false;  // see PictureResult::naming_failed
+  HeaderJudgement judgement;
+  NameProposal doubtful_proposal;  // what a doubtful reading would have named; else empty
 };
 
 // Reads the working picture `sample` as GOES (the decoder tells GMS frames by their layout)
-// and, when neither name form accepts that header, again as Meteosat, keeping that reading
-// when a name form accepts its header. Names are proposed in the folder of `file_name`.
-FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file_name);
+// and, when neither name form accepts that header or the reading is doubtful, again as
+// Meteosat, keeping that reading when a name form accepts its header and it is surer. A
+// doubtful reading proposes the input's own name (and keeps no HeaderFields) unless
+// `accept_doubtful`. Names are proposed in the folder of `file_name`.
+FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file_name,
+                       bool accept_doubtful = false);
 
 // Why the file is not read, naming it, for a name that is neither .bmp nor .png (any case);
 // nothing for one that is.

@@ -121,8 +121,8 @@ BitClock MakeBitClock(SatelliteType type, float sample_rate) {
   BitClock clock;
   clock.bit_rate = type == SatelliteType::GMS ? 1800.0f : 1680.0f;
   clock.initial_phase = type == SatelliteType::GMS    ? 0x4000
-                       : type == SatelliteType::GOES ? 0x5000
-                                                     : 0x6000;
+                        : type == SatelliteType::GOES ? 0x5000
+                                                      : 0x6000;
   clock.samples_per_bit = sample_rate / clock.bit_rate;
   const double step = std::nearbyint(65536.0 / static_cast<double>(clock.samples_per_bit));
   clock.usable = clock.samples_per_bit > 0 && std::isfinite(step) &&
@@ -143,11 +143,19 @@ BitClock MakeBitClock(SatelliteType type, float sample_rate) {
 
 void DecodeBits(const IplImage* image, int first_row, int row_count, std::string& text,
                 SatelliteType satellite_type, float sample_rate, int start_column) {
-  text.clear();
-  if (row_count < 1) return;
+  text =
+      ReadHeaderBits(image, first_row, row_count, satellite_type, sample_rate, start_column).text;
+}
+
+HeaderBits ReadHeaderBits(const IplImage* image, int first_row, int row_count,
+                          SatelliteType satellite_type, float sample_rate, int start_column,
+                          std::int64_t phase_shift) {
+  HeaderBits read;
+  std::string& text = read.text;
+  if (row_count < 1) return read;
   const PictureView picture(image);
   const BitClock clock = MakeBitClock(satellite_type, sample_rate);
-  if (picture.width() < 1 || !clock.usable) return;
+  if (picture.width() < 1 || !clock.usable) return read;
   const std::vector<std::int64_t> sums = ColumnSums(picture, first_row, row_count);
   const PartLevels level(sums, Threshold(sums), clock.column_parts);
 
@@ -155,11 +163,12 @@ void DecodeBits(const IplImage* image, int first_row, int row_count, std::string
   // before the start; its own level serves.
   const std::int64_t start = std::int64_t{start_column} * clock.column_parts;
   int previous = level(start_column != 0 ? start - 1 : 0);
-  std::int64_t phase = clock.initial_phase;
+  std::int64_t phase = clock.initial_phase + phase_shift;
   unsigned byte = 0;
   int missing = 8;
+  const auto wanted = static_cast<std::size_t>(kMaxHeaderLength + kFollowingBytes);
   for (std::int64_t p = start;
-       p < level.count() && text.size() < static_cast<std::size_t>(kMaxHeaderLength); ++p) {
+       p < level.count() && read.bytes.size() + read.following.size() < wanted; ++p) {
     const int current = level(p);
     if (current != previous) {
       previous = current;
@@ -173,10 +182,29 @@ void DecodeBits(const IplImage* image, int first_row, int row_count, std::string
       --missing;
     }
     if (missing == 0) {
-      text.push_back(MakeCharacter(static_cast<std::uint8_t>(byte), satellite_type));
+      if (text.size() < static_cast<std::size_t>(kMaxHeaderLength)) {
+        read.bytes.push_back(static_cast<std::uint8_t>(byte));
+        text.push_back(MakeCharacter(static_cast<std::uint8_t>(byte), satellite_type));
+      } else {
+        read.following.push_back(static_cast<std::uint8_t>(byte));
+      }
       missing = 8;
     }
   }
+  return read;
+}
+
+std::string HeaderText(const std::vector<std::uint8_t>& bytes, SatelliteType satellite_type) {
+  std::string text;
+  for (const std::uint8_t byte : bytes) text.push_back(MakeCharacter(byte, satellite_type));
+  return text;
+}
+
+int CountUnknownBytes(const std::vector<std::uint8_t>& bytes, SatelliteType satellite_type) {
+  return static_cast<int>(std::count_if(bytes.begin(), bytes.end(), [&](std::uint8_t byte) {
+    if (satellite_type == SatelliteType::GMS) return byte != 0x40 && EbcdicToAscii(byte) == 0x20;
+    return byte < 0x20 || byte > 0x7E;
+  }));
 }
 
 std::uint8_t EbcdicToAscii(std::uint8_t code) {

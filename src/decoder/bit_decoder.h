@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "decoder/satellite.h"
 #include "picture_store/ipl.h"
@@ -46,6 +47,29 @@ BitClock MakeBitClock(SatelliteType type, float sample_rate);
 // Throws Error for an image that is not a one-channel 16-bit picture.
 void DecodeBits(const IplImage* image, int first_row, int row_count, std::string& text,
                 SatelliteType satellite_type, float sample_rate, int start_column);
+
+// DecodeBits that also keeps the bytes as they were read, before the character coding, for
+// the measure of how sure the reading is (decoder/bit_confidence.h). `phase_shift` is added
+// to the clock's initial phase: half a bit period (0x8000) more reads bits that start half a
+// bit before the start column, as much less bits that start half a bit after it.
+struct HeaderBits {
+  std::string text;
+  std::vector<std::uint8_t> bytes;  // one a character of `text`
+  // The kFollowingBytes the clock reads after the 25 characters, where the row holds them:
+  // the last character's bits are seen fully only beside the bits that follow them.
+  std::vector<std::uint8_t> following;
+};
+inline constexpr int kFollowingBytes = 1;
+HeaderBits ReadHeaderBits(const IplImage* image, int first_row, int row_count,
+                          SatelliteType satellite_type, float sample_rate, int start_column,
+                          std::int64_t phase_shift = 0);
+
+// The header text of `bytes` as DecodeBits makes it.
+std::string HeaderText(const std::vector<std::uint8_t>& bytes, SatelliteType satellite_type);
+
+// How many of `bytes` are no character of the coding of `satellite_type`: outside printable
+// ASCII, or for GMS EBCDIC codes that have no translation (the blank's code 0x40 has one).
+int CountUnknownBytes(const std::vector<std::uint8_t>& bytes, SatelliteType satellite_type);
 
 // EBCDIC (code page 037) to ASCII / ISO 8859-1 for the characters a GMS header uses; every
 // other code becomes a blank.

@@ -45,16 +45,29 @@ int RoundHalfEven(double value) {
   return static_cast<int>(std::nearbyint(value));
 }
 
+// How the top block and the layout windows are told from the levels.
+enum class LevelRule {
+  // As fractions of the levels themselves, which holds while black lies near grey 0: the
+  // block ends at a row below half of row 0, window B is bright above half the white.
+  kFromZero,
+  // Between the dark and the bright level found, for frames whose black lies well above
+  // grey 0 (a receiver's low gain): tried only for a header kFromZero does not read surely.
+  kFromDark,
+};
+
 // Everything one analysis works with.
 struct Analysis {
-  Analysis(const PictureView& view, SatelliteType satellite_type, float sample_rate)
+  Analysis(const PictureView& view, SatelliteType satellite_type, float sample_rate,
+           LevelRule level_rule)
       : picture(view),
         type(satellite_type),
+        rule(level_rule),
         filter(DesignToneFilter(sample_rate)),
         profile(static_cast<std::size_t>(view.width()), 0.0f) {}
 
   const PictureView& picture;
   SatelliteType type;
+  LevelRule rule;
   ResonatorCoefficients filter;
   std::vector<float> profile;  // column sums, then means, of the top block
   std::vector<float> scratch;  // one row for the tone filter
@@ -88,21 +101,46 @@ float RowToneLevel(Analysis& a, int row) {
   return MeasureTone(a.picture.Row(row), a.picture.width(), a.picture.width(), a.filter, a.scratch);
 }
 
-// Rows similar to row 0 are summed into the profile; returns how many (1 to 26).
-int FindTopBlock(Analysis& a, int picture_width) {
+// The darkest part of row 0 within the first tenth of the row, where the block turns bright:
+// the darkest mean of runs of width / 80 columns.
+int DarkOfRowZero(const Analysis& a) {
   const int width = a.picture.width();
+  const int run = std::max(width / 80, 1);
+  int darkest = std::numeric_limits<int>::max();
+  for (int start = 0; start + run <= std::max(width / 10, run); start += run) {
+    int mean = 0;
+    MeanOfRow(a, 0, start, run, mean);
+    darkest = std::min(darkest, mean);
+  }
+  return darkest;
+}
+
+// Rows similar to row 0: how many (1 to 26).
+int CountTopRows(const Analysis& a, int picture_width) {
   int m0 = 0;
   int m1 = 0;
   MeanOfRow(a, 0, 0, picture_width, m0);
+  const int dark = a.rule == LevelRule::kFromDark ? DarkOfRowZero(a) : 0;
+  const auto similar = [&] {
+    if (a.rule == LevelRule::kFromDark) return 2 * (m1 - dark) >= m0 - dark;
+    return (m0 * kTopBlockPercent) / 100 <= m1;
+  };
   int n = 0;
   do {
     ++n;
-    if (const std::uint16_t* row = a.picture.Row(n - 1)) {
+    MeanOfRow(a, n, 0, picture_width, m1);
+  } while (similar() && n <= kMaxTopBlockLoop);
+  return n;
+}
+
+// The top block's rows summed into the profile.
+void SumTopRows(Analysis& a, int top_rows) {
+  const int width = a.picture.width();
+  for (int r = 0; r < top_rows; ++r) {
+    if (const std::uint16_t* row = a.picture.Row(r)) {
       for (int c = 0; c < width; ++c) a.profile[c] += static_cast<float>(row[c]);
     }
-    MeanOfRow(a, n, 0, picture_width, m1);
-  } while ((m0 * kTopBlockPercent) / 100 <= m1 && n <= kMaxTopBlockLoop);
-  return n;
+  }
 }
 
 // Black: the darkest column of the block; white: its mean column, raised by 1000/960.
@@ -168,14 +206,78 @@ void MeasureLayout(const Analysis& a, int first_row, int start_column, DataLines
 
 // GMS when window B is bright and C dark; otherwise GOES, whose dark window B gives the black.
 void ChooseCoding(Analysis& a, DataLinesResult& result) {
+  const bool from_dark = a.rule == LevelRule::kFromDark;
+  const int half = from_dark ? a.mid() : a.white / 2;
+  const int dark = from_dark ? a.black + (a.white - a.black) / 7 : a.white / 7;
   if (a.type == SatelliteType::Meteosat) {
     result.decoded_as = SatelliteType::Meteosat;
-  } else if (a.white / 2 < result.window_b && a.white / 2 > result.window_c) {
+  } else if (half < result.window_b && half > result.window_c) {
     result.decoded_as = SatelliteType::GMS;
   } else {
     result.decoded_as = SatelliteType::GOES;
-    if (a.white / 7 > result.window_b) a.black = result.window_b;
+    if (dark > result.window_b) a.black = result.window_b;
   }
+}
+
+// Readings ranked by the characters their coding knows, then by the margin of their bits.
+bool BetterReading(const DataLinesResult& a, const DataLinesResult& b) {
+  const auto known = [](const DataLinesResult& r) {
+    return static_cast<int>(r.header_text.size()) - r.unknown_characters;
+  };
+  if (known(a) != known(b)) return known(a) > known(b);
+  return a.confidence > b.confidence;
+}
+
+bool Trusted(const DataLinesResult& result) {
+  return !result.doubtful && result.unknown_characters == 0;
+}
+
+// Decodes the header of the data rows. The clock starts half a bit into the first bit; when
+// the bits start half a bit before or after the start column, its first sample falls in the
+// wrong bit or on an edge and every character is read from the wrong bits. So a reading the
+// decoder does not stand by is read again with the clock half a bit earlier and later, the
+// better reading's bits are refined against the rows (RefineHeaderBits), and the best
+// reading is kept.
+void ReadHeader(const IplImage* image, int first_row, int row_count, float sample_rate,
+                DataLinesResult& result) {
+  const auto weigh = [&](int half_bits, HeaderBits bits, DataLinesResult& into) {
+    const std::int64_t phase_shift = half_bits * kHalfBitPhase;
+    into.clock_shift = half_bits;
+    into.unknown_characters = CountUnknownBytes(bits.bytes, into.decoded_as);
+    into.evidence = WeighHeaderBits(image, first_row, row_count, into.decoded_as, sample_rate,
+                                    into.start_column, phase_shift, bits);
+    into.header_text = bits.text;
+    // A row taken for a data row that does not carry the bits leaves the reading unsure,
+    // however well the sum of the rows fits.
+    into.confidence = into.evidence.row_agreement >= kMinRowAgreement
+                          ? into.evidence.margin
+                          : std::min(into.evidence.margin, 0.0);
+    into.doubtful = !(into.confidence >= kDoubtfulMargin);
+    return bits;
+  };
+  const auto read = [&](int half_bits, DataLinesResult& into) {
+    return weigh(half_bits,
+                 ReadHeaderBits(image, first_row, row_count, into.decoded_as, sample_rate,
+                                into.start_column, half_bits * kHalfBitPhase),
+                 into);
+  };
+  HeaderBits bits = read(0, result);
+  if (row_count < 1 || Trusted(result)) return;
+  for (const int shift : {1, -1}) {
+    DataLinesResult other = result;
+    HeaderBits other_bits = read(shift, other);
+    if (BetterReading(other, result)) {
+      result = std::move(other);
+      bits = std::move(other_bits);
+    }
+  }
+  if (Trusted(result)) return;
+  DataLinesResult refined = result;
+  weigh(result.clock_shift,
+        RefineHeaderBits(image, first_row, row_count, result.decoded_as, sample_rate,
+                         result.start_column, result.clock_shift * kHalfBitPhase, bits),
+        refined);
+  if (BetterReading(refined, result)) result = std::move(refined);
 }
 
 // Drops the rows below the stop tone, then the stop-tone rows, from the bottom up.
@@ -216,7 +318,8 @@ PictureRect ClippedCut(const PictureView& picture, const DataLinesResult& result
 }
 
 void Analyse(Analysis& a, DataLinesResult& result, const IplImage* image, float sample_rate) {
-  result.top_rows = FindTopBlock(a, result.picture_width);
+  result.top_rows = CountTopRows(a, result.picture_width);
+  SumTopRows(a, result.top_rows);
   FindLevels(a, result.top_rows);
   result.start_column = FindStartColumn(a);
   int n = result.top_rows;
@@ -224,7 +327,7 @@ void Analyse(Analysis& a, DataLinesResult& result, const IplImage* image, float 
   result.data_rows = k;
   MeasureLayout(a, n + k, result.start_column, result);
   ChooseCoding(a, result);
-  DecodeBits(image, n, k, result.header_text, result.decoded_as, sample_rate, result.start_column);
+  ReadHeader(image, n, k, sample_rate, result);
   n += k;
   result.first_picture_row = n;
   int picture_height = TrimStopTone(a, a.picture.height() - n);
@@ -286,9 +389,16 @@ DataLinesResult AnalyseDataLines(const IplImage* image, float sample_rate,
   result.picture_width = Position(picture.width(), 800);
   if (picture.width() < kMinDecodableWidth) return result;
   result.decoded = true;
-  Analysis analysis(picture, satellite_type, sample_rate);
+  Analysis analysis(picture, satellite_type, sample_rate, LevelRule::kFromZero);
   Analyse(analysis, result, image, sample_rate);
-  return result;
+  if (Trusted(result)) return result;
+  // A frame whose black lies well above grey 0 has data rows brighter than half of row 0,
+  // which the first rule takes into the top block.
+  Analysis from_dark(picture, satellite_type, sample_rate, LevelRule::kFromDark);
+  if (CountTopRows(from_dark, result.picture_width) == result.top_rows) return result;
+  DataLinesResult second = result;
+  Analyse(from_dark, second, image, sample_rate);
+  return BetterReading(second, result) ? second : result;
 }
 
 void DecodeDataLines(IplImage*& image, int& picture_width, int& picture_height, int& black_level,

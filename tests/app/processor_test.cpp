@@ -204,6 +204,9 @@ TEST_F(ProcessorTest, AFrameGivesItsHeaderLevelsCutAndNameFromThePrimaryForm) {
   EXPECT_EQ(result.proposed_name, dir_ / "D2   24-12-98 1200.png");
   EXPECT_TRUE(result.changed);
   EXPECT_TRUE(result.bad_header_message.empty());
+  EXPECT_FALSE(result.header_doubtful);
+  EXPECT_GE(result.header_confidence, kDoubtfulBelow);
+  EXPECT_TRUE(result.doubtful_name.empty());
   EXPECT_EQ(result.cut.x, frame.picture.x);
   EXPECT_EQ(result.cut.y, frame.picture.y);
   EXPECT_EQ(result.cut.width, frame.picture.width);
@@ -247,6 +250,40 @@ TEST_F(ProcessorTest, TheHeadersTimeIsAddedAsCreationTimeOnlyOnRequest) {
   result.header->time.reset();  // an administrative message: nothing to add
   EncodePicture(result, CreationTime::kFromHeader);
   EXPECT_EQ(texts().size(), 4u);
+}
+
+TEST_F(ProcessorTest, ADoubtfulHeaderNamesNothingButKeepsItsTextAndTheNameItWouldGive) {
+  // One data row 709 pixels wide under noise of 32 grey levels: read right, but by a margin
+  // too narrow to trust.
+  framegen::FrameRecipe recipe;
+  recipe.width = 709;
+  recipe.header = "GOES-I  FD 0101311445    ";
+  recipe.data_rows = 1;
+  recipe.picture_height = 40;
+  recipe.tone_rows = 20;
+  recipe.below_rows = 6;
+  recipe.content = framegen::Content::Flat;
+  recipe.noise = 32;
+  recipe.seed = (709u << 16) ^ (32u << 8) ^ 1u;
+  const framegen::Frame frame = framegen::MakeFrame(recipe);
+  const fs::path file = WriteBmp("frame.bmp", framegen::ToBitmap(frame));
+  const PictureResult result = ProcessPicture(file, ProcessingOptions{});
+  EXPECT_EQ(result.header_text, frame.header);
+  EXPECT_TRUE(result.header_doubtful);
+  EXPECT_LT(result.header_confidence, kDoubtfulBelow);
+  EXPECT_EQ(result.named_from, NamedFrom::kInputName);
+  EXPECT_EQ(result.proposed_name, dir_ / "frame.png");
+  EXPECT_EQ(result.doubtful_name, dir_ / "GOES-I 31-01-01 1445 G8FD.png");
+  EXPECT_EQ(result.doubtful_named_from, NamedFrom::kPrimaryForm);
+  EXPECT_FALSE(result.header.has_value());
+  // Asked to, the pipeline names from it all the same, and still says it is doubtful.
+  ProcessingOptions accept;
+  accept.accept_doubtful = true;
+  const PictureResult accepted = ProcessPicture(file, accept);
+  EXPECT_TRUE(accepted.header_doubtful);
+  EXPECT_EQ(accepted.proposed_name, result.doubtful_name);
+  EXPECT_EQ(accepted.named_from, NamedFrom::kPrimaryForm);
+  EXPECT_TRUE(accepted.header.has_value());
 }
 
 TEST_F(ProcessorTest, AFrameInTheMeteosatLayoutIsReadAgainAsMeteosatWhenGoesGivesNoName) {

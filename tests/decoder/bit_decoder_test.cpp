@@ -1,5 +1,7 @@
-// Bits to characters: the bit clock, the character coding and the 25-character cut.
+// Bits to characters: the bit clock, the character coding, the 25-character cut and the
+// evidence for a reading.
 #include "decoder/bit_decoder.h"
+#include "decoder/bit_confidence.h"
 
 #include <gtest/gtest.h>
 
@@ -170,6 +172,35 @@ TEST(DecodeBits, RefusesAPictureThatIsNotSixteenBitGrey) {
   std::string text;
   EXPECT_THROW(DecodeBits(eight, 0, 1, text, SatelliteType::GOES, 1200.0f, 0), Error);
   iplDeallocate(eight, kIplImageAll);
+}
+
+TEST(WeighHeaderBits, TheBitsSentStandClearOfTheNoiseAndAReadingOneBitOffFallsBelowZero) {
+  for (const int width : {700, 1040, 2080}) {
+    SCOPED_TRACE(width);
+    FrameRecipe recipe;
+    recipe.width = width;
+    recipe.noise = 4;
+    const Frame frame = framegen::MakeFrame(recipe);
+    const IplImagePtr image = framegen::MakeWorkingImage(frame);
+    const auto weigh = [&](int rows, const HeaderBits& read) {
+      return WeighHeaderBits(image.get(), recipe.top_rows, rows, SatelliteType::GOES, 4.0f * width,
+                             frame.start_column, 0, read);
+    };
+    HeaderBits bits = ReadHeaderBits(image.get(), recipe.top_rows, recipe.data_rows,
+                                     SatelliteType::GOES, 4.0f * width, frame.start_column);
+    ASSERT_EQ(bits.text, frame.header);
+    const BitEvidence sent = weigh(recipe.data_rows, bits);
+    EXPECT_GT(sent.margin, 2 * kDoubtfulMargin);
+    EXPECT_GT(sent.row_agreement, 0.9);
+    // The first row of the picture carries no bits.
+    EXPECT_LT(weigh(recipe.data_rows + 1, bits).row_agreement, 0.2);
+    bits.bytes[5] ^= 0x04;
+    const BitEvidence misread = weigh(recipe.data_rows, bits);
+    EXPECT_LT(misread.margin, 0.0);
+    EXPECT_EQ(misread.weakest_bit, 5 * 8 + 5);
+  }
+  EXPECT_EQ(CountUnknownBytes({'A', '~', 0x7F, 0x1F, 0xC1}, SatelliteType::GOES), 3);
+  EXPECT_EQ(CountUnknownBytes({0x40, 0xC1, 0x41, 0xFA}, SatelliteType::GMS), 2);
 }
 
 TEST(EbcdicToAscii, TranslatesTheHeaderCharactersAndBlanksTheRest) {

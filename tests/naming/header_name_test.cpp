@@ -1,5 +1,7 @@
-// Tests of the header parser: result names of both header forms, fall-back, field readers.
+// Tests of the header parser: result names of both header forms, fall-back, field readers, and
+// the header check that judges a reading.
 #include "naming/header_name.h"
+#include "naming/header_check.h"
 #include "naming/header_fields.h"
 
 #include <gtest/gtest.h>
@@ -234,6 +236,39 @@ TEST(IsValidFileName, AcceptsOnlyStorableNamesInTheInputFolder) {
         "/d/<a>.bmp", "/d/a|b.bmp", "/e/a.bmp", "/d/a.png", "/d/.bm"}) {
     EXPECT_FALSE(IsValidFileName(bad, "/d/x.bmp")) << bad;
   }
+}
+
+TEST(HeaderCheck, CountsCharactersThatBreakTheirFieldAndChargesThemToTheMargin) {
+  const std::string digits = "9912051230";
+  const struct {
+    std::string header;
+    NamedFrom form;
+    int breaks;
+  } rows[] = {
+      {Header("GOES-I", "FD", digits, "    "), NamedFrom::kPrimaryForm, 0},
+      {Header("GMS-5", "WV", digits, "ab"), NamedFrom::kPrimaryForm, 0},
+      {Header("MET7", "^ c", digits, "D2"), NamedFrom::kPrimaryForm, 2},    // a kind is one word
+      {Header("MET7", "VIS", digits, " 2"), NamedFrom::kPrimaryForm, 1},    // so is a code
+      {Header("  MET7", "VIS", digits, "D2"), NamedFrom::kPrimaryForm, 2},  // and a satellite
+      {Header("", "VIS", digits, "D2"), NamedFrom::kPrimaryForm, 1},        // a satellite is named
+      {Header("MET7", "VIS", " 912051230", "D2"), NamedFrom::kPrimaryForm, 1},  // dates are digits
+      {Header("MET7", "ADM", "99xx051230", "D2AB"), NamedFrom::kPrimaryForm, 0},  // not read
+      {"WEFAX    99 DEC 05 12 UTC", NamedFrom::kAlternativeForm, 0},
+      {"WEFAX    99 D3C 05 1* UT#", NamedFrom::kAlternativeForm, 3},
+      {"#~#", NamedFrom::kInputName, 0},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(CountFieldBreaks(row.header, row.form), row.breaks) << row.header;
+    const HeaderJudgement judged = JudgeHeader(20.0, row.header, row.form);
+    EXPECT_DOUBLE_EQ(judged.confidence, 20.0 - kFieldBreakCost * row.breaks) << row.header;
+  }
+  EXPECT_FALSE(
+      JudgeHeader(kDoubtfulBelow, "GOES8   VIS9812241200D2  ", NamedFrom::kPrimaryForm).doubtful);
+  EXPECT_TRUE(JudgeHeader(kDoubtfulBelow + kFieldBreakCost - 0.01,
+                          Header("MET7", "VIS", digits, " 2"), NamedFrom::kPrimaryForm)
+                  .doubtful);
+  // Nothing read, nothing to doubt.
+  EXPECT_FALSE(JudgeHeader(0.0, "", NamedFrom::kInputName).doubtful);
 }
 
 }  // namespace

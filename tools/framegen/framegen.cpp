@@ -8,6 +8,7 @@
 
 #include "base/errors.h"
 #include "base/limits.h"
+#include "framegen/jpeg_round_trip.h"
 #include "picture_store/samples.h"
 
 namespace tessaly::framegen {
@@ -95,6 +96,10 @@ Geometry MakeGeometry(const FrameRecipe& recipe) {
   }
   Require(recipe.black >= 0 && recipe.white <= 255 && recipe.black < recipe.white,
           "black and white must be grey levels with black below white");
+  Require(std::fabs(recipe.bit_offset) <= 2.0, "the bits may start at most two bits off");
+  Require(recipe.blur >= 0.0 && recipe.blur <= 10.0, "blur out of range (0 to 10 pixels)");
+  Require(recipe.jpeg_quality >= 0 && recipe.jpeg_quality <= 100,
+          "JPEG quality out of range (1 to 100, 0 for none)");
   Geometry g{};
   g.start_column = recipe.start_column >= 0 ? recipe.start_column : Position(recipe.width, 27);
   g.edge = g.start_column + BandEdgeOffset(recipe.layout, recipe.width);
@@ -165,11 +170,12 @@ std::vector<float> BitRow(const FrameRecipe& recipe, int start_column) {
     return (bytes[static_cast<std::size_t>(i / 8)] >> (7 - i % 8)) & 1;
   };
   std::vector<float> row(static_cast<std::size_t>(recipe.width), static_cast<float>(recipe.black));
-  for (int c = std::max(start_column, 0); c < recipe.width; ++c) {
-    const double from = (c - start_column) / samples_per_bit;
-    const double to = (c + 1 - start_column) / samples_per_bit;
+  const double first = start_column + recipe.bit_offset * samples_per_bit;
+  for (int c = std::max(static_cast<int>(std::floor(first)), 0); c < recipe.width; ++c) {
+    const double from = (c - first) / samples_per_bit;
+    const double to = (c + 1 - first) / samples_per_bit;
     double ones = 0.0;
-    for (auto i = static_cast<std::int64_t>(from); static_cast<double>(i) < to; ++i) {
+    for (auto i = static_cast<std::int64_t>(std::floor(from)); static_cast<double>(i) < to; ++i) {
       const double overlap = std::min(to, i + 1.0) - std::max(from, static_cast<double>(i));
       ones += bit(i) * overlap;
     }
@@ -280,6 +286,35 @@ void DrawStopTone(const FrameRecipe& recipe, int first_row, Canvas& canvas) {
   }
 }
 
+// A Gaussian blur, rows then columns, the frame's edges repeated outwards.
+void Blur(double sigma, Canvas& canvas) {
+  const int radius = static_cast<int>(std::ceil(3.0 * sigma));
+  std::vector<float> kernel(static_cast<std::size_t>(2 * radius + 1));
+  double total = 0.0;
+  for (int i = -radius; i <= radius; ++i) {
+    const double weight = std::exp(-0.5 * i * i / (sigma * sigma));
+    kernel[static_cast<std::size_t>(i + radius)] = static_cast<float>(weight);
+    total += weight;
+  }
+  for (float& weight : kernel) weight = static_cast<float>(weight / total);
+  const auto pass = [&](int lines, int length, auto at) {
+    std::vector<float> line(static_cast<std::size_t>(length));
+    for (int l = 0; l < lines; ++l) {
+      for (int i = 0; i < length; ++i) line[static_cast<std::size_t>(i)] = at(l, i);
+      for (int i = 0; i < length; ++i) {
+        float sum = 0.0f;
+        for (int k = -radius; k <= radius; ++k) {
+          sum += kernel[static_cast<std::size_t>(k + radius)] *
+                 line[static_cast<std::size_t>(std::clamp(i + k, 0, length - 1))];
+        }
+        at(l, i) = sum;
+      }
+    }
+  };
+  pass(canvas.height, canvas.width, [&](int y, int x) -> float& { return canvas.Row(y)[x]; });
+  pass(canvas.width, canvas.height, [&](int x, int y) -> float& { return canvas.Row(y)[x]; });
+}
+
 std::vector<std::uint8_t> Quantise(const Canvas& canvas, const FrameRecipe& recipe) {
   Random random(recipe.seed);
   std::vector<std::uint8_t> pixels(canvas.values.size());
@@ -326,11 +361,15 @@ Frame MakeFrame(const FrameRecipe& recipe) {
   DrawBandAndData(recipe, g, canvas);
   DrawPicture(recipe, g, canvas);
   DrawStopTone(recipe, g.first_picture_row + recipe.picture_height, canvas);
+  if (recipe.blur > 0.0) Blur(recipe.blur, canvas);
 
   Frame frame;
   frame.width = recipe.width;
   frame.height = g.height;
   frame.pixels = Quantise(canvas, recipe);
+  if (recipe.jpeg_quality > 0) {
+    frame.pixels = JpegRoundTrip(frame.pixels, recipe.width, g.height, recipe.jpeg_quality);
+  }
   frame.start_column = g.start_column;
   frame.first_picture_row = g.first_picture_row;
   const int rows =

@@ -42,6 +42,10 @@ struct FrameRecipe {
   std::uint64_t seed = 1;  // seeds the noise and the clouds; equal recipes give equal frames
   int black = 8;           // grey levels of the frame's black and white
   int white = 240;
+  // Degradations of received frames and their copies:
+  double bit_offset = 0.0;  // the header bits start this many bit periods after the start column
+  double blur = 0.0;        // Gaussian blur before the noise, standard deviation in pixels
+  int jpeg_quality = 0;     // 1-100: a JPEG round trip after the noise; 0: none
 };
 
 struct Rect {

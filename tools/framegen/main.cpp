@@ -90,6 +90,13 @@ int main(int argc, char** argv) {
       ->transform(CLI::CheckedTransformer(contents, CLI::ignore_case));
   app.add_option("--noise", recipe.noise, "noise standard deviation in grey levels");
   app.add_option("--seed", recipe.seed, "seed of noise and clouds")->capture_default_str();
+  app.add_option("--black", recipe.black, "grey level of black")->capture_default_str();
+  app.add_option("--white", recipe.white, "grey level of white")->capture_default_str();
+  app.add_option("--bit-offset", recipe.bit_offset,
+                 "start the header bits this many bit periods after the start column");
+  app.add_option("--blur", recipe.blur, "Gaussian blur before the noise, sigma in pixels");
+  app.add_option("--jpeg-quality", recipe.jpeg_quality,
+                 "pass the frame through a JPEG of this quality (1-100)");
   CLI11_PARSE(app, argc, argv);
 
   try {

@@ -1,12 +1,16 @@
-// tessaly-sweep-decode: decodes generated frames of every layout over a range of row widths,
-// noise levels and headers, prints where the header was read wrong, writes the results as a
-// table and compares them with the table of an earlier build.
+// tessaly-sweep-decode: names generated frames of every layout over a range of row widths,
+// noise levels, headers and degradations through the per-file processing, counts right,
+// doubtful, unread and wrong names, writes the results as a table and compares them with the
+// table of an earlier build.
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include <CLI/CLI.hpp>
 
@@ -16,6 +20,7 @@
 namespace {
 
 using tessaly::framegen::Layout;
+using tessaly::sweep::Outcome;
 using tessaly::sweep::SweepResult;
 
 // "814-856, 864" from a set of widths.
@@ -45,108 +50,199 @@ std::string Ranges(const std::set<int>& widths, int step) {
 
 struct Group {
   int cases = 0;
-  int right = 0;
+  std::map<Outcome, int> outcomes;
   std::set<int> wrong_widths;
   // Against the earlier table:
   int compared = 0;
   int right_before = 0;
-  int identical_where_right_before = 0;
+  int kept = 0;  // right before, read the same and named right now
+  int right_before_doubtful_now = 0;
+  int wrong_before = 0;
   int wrong_before_right_now = 0;
-  std::set<int> wrong_before_widths;
+  int wrong_before_doubtful_now = 0;
   std::set<int> changed_where_right_before;
 };
 
-std::string GroupName(Layout layout, int noise) {
-  return std::string(tessaly::sweep::LayoutName(layout)) + " sigma " + std::to_string(noise);
+// Degradation, layout, noise.
+using GroupKey = std::tuple<int, int, int>;
+
+std::string GroupName(const GroupKey& key) {
+  const auto& [degradation, layout, noise] = key;
+  std::string name = tessaly::sweep::Degradations().at(static_cast<std::size_t>(degradation)).name;
+  name += std::string(" ") + tessaly::sweep::LayoutName(static_cast<Layout>(layout)) + " sigma " +
+          std::to_string(noise);
+  return name;
+}
+
+std::string Padded(std::string text, std::size_t width) {
+  if (text.size() < width) text.resize(width, ' ');
+  return text + ' ';
+}
+
+std::string Percent(int part, int whole) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f %%", whole > 0 ? 100.0 * part / whole : 0.0);
+  return text;
+}
+
+void WriteEvidence(const std::string& path, const std::vector<SweepResult>& results) {
+  std::ofstream out(path, std::ios::trunc);
+  out << "# degradation\tlayout\twidth\tnoise\theader\toutcome\tname right\tconfidence\tmargin\t"
+         "noise share\trow agreement\tweakest bit\tbit edge\n";
+  for (const SweepResult& r : results) {
+    const auto& c = r.sweep_case;
+    out << tessaly::sweep::Degradations().at(static_cast<std::size_t>(c.degradation)).name << '\t'
+        << tessaly::sweep::LayoutName(c.layout) << '\t' << c.width << '\t' << c.noise << '\t'
+        << c.header << '\t' << tessaly::sweep::OutcomeName(r.outcome) << '\t'
+        << (r.name == r.expected_name ? 1 : 0) << '\t' << r.confidence << '\t' << r.evidence.margin
+        << '\t' << r.evidence.noise << '\t' << r.evidence.row_agreement << '\t'
+        << r.evidence.weakest_bit << '\t' << r.evidence.bit_edge << '\n';
+  }
+  out.close();
+  if (!out) throw tessaly::Error("Cannot write " + path);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) try {
-  CLI::App app{"Decodes generated frames over a range of row widths and reports the headers read."};
+  CLI::App app{
+      "Names generated frames over a range of row widths, noise levels, headers and "
+      "degradations, and counts right, doubtful, unread and wrong names."};
   tessaly::sweep::SweepRange range;
   int jobs = 1;
+  bool degraded = false;
   std::string table_path;
   std::string compare_path;
+  std::string evidence_path;
   app.add_option("--from", range.first_width, "First row width")->check(CLI::Range(226, 20000));
   app.add_option("--to", range.last_width, "Last row width")->check(CLI::Range(226, 20000));
   app.add_option("--every", range.width_step, "Width step")->check(CLI::PositiveNumber);
   app.add_option("--noise", range.noises, "Noise levels (grey levels)");
+  app.add_option("--headers", range.headers, "Only these headers (indices)");
+  app.add_flag("--degraded", degraded,
+               "Degraded frames (blur, JPEG copies, low contrast, bit offsets, dark) instead of "
+               "clean ones; widths 800 to 2080 every 7 and noise 0 2 4 8 unless given");
   app.add_option("--jobs", jobs, "Threads")->check(CLI::Range(1, 64));
   app.add_option("--table", table_path, "Write every result to this file");
   app.add_option("--compare", compare_path, "Compare with a table an earlier build wrote");
+  app.add_option("--evidence", evidence_path,
+                 "Write the evidence of every reading (margin, noise, row agreement) to this file");
   CLI11_PARSE(app, argc, argv);
+  if (degraded) {
+    range.degradations.clear();
+    for (std::size_t d = 1; d < tessaly::sweep::Degradations().size(); ++d) {
+      range.degradations.push_back(static_cast<int>(d));
+    }
+    if (app.count("--from") == 0) range.first_width = 800;
+    if (app.count("--to") == 0) range.last_width = 2080;
+    if (app.count("--noise") == 0) range.noises = {0, 2, 4, 8};
+  }
 
+  const std::vector<tessaly::sweep::SweepCase> cases = tessaly::sweep::SweepCases(range);
   const std::vector<SweepResult> results =
-      tessaly::sweep::RunCases(tessaly::sweep::SweepCases(range), jobs);
+      tessaly::sweep::RunCases(cases, jobs, {.evidence = !evidence_path.empty()});
   if (!table_path.empty()) {
     std::ofstream table(table_path, std::ios::trunc);
-    table << "# layout\twidth\tnoise\theader\tright\tas\trows\tstart\tblack\twhite\tcut x\ty\t"
-             "width\theight\ttext (hex)\n";
+    table << tessaly::sweep::TableHeading() << '\n';
     for (const SweepResult& r : results) table << tessaly::sweep::TableLine(r) << '\n';
     table.close();
     if (!table) throw tessaly::Error("Cannot write the table " + table_path);
   }
+  if (!evidence_path.empty()) WriteEvidence(evidence_path, results);
   std::map<std::string, SweepResult> before;
+  // Tables from before the naming outcomes read whole frames; their cases are read so again.
+  std::map<std::string, SweepResult> whole_frames;
   if (!compare_path.empty()) {
     std::ifstream in(compare_path);
     if (!in) throw tessaly::Error("Cannot read the table " + compare_path);
     before = tessaly::sweep::ReadTable(in);
-  }
-
-  std::map<std::pair<int, int>, Group> groups;
-  for (const SweepResult& r : results) {
-    Group& g = groups[{static_cast<int>(r.sweep_case.layout), r.sweep_case.noise}];
-    ++g.cases;
-    if (r.right)
-      ++g.right;
-    else
-      g.wrong_widths.insert(r.sweep_case.width);
-    const auto old = before.find(tessaly::sweep::CaseKey(r.sweep_case));
-    if (old == before.end()) continue;
-    ++g.compared;
-    if (old->second.right) {
-      ++g.right_before;
-      if (tessaly::sweep::SameReading(old->second, r))
-        ++g.identical_where_right_before;
-      else
-        g.changed_where_right_before.insert(r.sweep_case.width);
-    } else {
-      g.wrong_before_widths.insert(r.sweep_case.width);
-      if (r.right) ++g.wrong_before_right_now;
+    std::vector<tessaly::sweep::SweepCase> old_cases;
+    for (const auto& c : cases) {
+      const auto old = before.find(tessaly::sweep::CaseKey(c));
+      if (old != before.end() && !old->second.has_outcome) old_cases.push_back(c);
+    }
+    for (SweepResult& r : tessaly::sweep::RunCases(old_cases, jobs, {.whole_frame = true})) {
+      whole_frames[tessaly::sweep::CaseKey(r.sweep_case)] = std::move(r);
     }
   }
 
-  bool all_right = true;
-  std::cout << "Headers read right, widths " << range.first_width << ".." << range.last_width
-            << " every " << range.width_step << ":\n";
-  std::cout << "group                 cases   right   widths read wrong\n";
+  std::map<GroupKey, Group> groups;
+  int wide_cases = 0;
+  int wide_right = 0;
+  for (const SweepResult& r : results) {
+    const auto& c = r.sweep_case;
+    Group& g = groups[{c.degradation, static_cast<int>(c.layout), c.noise}];
+    ++g.cases;
+    ++g.outcomes[r.outcome];
+    if (r.outcome == Outcome::kWrong) g.wrong_widths.insert(c.width);
+    if (c.degradation == 0 && c.width >= 700 && c.noise <= 16) {
+      ++wide_cases;
+      if (r.outcome == Outcome::kRight) ++wide_right;
+    }
+    const std::string key = tessaly::sweep::CaseKey(c);
+    const auto old = before.find(key);
+    if (old == before.end()) continue;
+    ++g.compared;
+    // An older table knows only whether the header was read as sent, which names right.
+    const bool was_right =
+        old->second.has_outcome ? old->second.outcome == Outcome::kRight : old->second.right;
+    const SweepResult& now = old->second.has_outcome ? r : whole_frames.at(key);
+    if (was_right) {
+      ++g.right_before;
+      if (now.outcome == Outcome::kRight && tessaly::sweep::SameReading(old->second, now)) {
+        ++g.kept;
+      } else {
+        g.changed_where_right_before.insert(c.width);
+        if (now.outcome == Outcome::kDoubtful) ++g.right_before_doubtful_now;
+      }
+    } else {
+      ++g.wrong_before;
+      if (now.outcome == Outcome::kRight) ++g.wrong_before_right_now;
+      if (now.outcome == Outcome::kDoubtful) ++g.wrong_before_doubtful_now;
+    }
+  }
+
+  bool sound = true;
+  std::cout << "Names, widths " << range.first_width << ".." << range.last_width << " every "
+            << range.width_step << ":\n";
+  std::cout << Padded("group", 32)
+            << "cases  right  doubtful  not read  WRONG  widths named wrong\n";
   for (const auto& [key, g] : groups) {
-    const std::string name = GroupName(static_cast<Layout>(key.first), key.second);
-    std::cout << name << std::string(20 - std::min<std::size_t>(name.size(), 19), ' ') << g.cases
-              << "\t" << g.right << "\t" << Ranges(g.wrong_widths, range.width_step) << "\n";
-    all_right = all_right && g.right == g.cases;
+    const auto count = [&](Outcome o) {
+      const auto found = g.outcomes.find(o);
+      return found == g.outcomes.end() ? 0 : found->second;
+    };
+    char line[128];
+    std::snprintf(line, sizeof line, "%5d  %5d  %8d  %8d  %5d  ", g.cases, count(Outcome::kRight),
+                  count(Outcome::kDoubtful), count(Outcome::kNotRead), count(Outcome::kWrong));
+    std::cout << Padded(GroupName(key), 32) << line << Ranges(g.wrong_widths, range.width_step)
+              << "\n";
+    sound = sound && g.wrong_widths.empty();
+  }
+  if (wide_cases > 0) {
+    std::cout << "Clean frames 700 px and wider, noise up to 16: " << wide_right << " of "
+              << wide_cases << " named right (" << Percent(wide_right, wide_cases) << ")\n";
   }
   if (!before.empty()) {
-    bool identical = true;
     std::cout << "\nAgainst " << compare_path << ":\n";
-    std::cout << "group                 compared  right before  identical now  wrong before"
-                 "  right now  widths wrong before\n";
+    std::cout
+        << Padded("group", 32)
+        << "compared  right before  kept  doubtful now  wrong before  right now  doubtful now\n";
     for (const auto& [key, g] : groups) {
-      const std::string name = GroupName(static_cast<Layout>(key.first), key.second);
-      std::cout << name << std::string(20 - std::min<std::size_t>(name.size(), 19), ' ')
-                << g.compared << "\t  " << g.right_before << "\t\t" << g.identical_where_right_before
-                << "\t\t" << (g.compared - g.right_before) << "\t     " << g.wrong_before_right_now
-                << "\t    " << Ranges(g.wrong_before_widths, range.width_step) << "\n";
+      if (g.compared == 0) continue;
+      char line[128];
+      std::snprintf(line, sizeof line, "%8d  %12d  %4d  %12d  %12d  %9d  %12d", g.compared,
+                    g.right_before, g.kept, g.right_before_doubtful_now, g.wrong_before,
+                    g.wrong_before_right_now, g.wrong_before_doubtful_now);
+      std::cout << Padded(GroupName(key), 32) << line << "\n";
       if (!g.changed_where_right_before.empty()) {
         std::cout << "  changed where right before: "
                   << Ranges(g.changed_where_right_before, range.width_step) << "\n";
-        identical = false;
+        sound = false;
       }
     }
-    all_right = all_right && identical;
   }
-  return all_right ? 0 : 1;
+  return sound ? 0 : 1;
 } catch (const std::exception& error) {
   std::cerr << "tessaly-sweep-decode: " << error.what() << "\n";
   return 2;

@@ -1,13 +1,17 @@
 // The header sweep: cases, frames, decoding and the table of results.
 #include "sweep_decode/sweep.h"
 
+#include <array>
 #include <atomic>
 #include <istream>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 #include "app/processor.h"
+#include "app/source_prep.h"
 #include "base/errors.h"
+#include "naming/header_name.h"
 
 namespace tessaly::sweep {
 namespace {
@@ -39,6 +43,53 @@ std::string FromHex(const std::string& hex) {
   return text;
 }
 
+// Deterministic choices for the varying headers: splitmix64, the same on every platform.
+class Choices {
+ public:
+  explicit Choices(std::uint64_t seed) : state_(seed) {}
+  // 0 to count - 1.
+  int operator()(int count) {
+    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return static_cast<int>((z ^ (z >> 31)) % static_cast<std::uint64_t>(count));
+  }
+
+ private:
+  std::uint64_t state_;
+};
+
+// The clean frames keep the seeds the sweep has always given them.
+std::uint64_t CaseSeed(const SweepCase& c) {
+  return (static_cast<std::uint64_t>(c.width) << 16) ^ (static_cast<std::uint64_t>(c.noise) << 8) ^
+         static_cast<std::uint64_t>(c.header) ^ (static_cast<std::uint64_t>(c.degradation) << 40);
+}
+
+constexpr std::string_view kMonthNames = "JANFEBMARAPRMAYJUNJULAUGSEPOCTNOVDEC";
+
+int DaysInMonth(int two_digit_year, int month) {
+  constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const int year = FullYear(two_digit_year);
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return kDays[static_cast<std::size_t>(month - 1)] + (month == 2 && leap ? 1 : 0);
+}
+
+std::string TwoDigits(int value) {
+  return {static_cast<char>('0' + value / 10), static_cast<char>('0' + value % 10)};
+}
+
+// One to four letters and digits, then blanks; sometimes blank throughout.
+std::string Code(Choices& choose) {
+  constexpr std::string_view kCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string code(4, ' ');
+  const int length = choose(8) == 0 ? 0 : 1 + choose(4);
+  for (int i = 0; i < length; ++i) {
+    code[static_cast<std::size_t>(i)] =
+        kCharacters[static_cast<std::size_t>(choose(static_cast<int>(kCharacters.size())))];
+  }
+  return code;
+}
+
 Layout LayoutFromName(const std::string& name) {
   for (Layout layout : {Layout::GOES, Layout::GMS, Layout::Meteosat}) {
     if (name == LayoutName(layout)) return layout;
@@ -61,6 +112,7 @@ const char* LayoutName(Layout layout) {
 }
 
 const std::vector<SweepHeader>& SweepHeaders() {
+  // Zeros and "CODE" mark what varies.
   static const std::vector<SweepHeader> headers = {
       {Layout::GOES, "GOES8   VIS9812241200D2  ", 2},
       {Layout::GOES, "GOES-I  FD 0101311445    ", 1},
@@ -72,19 +124,73 @@ const std::vector<SweepHeader>& SweepHeaders() {
       {Layout::Meteosat, "MET7    VIS0104011230D2  ", 2},
       {Layout::Meteosat, "MET5    C029912051230D2AB", 2},
       {Layout::Meteosat, "METEO-8 WV 5612312359UUUU", 2},
+      {Layout::GOES, "GOES8   IR 0000000000CODE", 1, Varies::kDateAndCode},
+      {Layout::GOES, "GOES-I  FD 0000000000    ", 2, Varies::kDate},
+      {Layout::GOES, "GOES-K  NH 0000000000CODE", 3, Varies::kDateAndCode},
+      {Layout::GOES, "GOES-9  WV 0000000000CODE", 2, Varies::kDateAndCode},
+      {Layout::GOES, "GOES8   ADM0000000000    ", 2, Varies::kDigits},
+      {Layout::GOES, "GOES-K  TST0000000000    ", 1, Varies::kDigits},
+      {Layout::GOES, "WEFAX    99 DEC 05 12 UTC", 2, Varies::kAltDate},
+      {Layout::GOES, "GOES8   VIS9902301200D2  ", 2},  // 30 February: names nothing
+      {Layout::GMS, "GMSN    VIS0000000000CODE", 1, Varies::kDateAndCode},
+      {Layout::GMS, "GMSS    IR 0000000000CODE", 3, Varies::kDateAndCode},
+      {Layout::GMS, "GMS-5   WV 0000000000    ", 2, Varies::kDate},
+      {Layout::GMS, "GMSN    ADM0000000000CODE", 2, Varies::kDigits},
+      {Layout::GMS, "GMS      99 DEC 05 12 UTC", 2, Varies::kAltDate},
+      {Layout::GMS, "GMSS    IR 0512312500C1  ", 2},  // hour 25: names nothing
+      {Layout::Meteosat, "MET7    VIS0000000000CODE", 2, Varies::kDateAndCode},
+      {Layout::Meteosat, "MET5    IR 0000000000CODE", 2, Varies::kDateAndCode},
+      {Layout::Meteosat, "METEO-8 WV 0000000000    ", 2, Varies::kDate},
+      {Layout::Meteosat, "MET7    TST0000000000    ", 2, Varies::kDigits},
+      {Layout::Meteosat, "METEOSAT 99 DEC 05 12 UTC", 2, Varies::kAltDate},
   };
   return headers;
+}
+
+const std::vector<Degradation>& Degradations() {
+  static const std::vector<Degradation> degradations = {
+      {"clean"},
+      {"blur1.2", 1.2},
+      {"blur2.0", 2.0},
+      {"jpeg50", 0.0, 50},
+      {"jpeg20", 0.0, 20},
+      {"low-contrast", 0.0, 0, 90, 170},
+      {"half-bit-late", 0.0, 0, 8, 240, 0.5},
+      {"half-bit-early", 0.0, 0, 8, 240, -0.5},
+      {"dark", 0.0, 0, 0, 60},
+  };
+  return degradations;
+}
+
+const char* OutcomeName(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kRight:
+      return "right";
+    case Outcome::kDoubtful:
+      return "doubtful";
+    case Outcome::kNotRead:
+      return "not-read";
+    case Outcome::kWrong:
+      break;
+  }
+  return "WRONG";
 }
 
 std::vector<SweepCase> SweepCases(const SweepRange& range) {
   std::vector<SweepCase> cases;
   const std::vector<SweepHeader>& headers = SweepHeaders();
-  for (Layout layout : {Layout::GOES, Layout::GMS, Layout::Meteosat}) {
-    for (int width = range.first_width; width <= range.last_width; width += range.width_step) {
-      for (const int noise : range.noises) {
-        for (std::size_t h = 0; h < headers.size(); ++h) {
-          if (headers[h].layout == layout) {
-            cases.push_back({layout, width, noise, static_cast<int>(h)});
+  std::vector<int> chosen = range.headers;
+  if (chosen.empty()) {
+    for (std::size_t h = 0; h < headers.size(); ++h) chosen.push_back(static_cast<int>(h));
+  }
+  for (const int degradation : range.degradations) {
+    for (Layout layout : {Layout::GOES, Layout::GMS, Layout::Meteosat}) {
+      for (int width = range.first_width; width <= range.last_width; width += range.width_step) {
+        for (const int noise : range.noises) {
+          for (const int h : chosen) {
+            if (headers.at(static_cast<std::size_t>(h)).layout == layout) {
+              cases.push_back({layout, width, noise, h, degradation});
+            }
           }
         }
       }
@@ -93,11 +199,53 @@ std::vector<SweepCase> SweepCases(const SweepRange& range) {
   return cases;
 }
 
+std::string SweepHeaderText(const SweepCase& sweep_case) {
+  const SweepHeader& header = SweepHeaders().at(static_cast<std::size_t>(sweep_case.header));
+  std::string text = header.text;
+  if (header.varies == Varies::kNothing) return text;
+  Choices choose(CaseSeed(sweep_case) ^ 0xC0FFEEull);
+  const int year = choose(100);
+  const int month = 1 + choose(12);
+  const int day = 1 + choose(DaysInMonth(year, month));
+  int hour = choose(24);
+  int minute = choose(60);
+  if (choose(16) == 0) {
+    hour = 24;  // midnight as some senders give it
+    minute = 0;
+  }
+  switch (header.varies) {
+    case Varies::kDateAndCode:
+      text.replace(21, 4, Code(choose));
+      [[fallthrough]];
+    case Varies::kDate:
+      text.replace(11, 10,
+                   TwoDigits(year) + TwoDigits(month) + TwoDigits(day) + TwoDigits(hour) +
+                       TwoDigits(minute));
+      break;
+    case Varies::kDigits:
+      for (int i = 11; i < 21; ++i)
+        text[static_cast<std::size_t>(i)] = static_cast<char>('0' + choose(10));
+      break;
+    case Varies::kAltDate:
+      text.replace(9, 2, TwoDigits(year));
+      text.replace(12, 3,
+                   std::string(kMonthNames.substr(static_cast<std::size_t>(month - 1) * 3, 3)));
+      text.replace(16, 2, TwoDigits(day));
+      text.replace(19, 2, TwoDigits(hour % 24));
+      break;
+    case Varies::kNothing:
+      break;
+  }
+  return text;
+}
+
 framegen::FrameRecipe SweepRecipe(const SweepCase& sweep_case) {
   const SweepHeader& header = SweepHeaders().at(static_cast<std::size_t>(sweep_case.header));
+  const Degradation& degradation =
+      Degradations().at(static_cast<std::size_t>(sweep_case.degradation));
   framegen::FrameRecipe recipe;
   recipe.layout = sweep_case.layout;
-  recipe.header = header.text;
+  recipe.header = SweepHeaderText(sweep_case);
   recipe.data_rows = header.data_rows;
   recipe.width = sweep_case.width;
   recipe.picture_height = kPictureRows;
@@ -105,36 +253,88 @@ framegen::FrameRecipe SweepRecipe(const SweepCase& sweep_case) {
   recipe.below_rows = kBelowRows;
   recipe.content = framegen::Content::Flat;
   recipe.noise = sweep_case.noise;
-  recipe.seed = (static_cast<std::uint64_t>(sweep_case.width) << 16) ^
-                (static_cast<std::uint64_t>(sweep_case.noise) << 8) ^
-                static_cast<std::uint64_t>(sweep_case.header);
+  recipe.seed = CaseSeed(sweep_case);
+  recipe.black = degradation.black;
+  recipe.white = degradation.white;
+  recipe.blur = degradation.blur;
+  recipe.jpeg_quality = degradation.jpeg_quality;
+  recipe.bit_offset = degradation.bit_offset;
   return recipe;
 }
 
-SweepResult RunCase(const SweepCase& sweep_case) {
+SweepResult RunCase(const SweepCase& sweep_case, const RunOptions& options) {
   const framegen::Frame frame = framegen::MakeFrame(SweepRecipe(sweep_case));
-  const IplImagePtr image = framegen::MakeWorkingImage(frame);
-  const DataLinesResult read = ReadFrame(*image, "frame.bmp").found;
+  const std::filesystem::path input = "frame.bmp";
+  PictureResult named;
+  BitEvidence evidence;
+  if (options.whole_frame) {
+    // What the per-file processing takes from the reading, without its even-row working picture.
+    const IplImagePtr image = framegen::MakeWorkingImage(frame);
+    FrameReading reading = ReadFrame(*image, input);
+    named.header_text = reading.found.header_text;
+    named.read_as = reading.found.decoded_as;
+    named.black_level = reading.found.black_level;
+    named.white_level = reading.found.white_level;
+    named.cut = reading.found.cut;
+    named.proposed_name = WithPngExtension(reading.proposal.name);
+    named.named_from = reading.proposal.named_from;
+    named.header_confidence = reading.judgement.confidence;
+    named.header_doubtful = reading.judgement.doubtful;
+    if (!reading.doubtful_proposal.name.empty()) {
+      named.doubtful_name = WithPngExtension(reading.doubtful_proposal.name);
+    }
+    evidence = reading.found.evidence;
+  } else {
+    TExtBitmap bitmap;
+    bitmap.Assign(framegen::ToBitmap(frame));
+    named = ProcessLoadedPicture(input, std::move(bitmap), {});
+    // The processing renders the whole frame when the decoder cut nothing; the tables keep the
+    // decoder's empty cut.
+    if (named.cut.x == 0 && named.cut.y == 0 && named.cut.width == frame.width) {
+      named.cut = PictureRect();
+    }
+    if (options.evidence) {
+      const IplImagePtr sample = MakeSampleImage(framegen::ToBitmap(frame));
+      evidence = ReadFrame(*sample, input).found.evidence;
+    }
+  }
   SweepResult result;
   result.sweep_case = sweep_case;
-  result.header = read.header_text;
-  result.right = read.header_text == frame.header;
-  result.decoded_as = static_cast<int>(read.decoded_as);
-  result.data_rows = read.data_rows;
-  result.start_column = read.start_column;
-  result.black = read.black_level;
-  result.white = read.white_level;
-  result.cut = read.cut;
+  result.header = named.header_text;
+  result.right = named.header_text == frame.header;
+  result.decoded_as = static_cast<int>(named.read_as);
+  result.black = named.black_level;
+  result.white = named.white_level;
+  result.cut = named.cut;
+  result.confidence = named.header_confidence;
+  result.evidence = evidence;
+  result.has_outcome = true;
+  result.sent_header = frame.header;
+  result.expected_name = WithPngExtension(HeaderToFileName(input, frame.header).name).string();
+  const std::string proposed = named.proposed_name.string();
+  result.name = named.doubtful_name.empty() ? proposed : named.doubtful_name.string();
+  if (named.header_doubtful) {
+    result.outcome = Outcome::kDoubtful;
+  } else if (proposed == result.expected_name) {
+    result.outcome = Outcome::kRight;
+  } else if (named.named_from == NamedFrom::kInputName) {
+    result.outcome = Outcome::kNotRead;
+  } else {
+    result.outcome = Outcome::kWrong;
+  }
   result.sent_start_column = frame.start_column;
   result.sent_picture = frame.picture;
   return result;
 }
 
-std::vector<SweepResult> RunCases(const std::vector<SweepCase>& cases, int jobs) {
+std::vector<SweepResult> RunCases(const std::vector<SweepCase>& cases, int jobs,
+                                  const RunOptions& options) {
   std::vector<SweepResult> results(cases.size());
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
-    for (std::size_t i = next++; i < cases.size(); i = next++) results[i] = RunCase(cases[i]);
+    for (std::size_t i = next++; i < cases.size(); i = next++) {
+      results[i] = RunCase(cases[i], options);
+    }
   };
   std::vector<std::thread> threads;
   for (int j = 1; j < jobs; ++j) threads.emplace_back(work);
@@ -144,16 +344,27 @@ std::vector<SweepResult> RunCases(const std::vector<SweepCase>& cases, int jobs)
 }
 
 std::string CaseKey(const SweepCase& c) {
-  return std::string(LayoutName(c.layout)) + "\t" + std::to_string(c.width) + "\t" +
-         std::to_string(c.noise) + "\t" + std::to_string(c.header);
+  std::string key = std::string(LayoutName(c.layout)) + "\t" + std::to_string(c.width) + "\t" +
+                    std::to_string(c.noise) + "\t" + std::to_string(c.header);
+  if (c.degradation != 0) key += std::string("\t") + Degradations().at(c.degradation).name;
+  return key;
+}
+
+std::string TableHeading() {
+  return "# layout\twidth\tnoise\theader\tdegradation\tright\tas\tblack\twhite\tcut x\ty\twidth\t"
+         "height\toutcome\tconfidence\ttext (hex)\tname (hex)";
 }
 
 std::string TableLine(const SweepResult& r) {
+  const SweepCase& c = r.sweep_case;
   std::ostringstream line;
-  line << CaseKey(r.sweep_case) << '\t' << (r.right ? 1 : 0) << '\t' << r.decoded_as << '\t'
-       << r.data_rows << '\t' << r.start_column << '\t' << r.black << '\t' << r.white << '\t'
+  line << LayoutName(c.layout) << '\t' << c.width << '\t' << c.noise << '\t' << c.header << '\t'
+       << Degradations().at(static_cast<std::size_t>(c.degradation)).name << '\t'
+       << (r.right ? 1 : 0) << '\t' << r.decoded_as << '\t' << r.black << '\t' << r.white << '\t'
        << r.cut.x << '\t' << r.cut.y << '\t' << r.cut.width << '\t' << r.cut.height << '\t'
-       << (r.header.empty() ? "-" : ToHex(r.header));
+       << OutcomeName(r.outcome) << '\t' << r.confidence << '\t'
+       << (r.header.empty() ? "-" : ToHex(r.header)) << '\t'
+       << (r.name.empty() ? "-" : ToHex(r.name));
   return line.str();
 }
 
@@ -162,19 +373,53 @@ std::map<std::string, SweepResult> ReadTable(std::istream& in) {
   std::string text;
   while (std::getline(in, text)) {
     if (text.empty() || text[0] == '#') continue;
-    std::istringstream line(text);
-    std::string layout;
-    std::string hex;
-    int right = 0;
+    std::vector<std::string> fields;
+    std::istringstream split(text);
+    for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
     SweepResult r;
-    line >> layout >> r.sweep_case.width >> r.sweep_case.noise >> r.sweep_case.header >> right >>
-        r.decoded_as >> r.data_rows >> r.start_column >> r.black >> r.white >> r.cut.x >> r.cut.y >>
-        r.cut.width >> r.cut.height >> hex;
-    if (!line) throw Error("Sweep table: cannot read the line \"" + text + "\"");
-    r.sweep_case.layout = LayoutFromName(layout);
-    r.right = right != 0;
-    r.header = FromHex(hex);
-    table[CaseKey(r.sweep_case)] = r;
+    SweepCase& c = r.sweep_case;
+    try {
+      c.layout = LayoutFromName(fields.at(0));
+      c.width = std::stoi(fields.at(1));
+      c.noise = std::stoi(fields.at(2));
+      c.header = std::stoi(fields.at(3));
+      if (fields.size() == 15) {
+        // Before outcomes were kept: data rows and start column after the coding, which
+        // the cut tells as well; every frame was clean.
+        r.right = fields[4] == "1";
+        r.decoded_as = std::stoi(fields[5]);
+        r.black = std::stoi(fields[8]);
+        r.white = std::stoi(fields[9]);
+        r.cut = {std::stoi(fields[10]), std::stoi(fields[11]), std::stoi(fields[12]),
+                 std::stoi(fields[13])};
+        r.header = FromHex(fields[14]);
+      } else if (fields.size() == 17) {
+        c.degradation = -1;
+        for (std::size_t d = 0; d < Degradations().size(); ++d) {
+          if (fields[4] == Degradations()[d].name) c.degradation = static_cast<int>(d);
+        }
+        if (c.degradation < 0) throw Error("unknown degradation");
+        r.right = fields[5] == "1";
+        r.decoded_as = std::stoi(fields[6]);
+        r.black = std::stoi(fields[7]);
+        r.white = std::stoi(fields[8]);
+        r.cut = {std::stoi(fields[9]), std::stoi(fields[10]), std::stoi(fields[11]),
+                 std::stoi(fields[12])};
+        r.has_outcome = true;
+        r.outcome = Outcome::kWrong;
+        for (Outcome o : {Outcome::kRight, Outcome::kDoubtful, Outcome::kNotRead}) {
+          if (fields[13] == OutcomeName(o)) r.outcome = o;
+        }
+        r.confidence = std::stod(fields[14]);
+        r.header = FromHex(fields[15]);
+        r.name = FromHex(fields[16]);
+      } else {
+        throw Error("wrong number of fields");
+      }
+    } catch (const std::exception&) {
+      throw Error("Sweep table: cannot read the line \"" + text + "\"");
+    }
+    table[CaseKey(c)] = r;
   }
   return table;
 }
@@ -182,7 +427,7 @@ std::map<std::string, SweepResult> ReadTable(std::istream& in) {
 bool SameReading(const SweepResult& a, const SweepResult& b) {
   return a.header == b.header && a.black == b.black && a.white == b.white && a.cut.x == b.cut.x &&
          a.cut.y == b.cut.y && a.cut.width == b.cut.width && a.cut.height == b.cut.height &&
-         a.decoded_as == b.decoded_as && a.data_rows == b.data_rows && a.start_column == b.start_column;
+         a.decoded_as == b.decoded_as;
 }
 
 }  // namespace tessaly::sweep

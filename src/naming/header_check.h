@@ -1,0 +1,37 @@
+// How far a header reading can be trusted: the decoder's evidence for its bits together with
+// the characters each header field allows. Used by the per-file processing.
+#pragma once
+
+#include <string_view>
+
+#include "naming/header_name.h"
+
+namespace tessaly {
+
+// The characters of `header_text` that no header of `form` carries in their place. Primary
+// form: the satellite (columns 1-8) and the kind (9-11) are letters, digits and, in the
+// satellite, hyphens, written from the field's first column and followed by blanks only; the
+// date (12-21) is ten digits; the code (22-25) is letters and digits from its first column, or
+// blank throughout. An administrative or test message is checked up to its kind. Alternative
+// form: year, day and hour are digits, the month letters, and the rest letters, digits,
+// blanks, hyphens and full stops. Nothing is checked for kInputName.
+int CountFieldBreaks(std::string_view header_text, NamedFrom form);
+
+// Each character that breaks its field costs this much of the bits' margin: one such
+// character is not proof of a misread bit, but a reading that would name a file from it must
+// be that much surer of its bits.
+inline constexpr double kFieldBreakCost = 4.0;
+
+// Readings whose confidence is below this are doubtful.
+inline constexpr double kDoubtfulBelow = 4.0;
+
+struct HeaderJudgement {
+  double confidence = 0.0;  // the bits' margin less kFieldBreakCost per field break
+  bool doubtful = false;
+};
+
+// Judges a reading whose bits have `bit_margin` (see decoder/bit_confidence.h) and whose text
+// names a file in `form`. An empty text is not doubtful: nothing was read.
+HeaderJudgement JudgeHeader(double bit_margin, std::string_view header_text, NamedFrom form);
+
+}  // namespace tessaly
