@@ -228,6 +228,22 @@ HeaderState StateOf(const PictureResult& result) {
   return result.header_doubtful ? HeaderState::kDoubtful : HeaderState::kNoName;
 }
 
+std::string UnnamedHeaderWords(const PictureResult& result) {
+  switch (StateOf(result)) {
+    case HeaderState::kDoubtful:
+      return "header doubtful (\"" + Latin1ToUtf8(Trim(result.header_text)) + "\")";
+    case HeaderState::kNoName:
+      if (const std::string problem = HeaderProblem(result.header_text); !problem.empty()) {
+        return "header read, but " + problem;
+      }
+      break;
+    case HeaderState::kNamed:
+    case HeaderState::kNotRead:
+      break;
+  }
+  return "header not read";
+}
+
 std::filesystem::path WithPngExtension(const std::filesystem::path& name) {
   const std::string text = name.string();
   const std::size_t separator = text.find_last_of('/');

@@ -90,6 +90,10 @@ enum class HeaderState {
 };
 HeaderState StateOf(const PictureResult& result);
 
+// What the header gave a file it did not name, in the words both front ends use: "header not
+// read", "header doubtful ("TEXT")" or "header read, but 31-02-99 is not a date" (UTF-8).
+std::string UnnamedHeaderWords(const PictureResult& result);
+
 // How the pipeline reads a frame's header: the decoder's findings and the name they give.
 struct FrameReading {
   DataLinesResult found;

@@ -112,7 +112,7 @@ bool UpToDateByCatalog(FileResult& r, const ExpandedName& name, const Options& o
     }
     facts.hash = HashFile(name.path);
     if (!UpToDateFromCatalog(*row, facts)) return false;
-    std::optional<PictureResult> p = RecordedPicture(*row, name.path);
+    std::optional<PictureResult> p = RecordedPicture(*row, name.path, options.accept_doubtful);
     if (!p) return false;
     std::string problem;
     SetTarget(*p, name, options, output, false, &problem);
@@ -163,6 +163,7 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options, const Ou
   try {
     ProcessingOptions processing;
     processing.source = options.source;
+    processing.accept_doubtful = options.accept_doubtful;
     if (catalog != nullptr &&
         UpToDateByCatalog(r, name, options, output, *catalog, decode, processing)) {
       return r;
@@ -418,7 +419,7 @@ int RunBatch(const Options& options, Terminal& terminal) {
           RemoveStaleTemporaries(r.picture->proposed_name.parent_path());
         }
         const Fate fate = Decide(r, options, reporter, terminal, written, claims);
-        counts.Add(fate, r.picture ? std::optional(StateOf(*r.picture)) : std::nullopt);
+        counts.Add(fate, r.picture ? &*r.picture : nullptr);
         if (!r.sidecar_error.empty()) ++counts.failed;
         if (r.sidecar_kept) ++counts.sidecars_kept;
         if (r.sidecar_missing && !r.sidecar_kept && r.sidecar_error.empty()) {
@@ -435,11 +436,10 @@ int RunBatch(const Options& options, Terminal& terminal) {
   reporter.Summary(counts, signal, names.size() - handled);
   reporter.RecursiveHint(expansion.only_subfolders);
   if (signal != 0) return 128 + signal;
-  const int untrusted = counts.unread + counts.unnamed;
-  if (options.strict && untrusted > 0) {
-    terminal.err << "tessaly-cli: --strict: " << untrusted
-                 << (untrusted == 1 ? " file's header gave" : " files' headers gave")
-                 << " no name\n";
+  if (options.strict && counts.Untrusted() > 0) {
+    terminal.err << "tessaly-cli: --strict: " << counts.Untrusted()
+                 << (counts.Untrusted() == 1 ? " file's header was" : " files' headers were")
+                 << " not read, doubtful or gave no name\n";
     return 1;
   }
   return counts.failed > 0 || !catalogued ? 1 : 0;

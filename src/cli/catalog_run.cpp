@@ -15,9 +15,10 @@ namespace tessaly::cli {
 
 namespace fs = std::filesystem;
 
-HeaderDoubt DoubtOf(const PictureResult&) {
-  // The pipeline does not judge its header readings yet: none is doubtful, none has a measure.
-  return {false, std::nullopt};
+HeaderDoubt DoubtOf(const PictureResult& picture) {
+  // Where no text was read there is nothing to doubt and nothing to measure.
+  if (Trim(picture.header_text).empty()) return {false, std::nullopt};
+  return {picture.header_doubtful, picture.header_confidence};
 }
 
 std::optional<Outcome> OutcomeOf(Fate fate) {
@@ -48,12 +49,24 @@ std::optional<Outcome> OutcomeOf(Fate fate) {
   return std::nullopt;
 }
 
-std::optional<PictureResult> RecordedPicture(const FrameRow& row, const fs::path& input) {
+std::optional<PictureResult> RecordedPicture(const FrameRow& row, const fs::path& input,
+                                             bool accept_doubtful) {
   std::string latin1;
   if (!row.header || !Utf8ToLatin1(*row.header, latin1)) return std::nullopt;
   PictureResult p;
   p.input_name = input;
   p.header = RecordedHeader(row);
+  p.header_doubtful = row.header_doubtful.value_or(false);
+  p.header_confidence = row.header_confidence.value_or(0.0);
+  if (p.header_doubtful && !accept_doubtful && p.header) {
+    // As the pipeline does: a doubtful reading names nothing, the name it gives is kept beside.
+    const NameProposal doubtful = ProposeName(input, latin1, p.header);
+    if (doubtful.named_from != NamedFrom::kInputName) {
+      p.doubtful_name = WithPngExtension(doubtful.name);
+      p.doubtful_named_from = doubtful.named_from;
+    }
+    p.header.reset();
+  }
   NameProposal proposal = ProposeName(input, latin1, p.header);
   p.header_text = std::move(latin1);
   p.proposed_name = WithPngExtension(proposal.name);

@@ -26,9 +26,11 @@ std::optional<Outcome> OutcomeOf(Fate fate);
 
 // The picture as its row recorded it, for an input that is not decoded again: the header and
 // the standard name it gives in the input's folder (as the pipeline proposes it), the reading,
-// levels and cut. Its output is empty. Nothing when the row holds no header text.
+// levels, cut and the doubt (a doubtful reading names nothing unless `accept_doubtful`). Its
+// output is empty. Nothing when the row holds no header text.
 std::optional<PictureResult> RecordedPicture(const FrameRow& row,
-                                             const std::filesystem::path& input);
+                                             const std::filesystem::path& input,
+                                             bool accept_doubtful);
 
 // The width and height a PNG file's header gives; nothing when it is no PNG that can be read.
 std::optional<std::pair<int, int>> PngSize(const std::filesystem::path& file);

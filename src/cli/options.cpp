@@ -359,9 +359,13 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
   app.add_flag("--skip-unread", options.skip_unread,
                "save nothing for a file whose header was not read (it would keep its own name)")
       ->group(kSaving);
+  app.add_flag("--accept-doubtful", options.accept_doubtful,
+               "name files from header readings too weak to trust as well (they are still "
+               "reported as doubtful)")
+      ->group(kSaving);
   app.add_flag("--strict", options.strict,
-               "exit with status 1 when any file's header was not read or gave no name, for "
-               "nightly jobs that must notice")
+               "exit with status 1 when any file's header was not read, was doubtful or gave no "
+               "name, for nightly jobs that must notice")
       ->group(kReport);
   app.add_flag("--include-results", options.include_results,
                "take this tool's own PNG results found in folders as inputs too (skipped by "

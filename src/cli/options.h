@@ -40,7 +40,8 @@ struct Options {
   std::string name_template;                 // --name-template: names from the header's fields
   std::string output_dir;    // --output-dir: results below this folder instead of beside the inputs
   bool skip_unread = false;  // --skip-unread: save nothing whose header was not read
-  bool strict = false;       // --strict: exit status 1 when a header gave no name
+  bool strict = false;       // --strict: exit status 1 when a header was not trusted
+  bool accept_doubtful = false;  // --accept-doubtful: name from doubtful header readings
   bool include_results = false;  // --include-results: folders give the tool's results too
   bool creation_time = false;    // --creation-time: the header's time as a PNG text
   std::string catalog;           // --catalog: record every input in this catalogue

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <istream>
@@ -19,7 +20,9 @@ namespace tessaly::cli {
 
 namespace fs = std::filesystem;
 
-void Counts::Add(Fate fate, std::optional<HeaderState> header) {
+double RoundedConfidence(double confidence) { return std::round(confidence * 100.0) / 100.0; }
+
+void Counts::Add(Fate fate, const PictureResult* picture) {
   ++seen;
   if (fate == Fate::kFailed) {
     ++failed;
@@ -27,9 +30,13 @@ void Counts::Add(Fate fate, std::optional<HeaderState> header) {
   }
   // A file whose header gave no name is counted apart as well as by what became of it, so
   // that "saved" still says how many pictures were written.
-  if (header && fate != Fate::kSkipped && fate != Fate::kAlreadyResult) {
-    if (*header == HeaderState::kNotRead) ++unread;
-    if (*header == HeaderState::kNoName) ++unnamed;
+  if (picture != nullptr && fate != Fate::kSkipped && fate != Fate::kAlreadyResult) {
+    const HeaderState header = StateOf(*picture);
+    if (header == HeaderState::kNotRead) ++unread;
+    if (header == HeaderState::kNoName) ++unnamed;
+    if (header == HeaderState::kDoubtful || (header == HeaderState::kNamed && picture->header_doubtful)) {
+      ++doubtful;
+    }
   }
   switch (fate) {
     case Fate::kSaved:
@@ -106,15 +113,8 @@ std::pair<int, int> OutputSize(const FileResult& r) {
   return {r.picture->output.Width(), r.picture->output.Height()};
 }
 
-// What the header gave a file it did not name: "header not read", or "header read, but
-// 31-02-99 is not a date".
-std::string UnnamedWords(const PictureResult& p) {
-  if (StateOf(p) == HeaderState::kNoName) {
-    const std::string problem = HeaderProblem(p.header_text);
-    if (!problem.empty()) return "header read, but " + EscapeControls(problem);
-  }
-  return "header not read";
-}
+// What the header gave a file it did not name, one line of plain text.
+std::string UnnamedWords(const PictureResult& p) { return EscapeControls(UnnamedHeaderWords(p)); }
 
 bool ProcessedFate(Fate fate) {
   return fate != Fate::kFailed && fate != Fate::kSkipped && fate != Fate::kAlreadyResult;
@@ -232,6 +232,11 @@ void Reporter::ReportJson(const FileResult& r, Fate fate) {
       }
     }
     line["reading"] = ReadingText(p->read_as);
+    if (p->header_doubtful && StateOf(*p) != HeaderState::kNotRead) {
+      line["header_doubtful"] = true;
+      line["header_confidence"] = RoundedConfidence(p->header_confidence);
+      if (!p->doubtful_name.empty()) line["doubtful_name"] = FullPath(p->doubtful_name);
+    }
     if (p->looks_like_full_frame) line["looks_like_full_frame"] = true;
     if (fate == Fate::kKeptOriginal) line["kept_original"] = true;
     if (fate == Fate::kUpToDate) line["up_to_date"] = true;
@@ -344,6 +349,13 @@ void Reporter::ReportText(const FileResult& r, Fate fate) {
   if (p->looks_like_full_frame) {
     out << "    " << in << " looks like a full frame, not data lines only (--source full)\n";
   }
+  if (!p->doubtful_name.empty()) {
+    out << "    the doubtful header would name it " << TargetText(p->doubtful_name)
+        << " (--accept-doubtful)\n";
+  } else if (p->header_doubtful && StateOf(*p) == HeaderState::kNamed) {
+    out << "    named from a doubtful header (\""
+        << EscapeControls(Latin1ToUtf8(Trim(p->header_text))) << "\")\n";
+  }
   if (options_.verbosity == Verbosity::kVerbose) {
     out << "    header \"" << EscapeControls(Latin1ToUtf8(p->header_text)) << "\"; black "
         << p->black_level << " (grey " << GreyOfSample(p->black_level) << "), white "
@@ -368,6 +380,7 @@ void Reporter::Summary(const Counts& c, int signal, std::size_t left) {
     to << ", " << c.collided << (options_.dry_run ? " would collide" : " collided");
   if (c.unread > 0) to << ", " << c.unread << " header not read";
   if (c.unnamed > 0) to << ", " << c.unnamed << " header gave no name";
+  if (c.doubtful > 0) to << ", " << c.doubtful << " header doubtful";
   if (c.results > 0)
     to << ", " << c.results << (c.results == 1 ? " already a result" : " already results");
   if (c.sidecars_added > 0) {

@@ -89,15 +89,21 @@ struct Counts {
   int seen = 0, saved = 0, would_save = 0, unchanged = 0, skipped = 0, failed = 0;
   int unread = 0;          // header not read, whatever then became of the file
   int unnamed = 0;         // header read, but it gave no name
+  int doubtful = 0;        // header read too weakly to trust (named from or not)
   int results = 0;         // already results
   int originals_kept = 0;  // targets kept because this tool did not write them
   int sidecars_kept = 0;   // sidecars not written: a file of that name is not the tool's
   int up_to_date = 0;
   int sidecars_added = 0;  // missing sidecars written for up-to-date results
   int collided = 0;  // not saved, or in a dry run would collide: another input took the name
-  // `header`: what the header of a processed file gave; nothing for a file not processed.
-  void Add(Fate fate, std::optional<HeaderState> header);
+  // `picture`: the processed file's result; null for a file not processed.
+  void Add(Fate fate, const PictureResult* picture);
+  // Files whose header did not surely give their name (what --strict looks for).
+  int Untrusted() const { return unread + unnamed + doubtful; }
 };
+
+// A header reading's confidence as --json and sidecars give it: to two decimals.
+double RoundedConfidence(double confidence);
 
 // The reading that gave the header, for --json and sidecars: "goes", "gms" or "meteosat".
 std::string ReadingText(SatelliteType read_as);

@@ -50,6 +50,10 @@ Json SidecarObject(const FileResult& r) {
   j["header"] = Latin1ToUtf8(p.header_text);
   j["parsed"] = ParsedFields(p.header);
   j["named_from"] = NamedFromText(p.named_from);
+  if (p.header_doubtful && StateOf(p) != HeaderState::kNotRead) {
+    j["header_doubtful"] = true;
+    j["header_confidence"] = RoundedConfidence(p.header_confidence);
+  }
   j["reading"] = ReadingText(p.read_as);
   j["levels"] = {{"black", p.black_level},
                  {"white", p.white_level},

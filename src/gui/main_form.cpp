@@ -318,13 +318,14 @@ void TFormQuillet::StoreView() {
   windowMaximized_->SetValue(isMaximized() ? 1 : 0);
 }
 
-void TFormQuillet::SetStatus(const std::string& text) {
+void TFormQuillet::SetStatus(const std::string& text, const std::string& hint) {
   statusText_ = text;
+  statusHint_ = hint.empty() ? text : hint;
   // The list belongs to the summary; any later news replaces both.
   buttonDetails_->hide();
   if (several_) return;  // shown with the rest of the state
   statusLine_->setText(FromCore(text));
-  statusLine_->setToolTip(FromCore(text));
+  statusLine_->setToolTip(FromCore(statusHint_));
 }
 
 void TFormQuillet::SetTabOrder() {
@@ -504,7 +505,7 @@ void TFormQuillet::HandleRunItem(std::size_t index, RunItem&& item) {
     dialogs_->ShowMessage(kHeaderFailureMessage + labelHelpText_);
   }
   report.proposed_name = current_.proposed_name.filename().string();
-  report.header_read = current_.named_from != NamedFrom::kInputName;
+  SetHeader(report, current_);
   report.changed = current_.changed;
   report.auto_save = true;
   report.looks_like_full_frame = current_.looks_like_full_frame;
@@ -531,11 +532,14 @@ void TFormQuillet::HandleRunItem(std::size_t index, RunItem&& item) {
     ++(report.saved ? counts.saved : counts.declined);
     if (report.saved) run.written.Add(current_.proposed_name);
   }
-  RunStatus(index, ReportText(report));
+  RunStatus(index, ReportText(report), ReportHint(report));
 }
 
-void TFormQuillet::RunStatus(std::size_t index, const std::string& text) {
-  SetStatus(ProgressText(static_cast<int>(index) + 1, several_->counts.files, text));
+void TFormQuillet::RunStatus(std::size_t index, const std::string& text,
+                             const std::string& hint) {
+  const int files = several_->counts.files;
+  SetStatus(ProgressText(static_cast<int>(index) + 1, files, text),
+            hint.empty() ? std::string() : ProgressText(static_cast<int>(index) + 1, files, hint));
   ShowSoon();
 }
 
@@ -637,13 +641,13 @@ void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool auto_
   FileReport report;
   report.input_name = fileName.filename().string();
   report.proposed_name = current_.proposed_name.filename().string();
-  report.header_read = current_.named_from != NamedFrom::kInputName;
+  SetHeader(report, current_);
   report.changed = current_.changed;
   report.auto_save = auto_save;
   report.saved = saved;
   report.declined = declined;
   report.looks_like_full_frame = current_.looks_like_full_frame;
-  SetStatus(ReportText(report));
+  SetStatus(ReportText(report), ReportHint(report));
 }
 
 bool TFormQuillet::SaveCurrent() {
@@ -665,7 +669,7 @@ void TFormQuillet::ShowState(bool at_once) {
   labelOutputName_->setText(FromCore(labelOutputNameText_));
   labelOutputName_->setToolTip(FromCore(labelOutputNameHint_));
   statusLine_->setText(FromCore(statusText_));
-  statusLine_->setToolTip(FromCore(statusText_));
+  statusLine_->setToolTip(FromCore(statusHint_));
   imageIn_->SetPicture(inputPicture_);
   imageOut_->SetPicture(outputPicture_);
   if (at_once) {

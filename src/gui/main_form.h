@@ -143,7 +143,8 @@ class TFormQuillet : public QWidget {
   void LayOutControls();
   void RestoreView();
   void StoreView();
-  void SetStatus(const std::string& text);
+  // `hint`: the status line's hint when it says more than `text`.
+  void SetStatus(const std::string& text, const std::string& hint = {});
   void SetTabOrder();
   void FormCreate();
   void FormDestroy();
@@ -162,7 +163,7 @@ class TFormQuillet : public QWidget {
   void RunSeveral(const std::vector<ExpandedName>& files);
   void HandleRunItem(std::size_t index, RunItem&& item);
   // "File i of n: text" for file `index` of the run.
-  void RunStatus(std::size_t index, const std::string& text);
+  void RunStatus(std::size_t index, const std::string& text, const std::string& hint = {});
   // Adds a file that failed or was skipped to the run's list.
   void NoteProblem(const std::filesystem::path& file, const std::string& reason);
   // The overwrite question of file `index` of the run.
@@ -182,6 +183,7 @@ class TFormQuillet : public QWidget {
   std::string labelOutputNameText_ = kLabelOutputNameText;
   std::string labelOutputNameHint_ = kLabelOutputNameHint;
   std::string statusText_;
+  std::string statusHint_;
   bool saveEnabled_ = false;
   TvixVersionInfoResource versInfo_;
   QtDropFileTarget dropFileTarget_;

@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "base/text.h"
+
 namespace tessaly {
 
 namespace {
@@ -37,7 +39,8 @@ std::string ReportText(const FileReport& report) {
   std::string text = report.input_name + ": ";
   if (report.skipped) return text + "skipped: only .bmp and .png files are read";
   if (report.already_result) return text + "already a result of this tool: not taken again";
-  if (!report.header_read) text += "header not read: kept its own name";
+  const bool header_read = report.header_words.empty();
+  if (!header_read) text += report.header_words + ": kept its own name";
   auto add = [&text](const std::string& part) {
     if (!text.ends_with(": ")) text += "; ";
     text += part;
@@ -50,11 +53,25 @@ std::string ReportText(const FileReport& report) {
     add("not saved: the file exists");
   } else if (report.changed) {
     add("proposed " + report.proposed_name + ": Save saves it");
-  } else if (report.header_read) {
+  } else if (header_read) {
     add("already named " + report.proposed_name);
   }
   if (report.looks_like_full_frame) add("it looks like a full frame, not data lines only");
   return text;
+}
+
+std::string ReportHint(const FileReport& report) {
+  std::string hint = ReportText(report);
+  if (!report.header_text.empty() && !report.header_words.starts_with("header doubtful")) {
+    hint += "\nheader \"" + report.header_text + "\"";
+  }
+  return hint;
+}
+
+void SetHeader(FileReport& report, const PictureResult& result) {
+  report.header_words =
+      result.named_from == NamedFrom::kInputName ? UnnamedHeaderWords(result) : std::string();
+  report.header_text = Latin1ToUtf8(Trim(result.header_text));
 }
 
 std::string FailedText(const std::string& input_name, const std::string& reason) {

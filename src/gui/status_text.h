@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "app/processor.h"
+
 namespace tessaly {
 
 // "File 3 of 20: name".
@@ -15,7 +17,10 @@ struct FileReport {
   std::string proposed_name;    // name part of the proposal
   bool skipped = false;         // neither .bmp nor .png: nothing was read
   bool already_result = false;  // in a run: a result of this tool, not taken again
-  bool header_read = false;
+  // What the header gave when it named nothing ("header not read", "header doubtful
+  // (\"TEXT\")", "header read, but ..."); empty when the header named the file.
+  std::string header_words = "header not read";
+  std::string header_text;  // the header as read, trimmed (UTF-8); empty when none was read
   bool changed = false;    // the proposal differs from the file's own name
   bool auto_save = false;  // the file came by a drop, so a changed name is saved at once
   bool saved = false;
@@ -24,6 +29,13 @@ struct FileReport {
   bool looks_like_full_frame = false;  // read as data lines only, but it starts like a full frame
 };
 std::string ReportText(const FileReport& report);
+// The status line's hint: the report, and on a line of its own the header that was read
+// ("header \"GOES8   VIS9812241200D2\""; a doubtful one is in the report already), so that a
+// name can be checked against it by eye.
+std::string ReportHint(const FileReport& report);
+
+// The report's header words and text for a file's result.
+void SetHeader(FileReport& report, const PictureResult& result);
 
 // A file a run could not read, process or save: "name: failed: reason".
 std::string FailedText(const std::string& input_name, const std::string& reason);

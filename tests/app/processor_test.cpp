@@ -253,18 +253,7 @@ TEST_F(ProcessorTest, TheHeadersTimeIsAddedAsCreationTimeOnlyOnRequest) {
 }
 
 TEST_F(ProcessorTest, ADoubtfulHeaderNamesNothingButKeepsItsTextAndTheNameItWouldGive) {
-  // One data row 709 pixels wide under noise of 32 grey levels: read right, but by a margin
-  // too narrow to trust.
-  framegen::FrameRecipe recipe;
-  recipe.width = 709;
-  recipe.header = "GOES-I  FD 0101311445    ";
-  recipe.data_rows = 1;
-  recipe.picture_height = 40;
-  recipe.tone_rows = 20;
-  recipe.below_rows = 6;
-  recipe.content = framegen::Content::Flat;
-  recipe.noise = 32;
-  recipe.seed = (709u << 16) ^ (32u << 8) ^ 1u;
+  const framegen::FrameRecipe recipe = framegen::DoubtfulFrameRecipe();
   const framegen::Frame frame = framegen::MakeFrame(recipe);
   const fs::path file = WriteBmp("frame.bmp", framegen::ToBitmap(frame));
   const PictureResult result = ProcessPicture(file, ProcessingOptions{});

@@ -377,6 +377,42 @@ TEST_F(ArchiveTest, AnUnreadHeaderIsReportedCountedApartAndLeftWithSkipUnread) {
   EXPECT_TRUE(fs::exists(dir_ / "u.png"));
 }
 
+// A reading too weak to trust names nothing unless accepted, a sure one that gives no name says
+// why, and --strict turns either into status 1; the sidecar and the catalogue keep the doubt.
+TEST_F(ArchiveTest, DoubtfulAndNamelessHeadersAreReportedCountedAndFailStrictRuns) {
+  SaveFrame("d.bmp", framegen::MakeFrame(framegen::DoubtfulFrameRecipe()));
+  WriteFrame("date.bmp", "MET7    C0299023012300000");
+  auto run = Cli({"--strict", "--sidecar", "--catalog", "cat.db", "."});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_TRUE(Contains(run.out, "./d.bmp: header doubtful (\"GOES-I  FD 0101311445\"), saved as "
+                                "d.png\n    the doubtful header would name it GOES-I 31-01-01 "
+                                "1445 G8FD.png (--accept-doubtful)\n"))
+      << run.out;
+  EXPECT_TRUE(Contains(run.out, "./date.bmp: header read, but 30-02-99 is not a date, saved as "
+                                "date.png"))
+      << run.out;
+  EXPECT_TRUE(Contains(run.out, "0 failed, 1 header gave no name, 1 header doubtful\n")) << run.out;
+  EXPECT_TRUE(Contains(run.err, "--strict: 2 files' headers were not read, doubtful or gave no "
+                                "name"))
+      << run.err;
+  const json sidecar = Sidecar(dir_ / "d.png");
+  EXPECT_EQ(sidecar["named_from"], "input");
+  EXPECT_EQ(sidecar["header_doubtful"], true);
+  EXPECT_LT(sidecar["header_confidence"].get<double>(), 4.0);
+  EXPECT_FALSE(Sidecar(dir_ / "date.png").contains("header_doubtful"));
+  run = Cli({"--catalog", "cat.db", "--report", "doubtful"});
+  EXPECT_TRUE(Contains(run.out, "d.bmp: header doubtful (confidence ")) << run.out;
+
+  run = Cli({"--json", "--dry-run", "--accept-doubtful", "d.bmp", "date.bmp"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  const std::vector<json> lines = JsonLines(run.out);
+  ASSERT_EQ(lines.size(), 2u) << run.out;
+  EXPECT_EQ(lines[0]["named_from"], "header");
+  EXPECT_EQ(fs::path(lines[0]["proposed"]).filename(), "GOES-I 31-01-01 1445 G8FD.png");
+  EXPECT_EQ(lines[0]["header_doubtful"], true);
+  EXPECT_EQ(lines[1]["header_problem"], "30-02-99 is not a date");
+}
+
 TEST_F(ArchiveTest, TemplatesNameFromFieldsAndFallBackToTheStandardName) {
   WriteFrame("a.bmp", Header("D2AB"));
   WriteFrame("u.bmp", "nothing to read here at al");

@@ -286,6 +286,27 @@ TEST_F(MainFormTest, SaveIsOfferedOnlyWhenTheNameChangesAndAsksBeforeReplacing) 
   EXPECT_TRUE(form.ButtonSave()->isEnabled());
 }
 
+// The header that was read shows in the status line's hint; a doubtful one, which names
+// nothing, in the status line itself, so that it can be checked by eye.
+TEST_F(MainFormTest, TheStatusShowsTheHeaderReadAndItsDoubt) {
+  const fs::path frame = dir_ / "pass.bmp";
+  const fs::path doubtful = dir_ / "d.bmp";
+  testing::WriteFrameBmp(frame, GoesSpec(GoesHeader("1200")));
+  testing::WriteFrameBmp(doubtful, framegen::DoubtfulFrameRecipe());
+  TFormQuillet& form = Form();
+
+  Drop(form.ImageIn(), {frame});
+  const std::string status = "pass.bmp: saved as " + GoesName("1200");
+  EXPECT_EQ(form.StatusLine()->text().toStdString(), status);
+  EXPECT_EQ(form.StatusLine()->toolTip().toStdString(),
+            status + "\nheader \"" + GoesHeader("1200").substr(0, 23) + "\"");
+
+  Drop(form.ImageIn(), {doubtful});
+  EXPECT_EQ(form.StatusLine()->text().toStdString(),
+            "d.bmp: header doubtful (\"GOES-I  FD 0101311445\"): kept its own name; saved as d.png");
+  EXPECT_EQ(form.LabelOutputName()->text(), "d.png");
+}
+
 TEST_F(MainFormTest, TheOverwriteQuestionComesWithTheNewPicturesAndNamesOnShow) {
   const fs::path frame = dir_ / "pass.bmp";
   testing::WriteFrameBmp(frame, GoesSpec(GoesHeader("1210")));

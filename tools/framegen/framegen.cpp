@@ -392,6 +392,20 @@ FrameRecipe SizedFrameRecipe(Layout layout, int width, int height) {
   return recipe;
 }
 
+FrameRecipe DoubtfulFrameRecipe() {
+  FrameRecipe recipe;
+  recipe.width = 709;
+  recipe.header = "GOES-I  FD 0101311445    ";
+  recipe.data_rows = 1;
+  recipe.picture_height = 40;
+  recipe.tone_rows = 20;
+  recipe.below_rows = 6;
+  recipe.content = Content::Flat;
+  recipe.noise = 32;
+  recipe.seed = (709u << 16) ^ (32u << 8) ^ 1u;
+  return recipe;
+}
+
 IplImagePtr MakeWorkingImage(const Frame& frame) {
   IplImagePtr image = MakeGray16Image(frame.width, frame.height);
   for (int y = 0; y < frame.height; ++y) {

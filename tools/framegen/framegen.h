@@ -90,6 +90,10 @@ Frame MakeFrame(const FrameRecipe& recipe);
 // the band, data, stop-tone and following rows leave.
 FrameRecipe SizedFrameRecipe(Layout layout, int width, int height);
 
+// A small frame whose header is read right, but too weakly to be trusted: one data row, 709
+// pixels wide, under noise of 32 grey levels.
+FrameRecipe DoubtfulFrameRecipe();
+
 // The 16-bit working picture of a frame: grey g stored as SampleOfGrey(g), every row kept.
 IplImagePtr MakeWorkingImage(const Frame& frame);
 
