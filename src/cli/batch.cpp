@@ -244,6 +244,19 @@ int Signal(const Terminal& terminal) {
   return terminal.interrupted ? terminal.interrupted->load() : 0;
 }
 
+// Writes the sidecar of a saved result, or the one an up-to-date result lacks; the picture
+// stands whatever becomes of its sidecar, a failure is the sidecar's alone.
+void PublishSidecarOf(FileResult& r, const Options& options) {
+  try {
+    r.sidecar_kept = !PublishSidecar(r, options.overwrite_originals);
+  } catch (const std::bad_alloc&) {
+    r.sidecar_error = OutOfMemoryMessage(r.input);
+  } catch (const std::exception& e) {
+    r.sidecar_error = e.what();
+  }
+  SyncFolder(r.picture->proposed_name.parent_path());
+}
+
 // Saves one processed file, deciding about an existing target as the options say.
 Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Terminal& terminal,
           WrittenFiles& written) {
@@ -271,17 +284,7 @@ Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Termi
     if (options.sidecar && prepared) prepared->DeferFolderSync();
     if (SavePicture(*r.picture, ask, std::move(prepared))) {
       written.Add(r.picture->proposed_name);
-      if (options.sidecar) {
-        // The picture stands saved whatever becomes of its sidecar.
-        try {
-          r.sidecar_kept = !PublishSidecar(r, options.overwrite_originals);
-        } catch (const std::bad_alloc&) {
-          r.sidecar_error = OutOfMemoryMessage(r.input);
-        } catch (const std::exception& e) {
-          r.sidecar_error = e.what();
-        }
-        SyncFolder(r.picture->proposed_name.parent_path());
-      }
+      if (options.sidecar) PublishSidecarOf(r, options);
       return Fate::kSaved;
     }
     return kept_original ? Fate::kKeptOriginal : Fate::kDeclined;
@@ -292,18 +295,6 @@ Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Termi
     r.error = Naming(r.input, e.what());
     return Fate::kFailed;
   }
-}
-
-// Gives an up-to-date result the sidecar it lacks; a failure is the sidecar's alone.
-void PublishMissingSidecar(FileResult& r, const Options& options) {
-  try {
-    r.sidecar_kept = !PublishSidecar(r, options.overwrite_originals);
-  } catch (const std::bad_alloc&) {
-    r.sidecar_error = OutOfMemoryMessage(r.input);
-  } catch (const std::exception& e) {
-    r.sidecar_error = e.what();
-  }
-  SyncFolder(r.picture->proposed_name.parent_path());
 }
 
 // The targets of this run's inputs, by their full path, with the input that took each first:
@@ -339,7 +330,7 @@ Fate Decide(FileResult& r, const Options& options, Reporter& reporter, const Ter
     return fate;
   }
   if (r.up_to_date) {
-    if (r.sidecar_missing) PublishMissingSidecar(r, options);
+    if (r.sidecar_missing) PublishSidecarOf(r, options);
     return Fate::kUpToDate;
   }
   if (options.dry_run) return Fate::kWouldSave;
