@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "decoder/data_lines.h"
-#include "naming/header_fields.h"
 #include "naming/header_check.h"
+#include "naming/header_fields.h"
 #include "naming/header_name.h"
 #include "picture_files/ext_bitmap.h"
 

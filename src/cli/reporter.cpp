@@ -20,7 +20,9 @@ namespace tessaly::cli {
 
 namespace fs = std::filesystem;
 
-double RoundedConfidence(double confidence) { return std::round(confidence * 100.0) / 100.0; }
+double RoundedConfidence(double confidence) {
+  return std::round(confidence * 100.0) / 100.0;
+}
 
 void Counts::Add(Fate fate, const PictureResult* picture) {
   ++seen;
@@ -34,7 +36,8 @@ void Counts::Add(Fate fate, const PictureResult* picture) {
     const HeaderState header = StateOf(*picture);
     if (header == HeaderState::kNotRead) ++unread;
     if (header == HeaderState::kNoName) ++unnamed;
-    if (header == HeaderState::kDoubtful || (header == HeaderState::kNamed && picture->header_doubtful)) {
+    if (header == HeaderState::kDoubtful ||
+        (header == HeaderState::kNamed && picture->header_doubtful)) {
       ++doubtful;
     }
   }
@@ -114,7 +117,9 @@ std::pair<int, int> OutputSize(const FileResult& r) {
 }
 
 // What the header gave a file it did not name, one line of plain text.
-std::string UnnamedWords(const PictureResult& p) { return EscapeControls(UnnamedHeaderWords(p)); }
+std::string UnnamedWords(const PictureResult& p) {
+  return EscapeControls(UnnamedHeaderWords(p));
+}
 
 bool ProcessedFate(Fate fate) {
   return fate != Fate::kFailed && fate != Fate::kSkipped && fate != Fate::kAlreadyResult;

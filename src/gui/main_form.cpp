@@ -535,8 +535,7 @@ void TFormQuillet::HandleRunItem(std::size_t index, RunItem&& item) {
   RunStatus(index, ReportText(report), ReportHint(report));
 }
 
-void TFormQuillet::RunStatus(std::size_t index, const std::string& text,
-                             const std::string& hint) {
+void TFormQuillet::RunStatus(std::size_t index, const std::string& text, const std::string& hint) {
   const int files = several_->counts.files;
   SetStatus(ProgressText(static_cast<int>(index) + 1, files, text),
             hint.empty() ? std::string() : ProgressText(static_cast<int>(index) + 1, files, hint));

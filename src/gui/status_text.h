@@ -21,8 +21,8 @@ struct FileReport {
   // (\"TEXT\")", "header read, but ..."); empty when the header named the file.
   std::string header_words = "header not read";
   std::string header_text;  // the header as read, trimmed (UTF-8); empty when none was read
-  bool changed = false;    // the proposal differs from the file's own name
-  bool auto_save = false;  // the file came by a drop, so a changed name is saved at once
+  bool changed = false;     // the proposal differs from the file's own name
+  bool auto_save = false;   // the file came by a drop, so a changed name is saved at once
   bool saved = false;
   bool declined = false;    // the proposed file exists and was not replaced
   bool up_to_date = false;  // in a run: the proposed file is this tool's, not older than the file

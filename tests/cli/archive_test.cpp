@@ -348,8 +348,8 @@ TEST_F(ArchiveTest, ASidecarReplacesOnlyTheToolsOwnAndItsFailureLeavesThePicture
   // nothing of it.
   fs::remove(own_json);
   run = Cli({"--sidecar", "a.bmp"});
-  EXPECT_TRUE(Contains(run.out, "a.bmp -> " + TargetName("AAAA") +
-                                    ": up to date; its missing sidecar written\n"))
+  EXPECT_TRUE(Contains(
+      run.out, "a.bmp -> " + TargetName("AAAA") + ": up to date; its missing sidecar written\n"))
       << run.out;
   EXPECT_TRUE(Contains(run.out, "1 up to date, 1 missing sidecar written")) << run.out;
   EXPECT_EQ(Sidecar(own_json)["tool"]["name"], "tessaly-cli");
@@ -362,14 +362,20 @@ TEST_F(ArchiveTest, AnUnreadHeaderIsReportedCountedApartAndLeftWithSkipUnread) {
   WriteFrame("u.bmp", "nothing to read here at al");
   auto run = Cli({"--skip-unread", "."});
   ASSERT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_TRUE(Contains(run.out, "./u.bmp: header read, but its date and time \"read here \" are not digits, not saved (--skip-unread)")) << run.out;
+  EXPECT_TRUE(Contains(run.out,
+                       "./u.bmp: header read, but its date and time \"read here \" are not digits, "
+                       "not saved (--skip-unread)"))
+      << run.out;
   EXPECT_FALSE(fs::exists(dir_ / "u.png"));
   EXPECT_TRUE(Contains(run.out,
                        "2 files seen: 1 saved, 0 unchanged, 0 skipped, 0 failed, "
                        "1 header gave no name"))
       << run.out;
   run = Cli({"u.bmp"});
-  EXPECT_TRUE(Contains(run.out, "u.bmp: header read, but its date and time \"read here \" are not digits, saved as u.png")) << run.out;
+  EXPECT_TRUE(Contains(
+      run.out,
+      "u.bmp: header read, but its date and time \"read here \" are not digits, saved as u.png"))
+      << run.out;
   EXPECT_TRUE(Contains(run.out,
                        "1 file seen: 1 saved, 0 unchanged, 0 skipped, 0 failed, "
                        "1 header gave no name"))
@@ -384,16 +390,19 @@ TEST_F(ArchiveTest, DoubtfulAndNamelessHeadersAreReportedCountedAndFailStrictRun
   WriteFrame("date.bmp", "MET7    C0299023012300000");
   auto run = Cli({"--strict", "--sidecar", "--catalog", "cat.db", "."});
   EXPECT_EQ(run.exit_code, 1);
-  EXPECT_TRUE(Contains(run.out, "./d.bmp: header doubtful (\"GOES-I  FD 0101311445\"), saved as "
-                                "d.png\n    the doubtful header would name it GOES-I 31-01-01 "
-                                "1445 G8FD.png (--accept-doubtful)\n"))
+  EXPECT_TRUE(Contains(run.out,
+                       "./d.bmp: header doubtful (\"GOES-I  FD 0101311445\"), saved as "
+                       "d.png\n    the doubtful header would name it GOES-I 31-01-01 "
+                       "1445 G8FD.png (--accept-doubtful)\n"))
       << run.out;
-  EXPECT_TRUE(Contains(run.out, "./date.bmp: header read, but 30-02-99 is not a date, saved as "
-                                "date.png"))
+  EXPECT_TRUE(Contains(run.out,
+                       "./date.bmp: header read, but 30-02-99 is not a date, saved as "
+                       "date.png"))
       << run.out;
   EXPECT_TRUE(Contains(run.out, "0 failed, 1 header gave no name, 1 header doubtful\n")) << run.out;
-  EXPECT_TRUE(Contains(run.err, "--strict: 2 files' headers were not read, doubtful or gave no "
-                                "name"))
+  EXPECT_TRUE(Contains(run.err,
+                       "--strict: 2 files' headers were not read, doubtful or gave no "
+                       "name"))
       << run.err;
   const json sidecar = Sidecar(dir_ / "d.png");
   EXPECT_EQ(sidecar["named_from"], "input");

@@ -302,8 +302,9 @@ TEST_F(MainFormTest, TheStatusShowsTheHeaderReadAndItsDoubt) {
             status + "\nheader \"" + GoesHeader("1200").substr(0, 23) + "\"");
 
   Drop(form.ImageIn(), {doubtful});
-  EXPECT_EQ(form.StatusLine()->text().toStdString(),
-            "d.bmp: header doubtful (\"GOES-I  FD 0101311445\"): kept its own name; saved as d.png");
+  EXPECT_EQ(
+      form.StatusLine()->text().toStdString(),
+      "d.bmp: header doubtful (\"GOES-I  FD 0101311445\"): kept its own name; saved as d.png");
   EXPECT_EQ(form.LabelOutputName()->text(), "d.png");
 }
 
