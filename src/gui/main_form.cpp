@@ -141,7 +141,7 @@ struct TFormQuillet::Several {
   WrittenFiles written;
   bool yes_to_all = false;
   bool no_to_all = false;
-  std::string problems;  // a line for each file that failed or was skipped
+  std::string problems;  // a line for each file that failed, was skipped or read doubtfully
 };
 
 std::string ErrorReportText(const std::string& message, const std::filesystem::path& file) {
@@ -506,6 +506,11 @@ void TFormQuillet::HandleRunItem(std::size_t index, RunItem&& item) {
   }
   report.proposed_name = current_.proposed_name.filename().string();
   SetHeader(report, current_);
+  if (StateOf(current_) == HeaderState::kDoubtful) {
+    // Listed under Details, so that the text can be checked by eye after the run.
+    ++counts.doubtful;
+    NoteProblem(item.path, report.header_words + ", kept its own name");
+  }
   report.changed = current_.changed;
   report.auto_save = true;
   report.looks_like_full_frame = current_.looks_like_full_frame;

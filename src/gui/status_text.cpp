@@ -19,6 +19,7 @@ std::string Outcomes(const RunCounts& c) {
       {c.results, c.results == 1 ? "already a result" : "already results"},
       {c.skipped, "skipped"},
       {c.failed, "failed"},
+      {c.doubtful, "header doubtful"},
   };
   std::string text;
   for (const auto& [count, words] : parts) {

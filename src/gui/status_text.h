@@ -53,6 +53,7 @@ struct RunCounts {
   int results = 0;    // results of this tool, not taken again
   int skipped = 0;    // neither .bmp nor .png
   int failed = 0;
+  int doubtful = 0;  // also counted by what became of them: their header was read too weakly
 };
 
 // "120 files: 58 saved, 60 up to date, 1 not saved (exists), 1 failed"; outcomes no file had

@@ -306,6 +306,17 @@ TEST_F(MainFormTest, TheStatusShowsTheHeaderReadAndItsDoubt) {
       form.StatusLine()->text().toStdString(),
       "d.bmp: header doubtful (\"GOES-I  FD 0101311445\"): kept its own name; saved as d.png");
   EXPECT_EQ(form.LabelOutputName()->text(), "d.png");
+
+  // In a run, the summary counts it and Details lists it.
+  fs::remove(dir_ / "d.png");
+  Drop(form.ImageIn(), {frame, doubtful});
+  const std::string summary = "2 files: 1 saved, 1 up to date, 1 header doubtful";
+  EXPECT_EQ(form.StatusLine()->text().toStdString(), summary);
+  ASSERT_TRUE(form.ButtonDetails()->isVisible());
+  QTest::mouseClick(form.ButtonDetails(), Qt::LeftButton);
+  EXPECT_EQ(dialogs_->messages.at(0), summary + "\n\n\"" + doubtful.string() +
+                                          "\": header doubtful (\"GOES-I  FD 0101311445\"), "
+                                          "kept its own name\n");
 }
 
 TEST_F(MainFormTest, TheOverwriteQuestionComesWithTheNewPicturesAndNamesOnShow) {
