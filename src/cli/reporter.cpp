@@ -240,7 +240,8 @@ void Reporter::ReportJson(const FileResult& r, Fate fate) {
     if (p->header_doubtful && StateOf(*p) != HeaderState::kNotRead) {
       line["header_doubtful"] = true;
       line["header_confidence"] = RoundedConfidence(p->header_confidence);
-      if (!p->doubtful_name.empty()) line["doubtful_name"] = FullPath(p->doubtful_name);
+      // The standard name alone: where a template or --output-dir would put it is this run's.
+      if (!p->doubtful_name.empty()) line["doubtful_name"] = p->doubtful_name.filename().string();
     }
     if (p->looks_like_full_frame) line["looks_like_full_frame"] = true;
     if (fate == Fate::kKeptOriginal) line["kept_original"] = true;
@@ -355,8 +356,8 @@ void Reporter::ReportText(const FileResult& r, Fate fate) {
     out << "    " << in << " looks like a full frame, not data lines only (--source full)\n";
   }
   if (!p->doubtful_name.empty()) {
-    out << "    the doubtful header would name it " << TargetText(p->doubtful_name)
-        << " (--accept-doubtful)\n";
+    out << "    the doubtful header would name it "
+        << EscapeControls(p->doubtful_name.filename().string()) << " (--accept-doubtful)\n";
   } else if (p->header_doubtful && StateOf(*p) == HeaderState::kNamed) {
     out << "    named from a doubtful header (\""
         << EscapeControls(Latin1ToUtf8(Trim(p->header_text))) << "\")\n";
