@@ -1,8 +1,6 @@
 // Folder expansion: the order a case-insensitive file system would list.
 #include "app/folders.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <optional>
 #include <system_error>
@@ -30,14 +28,6 @@ struct FolderListing {
   std::vector<std::filesystem::path> pictures;
   std::vector<std::filesystem::path> subfolders;
 };
-
-using FileId = std::pair<dev_t, ino_t>;
-
-std::optional<FileId> IdOf(const std::filesystem::path& name) {
-  struct stat info {};
-  if (::stat(name.c_str(), &info) != 0) return std::nullopt;
-  return FileId{info.st_dev, info.st_ino};
-}
 
 FolderListing ReadFolder(const std::filesystem::path& folder,
                          const std::optional<FileId>& leave_out) {

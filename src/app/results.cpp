@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -81,6 +82,16 @@ bool IsUpToDate(const std::filesystem::path& target, const std::filesystem::path
   if (error) return false;
   const auto source = std::filesystem::last_write_time(input, error);
   return !error && made >= source && IsToolResult(target);
+}
+
+void WrittenFiles::Add(const std::filesystem::path& file) {
+  if (const std::optional<FileId> id = IdOf(file)) ids_.insert(*id);
+}
+
+bool WrittenFiles::Holds(const std::filesystem::path& file) const {
+  if (ids_.empty()) return false;
+  const std::optional<FileId> id = IdOf(file);
+  return id && ids_.count(*id) != 0;
 }
 
 }  // namespace tessaly

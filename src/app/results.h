@@ -3,6 +3,9 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
+
+#include "base/files.h"
 
 namespace tessaly {
 
@@ -18,5 +21,17 @@ bool IsToolResult(const std::filesystem::path& file);
 // change is not older than the input's, as `make` judges its targets. False when either cannot
 // be examined.
 bool IsUpToDate(const std::filesystem::path& target, const std::filesystem::path& input);
+
+// The files a run has saved, by identity however their names are spelt. Work read ahead of
+// the saves may have read an input that a save of the same run then replaced, as it was
+// before: that file is now a result of the run, and a run does not take its results as inputs.
+class WrittenFiles {
+ public:
+  void Add(const std::filesystem::path& file);
+  bool Holds(const std::filesystem::path& file) const;
+
+ private:
+  std::set<FileId> ids_;
+};
 
 }  // namespace tessaly

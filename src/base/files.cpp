@@ -163,6 +163,12 @@ bool IsFolder(const std::filesystem::path& name) {
   return std::filesystem::is_directory(name, error);
 }
 
+std::optional<FileId> IdOf(const std::filesystem::path& name) {
+  struct stat info {};
+  if (::stat(name.c_str(), &info) != 0) return std::nullopt;
+  return FileId{info.st_dev, info.st_ino};
+}
+
 bool NameIsTaken(const std::filesystem::path& name) {
   struct stat info {};
   if (::lstat(name.c_str(), &info) == 0) return true;

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/limits.h"
@@ -16,6 +18,11 @@ namespace tessaly {
 
 // True when `name` can be examined and is a folder; false for files and unreadable paths.
 bool IsFolder(const std::filesystem::path& name);
+
+// What tells one file from another however its names are spelt: device and inode.
+using FileId = std::pair<std::uint64_t, std::uint64_t>;
+// The identity of the file `name` leads to (links followed); nothing when it cannot be examined.
+std::optional<FileId> IdOf(const std::filesystem::path& name);
 
 // The whole file; Error naming the file and the reason when it cannot be read. Only regular
 // files of at most kMaxReadFileBytes are read: a pipe, a device, a socket or a folder is

@@ -1,8 +1,6 @@
 // The batch run: parallel processing, ordered saving, per-file report and summary.
 #include "cli/batch.h"
 
-#include <sys/stat.h>
-
 #include <exception>
 #include <filesystem>
 #include <map>
@@ -208,25 +206,6 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options, const Ou
   return r;
 }
 
-// The files this batch has written, by identity, however their names are spelt. A worker reads
-// ahead of the saves, so an input that a save replaced may have been read as it was before; it
-// is read again, as a run of one file at a time would read it.
-class WrittenFiles {
- public:
-  void Add(const fs::path& file) {
-    struct stat info {};
-    if (::stat(file.c_str(), &info) == 0) ids_.emplace(info.st_dev, info.st_ino);
-  }
-  bool Holds(const fs::path& file) const {
-    struct stat info {};
-    return !ids_.empty() && ::stat(file.c_str(), &info) == 0 &&
-           ids_.count({info.st_dev, info.st_ino}) != 0;
-  }
-
- private:
-  std::set<std::pair<dev_t, ino_t>> ids_;
-};
-
 // The names of the command line, then those of the --from-file list, as given.
 std::vector<fs::path> GivenNames(const Options& options, const Terminal& terminal) {
   std::vector<fs::path> names(options.paths.begin(), options.paths.end());
@@ -341,13 +320,13 @@ Fate Decide(FileResult& r, const Options& options, Reporter& reporter, const Ter
 // is spelt) kept at its first place only; `repeated` pairs each later name with the first.
 std::vector<ExpandedName> TakenOnce(std::vector<ExpandedName> names,
                                     std::vector<std::pair<fs::path, fs::path>>& repeated) {
-  std::map<std::pair<dev_t, ino_t>, std::size_t> first;
+  std::map<FileId, std::size_t> first;
   std::vector<ExpandedName> once;
   once.reserve(names.size());
   for (ExpandedName& name : names) {
-    struct stat info {};
-    if (name.error.empty() && ::stat(name.path.c_str(), &info) == 0) {
-      const auto [at, fresh] = first.try_emplace({info.st_dev, info.st_ino}, once.size());
+    const std::optional<FileId> id = name.error.empty() ? IdOf(name.path) : std::nullopt;
+    if (id) {
+      const auto [at, fresh] = first.try_emplace(*id, once.size());
       if (!fresh) {
         repeated.emplace_back(name.path, once[at->second].path);
         continue;

@@ -2,8 +2,6 @@
 // through its event loop.
 #include "gui/read_ahead.h"
 
-#include <sys/stat.h>
-
 #include <QEventLoop>
 #include <QObject>
 
@@ -130,17 +128,6 @@ void ReadAhead::Stop() {
     stop_ = true;
   }
   changed_.notify_all();
-}
-
-void WrittenFiles::Add(const std::filesystem::path& file) {
-  struct stat info {};
-  if (::stat(file.c_str(), &info) == 0) ids_.emplace(info.st_dev, info.st_ino);
-}
-
-bool WrittenFiles::Holds(const std::filesystem::path& file) const {
-  struct stat info {};
-  return !ids_.empty() && ::stat(file.c_str(), &info) == 0 &&
-         ids_.count({info.st_dev, info.st_ino}) != 0;
 }
 
 }  // namespace tessaly

@@ -15,7 +15,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
 
@@ -83,18 +82,6 @@ class ReadAhead {
   std::optional<RunItem> offered_;  // the next file, until the window takes it
   std::size_t handed_ = 0;          // files the window has finished with
   std::exception_ptr error_;
-};
-
-// The files a run has saved, by identity however their names are spelt: read ahead, an input
-// that a save of the same run replaced was read as it was before. That file is now a result of
-// the run, and a run does not take results as inputs.
-class WrittenFiles {
- public:
-  void Add(const std::filesystem::path& file);
-  bool Holds(const std::filesystem::path& file) const;
-
- private:
-  std::set<std::pair<unsigned long long, unsigned long long>> ids_;  // device, inode
 };
 
 }  // namespace tessaly
