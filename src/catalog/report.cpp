@@ -323,6 +323,10 @@ std::optional<ReportKind> ReportKindFromWord(std::string_view word) {
   return std::nullopt;
 }
 
+bool IsDay(std::string_view text) {
+  return DayOf(text).has_value();
+}
+
 std::string FramesSql(const ReportFilter& filter) {
   return "SELECT time, satellite, kind, code, source, output FROM frames" +
          FilterConditions(filter).sql + " ORDER BY time, source";

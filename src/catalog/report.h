@@ -36,6 +36,9 @@ struct ReportFilter {
   bool verify_outputs = false;  // gone: also hash each output that stands against its row
 };
 
+// True when `text` is a day as the filter takes it: "YYYY-MM-DD", a date that exists.
+bool IsDay(std::string_view text);
+
 // The frames report's query: every row with a time that the filter admits, by time. Its
 // parameters are the filter's values in the order satellite, code, from, day after `to`, each
 // only when given. Error when `from` or `to` is no day.
