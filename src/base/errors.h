@@ -1,7 +1,9 @@
 // Exception types of the core: a general error carrying its message, and the
-// invalid-graphic-operation error for bitmap format problems. Used everywhere.
+// invalid-graphic-operation error for bitmap format problems; messages that name their file.
+// Used everywhere.
 #pragma once
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
@@ -18,5 +20,11 @@ class InvalidGraphicOperation : public Error {
  public:
   using Error::Error;
 };
+
+// `message` as it stands when it names `file` already, else "\"FILE\": message".
+inline std::string NamingFile(const std::filesystem::path& file, const std::string& message) {
+  if (message.find(file.string()) != std::string::npos) return message;
+  return "\"" + file.string() + "\": " + message;
+}
 
 }  // namespace tessaly

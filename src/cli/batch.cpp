@@ -18,6 +18,7 @@
 #include "app/processor.h"
 #include "app/results.h"
 #include "app/saving.h"
+#include "base/errors.h"
 #include "base/files.h"
 #include "base/text.h"
 #include "catalog/catalog.h"
@@ -30,12 +31,6 @@ namespace tessaly::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A message naming the file, unless it already does.
-std::string Naming(const fs::path& file, const std::string& message) {
-  if (message.find(file.string()) != std::string::npos) return message;
-  return "\"" + file.string() + "\": " + message;
-}
 
 bool IsPngName(const fs::path& p) {
   return AsciiUpper(p.extension().string()) == ".PNG";
@@ -201,7 +196,7 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options, const Ou
     r.error = OutOfMemoryMessage(name.path);
   } catch (const std::exception& e) {
     r.picture.reset();
-    r.error = Naming(name.path, e.what());
+    r.error = NamingFile(name.path, e.what());
   }
   return r;
 }
@@ -271,7 +266,7 @@ Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Termi
     r.error = OutOfMemoryMessage(r.input);
     return Fate::kFailed;
   } catch (const std::exception& e) {
-    r.error = Naming(r.input, e.what());
+    r.error = NamingFile(r.input, e.what());
     return Fate::kFailed;
   }
 }

@@ -548,8 +548,7 @@ void TFormQuillet::RunStatus(std::size_t index, const std::string& text, const s
 }
 
 void TFormQuillet::NoteProblem(const std::filesystem::path& file, const std::string& reason) {
-  const bool named = reason.find(file.string()) != std::string::npos;
-  several_->problems += (named ? reason : "\"" + file.string() + "\": " + reason) + "\n";
+  several_->problems += NamingFile(file, reason) + "\n";
 }
 
 Answer TFormQuillet::AskInRun(std::size_t index, const std::filesystem::path& target) {
