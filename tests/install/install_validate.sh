@@ -23,11 +23,13 @@ for page in tessaly-cli $([[ $gui == 1 ]] && echo tessaly); do
   # groff reports what it could not lay out as warnings on standard error, yet exits 0.
   warnings=$(zcat "$manual" | groff -man -ww -z 2>&1) || fail "groff failed on $manual: $warnings"
   [[ -z $warnings ]] || fail "groff warns about $manual: $warnings"
-  zcat "$manual" | grep -q "^\.TH .*\"Tessaly $version\"" ||
+  # Read whole: grep -q or head would leave zcat writing into a closed pipe, and under
+  # pipefail its SIGPIPE fails the check at random once the page outgrows one write.
+  grep -q "^\.TH .*\"Tessaly $version\"" <<< "$(zcat "$manual")" ||
     fail "$manual does not name version $version"
 done
 changelog="$prefix/share/doc/tessaly/changelog.gz"
-[[ $(zcat "$changelog" | head -n 1) == "tessaly ($version) "* ]] ||
+[[ $(zcat "$changelog" | sed -n 1p) == "tessaly ($version) "* ]] ||
   fail "data/changelog does not begin with an entry for version $version"
 # Every long option the program lists in --help is documented in its manual page.
 documents_options() {
