@@ -169,18 +169,10 @@ PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
     Interpolate(result.output, kMaxOutputWidth, result.output.Height());
   }
 
-  NameProposal& proposal = reading.proposal;
   result.naming_failed = reading.naming_failed;
-  result.proposed_name = WithPngExtension(proposal.name);
-  result.named_from = proposal.named_from;
-  result.bad_header_message = std::move(proposal.bad_header_message);
   result.header_confidence = reading.judgement.confidence;
   result.header_doubtful = reading.judgement.doubtful;
-  if (!reading.doubtful_proposal.name.empty()) {
-    result.doubtful_name = WithPngExtension(reading.doubtful_proposal.name);
-    result.doubtful_named_from = reading.doubtful_proposal.named_from;
-  }
-  result.changed = !SameNameIgnoringCase(result.proposed_name, file_name);
+  SetProposal(result, std::move(reading.proposal), reading.doubtful_proposal);
   return result;
 }
 
@@ -244,6 +236,17 @@ std::string UnnamedHeaderWords(const PictureResult& result) {
   return "header not read";
 }
 
+void SetProposal(PictureResult& result, NameProposal proposal, const NameProposal& doubtful) {
+  result.proposed_name = WithPngExtension(proposal.name);
+  result.named_from = proposal.named_from;
+  result.bad_header_message = std::move(proposal.bad_header_message);
+  if (!doubtful.name.empty()) {
+    result.doubtful_name = WithPngExtension(doubtful.name);
+    result.doubtful_named_from = doubtful.named_from;
+  }
+  result.changed = !SameNameIgnoringCase(result.proposed_name, result.input_name);
+}
+
 std::filesystem::path WithPngExtension(const std::filesystem::path& name) {
   const std::string text = name.string();
   const std::size_t separator = text.find_last_of('/');
@@ -260,7 +263,7 @@ bool SameNameIgnoringCase(const std::filesystem::path& a, const std::filesystem:
 std::optional<std::string> SkipReason(const std::filesystem::path& file_name) {
   const std::string ext = AsciiUpper(file_name.extension().string());
   if (ext == ".PNG" || ext == ".BMP") return std::nullopt;
-  return "Skipped \"" + file_name.string() + "\": only .bmp and .png files are read";
+  return "Skipped \"" + file_name.string() + "\": " + kOnlyPicturesRead;
 }
 
 std::string OutOfMemoryMessage(const std::filesystem::path& file) {

@@ -112,6 +112,15 @@ struct FrameReading {
 FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file_name,
                        bool accept_doubtful = false);
 
+// Gives the result the name the header proposes in the input's folder (`proposal`, with the
+// extension ".png"), and whether it differs from the input; `doubtful` is what a doubtful
+// reading would have named (empty when none), kept beside. The one place a picture's standard
+// target is made, for a decoded picture and for one recalled from a record alike.
+void SetProposal(PictureResult& result, NameProposal proposal, const NameProposal& doubtful = {});
+
+// Why a file of another kind is not read, in a few words.
+inline constexpr char kOnlyPicturesRead[] = "only .bmp and .png files are read";
+
 // Why the file is not read, naming it, for a name that is neither .bmp nor .png (any case);
 // nothing for one that is.
 std::optional<std::string> SkipReason(const std::filesystem::path& file_name);

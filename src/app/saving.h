@@ -1,18 +1,13 @@
 // Saving a processed picture: its PNG encoding with the four texts, the one save call of the
-// window and the batch tool, and the batch's writing ahead of its saves.
+// window and the batch tool, and the file written ahead of its save.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
-#include <future>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/processor.h"
@@ -56,36 +51,5 @@ bool SavePicture(const PictureResult& result, const OverwriteQuestion& ask,
 // fails then. Dropping it unsaved removes the temporary file.
 std::unique_ptr<PendingFile> PrepareFile(const std::filesystem::path& name,
                                          std::span<const std::uint8_t> bytes);
-
-// A file being written ahead by FileWriters; Prepared gives it once written.
-using PreparedFile = std::future<std::unique_ptr<PendingFile>>;
-
-// The prepared file, once written; null when there is none or it was never written.
-std::unique_ptr<PendingFile> Prepared(PreparedFile& prepared);
-
-// A fixed set of threads that write files ahead of their saves (PrepareFile) for a whole run.
-// Creating, writing and flushing a file wait for the disk, not the processor, and flushes under
-// way together are committed together, so a run writes on more threads than it decodes on,
-// without starting a thread for each file. Threads that cannot be started leave fewer; with
-// none, each file is written at once by the thread that hands it in.
-class FileWriters {
- public:
-  explicit FileWriters(int threads);
-  // Files handed in but not yet begun are dropped (their Prepared gives null).
-  ~FileWriters();
-  FileWriters(const FileWriters&) = delete;
-  FileWriters& operator=(const FileWriters&) = delete;
-
-  PreparedFile Write(std::filesystem::path name, std::vector<std::uint8_t> bytes);
-
- private:
-  void Work();
-
-  std::mutex mutex_;
-  std::condition_variable queued_;
-  std::deque<std::packaged_task<std::unique_ptr<PendingFile>()>> queue_;
-  bool closing_ = false;
-  std::vector<std::thread> threads_;
-};
 
 }  // namespace tessaly

@@ -163,6 +163,12 @@ bool IsFolder(const std::filesystem::path& name) {
   return std::filesystem::is_directory(name, error);
 }
 
+std::string FullPath(const std::filesystem::path& path) {
+  std::error_code ec;
+  const std::filesystem::path full = std::filesystem::absolute(path, ec);
+  return (ec ? path : full).lexically_normal().string();
+}
+
 std::optional<FileId> IdOf(const std::filesystem::path& name) {
   struct stat info {};
   if (::stat(name.c_str(), &info) != 0) return std::nullopt;

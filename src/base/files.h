@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -18,6 +19,10 @@ namespace tessaly {
 
 // True when `name` can be examined and is a folder; false for files and unreadable paths.
 bool IsFolder(const std::filesystem::path& name);
+
+// The full, plain form of a path: absolute, without "." or ".." steps; links are not resolved,
+// so a file reached by two spellings has two full paths.
+std::string FullPath(const std::filesystem::path& path);
 
 // What tells one file from another however its names are spelt: device and inode.
 using FileId = std::pair<std::uint64_t, std::uint64_t>;

@@ -15,9 +15,7 @@
 #include "app/folders.h"
 #include "app/ordered_runner.h"
 #include "app/output_folder.h"
-#include "app/processor.h"
-#include "app/results.h"
-#include "app/saving.h"
+#include "app/run_step.h"
 #include "base/errors.h"
 #include "base/files.h"
 #include "base/text.h"
@@ -25,179 +23,86 @@
 #include "cli/catalog_run.h"
 #include "cli/name_list.h"
 #include "cli/sidecar.h"
-#include "naming/name_template.h"
 
 namespace tessaly::cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-bool IsPngName(const fs::path& p) {
-  return AsciiUpper(p.extension().string()) == ".PNG";
-}
-
-// Where the result goes below the output folder: in the folder the input was found in, mirrored
-// (the standard name, or the template's name), or where a template with folders puts it.
-fs::path BelowOutput(const PictureResult& p, const ExpandedName& name, const Options& options,
-                     std::string* problem) {
-  const fs::path mirrored = name.relative.parent_path();
-  const std::string& name_template = options.name_template;
-  if (!name_template.empty() && p.header) {
-    if (TemplateHasFolders(name_template)) {
-      if (auto path = PathFromTemplate(name_template, *p.header, p.proposed_name, ".png")) {
-        return *path;
-      }
-    } else if (auto named = NameFromTemplate(name_template, *p.header, name.path, p.proposed_name,
-                                             problem)) {
-      return mirrored / WithPngExtension(*named).filename();
-    }
-  }
-  // A header that was not read, or a template that gave no name: the standard rules.
-  return mirrored / p.proposed_name.filename();
-}
-
-// Gives the processed picture its target: beside the input as the pipeline proposed it or the
-// template names it, or below the output folder, whose folders are made when `make`.
-void SetTarget(PictureResult& p, const ExpandedName& name, const Options& options,
-               const OutputFolder* output, bool make, std::string* problem) {
-  if (output != nullptr) {
-    p.proposed_name = output->Place(BelowOutput(p, name, options, problem), make);
-    p.changed = !SameNameIgnoringCase(FullPath(p.proposed_name), FullPath(name.path));
-    return;
-  }
-  if (options.name_template.empty() || !p.header) return;
-  // A template that needs a field this header lacks, or gives no safe name, leaves the
-  // standard name.
-  if (auto named =
-          NameFromTemplate(options.name_template, *p.header, name.path, p.proposed_name, problem)) {
-    p.proposed_name = WithPngExtension(*named);
-    p.changed = !SameNameIgnoringCase(p.proposed_name, name.path);
-  }
-}
-
-bool LeftUnread(const PictureResult& p, const Options& options) {
-  return options.skip_unread && p.named_from == NamedFrom::kInputName;
+// The per-file step's options, as the command line gives them.
+RunOptions RunOptionsOf(const Options& options, const OutputFolder* output) {
+  RunOptions run;
+  run.processing.source = options.source;
+  run.processing.accept_doubtful = options.accept_doubtful;
+  run.target = {options.name_template, output};
+  run.tool_results = options.include_results ? ToolResults::kTaken : ToolResults::kLeftOutOfFolders;
+  run.skip_unread = options.skip_unread;
+  run.dry_run = options.dry_run;
+  run.redo_up_to_date = options.overwrite == OverwritePolicy::kYes;
+  run.creation_time = options.creation_time ? CreationTime::kFromHeader : CreationTime::kLeftOut;
+  return run;
 }
 
 // With a catalogue the input is stamped before it is read, and hashed from the bytes the
 // pipeline reads. Unless `decode`, an input whose row shows it as it is now, with its output
-// standing as saved under the name this run would give, is up to date without being decoded
-// again: true, with the recorded picture in `r`.
-bool UpToDateByCatalog(FileResult& r, const ExpandedName& name, const Options& options,
-                       const OutputFolder* output, Catalog& catalog, bool decode,
-                       ProcessingOptions& processing) {
+// standing as saved, is recalled from its row instead of being decoded again (the step then
+// checks that the output is the target this run gives it).
+// What a row recalls beyond the picture: the saved PNG's size and hash.
+struct RecordedOutput {
+  int width = 0, height = 0;
+  std::string hash;
+};
+
+std::optional<RecalledPicture> RecallFromCatalog(FileResult& r, RecordedOutput& recorded,
+                                                 const ExpandedName& name, const Options& options,
+                                                 Catalog& catalog, bool decode,
+                                                 FileBytesSeen& seen) {
   SourceFacts& facts = r.source.emplace();
   try {
     facts.stamp = StampOf(name.path);
   } catch (const std::exception&) {
     r.source.reset();  // the pipeline says what is wrong with the file
-    return false;
+    return std::nullopt;
   }
-  processing.on_file_bytes = [&facts](std::span<const std::uint8_t> bytes) {
-    facts.hash = HashBytes(bytes);
-  };
-  if (decode || options.overwrite == OverwritePolicy::kYes) return false;
+  seen = [&facts](std::span<const std::uint8_t> bytes) { facts.hash = HashBytes(bytes); };
+  if (decode || options.overwrite == OverwritePolicy::kYes) return std::nullopt;
   try {
-    const std::optional<FrameRow> row = catalog.Find(CatalogPath(name.path));
+    const std::optional<FrameRow> row = catalog.Find(FullPath(name.path));
     // The stamp is compared first: only a file that may be unchanged is read for its hash.
     if (!row || row->source_size != facts.stamp.size || row->source_mtime != facts.stamp.mtime) {
-      return false;
+      return std::nullopt;
     }
     facts.hash = HashFile(name.path);
-    if (!UpToDateFromCatalog(*row, facts)) return false;
+    if (!UpToDateFromCatalog(*row, facts)) return std::nullopt;
     std::optional<PictureResult> p = RecordedPicture(*row, name.path, options.accept_doubtful);
-    if (!p) return false;
-    std::string problem;
-    SetTarget(*p, name, options, output, false, &problem);
     const std::optional<std::pair<int, int>> size = PngSize(*row->output);
-    if (!p->changed || LeftUnread(*p, options) || FullPath(p->proposed_name) != *row->output ||
-        !size) {
-      return false;
-    }
-    // A result whose sidecar is missing is decoded, so that the sidecar can be written.
-    if (options.sidecar && !NameIsTaken(SidecarName(p->proposed_name))) return false;
-    std::tie(r.recorded_width, r.recorded_height) = *size;
-    r.recorded_output_hash = *row->output_hash;
-    r.template_problem = std::move(problem);
-    r.picture = std::move(p);
-    r.up_to_date = r.from_catalog = true;
-    return true;
+    if (!p || !size) return std::nullopt;
+    recorded = {size->first, size->second, *row->output_hash};
+    return RecalledPicture{std::move(*p), *row->output};
   } catch (const std::exception&) {
-    return false;  // what cannot be looked up or examined is decoded again
+    return std::nullopt;  // what cannot be looked up or examined is decoded again
   }
 }
 
-FileResult ProcessOne(const ExpandedName& name, const Options& options, const OutputFolder* output,
+FileResult ProcessOne(const ExpandedName& name, const Options& options, const RunOptions& run,
                       FileWriters& writers, Catalog* catalog, bool decode = false) {
   FileResult r;
-  r.input = name.path;
-  if (!name.error.empty()) {
-    r.error = name.error;
-    return r;
+  RecordedOutput recorded;
+  FileHooks hooks;
+  if (catalog != nullptr) {
+    hooks.recall = [&](const ExpandedName& n, FileBytesSeen& seen) {
+      return RecallFromCatalog(r, recorded, n, options, *catalog, decode, seen);
+    };
   }
-  // A pipe, a device or a socket among a folder's entries is no picture; reading one could
-  // wait for ever. (Named on the command line, it fails as any unreadable file does.)
-  std::error_code ec;
-  if (name.from_folder && fs::is_other(fs::status(name.path, ec))) {
-    r.skipped = "Skipped \"" + name.path.string() + "\": it is not a regular file";
-    return r;
+  if (options.sidecar) hooks.sidecar = [](const FileWork& work) { return SidecarBytes(work); };
+  static_cast<FileWork&>(r) = ReadFileWork(name, run, writers, hooks);
+  if (r.recalled) {
+    r.recorded_width = recorded.width;
+    r.recorded_height = recorded.height;
+    r.recorded_output_hash = std::move(recorded.hash);
   }
-  // A folder holds the results of earlier runs beside their originals; taking
-  // them again would save a result of a result.
-  if (name.from_folder && !options.include_results && IsPngName(name.path) &&
-      IsToolResult(name.path)) {
-    r.already_result = true;
-    return r;
-  }
-  if (std::optional<std::string> reason = SkipReason(name.path)) {
-    r.skipped = std::move(*reason);
-    return r;
-  }
-  try {
-    ProcessingOptions processing;
-    processing.source = options.source;
-    processing.accept_doubtful = options.accept_doubtful;
-    if (catalog != nullptr &&
-        UpToDateByCatalog(r, name, options, output, *catalog, decode, processing)) {
-      return r;
-    }
-    PictureResult& p = r.picture.emplace(ProcessPicture(name.path, processing));
-    const bool to_save = !LeftUnread(p, options);
-    SetTarget(p, name, options, output, to_save && !options.dry_run, &r.template_problem);
-    if (!p.changed || !to_save) return r;
-    if (options.sidecar) CheckSidecarName(p.proposed_name);
-    // The tool's own result, made since the input last changed, is not made again; the
-    // question of an existing target does not arise for it. --overwrite redoes it.
-    if (options.overwrite != OverwritePolicy::kYes) {
-      r.up_to_date = IsUpToDate(p.proposed_name, name.path);
-      // A result whose sidecar was lost (a run killed between the two, a sidecar that failed
-      // alone) gets it now, and only it.
-      if (r.up_to_date && options.sidecar && !options.dry_run &&
-          !NameIsTaken(SidecarName(p.proposed_name))) {
-        r.sidecar_missing = true;
-        r.prepared_sidecar = writers.Write(SidecarName(p.proposed_name), SidecarBytes(r));
-      }
-      if (r.up_to_date) return r;
-    }
-    if (!options.dry_run) {
-      EncodePicture(p, options.creation_time ? CreationTime::kFromHeader : CreationTime::kLeftOut);
-      // Writing and flushing the files is the slow part of a save; done here, on the worker,
-      // it overlaps with the other files. A target that stands already may not be replaced,
-      // so its file is written only once the save at its turn is agreed.
-      if (!NameIsTaken(p.proposed_name)) {
-        r.prepared_png = writers.Write(p.proposed_name, p.png);
-        if (options.sidecar) {
-          r.prepared_sidecar = writers.Write(SidecarName(p.proposed_name), SidecarBytes(r));
-        }
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    r.picture.reset();
-    r.error = OutOfMemoryMessage(name.path);
-  } catch (const std::exception& e) {
-    r.picture.reset();
-    r.error = NamingFile(name.path, e.what());
-  }
+  // Every failure of the file names it; a folder's own failure already does.
+  if (!r.error.empty() && name.error.empty()) r.error = NamingFile(name.path, r.error);
   return r;
 }
 
@@ -251,34 +156,37 @@ Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Termi
     if (!terminal.in_is_terminal) return Answer::kNo;
     return reporter.Ask(input, target);
   };
-  try {
-    // The picture and its sidecar take their names one after the other; the folder is
-    // flushed once, after both.
-    std::unique_ptr<PendingFile> prepared = Prepared(r.prepared_png);
-    if (options.sidecar && prepared) prepared->DeferFolderSync();
-    if (SavePicture(*r.picture, ask, std::move(prepared))) {
-      written.Add(r.picture->proposed_name);
-      if (options.sidecar) PublishSidecarOf(r, options);
-      return Fate::kSaved;
-    }
-    return kept_original ? Fate::kKeptOriginal : Fate::kDeclined;
-  } catch (const std::bad_alloc&) {
-    r.error = OutOfMemoryMessage(r.input);
-    return Fate::kFailed;
-  } catch (const std::exception& e) {
-    r.error = NamingFile(r.input, e.what());
-    return Fate::kFailed;
-  }
+  // The picture and its sidecar take their names one after the other; the folder is flushed
+  // once, after both.
+  const Fate fate = SaveInRun(*r.picture, r.prepared_png, ask, written, r.error, options.sidecar);
+  if (fate == Fate::kFailed) r.error = NamingFile(r.input, r.error);
+  if (fate == Fate::kSaved && options.sidecar) PublishSidecarOf(r, options);
+  return fate == Fate::kDeclined && kept_original ? Fate::kKeptOriginal : fate;
 }
 
 // The targets of this run's inputs, by their full path, with the input that took each first:
 // a later input proposing one of them collides with it, in a dry run as in a real one.
 using Claims = std::unordered_map<std::string, fs::path>;
 
-// A file found up to date by its catalogue row has no picture to save; an earlier input of
-// this run that took its target makes it a collision, saved as the overwrite rules allow.
+// A file recalled from its catalogue row has no picture to save; an earlier input of this run
+// that took its target makes it a collision, saved as the overwrite rules allow.
 bool NeedsDecoding(const FileResult& r, const Claims& claims) {
-  return r.from_catalog && claims.count(FullPath(r.picture->proposed_name)) != 0;
+  return r.recalled && claims.count(FullPath(r.picture->proposed_name)) != 0;
+}
+
+// A file whose target an earlier input of this run took: saved only as the overwrite rules
+// allow replacing that input's result.
+Fate Collide(FileResult& r, const Options& options, Reporter& reporter, const Terminal& terminal,
+             WrittenFiles& written) {
+  if (options.dry_run) return Fate::kWouldCollide;
+  PictureResult& p = *r.picture;
+  const bool earlier_saved = written.Holds(p.proposed_name);
+  // An up-to-date file was not encoded ahead; the save encodes the plain PNG itself.
+  if (p.png.empty() && options.creation_time) EncodePicture(p, CreationTime::kFromHeader);
+  const Fate fate = Save(r, options, reporter, terminal, written);
+  if (fate == Fate::kDeclined || fate == Fate::kKeptOriginal) return Fate::kCollided;
+  r.replaced_collision = fate == Fate::kSaved && earlier_saved;
+  return fate;
 }
 
 Fate Decide(FileResult& r, const Options& options, Reporter& reporter, const Terminal& terminal,
@@ -287,21 +195,15 @@ Fate Decide(FileResult& r, const Options& options, Reporter& reporter, const Ter
   if (!r.skipped.empty()) return Fate::kSkipped;
   if (r.already_result) return Fate::kAlreadyResult;
   PictureResult& p = *r.picture;
-  if (LeftUnread(p, options) && p.changed) return Fate::kUnreadLeft;
+  if (options.skip_unread && p.named_from == NamedFrom::kInputName && p.changed) {
+    return Fate::kUnreadLeft;
+  }
   const auto [claim, first] = claims.try_emplace(FullPath(p.proposed_name), r.input);
   // A file that keeps its name takes it, but saves nothing to collide.
   if (!p.changed) return Fate::kUnchanged;
   if (!first) {
     r.collides_with = claim->second;
-    if (options.dry_run) return Fate::kWouldCollide;
-    // Saved only as the overwrite rules allow replacing the earlier input's result.
-    const bool earlier_saved = written.Holds(p.proposed_name);
-    // An up-to-date file was not encoded ahead; the save encodes the plain PNG itself.
-    if (p.png.empty() && options.creation_time) EncodePicture(p, CreationTime::kFromHeader);
-    const Fate fate = Save(r, options, reporter, terminal, written);
-    if (fate == Fate::kDeclined || fate == Fate::kKeptOriginal) return Fate::kCollided;
-    r.replaced_collision = fate == Fate::kSaved && earlier_saved;
-    return fate;
+    return Collide(r, options, reporter, terminal, written);
   }
   if (r.up_to_date) {
     if (r.sidecar_missing) PublishSidecarOf(r, options);
@@ -332,82 +234,119 @@ std::vector<ExpandedName> TakenOnce(std::vector<ExpandedName> names,
   return once;
 }
 
+// What a batch needs before its first file: the catalogue, the output folder and the inputs.
+struct BatchSetUp {
+  RunCatalog catalog;
+  std::optional<OutputFolder> output;
+  Expansion expansion;
+};
+
+void SetUp(BatchSetUp& set_up, const Options& options, const Terminal& terminal) {
+  set_up.catalog.Open(options);
+  if (!options.output_dir.empty()) {
+    set_up.output.emplace(WithSingleSlashes(options.output_dir));
+    if (!options.dry_run) set_up.output->Make();
+  }
+  FolderWalk walk{options.recursive, {}};
+  // Results filed inside the tree being read are not read back as inputs.
+  if (set_up.output) walk.leave_out = set_up.output->path();
+  set_up.expansion = ExpandFolders(GivenNames(options, terminal), walk);
+}
+
+// The state of a batch while its files are handed over in input order.
+class Batch {
+ public:
+  Batch(const Options& options, Terminal& terminal, BatchSetUp& set_up,
+        const std::vector<ExpandedName>& names)
+      : options_(options),
+        terminal_(terminal),
+        set_up_(set_up),
+        names_(names),
+        run_(RunOptionsOf(options, set_up.output ? &*set_up.output : nullptr)),
+        reporter_(options, terminal, names.size()),
+        // Up to two files a worker may be written ahead (a picture and its sidecar each).
+        writers_(2 * options.jobs) {}
+
+  Reporter& reporter() { return reporter_; }
+
+  // Runs every file; returns the exit status.
+  int Run() {
+    if (Signal(terminal_) == 0) {
+      reporter_.Progress(0, names_.empty() ? fs::path() : names_.front().path);
+    }
+    RunOrdered<FileResult>(
+        names_.size(), options_.jobs, static_cast<std::size_t>(options_.jobs) * 2,
+        [this](std::size_t i) { return Work(i); },
+        [this](std::size_t i, FileResult&& r) { Handle(i, std::move(r)); },
+        [this] { return Signal(terminal_) != 0; });
+    reporter_.ClearProgress();
+    const bool catalogued = set_up_.catalog.Finish(terminal_.err);
+    const int signal = Signal(terminal_);
+    reporter_.Summary(counts_, signal, names_.size() - handled_);
+    reporter_.RecursiveHint(set_up_.expansion.only_subfolders);
+    if (signal != 0) return 128 + signal;
+    if (options_.strict && counts_.Untrusted() > 0) {
+      terminal_.err << "tessaly-cli: --strict: " << counts_.Untrusted()
+                    << (counts_.Untrusted() == 1 ? " file's header was" : " files' headers were")
+                    << " not read, doubtful or gave no name\n";
+      return 1;
+    }
+    return counts_.failed > 0 || !catalogued ? 1 : 0;
+  }
+
+ private:
+  FileResult Work(std::size_t i, bool decode = false) {
+    return ProcessOne(names_[i], options_, run_, writers_, set_up_.catalog.catalog(), decode);
+  }
+
+  void Handle(std::size_t i, FileResult&& r) {
+    // A signal that came while this file was processed: its save is no longer started.
+    if (Signal(terminal_) != 0) return;
+    ++handled_;
+    if (written_.Holds(names_[i].path) || NeedsDecoding(r, claims_)) r = Work(i, true);
+    const fs::path folder = r.picture ? r.picture->proposed_name.parent_path() : fs::path();
+    if (r.picture && r.picture->changed && !options_.dry_run && swept_.insert(folder).second) {
+      RemoveStaleTemporaries(folder);
+    }
+    const Fate fate = Decide(r, options_, reporter_, terminal_, written_, claims_);
+    counts_.Add(fate, r.picture ? &*r.picture : nullptr);
+    if (!r.sidecar_error.empty()) ++counts_.failed;
+    if (r.sidecar_kept) ++counts_.sidecars_kept;
+    if (r.sidecar_missing && !r.sidecar_kept && r.sidecar_error.empty()) ++counts_.sidecars_added;
+    reporter_.Report(r, fate);
+    set_up_.catalog.Record(r, fate, terminal_.err);
+    if (i + 1 < names_.size()) reporter_.Progress(i + 1, names_[i + 1].path);
+  }
+
+  const Options& options_;
+  Terminal& terminal_;
+  BatchSetUp& set_up_;
+  const std::vector<ExpandedName>& names_;
+  const RunOptions run_;
+  Reporter reporter_;
+  FileWriters writers_;
+  RunCounts counts_;
+  WrittenFiles written_;
+  std::set<fs::path> swept_;  // folders saved to, cleared of what killed runs left there
+  Claims claims_;
+  std::size_t handled_ = 0;
+};
+
 }  // namespace
 
 int RunBatch(const Options& options, Terminal& terminal) {
-  std::optional<OutputFolder> output;
-  Expansion expansion;
-  RunCatalog run_catalog;
+  BatchSetUp set_up;
   try {
-    run_catalog.Open(options);
-    if (!options.output_dir.empty()) {
-      output.emplace(WithSingleSlashes(options.output_dir));
-      if (!options.dry_run) output->Make();
-    }
-    FolderWalk walk{options.recursive, {}};
-    // Results filed inside the tree being read are not read back as inputs.
-    if (output) walk.leave_out = output->path();
-    expansion = ExpandFolders(GivenNames(options, terminal), walk);
+    SetUp(set_up, options, terminal);
   } catch (const std::exception& e) {
     terminal.err << "tessaly-cli: " << e.what() << '\n';
     return 1;
   }
   std::vector<std::pair<fs::path, fs::path>> repeated;
-  const std::vector<ExpandedName> names = TakenOnce(std::move(expansion.names), repeated);
-  Reporter reporter(options, terminal, names.size());
-  for (const auto& [again, first] : repeated) reporter.TakenOnce(again, first);
-  Counts counts;
-  WrittenFiles written;
-  std::set<fs::path> swept;  // folders saved to, cleared of what killed runs left there
-  Claims claims;
-  const OutputFolder* folder = output ? &*output : nullptr;
-  Catalog* catalog = run_catalog.catalog();
-
-  if (Signal(terminal) == 0) {
-    reporter.Progress(0, names.empty() ? fs::path() : names.front().path);
-  }
-  std::size_t handled = 0;
-  // Up to two files a worker may be written ahead (a picture and its sidecar each).
-  FileWriters writers(2 * options.jobs);
-  RunOrdered<FileResult>(
-      names.size(), options.jobs, static_cast<std::size_t>(options.jobs) * 2,
-      [&](std::size_t i) { return ProcessOne(names[i], options, folder, writers, catalog); },
-      [&](std::size_t i, FileResult&& r) {
-        // A signal that came while this file was processed: its save is no longer started.
-        if (Signal(terminal) != 0) return;
-        ++handled;
-        if (written.Holds(names[i].path) || NeedsDecoding(r, claims)) {
-          r = ProcessOne(names[i], options, folder, writers, catalog, true);
-        }
-        if (r.picture && r.picture->changed && !options.dry_run &&
-            swept.insert(r.picture->proposed_name.parent_path()).second) {
-          RemoveStaleTemporaries(r.picture->proposed_name.parent_path());
-        }
-        const Fate fate = Decide(r, options, reporter, terminal, written, claims);
-        counts.Add(fate, r.picture ? &*r.picture : nullptr);
-        if (!r.sidecar_error.empty()) ++counts.failed;
-        if (r.sidecar_kept) ++counts.sidecars_kept;
-        if (r.sidecar_missing && !r.sidecar_kept && r.sidecar_error.empty()) {
-          ++counts.sidecars_added;
-        }
-        reporter.Report(r, fate);
-        run_catalog.Record(r, fate, terminal.err);
-        if (i + 1 < names.size()) reporter.Progress(i + 1, names[i + 1].path);
-      },
-      [&] { return Signal(terminal) != 0; });
-  reporter.ClearProgress();
-  const bool catalogued = run_catalog.Finish(terminal.err);
-  const int signal = Signal(terminal);
-  reporter.Summary(counts, signal, names.size() - handled);
-  reporter.RecursiveHint(expansion.only_subfolders);
-  if (signal != 0) return 128 + signal;
-  if (options.strict && counts.Untrusted() > 0) {
-    terminal.err << "tessaly-cli: --strict: " << counts.Untrusted()
-                 << (counts.Untrusted() == 1 ? " file's header was" : " files' headers were")
-                 << " not read, doubtful or gave no name\n";
-    return 1;
-  }
-  return counts.failed > 0 || !catalogued ? 1 : 0;
+  const std::vector<ExpandedName> names = TakenOnce(std::move(set_up.expansion.names), repeated);
+  Batch batch(options, terminal, set_up, names);
+  for (const auto& [again, first] : repeated) batch.reporter().TakenOnce(again, first);
+  return batch.Run();
 }
 
 }  // namespace tessaly::cli

@@ -9,6 +9,7 @@
 
 #include "base/byte_order.h"
 #include "base/text.h"
+#include "cli/json.h"
 #include "naming/header_name.h"
 
 namespace tessaly::cli {
@@ -58,21 +59,15 @@ std::optional<PictureResult> RecordedPicture(const FrameRow& row, const fs::path
   p.header = RecordedHeader(row);
   p.header_doubtful = row.header_doubtful.value_or(false);
   p.header_confidence = row.header_confidence.value_or(0.0);
+  NameProposal doubtful;
   if (p.header_doubtful && !accept_doubtful && p.header) {
     // As the pipeline does: a doubtful reading names nothing, the name it gives is kept beside.
-    const NameProposal doubtful = ProposeName(input, latin1, p.header);
-    if (doubtful.named_from != NamedFrom::kInputName) {
-      p.doubtful_name = WithPngExtension(doubtful.name);
-      p.doubtful_named_from = doubtful.named_from;
-    }
+    doubtful = ProposeName(input, latin1, p.header);
+    if (doubtful.named_from == NamedFrom::kInputName) doubtful = {};
     p.header.reset();
   }
-  NameProposal proposal = ProposeName(input, latin1, p.header);
+  SetProposal(p, ProposeName(input, latin1, p.header), doubtful);
   p.header_text = std::move(latin1);
-  p.proposed_name = WithPngExtension(proposal.name);
-  p.named_from = proposal.named_from;
-  p.bad_header_message = std::move(proposal.bad_header_message);
-  p.changed = !SameNameIgnoringCase(p.proposed_name, input);
   for (const SatelliteType type :
        {SatelliteType::GOES, SatelliteType::GMS, SatelliteType::Meteosat}) {
     if (row.reading == ReadingText(type)) p.read_as = type;
@@ -99,7 +94,7 @@ std::optional<std::pair<int, int>> PngSize(const fs::path& file) {
 
 FrameRow RowOf(const FileResult& r, Fate fate) {
   FrameRow row;
-  row.source = CatalogPath(r.input);
+  row.source = FullPath(r.input);
   row.outcome = OutcomeOf(fate).value_or(Outcome::kFailed);
   if (r.source) {
     row.source_size = r.source->stamp.size;
@@ -130,7 +125,7 @@ FrameRow RowOf(const FileResult& r, Fate fate) {
   row.cut_h = p.cut.height;
   if (fate != Fate::kSaved && fate != Fate::kUpToDate) return row;
   row.output = FullPath(p.proposed_name);
-  if (!r.recorded_output_hash.empty()) {
+  if (r.recalled) {
     row.output_hash = r.recorded_output_hash;
   } else if (fate == Fate::kSaved && !p.png.empty()) {
     row.output_hash = HashBytes(p.png);

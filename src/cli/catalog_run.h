@@ -7,7 +7,9 @@
 #include <optional>
 #include <string>
 
+#include "app/fate.h"
 #include "catalog/catalog.h"
+#include "cli/file_result.h"
 #include "cli/options.h"
 #include "cli/reporter.h"
 

@@ -13,80 +13,21 @@
 
 #include "base/text.h"
 #include "cli/json.h"
-#include "cli/sidecar.h"
 #include "picture_store/samples.h"
 
 namespace tessaly::cli {
 
 namespace fs = std::filesystem;
 
-double RoundedConfidence(double confidence) {
-  return std::round(confidence * 100.0) / 100.0;
-}
-
-void Counts::Add(Fate fate, const PictureResult* picture) {
-  ++seen;
-  if (fate == Fate::kFailed) {
-    ++failed;
-    return;
-  }
-  // A file whose header gave no name is counted apart as well as by what became of it, so
-  // that "saved" still says how many pictures were written.
-  if (picture != nullptr && fate != Fate::kSkipped && fate != Fate::kAlreadyResult) {
-    const HeaderState header = StateOf(*picture);
-    if (header == HeaderState::kNotRead) ++unread;
-    if (header == HeaderState::kNoName) ++unnamed;
-    if (header == HeaderState::kDoubtful ||
-        (header == HeaderState::kNamed && picture->header_doubtful)) {
-      ++doubtful;
-    }
-  }
-  switch (fate) {
-    case Fate::kSaved:
-      ++saved;
-      break;
-    case Fate::kWouldSave:
-      ++would_save;
-      break;
-    case Fate::kUnchanged:
-      ++unchanged;
-      break;
-    case Fate::kKeptOriginal:
-      ++originals_kept;
-      break;
-    case Fate::kAlreadyResult:
-      ++results;
-      break;
-    case Fate::kUnreadLeft:
-      break;  // left by --skip-unread: counted under "header not read" alone
-    case Fate::kUpToDate:
-      ++up_to_date;
-      break;
-    case Fate::kCollided:
-    case Fate::kWouldCollide:
-      ++collided;
-      break;
-    default:
-      ++skipped;
-  }
-}
-
-std::string ReadingText(SatelliteType read_as) {
-  std::string text(SatelliteTypeName(read_as));
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-std::string FullPath(const fs::path& path) {
-  std::error_code ec;
-  const fs::path full = fs::absolute(path, ec);
-  return (ec ? path : full).lexically_normal().string();
-}
-
 namespace {
 
 std::string Quoted(const fs::path& p) {
   return "\"" + EscapeControls(p.string()) + "\"";
+}
+
+// What a report says of a file the tool did not write and kept.
+std::string KeptWords(const fs::path& file) {
+  return Quoted(file) + " was not written by this tool and is kept";
 }
 
 // The progress line's columns: kept below the width of a usual terminal so that it never wraps
@@ -112,17 +53,13 @@ const char* SignalName(int signal) {
 
 // The output's size: the picture's, or the saved PNG's for a file not decoded again.
 std::pair<int, int> OutputSize(const FileResult& r) {
-  if (r.from_catalog) return {r.recorded_width, r.recorded_height};
+  if (r.recalled) return {r.recorded_width, r.recorded_height};
   return {r.picture->output.Width(), r.picture->output.Height()};
 }
 
 // What the header gave a file it did not name, one line of plain text.
 std::string UnnamedWords(const PictureResult& p) {
   return EscapeControls(UnnamedHeaderWords(p));
-}
-
-bool ProcessedFate(Fate fate) {
-  return fate != Fate::kFailed && fate != Fate::kSkipped && fate != Fate::kAlreadyResult;
 }
 
 }  // namespace
@@ -270,88 +207,77 @@ void Reporter::ReportJson(const FileResult& r, Fate fate) {
 void Reporter::ReportText(const FileResult& r, Fate fate) {
   // Names may hold any byte but the slash: each file's report stays one line of plain text.
   if (fate == Fate::kFailed) {
-    terminal_.err << "tessaly-cli: " << EscapeControls(r.error) << '\n' << std::flush;
+    PrintError(r.error);
     return;
   }
   if (options_.verbosity == Verbosity::kQuiet) return;
+  // An up-to-date file is mentioned only with -v, or when its missing sidecar was written.
+  if (fate == Fate::kUpToDate && !(r.sidecar_missing && r.sidecar_error.empty())) {
+    if (!r.sidecar_error.empty()) PrintError(r.sidecar_error);
+    if (options_.verbosity != Verbosity::kVerbose) return;
+  }
+  terminal_.out << FateLine(r, fate) << '\n';
+  if (fate == Fate::kSaved && !r.sidecar_error.empty()) PrintError(r.sidecar_error);
+  if (r.picture && ProcessedFate(fate)) PrintNotes(r);
+}
+
+void Reporter::PrintError(const std::string& error) {
+  terminal_.err << "tessaly-cli: " << EscapeControls(error) << '\n' << std::flush;
+}
+
+std::string Reporter::FateLine(const FileResult& r, Fate fate) const {
   const PictureResult* p = r.picture ? &*r.picture : nullptr;
-  const bool unread = ProcessedFate(fate) && p != nullptr && p->named_from == NamedFrom::kInputName;
+  const bool unread = p != nullptr && p->named_from == NamedFrom::kInputName;
   const std::string header = unread ? UnnamedWords(*p) : std::string();
-  std::ostream& out = terminal_.out;
   const std::string in = EscapeControls(r.input.string());
   const fs::path proposed = p != nullptr ? p->proposed_name : fs::path();
-  const std::string name = TargetText(proposed);
+  const std::string to = in + " -> " + TargetText(proposed) + ": ";
   const std::string other = EscapeControls(r.collides_with.string());
   switch (fate) {
     case Fate::kSkipped:
-      out << EscapeControls(r.skipped) << '\n';
-      break;
+      return EscapeControls(r.skipped);
     case Fate::kAlreadyResult:
-      out << in << ": already a result of this tool, skipped\n";
-      break;
+      return in + ": already a result of this tool, skipped";
     case Fate::kUnreadLeft:
-      out << in << ": " << UnnamedWords(*p) << ", not saved (--skip-unread)\n";
-      break;
+      return in + ": " + header + ", not saved (--skip-unread)";
     case Fate::kSaved:
-      if (unread) {
-        out << in << ": " << header << ", saved as " << name;
-      } else {
-        out << in << " -> " << name << ": saved";
-      }
-      if (r.replaced_collision) out << ", replacing the result of " << other;
-      if (r.sidecar_kept) {
-        out << "; sidecar not written, " << Quoted(SidecarName(proposed))
-            << " was not written by this tool and is kept (--overwrite-originals replaces it)";
-      }
-      out << '\n';
-      if (!r.sidecar_error.empty()) {
-        terminal_.err << "tessaly-cli: " << EscapeControls(r.sidecar_error) << '\n' << std::flush;
-      }
-      break;
+      return (unread ? in + ": " + header + ", saved as " + TargetText(proposed) : to + "saved") +
+             (r.replaced_collision ? ", replacing the result of " + other : "") +
+             (r.sidecar_kept ? "; sidecar not written, " + KeptWords(SidecarName(proposed)) +
+                                   " (--overwrite-originals replaces it)"
+                             : "");
     case Fate::kWouldSave:
-      if (unread) {
-        out << in << ": " << header << ", would be saved as " << name << " (dry run)\n";
-      } else {
-        out << in << " -> " << name << ": would be saved (dry run)\n";
-      }
-      break;
+      return unread
+                 ? in + ": " + header + ", would be saved as " + TargetText(proposed) + " (dry run)"
+                 : to + "would be saved (dry run)";
     case Fate::kUnchanged:
-      out << in
-          << (unread ? ": " + header + ", keeps its name, nothing to save\n"
-                     : " -> " + name + ": unchanged, nothing to save\n");
-      break;
+      return unread ? in + ": " + header + ", keeps its name, nothing to save"
+                    : to + "unchanged, nothing to save";
     case Fate::kDeclined:
-      out << in << " -> " << name << ": not saved, the file exists\n";
-      break;
+      return to + "not saved, the file exists";
     case Fate::kKeptOriginal:
-      out << in << " -> " << name << ": not saved, " << Quoted(proposed)
-          << " was not written by this tool and is kept (--overwrite-originals replaces it)\n";
-      break;
+      return to + "not saved, " + KeptWords(proposed) + " (--overwrite-originals replaces it)";
     case Fate::kUpToDate:
-      if (r.sidecar_missing && r.sidecar_error.empty()) {
-        out << in << " -> " << name << ": up to date; "
-            << (r.sidecar_kept ? "sidecar not written, " + Quoted(SidecarName(proposed)) +
-                                     " was not written by this tool and is kept"
-                               : "its missing sidecar written")
-            << '\n';
-        break;
-      }
-      if (!r.sidecar_error.empty()) {
-        terminal_.err << "tessaly-cli: " << EscapeControls(r.sidecar_error) << '\n' << std::flush;
-      }
-      if (options_.verbosity != Verbosity::kVerbose) return;
-      out << in << " -> " << name << ": up to date\n";
-      break;
+      if (!r.sidecar_missing || !r.sidecar_error.empty()) return to + "up to date";
+      return to + "up to date; " +
+             (r.sidecar_kept ? "sidecar not written, " + KeptWords(SidecarName(proposed))
+                             : "its missing sidecar written");
     case Fate::kCollided:
-      out << in << " -> " << name << ": not saved, " << other << " took that name in this run\n";
-      break;
+      return to + "not saved, " + other + " took that name in this run";
     case Fate::kWouldCollide:
-      out << in << " -> " << name << ": would collide with " << other << " (dry run)\n";
-      break;
+      return to + "would collide with " + other + " (dry run)";
     case Fate::kFailed:
       break;
   }
-  if (p == nullptr || !ProcessedFate(fate)) return;
+  return {};
+}
+
+// The notes below a processed file's line: what it looks like, what its doubtful header would
+// name, and with -v the header, levels, cut and size.
+void Reporter::PrintNotes(const FileResult& r) {
+  const PictureResult* p = &*r.picture;
+  std::ostream& out = terminal_.out;
+  const std::string in = EscapeControls(r.input.string());
   if (p->looks_like_full_frame) {
     out << "    " << in << " looks like a full frame, not data lines only (--source full)\n";
   }
@@ -371,7 +297,7 @@ void Reporter::ReportText(const FileResult& r, Fate fate) {
   }
 }
 
-void Reporter::Summary(const Counts& c, int signal, std::size_t left) {
+void Reporter::Summary(const RunCounts& c, int signal, std::size_t left) {
   ClearProgress();
   std::ostream& to = options_.json ? terminal_.err : terminal_.out;
   to << c.seen << (c.seen == 1 ? " file" : " files") << " seen: ";
@@ -380,7 +306,9 @@ void Reporter::Summary(const Counts& c, int signal, std::size_t left) {
   } else {
     to << c.saved << " saved";
   }
-  to << ", " << c.unchanged << " unchanged, " << c.skipped << " skipped, " << c.failed << " failed";
+  // The summary counts a file whose existing target was not replaced among the skipped.
+  to << ", " << c.unchanged << " unchanged, " << c.skipped + c.declined << " skipped, " << c.failed
+     << " failed";
   if (c.up_to_date > 0) to << ", " << c.up_to_date << " up to date";
   if (c.collided > 0)
     to << ", " << c.collided << (options_.dry_run ? " would collide" : " collided");

@@ -1,11 +1,9 @@
 // Sidecar files: one JSON object per saved picture, written complete or not at all.
 #include "cli/sidecar.h"
 
-#include <climits>
 #include <memory>
 #include <span>
 
-#include "app/saving.h"
 #include "base/errors.h"
 #include "base/files.h"
 #include "base/text.h"
@@ -15,20 +13,6 @@
 namespace tessaly::cli {
 
 namespace fs = std::filesystem;
-
-fs::path SidecarName(const fs::path& picture) {
-  fs::path name = picture;
-  name.replace_extension(".json");
-  return name;
-}
-
-void CheckSidecarName(const fs::path& picture) {
-  const std::size_t length = SidecarName(picture).filename().native().size();
-  if (length <= NAME_MAX) return;
-  throw Error("Cannot save \"" + picture.string() +
-              "\" with its sidecar: the sidecar's name would be " + std::to_string(length) +
-              " bytes, longer than the " + std::to_string(NAME_MAX) + " a file name may have");
-}
 
 Json ParsedFields(const std::optional<HeaderFields>& fields) {
   if (!fields) return nullptr;
@@ -43,10 +27,10 @@ Json ParsedFields(const std::optional<HeaderFields>& fields) {
   return parsed;
 }
 
-Json SidecarObject(const FileResult& r) {
-  const PictureResult& p = *r.picture;
+Json SidecarObject(const FileWork& work) {
+  const PictureResult& p = *work.picture;
   Json j;
-  j["source"] = FullPath(r.input);
+  j["source"] = FullPath(work.input);
   j["header"] = Latin1ToUtf8(p.header_text);
   j["parsed"] = ParsedFields(p.header);
   j["named_from"] = NamedFromText(p.named_from);
@@ -65,8 +49,8 @@ Json SidecarObject(const FileResult& r) {
   return j;
 }
 
-std::vector<std::uint8_t> SidecarBytes(const FileResult& r) {
-  const std::string text = JsonText(SidecarObject(r), 2) + "\n";
+std::vector<std::uint8_t> SidecarBytes(const FileWork& work) {
+  const std::string text = JsonText(SidecarObject(work), 2) + "\n";
   return {text.begin(), text.end()};
 }
 
@@ -84,10 +68,10 @@ bool IsToolSidecar(const fs::path& file) {
   }
 }
 
-bool PublishSidecar(FileResult& r, bool replace_any) {
-  const fs::path name = SidecarName(r.picture->proposed_name);
-  std::unique_ptr<PendingFile> file = Prepared(r.prepared_sidecar);
-  if (!file) file = WritePending(name, SidecarBytes(r));
+bool PublishSidecar(FileWork& work, bool replace_any) {
+  const fs::path name = SidecarName(work.picture->proposed_name);
+  std::unique_ptr<PendingFile> file = Prepared(work.prepared_sidecar);
+  if (!file) file = WritePending(name, SidecarBytes(work));
   file->DeferFolderSync();  // the caller flushes the folder once for the picture and this
   if (file->PublishIfAbsent()) return true;
   // A file of that name that this tool did not write may be the user's own.

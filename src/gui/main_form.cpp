@@ -1,5 +1,6 @@
 // The main window: controls, handlers and the ties to drop target, settings and version data.
 #include "gui/main_form.h"
+#include "gui/main_form_run.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -99,50 +100,6 @@ bool FitsTheScreens(const QRect& geometry) {
     return screen->availableGeometry().contains(geometry);
   });
 }
-
-// A run of files: while it lasts new drops are refused and the source choice holds still; a run
-// of several files offers Cancel.
-class TFormQuillet::Run {
- public:
-  Run(TFormQuillet& form, bool several)
-      : form_(form), several_(several), dragtypes_(form.dropFileTarget_.Dragtypes) {
-    form_.running_ = true;
-    form_.cancelRequested_ = false;
-    form_.dropFileTarget_.Dragtypes = {};
-    form_.buttonDetails_->hide();
-    if (several_) {
-      form_.buttonCancel_->setEnabled(true);
-      form_.buttonCancel_->show();
-      form_.radioGroupSourceID_->setEnabled(false);
-    }
-  }
-  ~Run() {
-    form_.running_ = false;
-    form_.dropFileTarget_.Dragtypes = dragtypes_;
-    if (several_) {
-      form_.buttonCancel_->hide();
-      form_.radioGroupSourceID_->setEnabled(true);
-    }
-  }
-  Run(const Run&) = delete;
-  Run& operator=(const Run&) = delete;
-
- private:
-  TFormQuillet& form_;
-  bool several_;
-  TDragTypes dragtypes_;
-};
-
-// The state of a run of several files.
-struct TFormQuillet::Several {
-  explicit Several(ReadAhead& read_ahead) : ahead(read_ahead) {}
-  ReadAhead& ahead;
-  RunCounts counts;
-  WrittenFiles written;
-  bool yes_to_all = false;
-  bool no_to_all = false;
-  std::string problems;  // a line for each file that failed, was skipped or read doubtfully
-};
 
 std::string ErrorReportText(const std::string& message, const std::filesystem::path& file) {
   if (file.empty()) return message;
@@ -442,145 +399,6 @@ void TFormQuillet::ProcessDroppedNames(const std::vector<std::string>& names) {
   }
 }
 
-void TFormQuillet::RunSeveral(const std::vector<ExpandedName>& files) {
-  const Run run(*this, true);
-  ProcessingOptions options;
-  options.source = SourceOfItem(radioGroupSourceID_->ItemIndex());
-  // As many workers as the batch tool takes by default: one for each core.
-  const int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  FileWriters writers(2 * jobs);
-  ReadAhead ahead(files.size(), jobs, [&files, &writers, options](std::size_t i) {
-    return ReadRunItem(files[i], options, writers);
-  });
-  Several several(ahead);
-  several.counts.files = static_cast<int>(files.size());
-  several_ = &several;
-  std::size_t handled = 0;
-  try {
-    handled = ahead.HandEach(
-        [this](std::size_t index, RunItem&& item) { HandleRunItem(index, std::move(item)); });
-  } catch (...) {
-    several_ = nullptr;
-    ShowState();
-    throw;
-  }
-  several_ = nullptr;
-  SetStatus(cancelRequested_ ? CancelledText(static_cast<int>(handled), several.counts)
-                             : SummaryText(several.counts));
-  ShowState();
-  runSummary_ = statusText_;
-  runProblems_ = several.problems;
-  buttonDetails_->setVisible(!runProblems_.empty());
-}
-
-void TFormQuillet::HandleRunItem(std::size_t index, RunItem&& item) {
-  Several& run = *several_;
-  RunCounts& counts = run.counts;
-  FileReport report;
-  report.input_name = item.path.filename().string();
-  // Read ahead, an input that an earlier save of this run replaced was read as it was before;
-  // it is now one of the run's results.
-  if (item.kind == RunItem::Kind::kToolResult ||
-      (item.kind == RunItem::Kind::kPicture && run.written.Holds(item.path))) {
-    ++counts.results;
-    report.already_result = true;
-    RunStatus(index, ReportText(report));
-    return;
-  }
-  if (item.kind != RunItem::Kind::kPicture) {
-    ClearCurrent(item.path);
-    NoteProblem(item.path, item.reason);
-    report.skipped = item.kind == RunItem::Kind::kOtherKind;
-    ++(report.skipped ? counts.skipped : counts.failed);
-    RunStatus(index,
-              report.skipped ? ReportText(report) : FailedText(report.input_name, item.reason));
-    return;
-  }
-  inputPicture_ = std::move(item.input);
-  outputPicture_ = std::move(item.output);
-  SetCurrent(item.path, std::move(item.result));
-  SetStatus(ProgressText(static_cast<int>(index) + 1, counts.files, report.input_name));
-  if (current_.naming_failed) {
-    ShowState();
-    dialogs_->ShowMessage(kHeaderFailureMessage + labelHelpText_);
-  }
-  report.proposed_name = current_.proposed_name.filename().string();
-  SetHeader(report, current_);
-  if (StateOf(current_) == HeaderState::kDoubtful) {
-    // Listed under Details, so that the text can be checked by eye after the run.
-    ++counts.doubtful;
-    NoteProblem(item.path, report.header_words + ", kept its own name");
-  }
-  report.changed = current_.changed;
-  report.auto_save = true;
-  report.looks_like_full_frame = current_.looks_like_full_frame;
-  if (!current_.changed) {
-    ++counts.unchanged;
-  } else if (IsUpToDate(current_.proposed_name, item.path)) {
-    ++counts.up_to_date;
-    report.up_to_date = true;
-  } else {
-    try {
-      report.saved = SavePicture(
-          current_,
-          [this, index](const std::filesystem::path&, const std::filesystem::path& target) {
-            return AskInRun(index, target);
-          },
-          Prepared(item.prepared));
-    } catch (const std::exception& error) {
-      ++counts.failed;
-      NoteProblem(item.path, error.what());
-      RunStatus(index, FailedText(report.input_name, error.what()));
-      return;
-    }
-    report.declined = !report.saved;
-    ++(report.saved ? counts.saved : counts.declined);
-    if (report.saved) run.written.Add(current_.proposed_name);
-  }
-  RunStatus(index, ReportText(report), ReportHint(report));
-}
-
-void TFormQuillet::RunStatus(std::size_t index, const std::string& text, const std::string& hint) {
-  const int files = several_->counts.files;
-  SetStatus(ProgressText(static_cast<int>(index) + 1, files, text),
-            hint.empty() ? std::string() : ProgressText(static_cast<int>(index) + 1, files, hint));
-  ShowSoon();
-}
-
-void TFormQuillet::NoteProblem(const std::filesystem::path& file, const std::string& reason) {
-  several_->problems += NamingFile(file, reason) + "\n";
-}
-
-Answer TFormQuillet::AskInRun(std::size_t index, const std::filesystem::path& target) {
-  Several& run = *several_;
-  if (run.no_to_all) return Answer::kNo;
-  // Consent for all covers the tool's own results; an original of that name is still asked
-  // about.
-  if (run.yes_to_all && IsToolResult(target)) return Answer::kYes;
-  // The question is about the file at hand: the user sees its pictures and names.
-  ShowState();
-  const std::string text = OverwriteQuestionText(target);
-  if (static_cast<int>(index) + 1 == run.counts.files) {
-    return dialogs_->AskYesNo(kOverwriteCaption, text);
-  }
-  switch (dialogs_->AskInRun(kOverwriteCaption, text)) {
-    case RunAnswer::kYes:
-      return Answer::kYes;
-    case RunAnswer::kYesToAll:
-      run.yes_to_all = true;
-      return Answer::kYes;
-    case RunAnswer::kNoToAll:
-      run.no_to_all = true;
-      return Answer::kNo;
-    case RunAnswer::kStop:
-      RequestCancel();
-      return Answer::kNo;
-    case RunAnswer::kNo:
-      break;
-  }
-  return Answer::kNo;
-}
-
 void TFormQuillet::SetCurrent(const std::filesystem::path& file, PictureResult result) {
   currentFile_ = file;
   current_ = std::move(result);
@@ -611,17 +429,13 @@ void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool auto_
   if (const std::optional<std::string> reason = SkipReason(fileName)) {
     labelHelpText_ = fileName.filename().string();
     ShowState();
-    FileReport report;
-    report.input_name = labelHelpText_;
-    report.skipped = true;
-    SetStatus(ReportText(report));
+    SetStatus(SkippedText(labelHelpText_, kOnlyPicturesRead));
     dialogs_->ShowMessage(*reason);
     return;
   }
   ProcessingOptions options;
   options.source = SourceOfItem(radioGroupSourceID_->ItemIndex());
-  bool saved = false;
-  bool declined = false;
+  Fate fate = Fate::kUnchanged;
   try {
     // Loaded apart from the rest, so that the picture shows even when processing it fails.
     TExtBitmap input = LoadPicture(fileName);
@@ -632,25 +446,16 @@ void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool auto_
     if (result.naming_failed) dialogs_->ShowMessage(kHeaderFailureMessage + labelHelpText_);
     RepaintOutput();
     SetCurrent(fileName, std::move(result));
-    if (auto_save && current_.changed) {
-      saved = SaveCurrent();
-      declined = !saved;
+    if (current_.changed) {
+      fate = !auto_save ? Fate::kWouldSave : SaveCurrent() ? Fate::kSaved : Fate::kDeclined;
     }
   } catch (...) {
     ShowState();
     throw;
   }
   ShowState();
-  FileReport report;
-  report.input_name = fileName.filename().string();
-  report.proposed_name = current_.proposed_name.filename().string();
-  SetHeader(report, current_);
-  report.changed = current_.changed;
-  report.auto_save = auto_save;
-  report.saved = saved;
-  report.declined = declined;
-  report.looks_like_full_frame = current_.looks_like_full_frame;
-  SetStatus(ReportText(report), ReportHint(report));
+  const std::string input_name = fileName.filename().string();
+  SetStatus(ReportText(input_name, fate, current_), ReportHint(input_name, fate, current_));
 }
 
 bool TFormQuillet::SaveCurrent() {

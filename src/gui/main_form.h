@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/fate.h"
 #include "app/folders.h"
 #include "app/processor.h"
 #include "dragdrop/qt_drop_target.h"
@@ -34,6 +35,7 @@ namespace tessaly {
 
 class PictureControl;
 class PicturePane;
+struct FileWork;
 struct RunItem;
 class TkovRadioGroup;
 class TRegistryInteger;
@@ -162,6 +164,11 @@ class TFormQuillet : public QWidget {
   void RequestCancel();
   void RunSeveral(const std::vector<ExpandedName>& files);
   void HandleRunItem(std::size_t index, RunItem&& item);
+  // The run's file `index`, now current: its progress, and what its header needs said.
+  void ShowRunItem(std::size_t index);
+  // What became of the current file of the run at its turn: up to date, or saved after the
+  // question where its target stands.
+  Fate SaveRunItem(std::size_t index, FileWork& work);
   // "File i of n: text" for file `index` of the run.
   void RunStatus(std::size_t index, const std::string& text, const std::string& hint = {});
   // Adds a file that failed or was skipped to the run's list.

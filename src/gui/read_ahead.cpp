@@ -5,64 +5,24 @@
 #include <QEventLoop>
 #include <QObject>
 
-#include <new>
 #include <thread>
 
 #include "app/ordered_runner.h"
-#include "app/results.h"
-#include "app/saving.h"
-#include "base/text.h"
 #include "gui/bitmap_qimage.h"
 
 namespace tessaly {
 
-namespace {
-
-RunItem Failed(const std::filesystem::path& file, std::string reason) {
-  RunItem item;
-  item.path = file;
-  item.reason = std::move(reason);
-  return item;
-}
-
-}  // namespace
-
 RunItem ReadRunItem(const ExpandedName& name, const ProcessingOptions& options,
                     FileWriters& writers) {
   RunItem item;
-  item.path = name.path;
-  if (!name.error.empty()) {
-    item.reason = name.error;
-    return item;
-  }
-  if (std::optional<std::string> reason = SkipReason(name.path)) {
-    item.kind = RunItem::Kind::kOtherKind;
-    item.reason = std::move(*reason);
-    return item;
-  }
-  if (AsciiUpper(name.path.extension().string()) == ".PNG" && IsToolResult(name.path)) {
-    item.kind = RunItem::Kind::kToolResult;
-    return item;
-  }
-  try {
-    TExtBitmap input = LoadPicture(name.path);
-    item.input = BitmapToQImage(input);
-    item.result = ProcessLoadedPicture(name.path, std::move(input), options);
-    item.output = BitmapToQImage(item.result.output);
-    const std::filesystem::path& target = item.result.proposed_name;
-    // The window checks again at the file's turn; here it only spares the work.
-    if (item.result.changed && !IsUpToDate(target, name.path)) {
-      EncodePicture(item.result);
-      // A target that stands already may not be replaced, so its file is written only once
-      // the save at its turn is agreed.
-      if (!NameIsTaken(target)) item.prepared = writers.Write(target, item.result.png);
-    }
-    item.kind = RunItem::Kind::kPicture;
-  } catch (const std::bad_alloc&) {
-    return Failed(name.path, OutOfMemoryMessage(name.path));
-  } catch (const std::exception& error) {
-    return Failed(name.path, error.what());
-  }
+  RunOptions run;
+  run.processing = options;
+  FileHooks hooks;
+  hooks.loaded = [&item](const TExtBitmap& input) { item.input = BitmapToQImage(input); };
+  hooks.processed = [&item](const PictureResult& result) {
+    item.output = BitmapToQImage(result.output);
+  };
+  item.work = ReadFileWork(name, run, writers, hooks);
   return item;
 }
 

@@ -19,34 +19,20 @@
 #include <utility>
 
 #include "app/folders.h"
-#include "app/processor.h"
-#include "app/saving.h"
-#include "base/files.h"
+#include "app/run_step.h"
 
 namespace tessaly {
 
-// One file of a run as the workers leave it for the window.
+// One file of a run as the workers leave it for the window: the run step's work, and the
+// pictures the panes show once it was processed.
 struct RunItem {
-  enum class Kind {
-    kPicture,     // processed: result, pictures and perhaps a prepared file
-    kToolResult,  // a result of this tool: not taken as an input
-    kOtherKind,   // neither .bmp nor .png: not read
-    kFailed,      // could not be read or processed
-  };
-  std::filesystem::path path;
-  Kind kind = Kind::kFailed;
-  std::string reason;  // kOtherKind and kFailed: why, naming the file
-  QImage input;        // kPicture: the pictures the panes show
+  FileWork work;
+  QImage input;
   QImage output;
-  PictureResult result;  // kPicture
-  // The result's PNG written ahead under a temporary name while its target was free; dropped
-  // unsaved, the temporary file goes with it.
-  PreparedFile prepared;
 };
 
-// The workers' part of one file: all that needs no answer from the user. The result is encoded,
-// and written ahead when its target is free, unless the target is up to date already. Never
-// throws: a failure is an item of kind kFailed.
+// The workers' part of one file (ReadFileWork): all that needs no answer from the user; the
+// tool's own results are left out. Never throws: a failure is the work's error.
 RunItem ReadRunItem(const ExpandedName& name, const ProcessingOptions& options,
                     FileWriters& writers);
 
