@@ -1,6 +1,5 @@
 // The main window: controls, handlers and the ties to drop target, settings and version data.
 #include "gui/main_form.h"
-#include "gui/main_form_run.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -343,15 +342,6 @@ void TFormQuillet::EscapeClick() {
     close();
 }
 
-void TFormQuillet::RequestCancel() {
-  if (!running_) return;
-  cancelRequested_ = true;
-  if (!several_) return;
-  several_->ahead.Stop();
-  // The files under way on the workers are finished and dropped before the run ends.
-  buttonCancel_->setEnabled(false);
-}
-
 void TFormQuillet::OpenFilesClick() {
   if (running_) return;
   const std::vector<std::string> chosen = dialogs_->ChooseFiles();
@@ -377,26 +367,6 @@ void TFormQuillet::RadioGroupSourceIDClick() {
 
 void TFormQuillet::DropFileTargetDrop() {
   Guarded([this] { ProcessDroppedNames(dropFileTarget_.Files()); });
-}
-
-void TFormQuillet::ProcessDroppedNames(const std::vector<std::string>& names) {
-  if (running_) return;
-  const std::vector<ExpandedName> files =
-      ExpandNames(std::vector<std::filesystem::path>(names.begin(), names.end()));
-  if (files.size() > 1) {
-    RunSeveral(files);
-    return;
-  }
-  if (files.empty()) return;
-  const Run run(*this, false);
-  const ExpandedName& file = files.front();
-  try {
-    if (!file.error.empty()) throw Error(file.error);
-    ProcessFile(file.path, true);
-  } catch (const std::exception&) {
-    SetStatus(file.path.filename().string() + ": stopped by an error");
-    throw;
-  }
 }
 
 void TFormQuillet::SetCurrent(const std::filesystem::path& file, PictureResult result) {

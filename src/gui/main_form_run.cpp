@@ -1,15 +1,95 @@
-// The window's run of several files: read ahead on worker threads, then shown, asked about and
-// saved one at a time in the order given.
-#include "gui/main_form_run.h"
+// The window's runs: the names of a drop, one file alone or several read ahead on worker
+// threads, then shown, asked about and saved one at a time in the order given.
+#include <QPushButton>
 
 #include <algorithm>
+#include <string>
 #include <thread>
 
+#include "app/fate.h"
+#include "app/results.h"
 #include "base/errors.h"
+#include "gui/main_form.h"
+#include "gui/read_ahead.h"
 #include "gui/status_text.h"
 #include "gui/window_dialogs.h"
+#include "settings/kov_radio_group.h"
 
 namespace tessaly {
+
+// A run of files: while it lasts new drops are refused and the source choice holds still; a run
+// of several files offers Cancel.
+class TFormQuillet::Run {
+ public:
+  Run(TFormQuillet& form, bool several)
+      : form_(form), several_(several), dragtypes_(form.dropFileTarget_.Dragtypes) {
+    form_.running_ = true;
+    form_.cancelRequested_ = false;
+    form_.dropFileTarget_.Dragtypes = {};
+    form_.buttonDetails_->hide();
+    if (several_) {
+      form_.buttonCancel_->setEnabled(true);
+      form_.buttonCancel_->show();
+      form_.radioGroupSourceID_->setEnabled(false);
+    }
+  }
+  ~Run() {
+    form_.running_ = false;
+    form_.dropFileTarget_.Dragtypes = dragtypes_;
+    if (several_) {
+      form_.buttonCancel_->hide();
+      form_.radioGroupSourceID_->setEnabled(true);
+    }
+  }
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+
+ private:
+  TFormQuillet& form_;
+  bool several_;
+  TDragTypes dragtypes_;
+};
+
+// The state of a run of several files.
+struct TFormQuillet::Several {
+  Several(ReadAhead& read_ahead, int count) : ahead(read_ahead), files(count) {}
+  ReadAhead& ahead;
+  int files;  // in the run
+  RunCounts counts;
+  WrittenFiles written;
+  bool yes_to_all = false;
+  bool no_to_all = false;
+  std::string problems;  // a line for each file that failed, was skipped or read doubtfully
+};
+
+void TFormQuillet::ProcessDroppedNames(const std::vector<std::string>& names) {
+  if (running_) return;
+  const std::vector<ExpandedName> files =
+      ExpandNames(std::vector<std::filesystem::path>(names.begin(), names.end()));
+  if (files.size() > 1) {
+    RunSeveral(files);
+    return;
+  }
+  if (files.empty()) return;
+  const Run run(*this, false);
+  const ExpandedName& file = files.front();
+  try {
+    if (!file.error.empty()) throw Error(file.error);
+    ProcessFile(file.path, true);
+  } catch (const std::exception&) {
+    SetStatus(file.path.filename().string() + ": stopped by an error");
+    throw;
+  }
+}
+
+void TFormQuillet::RequestCancel() {
+  if (!running_) return;
+  cancelRequested_ = true;
+  if (!several_) return;
+  several_->ahead.Stop();
+  // The files under way on the workers are finished and dropped before the run ends.
+  buttonCancel_->setEnabled(false);
+}
 
 void TFormQuillet::RunSeveral(const std::vector<ExpandedName>& files) {
   const Run run(*this, true);
