@@ -53,7 +53,7 @@ std::string HashBytes(std::span<const std::uint8_t> bytes) {
   return Hex(XXH3_128bits(bytes.data(), bytes.size()));
 }
 
-std::string HashFile(const std::filesystem::path& file) {
+std::string HashFile(const std::filesystem::path& file, const std::function<bool()>& stopped) {
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) Fail(file, "read", errno);
   const Descriptor closer{fd};
@@ -71,6 +71,7 @@ std::string HashFile(const std::filesystem::path& file) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) Fail(file, "read", errno);
     if (got == 0) break;
+    if (stopped && stopped()) throw Error("Stopped reading \"" + file.string() + "\"");
     XXH3_128bits_update(state.get(), piece.data(), static_cast<std::size_t>(got));
   }
   return Hex(XXH3_128bits_digest(state.get()));

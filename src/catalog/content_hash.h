@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -14,8 +15,8 @@ namespace tessaly {
 std::string HashBytes(std::span<const std::uint8_t> bytes);
 
 // HashBytes of the file's content, read in pieces through one small buffer. Error naming the
-// file when it cannot be read.
-std::string HashFile(const std::filesystem::path& file);
+// file when it cannot be read, or when `stopped` (asked between pieces) turns true.
+std::string HashFile(const std::filesystem::path& file, const std::function<bool()>& stopped = {});
 
 // What a file's inode says of its content: its size and last change, the change as ISO 8601
 // UTC to the nanosecond ("2001-03-11T13:00:05.123456789Z").

@@ -1,6 +1,11 @@
 // The batch run: parallel processing, ordered saving, per-file report and summary.
 #include "cli/batch.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include <exception>
 #include <filesystem>
 #include <map>
@@ -18,6 +23,7 @@
 #include "app/run_step.h"
 #include "base/errors.h"
 #include "base/files.h"
+#include "base/limits.h"
 #include "base/text.h"
 #include "catalog/catalog.h"
 #include "cli/catalog_run.h"
@@ -56,6 +62,7 @@ struct RecordedOutput {
 std::optional<RecalledPicture> RecallFromCatalog(FileResult& r, RecordedOutput& recorded,
                                                  const ExpandedName& name, const Options& options,
                                                  Catalog& catalog, bool decode,
+                                                 const std::function<bool()>& stopped,
                                                  FileBytesSeen& seen) {
   SourceFacts& facts = r.source.emplace();
   try {
@@ -68,11 +75,14 @@ std::optional<RecalledPicture> RecallFromCatalog(FileResult& r, RecordedOutput& 
   if (decode || options.overwrite == OverwritePolicy::kYes) return std::nullopt;
   try {
     const std::optional<FrameRow> row = catalog.Find(FullPath(name.path));
-    // The stamp is compared first: only a file that may be unchanged is read for its hash.
-    if (!row || row->source_size != facts.stamp.size || row->source_mtime != facts.stamp.mtime) {
+    // Only a file that may be unchanged, whose row left a result, is read for its hash; one
+    // too large to be read at all is refused by the pipeline at once, as it was the first time.
+    if (!row || row->source_size != facts.stamp.size || row->source_mtime != facts.stamp.mtime ||
+        (row->outcome != Outcome::kSaved && row->outcome != Outcome::kUpToDate) ||
+        static_cast<std::uint64_t>(facts.stamp.size) > kMaxReadFileBytes) {
       return std::nullopt;
     }
-    facts.hash = HashFile(name.path);
+    facts.hash = HashFile(name.path, stopped);
     if (!UpToDateFromCatalog(*row, facts)) return std::nullopt;
     std::optional<PictureResult> p = RecordedPicture(*row, name.path, options.accept_doubtful);
     const std::optional<std::pair<int, int>> size = PngSize(*row->output);
@@ -85,13 +95,14 @@ std::optional<RecalledPicture> RecallFromCatalog(FileResult& r, RecordedOutput& 
 }
 
 FileResult ProcessOne(const ExpandedName& name, const Options& options, const RunOptions& run,
-                      FileWriters& writers, Catalog* catalog, bool decode = false) {
+                      FileWriters& writers, Catalog* catalog, const std::function<bool()>& stopped,
+                      bool decode = false) {
   FileResult r;
   RecordedOutput recorded;
   FileHooks hooks;
   if (catalog != nullptr) {
     hooks.recall = [&](const ExpandedName& n, FileBytesSeen& seen) {
-      return RecallFromCatalog(r, recorded, n, options, *catalog, decode, seen);
+      return RecallFromCatalog(r, recorded, n, options, *catalog, decode, stopped, seen);
     };
   }
   if (options.sidecar) hooks.sidecar = [](const FileWork& work) { return SidecarBytes(work); };
@@ -242,11 +253,12 @@ struct BatchSetUp {
 };
 
 void SetUp(BatchSetUp& set_up, const Options& options, const Terminal& terminal) {
-  set_up.catalog.Open(options);
+  // The output folder first: a catalogue kept in it is opened once the folder stands.
   if (!options.output_dir.empty()) {
     set_up.output.emplace(WithSingleSlashes(options.output_dir));
     if (!options.dry_run) set_up.output->Make();
   }
+  set_up.catalog.Open(options);
   FolderWalk walk{options.recursive, {}};
   // Results filed inside the tree being read are not read back as inputs.
   if (set_up.output) walk.leave_out = set_up.output->path();
@@ -278,30 +290,63 @@ class Batch {
         names_.size(), options_.jobs, static_cast<std::size_t>(options_.jobs) * 2,
         [this](std::size_t i) { return Work(i); },
         [this](std::size_t i, FileResult&& r) { Handle(i, std::move(r)); },
-        [this] { return Signal(terminal_) != 0; });
+        [this] { return Signal(terminal_) != 0 || !refused_.empty(); });
     reporter_.ClearProgress();
     const bool catalogued = set_up_.catalog.Finish(terminal_.err);
     const int signal = Signal(terminal_);
     reporter_.Summary(counts_, signal, names_.size() - handled_);
+    if (!refused_.empty()) reporter_.DestinationRefused(refused_, names_.size() - handled_);
     reporter_.RecursiveHint(set_up_.expansion.only_subfolders);
     if (signal != 0) return 128 + signal;
-    if (options_.strict && counts_.Untrusted() > 0) {
-      terminal_.err << "tessaly-cli: --strict: " << counts_.Untrusted()
-                    << (counts_.Untrusted() == 1 ? " file's header was" : " files' headers were")
-                    << " not read, doubtful or gave no name\n";
-      return 1;
-    }
-    return counts_.failed > 0 || !catalogued ? 1 : 0;
+    return ExitStatus(catalogued);
   }
 
  private:
   FileResult Work(std::size_t i, bool decode = false) {
-    return ProcessOne(names_[i], options_, run_, writers_, set_up_.catalog.catalog(), decode);
+    return ProcessOne(names_[i], options_, run_, writers_, set_up_.catalog.catalog(), stopped_,
+                      decode);
+  }
+
+  int ExitStatus(bool catalogued) {
+    if (options_.strict) {
+      const int untrusted = counts_.Untrusted();
+      if (untrusted > 0) {
+        terminal_.err << "tessaly-cli: --strict: " << untrusted
+                      << (untrusted == 1 ? " file's header was" : " files' headers were")
+                      << " not read, doubtful or gave no name\n";
+        return 1;
+      }
+      // A folder of dated folders named without -r gave nothing to do: not what was meant.
+      if (!set_up_.expansion.only_subfolders.empty()) return 1;
+    }
+    return counts_.failed > 0 || !catalogued || !refused_.empty() ? 1 : 0;
+  }
+
+  // Where a failed file would have been saved, when the failure may be the destination's: a
+  // save that failed at its turn, or with an output folder any failure before the save.
+  fs::path Destination(const FileResult& r) const {
+    if (r.picture) return r.picture->proposed_name.parent_path();
+    return set_up_.output ? set_up_.output->path() : fs::path();
+  }
+
+  // A destination that cannot be written (a read-only file system, no permission) would fail
+  // every file after this one alike: the run stops at the first.
+  void StopWhenRefused(const FileResult& r, Fate fate) {
+    if (fate != Fate::kFailed || options_.dry_run) return;
+    fs::path folder = Destination(r);
+    if (folder.empty()) return;
+    // The folder may not have been made yet: the nearest one that stands is asked.
+    std::error_code ec;
+    while (!fs::exists(folder, ec) && folder.has_relative_path()) folder = folder.parent_path();
+    if (::access(folder.empty() ? "." : folder.c_str(), W_OK) == 0) return;
+    if (errno == EROFS || errno == EACCES || errno == EPERM) {
+      refused_ = NamingFile(folder, std::strerror(errno));
+    }
   }
 
   void Handle(std::size_t i, FileResult&& r) {
     // A signal that came while this file was processed: its save is no longer started.
-    if (Signal(terminal_) != 0) return;
+    if (Signal(terminal_) != 0 || !refused_.empty()) return;
     ++handled_;
     if (written_.Holds(names_[i].path) || NeedsDecoding(r, claims_)) r = Work(i, true);
     const fs::path folder = r.picture ? r.picture->proposed_name.parent_path() : fs::path();
@@ -315,6 +360,8 @@ class Batch {
     if (r.sidecar_missing && !r.sidecar_kept && r.sidecar_error.empty()) ++counts_.sidecars_added;
     reporter_.Report(r, fate);
     set_up_.catalog.Record(r, fate, terminal_.err);
+    StopWhenRefused(r, fate);
+    if (!refused_.empty()) return;
     if (i + 1 < names_.size()) reporter_.Progress(i + 1, names_[i + 1].path);
   }
 
@@ -330,6 +377,9 @@ class Batch {
   std::set<fs::path> swept_;  // folders saved to, cleared of what killed runs left there
   Claims claims_;
   std::size_t handled_ = 0;
+  std::string refused_;  // the destination that cannot be written, and why; the run stops
+  // A hash of a large input stops within a piece of the file once a signal came.
+  const std::function<bool()> stopped_ = [this] { return Signal(terminal_) != 0; };
 };
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <system_error>
 
 #include "base/byte_order.h"
+#include "base/errors.h"
+#include "base/files.h"
 #include "base/text.h"
 #include "cli/json.h"
 #include "naming/header_name.h"
@@ -142,6 +144,14 @@ FrameRow RowOf(const FileResult& r, Fate fate) {
 void RunCatalog::Open(const Options& options) {
   if (options.catalog.empty()) return;
   if (!options.dry_run) {
+    // As --output-dir makes its folder, the catalogue's folder is made on the first night.
+    const fs::path folder = fs::path(options.catalog).parent_path();
+    std::error_code made;
+    if (!folder.empty() && fs::create_directories(folder, made)) SyncFolder(folder.parent_path());
+    if (made) {
+      throw Error("Cannot make the catalogue's folder \"" + folder.string() +
+                  "\": " + made.message());
+    }
     catalog_.emplace(Catalog::Open(options.catalog));
     writes_ = true;
     return;

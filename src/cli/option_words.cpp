@@ -50,9 +50,8 @@ std::string Unknown(std::string_view arg, const std::vector<KnownOption>& known)
   std::string message = "unknown option \"" + std::string(arg) + "\"";
   const std::string nearest = NearestOption(arg, known);
   if (!nearest.empty()) message += "; did you mean " + nearest + "?";
-  message +=
-      "\nTo name a file that begins with a dash, put -- before it (tessaly-cli -- " +
-      std::string(arg) + ").";
+  message += "\nTo name a file that begins with a dash, put -- before it (tessaly-cli -- " +
+             std::string(arg) + ").";
   return message;
 }
 

@@ -337,6 +337,13 @@ void Reporter::Summary(const RunCounts& c, int signal, std::size_t left) {
   }
 }
 
+void Reporter::DestinationRefused(const std::string& why, std::size_t left) {
+  terminal_.err << "tessaly-cli: " << EscapeControls(why)
+                << ": nothing can be saved there, so the run "
+                << "stopped; " << left << (left == 1 ? " file" : " files") << " not taken\n"
+                << std::flush;
+}
+
 void Reporter::RecursiveHint(const std::vector<fs::path>& folders) {
   for (const fs::path& folder : folders) {
     terminal_.err << "tessaly-cli: " << Quoted(folder)

@@ -44,6 +44,9 @@ class Reporter {
   void Report(const FileResult& r, Fate fate);
   // The summary of the files seen; after an interruption also what was left.
   void Summary(const RunCounts& counts, int signal, std::size_t left);
+  // The run stopped at a destination that cannot be written (`why`, naming it), leaving `left`
+  // files.
+  void DestinationRefused(const std::string& why, std::size_t left);
   // The hint to use --recursive for named folders that hold only subfolders.
   void RecursiveHint(const std::vector<std::filesystem::path>& folders);
 

@@ -2,6 +2,9 @@
 // them instead of decoding, a killed run and two runs writing at once, the Creation Time text.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <future>
@@ -137,6 +140,45 @@ TEST_F(CatalogCliTest, AKilledRunLeavesASoundCatalogueThatTwoRunsAtOnceComplete)
   EXPECT_EQ(a.get().exit_code, 0);
   EXPECT_EQ(b.get().exit_code, 0);
   EXPECT_EQ(Query("SELECT count(*) FROM frames WHERE outcome IN ('saved', 'up to date')"), "300");
+}
+
+// The nightly example's first night on an empty machine, and what a first night gets wrong:
+// the catalogue kept in the output folder, a refused huge input that a rerun must not read, a
+// folder of folders named without -r under --strict, and a destination that cannot be written.
+TEST_F(CatalogCliTest, FirstNightsWorkAsPrintedAndStopAtWhatCannotBeDone) {
+  SaveFrames("arch/2000/01", 0, 3);
+  // Sparse: 40 GiB of nothing, refused before it is read; hashed, it would take many seconds.
+  fs::create_directories(dir_ / "arch/2000/02");
+  WriteFileReplacing(dir_ / "arch/2000/02/huge.bmp", std::vector<std::uint8_t>{'B', 'M'});
+  fs::resize_file(dir_ / "arch/2000/02/huge.bmp", std::uintmax_t{40} << 30);
+  const std::vector<std::string> args{
+      "--catalog", "results/archive.db", "-o", "results", "-q", "-r", "arch"};
+  auto run = Cli(args);
+  EXPECT_EQ(run.exit_code, 1) << run.err;  // the huge file fails
+  EXPECT_TRUE(fs::exists(dir_ / "results/2000/01/D2   01-12-98 0000.png")) << run.err;
+  const auto started = std::chrono::steady_clock::now();
+  run = Cli(args);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_TRUE(run.out.find("3 up to date") != std::string::npos) << run.out;
+
+  // A folder holding only folders gives nothing without -r: under --strict that is a problem.
+  run = Cli({"--strict", "arch"});
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+
+  if (test::RunningAsRoot() && !test::UnprivilegedUserExists()) {
+    GTEST_SKIP() << "running as root without a user \"nobody\": no folder refuses writing";
+  }
+  fs::create_directory(dir_ / "locked");
+  ::chmod((dir_ / "locked").c_str(), 0555);
+  test::ChildOptions as_user;
+  as_user.as_nobody = test::RunningAsRoot();
+  as_user.working_dir = dir_.string();
+  run = test::RunChild(TESSALY_CLI_PATH, {"-o", "locked", "arch/2000/01"}, as_user);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_TRUE(run.err.find("nothing can be saved there, so the run stopped; 2 files not taken") !=
+              std::string::npos)
+      << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
 }
 
 }  // namespace
