@@ -61,14 +61,6 @@ std::optional<std::pair<std::string, std::string>> NotRead(const ExpandedName& n
   return std::nullopt;
 }
 
-bool IsResultLeftOut(const ExpandedName& name, ToolResults rule) {
-  // A folder holds the results of earlier runs beside their originals; taking them again
-  // would save a result of a result.
-  if (rule == ToolResults::kTaken || (rule == ToolResults::kLeftOutOfFolders && !name.from_folder))
-    return false;
-  return IsPngName(name.path) && IsToolResult(name.path);
-}
-
 // The recalled picture, when its result is still the one this run would save; what cannot be
 // examined is decoded again, and the decoding then says what is wrong.
 bool Recall(FileWork& work, RecalledPicture recalled, const ExpandedName& name,
@@ -141,6 +133,14 @@ void Process(FileWork& work, const ExpandedName& name, const RunOptions& options
 }
 
 }  // namespace
+
+bool IsResultLeftOut(const ExpandedName& name, ToolResults rule) {
+  // A folder holds the results of earlier runs beside their originals; taking them again
+  // would save a result of a result.
+  if (rule == ToolResults::kTaken || (rule == ToolResults::kLeftOutOfFolders && !name.from_folder))
+    return false;
+  return IsPngName(name.path) && IsToolResult(name.path);
+}
 
 FileWork ReadFileWork(const ExpandedName& name, const RunOptions& options, FileWriters& writers,
                       const FileHooks& hooks) {

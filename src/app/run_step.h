@@ -90,6 +90,9 @@ struct FileHooks {
   std::function<std::vector<std::uint8_t>(const FileWork&)> sidecar;
 };
 
+// True when the file is a result of this tool that `rule` leaves out of a run.
+bool IsResultLeftOut(const ExpandedName& name, ToolResults rule);
+
 // The worker's part of one file: all that needs no answer from the user. Never throws: a
 // failure is the work's error.
 FileWork ReadFileWork(const ExpandedName& name, const RunOptions& options, FileWriters& writers,

@@ -322,19 +322,13 @@ class Batch {
     return counts_.failed > 0 || !catalogued || !refused_.empty() ? 1 : 0;
   }
 
-  // Where a failed file would have been saved, when the failure may be the destination's: a
-  // save that failed at its turn, or with an output folder any failure before the save.
-  fs::path Destination(const FileResult& r) const {
-    if (r.picture) return r.picture->proposed_name.parent_path();
-    return set_up_.output ? set_up_.output->path() : fs::path();
-  }
-
-  // A destination that cannot be written (a read-only file system, no permission) would fail
-  // every file after this one alike: the run stops at the first.
+  // An output folder that cannot be written (a read-only file system, no permission) would
+  // fail every file after this one alike: the run stops at the first. Saved beside their
+  // inputs, files go to folders of their own, and the others go on.
   void StopWhenRefused(const FileResult& r, Fate fate) {
-    if (fate != Fate::kFailed || options_.dry_run) return;
-    fs::path folder = Destination(r);
-    if (folder.empty()) return;
+    if (fate != Fate::kFailed || options_.dry_run || !set_up_.output) return;
+    // Where the file would have been saved: a save that failed at its turn names its folder.
+    fs::path folder = r.picture ? r.picture->proposed_name.parent_path() : set_up_.output->path();
     // The folder may not have been made yet: the nearest one that stands is asked.
     std::error_code ec;
     while (!fs::exists(folder, ec) && folder.has_relative_path()) folder = folder.parent_path();

@@ -120,6 +120,7 @@ std::string HelpText() {
          "In the window:\n"
          "  Ctrl+O         choose pictures to handle\n"
          "  Ctrl+Shift+O   choose a folder to handle, as a drop of that folder\n"
+         "  Ctrl+Shift+S   save the picture shown under a name of your choosing\n"
          "  Escape         stop after the current file while files are handled; otherwise close\n"
          "  Ctrl+Q         close the window\n"
          "  double-click   on a pane: switch between fitting the picture and actual size\n"

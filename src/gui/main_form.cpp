@@ -198,6 +198,13 @@ void TFormQuillet::CreateActions() {
                           &TFormQuillet::OpenFolderClick);
   quitAction_ = add("Close", QKeySequence(Qt::CTRL | Qt::Key_Q), &TFormQuillet::ButtonCloseClick);
   escapeAction_ = add("Cancel", QKeySequence(Qt::Key_Escape), &TFormQuillet::EscapeClick);
+  // Offered on the right pane's menu for the picture shown there.
+  saveDoubtfulAction_ =
+      add("Save as the doubtful header names it", QKeySequence(), &TFormQuillet::SaveDoubtfulClick);
+  saveAsAction_ =
+      add("Save as...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &TFormQuillet::SaveAsClick);
+  scrollBoxOut_->addAction(saveDoubtfulAction_);
+  scrollBoxOut_->addAction(saveAsAction_);
 }
 
 void TFormQuillet::LayOutControls() {
@@ -428,7 +435,35 @@ void TFormQuillet::ProcessFile(const std::filesystem::path& fileName, bool auto_
   SetStatus(ReportText(input_name, fate, current_), ReportHint(input_name, fate, current_));
 }
 
-bool TFormQuillet::SaveCurrent() {
+void TFormQuillet::SaveDoubtfulClick() {
+  if (running_ || current_.doubtful_name.empty()) return;
+  Guarded([this] { SaveCurrentAs(current_.doubtful_name); });
+}
+
+void TFormQuillet::SaveAsClick() {
+  if (running_ || current_.output.Height() == 0) return;
+  const std::string chosen = dialogs_->ChooseSaveName(current_.proposed_name.string());
+  if (chosen.empty()) return;
+  Guarded([this, &chosen] { SaveCurrentAs(WithPngExtension(chosen)); });
+}
+
+void TFormQuillet::SaveCurrentAs(const std::filesystem::path& name) {
+  const bool saved = SaveCurrent(name);
+  SetStatus(SaveText(currentFile_.filename().string(), name.filename().string(), saved));
+}
+
+bool TFormQuillet::SaveCurrent(const std::filesystem::path& name) {
+  if (!name.empty()) {
+    // Encoded again, so that the picture's Title is its own name.
+    PictureResult renamed = current_;
+    renamed.proposed_name = name;
+    renamed.png.clear();
+    return SavePicture(
+        renamed, [this](const std::filesystem::path&, const std::filesystem::path& target) {
+          ShowState();
+          return dialogs_->AskYesNo(kOverwriteCaption, OverwriteQuestionText(target));
+        });
+  }
   return SavePicture(current_,
                      [this](const std::filesystem::path&, const std::filesystem::path& target) {
                        // The question is about the file just processed: the user sees its pictures
@@ -443,6 +478,14 @@ void TFormQuillet::ShowState(bool at_once) {
   showTimer_->stop();
   lastShown_.start();
   buttonSave_->setEnabled(saveEnabled_);
+  // Offered while a run lasts too, but done only once it is over.
+  const bool doubtful = !current_.doubtful_name.empty();
+  saveDoubtfulAction_->setVisible(doubtful);
+  if (doubtful) {
+    saveDoubtfulAction_->setText(
+        FromCore("Save as " + current_.doubtful_name.filename().string() + " (doubtful header)"));
+  }
+  saveAsAction_->setEnabled(current_.output.Height() > 0);
   labelHelp_->setText(FromCore(labelHelpText_));
   labelOutputName_->setText(FromCore(labelOutputNameText_));
   labelOutputName_->setToolTip(FromCore(labelOutputNameHint_));

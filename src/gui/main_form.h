@@ -98,6 +98,11 @@ class TFormQuillet : public QWidget {
   void OpenFolderClick();
   // Escape: stops a run of files after the current one; with no run, closes the window.
   void EscapeClick();
+  // The right pane's menu, for a picture whose doubtful header named nothing: saves it under
+  // the name that header would give. Never done unasked.
+  void SaveDoubtfulClick();
+  // The right pane's menu, Ctrl+Shift+S: saves the picture under a name the user chooses.
+  void SaveAsClick();
 
   // Names from the command line or the open dialog, handled as one drop on the left pane.
   void OpenFiles(const std::vector<std::string>& names);
@@ -126,6 +131,8 @@ class TFormQuillet : public QWidget {
   QPushButton* ButtonDetails() const { return buttonDetails_; }
   PictureControl* ImageIn() const { return imageIn_; }
   PictureControl* ImageOut() const { return imageOut_; }
+  QAction* SaveDoubtfulAction() const { return saveDoubtfulAction_; }
+  QAction* SaveAsAction() const { return saveAsAction_; }
   TkovRadioGroup* RadioGroupSourceID() const { return radioGroupSourceID_; }
   QtDropFileTarget& DropFileTarget() { return dropFileTarget_; }
   const TvixVersionInfoResource& VersInfo() const { return versInfo_; }
@@ -162,7 +169,7 @@ class TFormQuillet : public QWidget {
   void ClearCurrent(const std::filesystem::path& file);
   // Stops a run of files; the file at hand is finished.
   void RequestCancel();
-  void RunSeveral(const std::vector<ExpandedName>& files);
+  void RunSeveral(const std::vector<ExpandedName>& names);
   void HandleRunItem(std::size_t index, RunItem&& item);
   // The run's file `index`, now current: its progress, and what its header needs said.
   void ShowRunItem(std::size_t index);
@@ -171,12 +178,18 @@ class TFormQuillet : public QWidget {
   Fate SaveRunItem(std::size_t index, FileWork& work);
   // "File i of n: text" for file `index` of the run.
   void RunStatus(std::size_t index, const std::string& text, const std::string& hint = {});
+  // Adds the current file of a run to the run's list when it was not saved for a reason the
+  // user may want to act on: its target exists, or its header named nothing.
+  void NoteUnsaved(Fate fate);
   // Adds a file that failed or was skipped to the run's list.
   void NoteProblem(const std::filesystem::path& file, const std::string& reason);
   // The overwrite question of file `index` of the run.
   Answer AskInRun(std::size_t index, const std::filesystem::path& target);
-  // Saves the current result under its proposed name; false when the question was answered No.
-  bool SaveCurrent();
+  // Saves the current result under its proposed name, or under `name` when given; false when the
+  // question was answered No.
+  bool SaveCurrent(const std::filesystem::path& name = {});
+  // Save as the user chose: the status line says what became of it.
+  void SaveCurrentAs(const std::filesystem::path& name);
   // Runs a handler; an error escaping it goes to the standard error report.
   void Guarded(const std::function<void()>& handler);
 
@@ -212,6 +225,8 @@ class TFormQuillet : public QWidget {
   QAction* openFolderAction_ = nullptr;
   QAction* quitAction_ = nullptr;
   QAction* escapeAction_ = nullptr;
+  QAction* saveDoubtfulAction_ = nullptr;
+  QAction* saveAsAction_ = nullptr;
   bool running_ = false;
   bool cancelRequested_ = false;
   // While a run of several files lasts.

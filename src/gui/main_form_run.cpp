@@ -91,8 +91,19 @@ void TFormQuillet::RequestCancel() {
   buttonCancel_->setEnabled(false);
 }
 
-void TFormQuillet::RunSeveral(const std::vector<ExpandedName>& files) {
+void TFormQuillet::RunSeveral(const std::vector<ExpandedName>& names) {
   const Run run(*this, true);
+  // The tool's own results are left out before the run, so that its progress counts only the
+  // files it works on.
+  std::vector<ExpandedName> files;
+  RunCounts left_out;
+  for (const ExpandedName& name : names) {
+    if (IsResultLeftOut(name, ToolResults::kLeftOut)) {
+      left_out.Add(Fate::kAlreadyResult, nullptr);
+    } else {
+      files.push_back(name);
+    }
+  }
   ProcessingOptions options;
   options.source = SourceOfItem(radioGroupSourceID_->ItemIndex());
   // As many workers as the batch tool takes by default: one for each core.
@@ -102,6 +113,7 @@ void TFormQuillet::RunSeveral(const std::vector<ExpandedName>& files) {
     return ReadRunItem(files[i], options, writers);
   });
   Several several(ahead, static_cast<int>(files.size()));
+  several.counts = left_out;
   several_ = &several;
   std::size_t handled = 0;
   try {
@@ -113,9 +125,10 @@ void TFormQuillet::RunSeveral(const std::vector<ExpandedName>& files) {
     throw;
   }
   several_ = nullptr;
-  SetStatus(cancelRequested_
-                ? CancelledText(static_cast<int>(handled), several.files, several.counts)
-                : SummaryText(several.files, several.counts));
+  const int all = static_cast<int>(names.size());
+  const int done = static_cast<int>(handled) + left_out.results;
+  SetStatus(cancelRequested_ ? CancelledText(done, all, several.counts)
+                             : SummaryText(all, several.counts));
   ShowState();
   runSummary_ = statusText_;
   runProblems_ = several.problems;
@@ -153,6 +166,7 @@ void TFormQuillet::HandleRunItem(std::size_t index, RunItem&& item) {
     RunStatus(index, FailedText(input_name, work.error));
     return;
   }
+  NoteUnsaved(fate);
   RunStatus(index, ReportText(input_name, fate, current_), ReportHint(input_name, fate, current_));
 }
 
@@ -162,10 +176,6 @@ void TFormQuillet::ShowRunItem(std::size_t index) {
   if (current_.naming_failed) {
     ShowState();
     dialogs_->ShowMessage(kHeaderFailureMessage + labelHelpText_);
-  }
-  if (StateOf(current_) == HeaderState::kDoubtful) {
-    // Listed under Details, so that the text can be checked by eye after the run.
-    NoteProblem(currentFile_, UnnamedHeaderWords(current_) + ", kept its own name");
   }
 }
 
@@ -179,6 +189,20 @@ Fate TFormQuillet::SaveRunItem(std::size_t index, FileWork& work) {
         return AskInRun(index, target);
       },
       several_->written, work.error);
+}
+
+void TFormQuillet::NoteUnsaved(Fate fate) {
+  // A doubtful header is listed even when its file was saved under its own name, so that the
+  // text can be checked by eye after the run.
+  const HeaderState header = StateOf(current_);
+  if (header == HeaderState::kDoubtful ||
+      (header != HeaderState::kNamed && fate == Fate::kUnchanged)) {
+    NoteProblem(currentFile_, UnnamedHeaderWords(current_) + ", kept its own name");
+  }
+  if (fate == Fate::kDeclined) {
+    NoteProblem(currentFile_,
+                "not saved: \"" + current_.proposed_name.filename().string() + "\" exists");
+  }
 }
 
 void TFormQuillet::RunStatus(std::size_t index, const std::string& text, const std::string& hint) {

@@ -14,7 +14,7 @@ namespace tessaly {
 struct PictureFormat {
   std::string extension;    // upper case, without the dot
   std::string description;  // as the format registry lists it
-  QByteArray qt_format;      // the Qt format key the handler serves
+  QByteArray qt_format;     // the Qt format key the handler serves
 };
 
 // The formats the program registers, in registration order.

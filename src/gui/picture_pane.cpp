@@ -67,6 +67,15 @@ void PicturePane::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
   menu.addAction(fitAction_);
   menu.addAction(actualSizeAction_);
+  // What the window offers for the picture shown, below the pane's own view.
+  QList<QAction*> offered;
+  for (QAction* action : actions()) {
+    if (action->isVisible()) offered.push_back(action);
+  }
+  if (!offered.isEmpty()) {
+    menu.addSeparator();
+    menu.addActions(offered);
+  }
   menu.exec(event->globalPos());
   event->accept();
 }

@@ -29,6 +29,8 @@ class PicturePane : public QScrollArea {
   // Runs when the user switches the view.
   std::function<void()> OnFitChanged;
 
+  // The context menu offers the two views, then the visible actions added to the pane
+  // (QWidget::addAction).
   QAction* FitAction() const { return fitAction_; }
   QAction* ActualSizeAction() const { return actualSizeAction_; }
 

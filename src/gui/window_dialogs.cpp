@@ -125,4 +125,12 @@ std::string QtWindowDialogs::ChooseFolder() {
   return chosen.toStdString();
 }
 
+std::string QtWindowDialogs::ChooseSaveName(const std::string& suggested) {
+  // The window asks its own question before a file is replaced.
+  const QString chosen = QFileDialog::getSaveFileName(
+      owner_, QString::fromLatin1(kSaveAsCaption), QString::fromStdString(suggested),
+      QString::fromLatin1(kSaveAsFilter), nullptr, QFileDialog::DontConfirmOverwrite);
+  return chosen.toStdString();
+}
+
 }  // namespace tessaly

@@ -1,6 +1,7 @@
 // The window's modal boxes behind one interface: the message with an OK button, the Yes/No
 // question and its form for a run of files, the standard error report, the list of what a run
-// could not do, and the dialogs that choose pictures or a folder to open. The main form shows
+// could not do, the dialogs that choose pictures or a folder to open, and the one that names a
+// picture to save. The main form shows
 // real boxes; tests answer and record through their own implementation.
 #pragma once
 
@@ -39,6 +40,9 @@ class WindowDialogs {
   virtual std::vector<std::string> ChooseFiles() = 0;
   // The folder the user chose to open; empty when the dialog was cancelled.
   virtual std::string ChooseFolder() = 0;
+  // The name the user typed or chose to save the picture under, starting from `suggested`;
+  // empty when the dialog was cancelled. Replacing a file is asked about apart.
+  virtual std::string ChooseSaveName(const std::string& suggested) = 0;
 };
 
 // The overwrite question's caption and text.
@@ -48,6 +52,8 @@ std::string OverwriteQuestionText(const std::filesystem::path& name);
 
 inline constexpr char kOpenDialogCaption[] = "Open pictures";
 inline constexpr char kOpenFolderCaption[] = "Open a folder of pictures";
+inline constexpr char kSaveAsCaption[] = "Save the picture as";
+inline constexpr char kSaveAsFilter[] = "PNG pictures (*.png *.PNG)";
 inline constexpr char kOpenDialogFilter[] =
     "Pictures (*.bmp *.BMP *.png *.PNG);;BMP pictures (*.bmp *.BMP);;PNG pictures (*.png *.PNG);;"
     "All files (*)";
@@ -79,6 +85,7 @@ class QtWindowDialogs final : public WindowDialogs {
   // Both open in the folder of the last choice.
   std::vector<std::string> ChooseFiles() override;
   std::string ChooseFolder() override;
+  std::string ChooseSaveName(const std::string& suggested) override;
 
  private:
   QPointer<QWidget> owner_;

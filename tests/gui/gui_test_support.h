@@ -33,6 +33,10 @@ class RecordingDialogs final : public WindowDialogs {
   }
   std::vector<std::string> ChooseFiles() override;
   std::string ChooseFolder() override { return folder; }
+  std::string ChooseSaveName(const std::string& suggested) override {
+    save_suggestions.push_back(suggested);
+    return save_name;
+  }
 
   std::deque<Answer> answers;
   std::deque<RunAnswer> run_answers;
@@ -45,7 +49,9 @@ class RecordingDialogs final : public WindowDialogs {
   // was opened.
   std::deque<std::vector<std::string>> choices;
   int openings = 0;
-  std::string folder;  // what the folder dialog returns
+  std::string folder;     // what the folder dialog returns
+  std::string save_name;  // what the save dialog returns
+  std::vector<std::string> save_suggestions;
 };
 
 // Points every per-user and system-wide store of QSettings at `folder`.

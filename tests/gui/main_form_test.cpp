@@ -307,6 +307,19 @@ TEST_F(MainFormTest, TheStatusShowsTheHeaderReadAndItsDoubt) {
       "d.bmp: header doubtful (\"GOES-I  FD 0101311445\"): kept its own name; saved as d.png");
   EXPECT_EQ(form.LabelOutputName()->text(), "d.png");
 
+  // Saved as its header would name it, or as the user names it, only when asked.
+  ASSERT_TRUE(form.SaveDoubtfulAction()->isVisible());
+  form.SaveDoubtfulAction()->trigger();
+  const std::string doubtful_name = "GOES-I 31-01-01 1445 G8FD.png";
+  EXPECT_EQ(form.StatusLine()->text().toStdString(), "d.bmp: saved as " + doubtful_name);
+  EXPECT_EQ(ReadOutput(dir_ / doubtful_name)->Title, doubtful_name);
+  dialogs_->save_name = (dir_ / "typed").string();
+  QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(dialogs_->save_suggestions, std::vector<std::string>{(dir_ / "d.png").string()});
+  EXPECT_EQ(ReadOutput(dir_ / "typed.png")->Title, "typed.png");
+  Drop(form.ImageIn(), {frame});
+  EXPECT_FALSE(form.SaveDoubtfulAction()->isVisible());
+
   // In a run, the summary counts it and Details lists it.
   fs::remove(dir_ / "d.png");
   Drop(form.ImageIn(), {frame, doubtful});
@@ -436,7 +449,8 @@ TEST_F(MainFormTest, FilesThatFailInARunAreReportedAndCountedAndTheRunGoesOn) {
   QTest::mouseClick(form.ButtonDetails(), Qt::LeftButton);
   EXPECT_EQ(dialogs_->messages.at(0),
             summary + "\n\n" + reason(files[0]) + "\nSkipped \"" + text.string() +
-                "\": only .bmp and .png files are read\n" + reason(files[6]) + "\n");
+                "\": only .bmp and .png files are read\n\"" + same.string() +
+                "\": header not read, kept its own name\n" + reason(files[6]) + "\n");
 
   // Alone, a file that cannot be read gets the error report, and one of another kind its
   // message.
@@ -477,9 +491,18 @@ TEST_F(MainFormTest, ARerunOverAFolderOfFramesAndTheirResultsAsksNothingAndAddsN
   EXPECT_EQ(listing(), before);
   EXPECT_EQ(form.StatusLine()->text(), "6 files: 3 up to date, 3 already results");
   // A frame changed since its result was saved is taken again; a single result still is.
+  // The progress counts only the frames, and Details names the one not saved.
   fs::last_write_time(folder / "b.bmp", fs::file_time_type::clock::now() + std::chrono::hours(1));
+  QString asked_during;
+  dialogs_->on_question = [&] { asked_during = form.StatusLine()->text(); };
   Drop(form.ImageIn(), {folder});
   EXPECT_EQ(dialogs_->questions.size(), 1u);
+  EXPECT_EQ(asked_during.toStdString(), "File 2 of 3: b.bmp");
+  QTest::mouseClick(form.ButtonDetails(), Qt::LeftButton);
+  EXPECT_TRUE(dialogs_->messages.back().ends_with("\n\n\"" + (folder / "b.bmp").string() +
+                                                  "\": not saved: \"" + GoesName("1402") +
+                                                  "\" exists\n"))
+      << dialogs_->messages.back();
   Drop(form.ImageIn(), {folder / GoesName("1401")});
   EXPECT_EQ(form.LabelHelp()->text().toStdString(), GoesName("1401"));
 }
