@@ -13,6 +13,8 @@
 #include <string>
 #include <system_error>
 
+#include "picture_files/png_io.h"
+
 namespace tessaly {
 namespace {
 
@@ -45,7 +47,7 @@ bool HasToolSoftware(int fd) {
   if (!ReadAt(fd, 0, signature.data(), signature.size()) || signature != kPngSignature) {
     return false;
   }
-  const std::string wanted = std::string("Software") + '\0' + kResultSoftware;
+  const std::string wanted = std::string("Software") + '\0' + kToolSoftware;
   std::uint64_t at = signature.size();
   for (int chunk = 0; chunk < kMaxChunksBeforeData; ++chunk) {
     unsigned char head[8];

@@ -9,11 +9,8 @@
 
 namespace tessaly {
 
-// The Software text of every PNG the tool saves.
-inline constexpr const char* kResultSoftware = "Tessaly";
-
 // True when `file` is a PNG whose Software text, before its image data, is the
-// tool's own. Reads only the chunks ahead of the image data; false for anything
+// tool's own (kToolSoftware). Reads only the chunks ahead of the image data; false for anything
 // that cannot be read, is no regular file (a pipe is never waited for) or is no PNG.
 bool IsToolResult(const std::filesystem::path& file);
 

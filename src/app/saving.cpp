@@ -5,16 +5,13 @@
 #include <system_error>
 #include <utility>
 
-#include "app/results.h"
 #include "base/errors.h"
 #include "picture_files/png_io.h"
 
 namespace tessaly {
 namespace {
 
-constexpr const char* kAuthor = "Kestrelwood";
 constexpr const char* kDescription = "GOES image";
-constexpr const char* kSoftware = kResultSoftware;
 
 // A folder under the target's name is no file to be asked about or replaced.
 void RefuseFolderTarget(const std::filesystem::path& name) {
@@ -56,8 +53,7 @@ bool Save(const PictureResult& result, const OverwriteQuestion& ask,
 
 std::vector<std::uint8_t> EncodeOutput(const Bitmap& output, const std::filesystem::path& name,
                                        const std::string& creation_time) {
-  return EncodeBitmapAsPNG(output, kAuthor, kDescription, kSoftware, name.filename().string(), {},
-                           creation_time);
+  return EncodeToolPNG(output, kDescription, name, creation_time);
 }
 
 void EncodePicture(PictureResult& result, CreationTime creation_time) {

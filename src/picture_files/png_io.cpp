@@ -58,6 +58,13 @@ std::vector<std::uint8_t> EncodeBitmapAsPNG(const Bitmap& bitmap, const std::str
   return image.SaveToMemory();
 }
 
+std::vector<std::uint8_t> EncodeToolPNG(const Bitmap& bitmap, const std::string& description,
+                                        const std::filesystem::path& name,
+                                        const std::string& creation_time) {
+  return EncodeBitmapAsPNG(bitmap, kToolAuthor, description, kToolSoftware,
+                           name.filename().string(), {}, creation_time);
+}
+
 bool SaveBitmapAsPNG(const Bitmap& bitmap, const std::filesystem::path& file_name,
                      const std::string& author, const std::string& description,
                      const std::string& software, const std::string& title,

@@ -37,4 +37,16 @@ std::vector<std::uint8_t> EncodeBitmapAsPNG(const Bitmap& bitmap, const std::str
                                             const PngProgressHandler& on_progress = {},
                                             const std::string& creation_time = {});
 
+// The Author and Software texts of every picture the tool saves, results and overviews alike.
+// The Software text is also how a batch tells the tool's own pictures from its inputs.
+inline constexpr const char* kToolAuthor = "Kestrelwood";
+inline constexpr const char* kToolSoftware = "Tessaly";
+
+// A picture as the tool saves it (EncodeBitmapAsPNG): the tool's Author and Software, the
+// Description given, the name part of `name` as its Title, and a "Creation Time" text when
+// `creation_time` is not blank.
+std::vector<std::uint8_t> EncodeToolPNG(const Bitmap& bitmap, const std::string& description,
+                                        const std::filesystem::path& name,
+                                        const std::string& creation_time = {});
+
 }  // namespace tessaly

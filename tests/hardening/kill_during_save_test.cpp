@@ -47,7 +47,7 @@ Bytes EarlierResult(int i) {
   bitmap.SetPalette(GreyRamp());
   bitmap.SetSize(8, 8);
   bitmap.Row(0)[0] = static_cast<std::uint8_t>(i);
-  return EncodeBitmapAsPNG(bitmap, "", "", kResultSoftware, "earlier");
+  return EncodeBitmapAsPNG(bitmap, "", "", kToolSoftware, "earlier");
 }
 
 void FillBatch(const ScratchFolder& dir) {
