@@ -14,6 +14,7 @@
 #include "cli/checked_output.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
+#include "cli/overview_run.h"
 #include "picture_store/ipl.h"
 
 namespace {
@@ -69,8 +70,10 @@ int main(int argc, char** argv) {
                       term != nullptr && std::strcmp(term, "dumb") == 0,
                       in_is_terminal ? STDIN_FILENO : -1,
                       &InterruptSignal()};
-    return CheckStandardOutput(
-        out_buffer, options.report ? RunReport(options, terminal) : RunBatch(options, terminal));
+    const bool draws = !options.sheet.empty() || !options.animate.empty();
+    return CheckStandardOutput(out_buffer, options.report ? RunReport(options, terminal)
+                                           : draws        ? RunOverview(options, terminal)
+                                                          : RunBatch(options, terminal));
   } catch (const std::exception& e) {
     std::cerr << "tessaly-cli: " << e.what() << '\n';
     return 1;

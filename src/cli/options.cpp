@@ -25,9 +25,10 @@ constexpr int kMaxJobs = 256;
 constexpr const char* kInput = "Input";
 constexpr const char* kSaving = "Naming and saving";
 constexpr const char* kCatalog = "Catalogue";
+constexpr const char* kOverview = "Contact sheet and animation";
 constexpr const char* kReport = "Report";
 constexpr const char* kOther = "Other";
-const std::vector<std::string> kGroupOrder{kInput, kSaving, kCatalog, kReport, kOther};
+const std::vector<std::string> kGroupOrder{kInput, kSaving, kCatalog, kOverview, kReport, kOther};
 
 constexpr std::size_t kHelpWidth = 80;
 constexpr std::size_t kDescriptionColumn = 32;  // room for "      --source=full|data-lines"
@@ -181,13 +182,54 @@ void CheckReport(Options& options, const std::string& report) {
   }
   const bool narrowed = !filter.from.empty() || !filter.to.empty() || !filter.satellite.empty() ||
                         !filter.code.empty();
-  if (narrowed && options.report != ReportKind::kFrames && options.report != ReportKind::kGaps) {
-    throw UsageError{"--since, --until, --satellite and --code narrow --report frames or gaps"};
+  const bool draws = !options.sheet.empty() || !options.animate.empty();
+  if (narrowed && options.report != ReportKind::kFrames && options.report != ReportKind::kGaps &&
+      !draws) {
+    throw UsageError{
+        "--since, --until, --satellite and --code narrow --report frames or gaps, --sheet and "
+        "--animate"};
   }
   for (const auto& [option, day] : {std::pair{"--since", filter.from}, {"--until", filter.to}}) {
     if (!day.empty() && !IsDay(day)) {
       throw UsageError{std::string(option) + " is a day, YYYY-MM-DD, not \"" + day + "\""};
     }
+  }
+}
+
+// The contact sheet and the animation, and the values that shape the animation.
+void CheckOverview(Options& options, const std::string& frame_ms, const std::string& gaps) {
+  if ((!frame_ms.empty() || !gaps.empty()) && options.animate.empty()) {
+    throw UsageError{"--frame-ms and --gaps shape --animate; give --animate FILE too"};
+  }
+  if (!frame_ms.empty()) {
+    const std::optional<int> ms = WholeNumberIn(frame_ms, kMinFrameMs, kMaxFrameMs);
+    if (!ms || *ms % 10 != 0) {
+      throw UsageError{
+          "--frame-ms is how long each frame shows, in milliseconds: a multiple of 10 "
+          "from " +
+          std::to_string(kMinFrameMs) + " to " + std::to_string(kMaxFrameMs) +
+          " (a GIF keeps hundredths of a second), not \"" + frame_ms + "\""};
+    }
+    options.animation.frame_ms = *ms;
+  }
+  if (gaps == "skip") options.animation.gaps = GapPolicy::kSkip;
+  if (!gaps.empty() && gaps != "hold" && gaps != "skip") {
+    throw UsageError{
+        "--gaps is \"hold\" (the frame before a slot without a picture stays on "
+        "for it) or \"skip\" (the slot is left out), not \"" +
+        gaps + "\""};
+  }
+  if (options.sheet.empty() && options.animate.empty()) return;
+  if (options.catalog.empty()) {
+    throw UsageError{"--sheet and --animate draw from a catalogue: give --catalog FILE"};
+  }
+  if (options.report) throw UsageError{"--sheet and --animate cannot be used with --report"};
+  if (!options.paths.empty() || !options.from_file.empty()) {
+    throw UsageError{"--sheet and --animate draw from the catalogue and exit; they take no PATH"};
+  }
+  if (options.dry_run) throw UsageError{"--sheet and --animate cannot be used with --dry-run"};
+  if (options.sheet == options.animate) {
+    throw UsageError{"--sheet and --animate name the same file"};
   }
 }
 
@@ -223,7 +265,8 @@ void CheckValues(Options& options, const std::string& source, const std::string&
     }
   }
   CheckReport(options, report);
-  if (options.paths.empty() && options.from_file.empty() && !options.report) {
+  if (options.paths.empty() && options.from_file.empty() && !options.report &&
+      options.sheet.empty() && options.animate.empty()) {
     throw UsageError{"no PATH given: name picture files or folders (or a list with --from-file)"};
   }
   if (options.null_separated && options.from_file.empty()) {
@@ -256,7 +299,7 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
                                         std::ostream& err) {
   Options options;
   options.jobs = std::max(1u, std::thread::hardware_concurrency());
-  std::string source, jobs, report;
+  std::string source, jobs, report, frame_ms, gaps;
 
   CLI::App app{
       "Decodes the binary header of WEFAX frames (BMP or PNG), proposes the standard file name, "
@@ -399,6 +442,27 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
                  "the frames or gaps report of this picture code only")
       ->option_text("CODE")
       ->group(kCatalog);
+  app.add_option("--sheet", options.sheet,
+                 "with --catalog and no PATH: draw the results the filters above admit as a "
+                 "contact sheet (thumbnails in time order, a band for each day, satellite and "
+                 "code, missing slots and gone results marked) and save it as the PNG FILE")
+      ->option_text("FILE")
+      ->group(kOverview);
+  app.add_option("--animate", options.animate,
+                 "with --catalog and no PATH: save the results of one satellite and code that "
+                 "the filters admit as a looping GIF FILE, in time order")
+      ->option_text("FILE")
+      ->group(kOverview);
+  app.add_option("--frame-ms", frame_ms,
+                 "how long each frame of --animate shows: 20 to 60000 milliseconds, a multiple "
+                 "of 10 (default 250)")
+      ->option_text("MS")
+      ->group(kOverview);
+  app.add_option("--gaps", gaps,
+                 "what --animate does for a slot without a picture: the frame before it stays "
+                 "on for its time (hold, the default) or the slot is left out (skip)")
+      ->option_text("hold|skip")
+      ->group(kOverview);
   app.add_option("PATH", options.paths,
                  "Each PATH is a picture file, or a folder whose .bmp and .png files are taken; "
                  "at least one PATH or a --from-file list is needed.");
@@ -414,10 +478,13 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
     if (app.count("--output-dir") > 0 && options.output_dir.empty()) {
       throw UsageError{"--output-dir needs a folder, not an empty name"};
     }
-    if (app.count("--catalog") > 0 && options.catalog.empty()) {
-      throw UsageError{"--catalog needs a file, not an empty name"};
+    for (const char* name : {"--catalog", "--sheet", "--animate"}) {
+      if (app.count(name) > 0 && app[name]->as<std::string>().empty()) {
+        throw UsageError{std::string(name) + " needs a file, not an empty name"};
+      }
     }
     CheckValues(options, source, jobs, report);
+    CheckOverview(options, frame_ms, gaps);
   } catch (const CLI::CallForHelp&) {
     out << app.help();
     return 0;

@@ -9,6 +9,7 @@
 
 #include "app/processor.h"
 #include "catalog/report.h"
+#include "overview/animation.h"
 
 namespace tessaly::cli {
 
@@ -49,6 +50,12 @@ struct Options {
   // --satellite and --code narrow the frames and gaps reports.
   std::optional<ReportKind> report;
   ReportFilter report_filter;
+  // --sheet, --animate: the contact sheet (PNG) or the animation (GIF) of the frames the report
+  // filters admit, made from the catalogue and the results; --frame-ms and --gaps shape the
+  // animation. Each names the file to write.
+  std::string sheet;
+  std::string animate;
+  AnimationOptions animation;
   std::vector<std::string> paths;  // files and folders, in order, as given
 };
 

@@ -1,0 +1,227 @@
+// The catalogue's frames gathered as tiles, the sheet and the animation written as every result
+// is (a temporary file, published without replacing), and what the user is told of them.
+#include "cli/overview_run.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <ostream>
+
+#include "base/errors.h"
+#include "base/files.h"
+#include "base/text.h"
+#include "overview/animation.h"
+#include "overview/contact_sheet.h"
+
+namespace tessaly::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// An interrupt noticed between two results: nothing is written.
+struct Interrupted {
+  int signal = 0;
+};
+
+std::chrono::year_month_day ParsedDay(const std::string& text) {
+  int y = 0;
+  unsigned m = 0, d = 0;
+  std::sscanf(text.c_str(), "%4d-%2u-%2u", &y, &m, &d);
+  return {std::chrono::year{y}, std::chrono::month{m}, std::chrono::day{d}};
+}
+
+std::string DayText(const std::chrono::year_month_day& day) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(day.year()),
+                static_cast<unsigned>(day.month()), static_cast<unsigned>(day.day()));
+  return text;
+}
+
+// FramesSql's parameters: the filter's values in its order, the last day as the day after it.
+std::vector<std::string> FramesParameters(const ReportFilter& filter) {
+  std::vector<std::string> values;
+  for (const std::string* value : {&filter.satellite, &filter.code}) {
+    if (!value->empty()) values.push_back(*value);
+  }
+  if (!filter.from.empty()) values.push_back(DayText(ParsedDay(filter.from)));
+  if (!filter.to.empty()) {
+    values.push_back(DayText(std::chrono::sys_days(ParsedDay(filter.to)) + std::chrono::days(1)));
+  }
+  return values;
+}
+
+std::optional<Tile> TileOf(const FrameRow& row) {
+  Tile tile{*row.time, row.satellite.value_or(""), row.code.value_or(""), TileState::kPresent, {}};
+  if (row.outcome == Outcome::kFailed) {
+    tile.state = TileState::kFailed;
+    return tile;
+  }
+  if (!row.output) return std::nullopt;
+  tile.result = *row.output;
+  if (row.header_doubtful.value_or(false)) tile.state = TileState::kDoubtful;
+  return tile;
+}
+
+}  // namespace
+
+std::vector<Tile> GatherFrames(Catalog& catalog, const ReportFilter& filter) {
+  Statement query = catalog.Prepare(FramesSql(filter));
+  const std::vector<std::string> values = FramesParameters(filter);
+  for (std::size_t i = 0; i < values.size(); ++i) query.Bind(static_cast<int>(i + 1), values[i]);
+  std::vector<std::string> sources;
+  while (query.Step()) sources.push_back(query.Text(4).value_or(""));
+  std::vector<Tile> tiles;
+  for (const std::string& source : sources) {
+    const std::optional<FrameRow> row = catalog.Find(source);
+    if (!row || !row->time) continue;
+    if (std::optional<Tile> tile = TileOf(*row)) tiles.push_back(std::move(*tile));
+  }
+  return tiles;
+}
+
+std::vector<MissingSlot> GatherMissingSlots(Catalog& /*catalog*/, const ReportFilter& /*filter*/) {
+  // The gaps report finds these slots (each series' commonest spacing, day by day) but only
+  // prints them yet; once it returns its rows, they are the slots of the filter's series.
+  return {};
+}
+
+namespace {
+
+// The filter in the words of its options, for the message that it matched nothing.
+std::string FilterWords(const ReportFilter& filter) {
+  std::string words;
+  for (const auto& [option, value] : {std::pair{"--satellite", filter.satellite},
+                                      {"--code", filter.code},
+                                      {"--since", filter.from},
+                                      {"--until", filter.to}}) {
+    if (!value.empty()) words += std::string(" ") + option + " " + value;
+  }
+  return words;
+}
+
+bool Replaces(const Options& options) {
+  return options.overwrite == OverwritePolicy::kYes;
+}
+
+std::string Quoted(const fs::path& name) {
+  return "\"" + name.string() + "\"";
+}
+
+// Before any work: an output that stands is replaced only with --overwrite, and never a folder.
+void CheckOutput(const fs::path& name, const Options& options) {
+  if (IsFolder(name)) throw Error("Cannot write " + Quoted(name) + ": it is a folder");
+  if (!Replaces(options) && NameIsTaken(name)) {
+    throw Error(Quoted(name) + " exists; --overwrite replaces it");
+  }
+}
+
+// The complete file takes its name; another file that appeared there since the check is
+// replaced only with --overwrite.
+void Publish(PendingFile& file, const fs::path& name, const Options& options) {
+  if (file.PublishIfAbsent()) return;
+  if (!Replaces(options)) throw Error(Quoted(name) + " exists; --overwrite replaces it");
+  file.PublishReplacing();
+}
+
+// The progress line, between results; and where an interrupt is noticed.
+OverviewProgress ProgressOn(Reporter& reporter, const Terminal& terminal) {
+  return [&reporter, &terminal](std::size_t done, std::size_t, const fs::path& next) {
+    if (terminal.interrupted && terminal.interrupted->load() != 0) {
+      reporter.ClearProgress();
+      throw Interrupted{terminal.interrupted->load()};
+    }
+    reporter.Progress(done, next);
+  };
+}
+
+// Told before anything is written, in the words of the options that narrow the frames.
+void CheckOneSeries(const std::vector<Tile>& frames, const std::vector<MissingSlot>& missing) {
+  const std::vector<Tile> tiles = MergedTiles(frames, missing);
+  const std::string series = SeriesWords(tiles);
+  if (series.find(", ") == std::string::npos) return;
+  throw Error("--animate shows one satellite and code, and the frames matched are of " + series +
+              ": choose one with --satellite and --code");
+}
+
+std::size_t ResultsToRead(const std::vector<Tile>& frames) {
+  return static_cast<std::size_t>(std::count_if(frames.begin(), frames.end(), HasResult));
+}
+
+void Tell(const Options& options, Terminal& terminal, const fs::path& name,
+          const std::string& description, int width, int height,
+          const std::vector<std::string>& problems) {
+  for (const std::string& problem : problems) {
+    terminal.err << "tessaly-cli: " << EscapeControls(problem) << '\n';
+  }
+  if (options.verbosity == Verbosity::kQuiet) return;
+  terminal.out << EscapeControls(name.string()) << ": " << EscapeControls(description) << "; "
+               << width << " x " << height << " pixels\n";
+}
+
+void SaveSheet(const Options& options, Terminal& terminal, const std::vector<Tile>& frames,
+               const std::vector<MissingSlot>& missing) {
+  const fs::path name = options.sheet;
+  Reporter reporter(options, terminal, ResultsToRead(frames));
+  const ContactSheet sheet =
+      MakeContactSheet(frames, missing, name, ProgressOn(reporter, terminal));
+  reporter.ClearProgress();
+  const std::unique_ptr<PendingFile> file = WritePending(name, sheet.png);
+  Publish(*file, name, options);
+  Tell(options, terminal, name, sheet.description, sheet.width, sheet.height, sheet.problems);
+}
+
+void SaveAnimation(const Options& options, Terminal& terminal, const std::vector<Tile>& frames,
+                   const std::vector<MissingSlot>& missing) {
+  const fs::path name = options.animate;
+  Reporter reporter(options, terminal, ResultsToRead(frames));
+  PendingFile file(name);
+  const AnimationSummary summary = WriteAnimation(
+      frames, missing, options.animation,
+      [&file](std::span<const std::uint8_t> bytes) { file.Write(bytes); },
+      ProgressOn(reporter, terminal));
+  reporter.ClearProgress();
+  file.Finish();
+  Publish(file, name, options);
+  Tell(options, terminal, name, summary.description, summary.width, summary.height,
+       summary.problems);
+}
+
+int Draw(const Options& options, Terminal& terminal) {
+  Catalog catalog = Catalog::OpenForReading(options.catalog);
+  const std::vector<Tile> frames = GatherFrames(catalog, options.report_filter);
+  const std::vector<MissingSlot> missing = GatherMissingSlots(catalog, options.report_filter);
+  if (frames.empty() && missing.empty()) {
+    const std::string filter = FilterWords(options.report_filter);
+    terminal.err << "tessaly-cli: no frame of " << EscapeControls(Quoted(options.catalog))
+                 << (filter.empty() ? " has a time" : " matches" + EscapeControls(filter))
+                 << "; nothing written\n";
+    return 1;
+  }
+  for (const std::string& output : {options.sheet, options.animate}) {
+    if (!output.empty()) CheckOutput(output, options);
+  }
+  if (!options.animate.empty()) CheckOneSeries(frames, missing);
+  if (!options.sheet.empty()) SaveSheet(options, terminal, frames, missing);
+  if (!options.animate.empty()) SaveAnimation(options, terminal, frames, missing);
+  return 0;
+}
+
+}  // namespace
+
+int RunOverview(const Options& options, Terminal& terminal) {
+  try {
+    return Draw(options, terminal);
+  } catch (const Interrupted& stop) {
+    terminal.err << "tessaly-cli: stopped by SIG" << sigabbrev_np(stop.signal)
+                 << "; what was not complete was not written\n";
+    return 128 + stop.signal;
+  } catch (const std::exception& e) {
+    terminal.err << "tessaly-cli: " << EscapeControls(e.what()) << '\n';
+    return 1;
+  }
+}
+
+}  // namespace tessaly::cli
