@@ -228,7 +228,7 @@ std::string Description(std::span<const Tile> tiles, const AnimationOptions& opt
   if (s.skipped > 0)
     words += ", " + Counted(s.skipped, "slot", "slots") + " without a picture left out";
   if (s.resized > 0) {
-    words += ", " + std::to_string(s.resized) + " resampled to " + std::to_string(s.width) + " x " +
+    words += ", " + std::to_string(s.resized) + " fitted to " + std::to_string(s.width) + " x " +
              std::to_string(s.height);
   }
   return words;

@@ -37,7 +37,7 @@ struct AnimationSummary {
   std::size_t frames = 0;   // pictures shown
   std::size_t held = 0;     // slots without a picture that a frame before them stayed on for
   std::size_t skipped = 0;  // slots without a picture left out
-  std::size_t resized = 0;  // frames resampled to the first one's size
+  std::size_t resized = 0;  // frames of another size fitted to the first one's
   int width = 0;            // the first readable result's size, every frame's
   int height = 0;
   std::string description;            // what the loop shows, in one sentence (also its GIF comment)
