@@ -1,5 +1,6 @@
 # The Debian package (cpack -G DEB in the build folder, or scripts/package): what is installed,
-# under /usr, with the dependencies dpkg-shlibdeps finds in the binaries.
+# under /usr, with the dependencies dpkg-shlibdeps finds in the binaries and the font they draw
+# with.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tessaly)
 # All four parts: CPack would otherwise keep only major.minor.patch.
@@ -14,6 +15,9 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The font of the contact sheets is found by fontconfig when a sheet is drawn, so no library
+# names it; the libraries dpkg-shlibdeps finds are added after it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core")
 # CPack puts the summary above this as the synopsis and indents each line by one blank.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Tessaly decodes the binary header that WEFAX frames from geostationary

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package builds under its standard name, holds what a user needs, depends on what
-# dpkg-shlibdeps found, draws no error or warning from lintian, and its programs run from the
-# extracted tree.
+# dpkg-shlibdeps found and on the contact sheets' font, draws no error or warning from lintian,
+# and its programs run from the extracted tree.
 source "$(dirname "$0")/common.sh" "$@"
 need_tool dpkg-shlibdeps dpkg-dev
 need_tool lintian lintian
@@ -19,7 +19,7 @@ if [[ $listed != "$(expected_tree)" ]]; then
 fi
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libpng16-16 libopencv-imgproc; do
+for library in libc6 libpng16-16 libopencv-imgproc libcairo2 libgif7 fonts-dejavu-core; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
 if [[ $gui == 1 && $depends != *libqt6widgets6* ]]; then
