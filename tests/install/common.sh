@@ -32,6 +32,7 @@ expected_tree() {
     echo bin/tessaly-cli
     echo share/bash-completion/completions/tessaly-cli
     echo share/doc/tessaly/changelog.gz
+    echo share/doc/tessaly/contact-sheet.png
     echo share/doc/tessaly/copyright
     echo share/doc/tessaly/user-guide.md
     echo share/man/man1/tessaly-cli.1.gz
