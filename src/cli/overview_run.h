@@ -16,6 +16,8 @@ namespace tessaly::cli {
 // The frames the filter admits, by time. A row that left a result gives its tile (doubtful when
 // its header was); a failed one a failed tile; a row whose file made no result of its own
 // (declined, collided, unchanged: another file or an earlier result stands for it) none.
+// It runs the frames report's query and takes each row it names whole (Catalog::Find), so its
+// paths are the rows' own; once the reports return rows, the frames report's rows are these.
 std::vector<Tile> GatherFrames(Catalog& catalog, const ReportFilter& filter);
 
 // The slots of the filter's series that no frame filled. The gaps report's rows feed this; until
