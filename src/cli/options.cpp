@@ -427,25 +427,26 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
       ->option_text(std::string(kReportWords))
       ->group(kCatalog);
   app.add_option("--since", options.report_filter.from,
-                 "the frames or gaps report from this day (YYYY-MM-DD, UTC) on")
+                 "only the frames from this day (YYYY-MM-DD, UTC) on, for the frames or gaps "
+                 "report, --sheet and --animate")
       ->option_text("DAY")
       ->group(kCatalog);
   app.add_option("--until", options.report_filter.to,
-                 "the frames or gaps report up to this day, included")
+                 "only the frames up to this day, included (as --since)")
       ->option_text("DAY")
       ->group(kCatalog);
   app.add_option("--satellite", options.report_filter.satellite,
-                 "the frames or gaps report of this satellite only (as the header names it)")
+                 "only the frames of this satellite, as the header names it (as --since)")
       ->option_text("NAME")
       ->group(kCatalog);
   app.add_option("--code", options.report_filter.code,
-                 "the frames or gaps report of this picture code only")
+                 "only the frames of this picture code (as --since)")
       ->option_text("CODE")
       ->group(kCatalog);
   app.add_option("--sheet", options.sheet,
                  "with --catalog and no PATH: draw the results the filters above admit as a "
                  "contact sheet (thumbnails in time order, a band for each day, satellite and "
-                 "code, missing slots and gone results marked) and save it as the PNG FILE")
+                 "code, gone results and failed frames marked) and save it as the PNG FILE")
       ->option_text("FILE")
       ->group(kOverview);
   app.add_option("--animate", options.animate,
