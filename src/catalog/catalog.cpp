@@ -298,12 +298,6 @@ std::optional<Outcome> OutcomeFromText(std::string_view text) {
   return std::nullopt;
 }
 
-std::string CatalogPath(const fs::path& file) {
-  std::error_code ec;
-  const fs::path full = fs::absolute(file, ec);
-  return (ec ? file : full).lexically_normal().string();
-}
-
 void SetHeader(FrameRow& row, std::string_view header_latin1,
                const std::optional<HeaderFields>& fields, NamedFrom named_from) {
   row.header = Latin1ToUtf8(header_latin1);

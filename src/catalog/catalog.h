@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/files.h"
 #include "catalog/content_hash.h"
 #include "catalog/statement.h"
 #include "naming/header_fields.h"
@@ -48,7 +49,7 @@ std::optional<Outcome> OutcomeFromText(std::string_view text);
 // One row of the `frames` table. Texts are UTF-8; a field with nothing to say is empty
 // (NULL in the table).
 struct FrameRow {
-  std::string source;  // the input's absolute path (CatalogPath)
+  std::string source;  // the input's full path (FullPath)
   std::optional<std::int64_t> source_size;
   std::optional<std::string> source_mtime;  // FileStamp::mtime
   std::optional<std::string> source_hash;   // HashFile of the input, 32 hex digits
@@ -71,10 +72,6 @@ struct FrameRow {
   std::string processed_at;           // ISO 8601 UTC to the second; filled by Record when empty
   friend bool operator==(const FrameRow&, const FrameRow&) = default;
 };
-
-// The absolute path, without "." or ".." steps, that keys a file's row. Links are not
-// resolved: a file reached by two spellings has two rows.
-std::string CatalogPath(const std::filesystem::path& file);
 
 // The header's part of a row: the decoded text (Latin-1), the fields it states, and the rule
 // that named the file.
@@ -117,7 +114,7 @@ class Catalog {
   // Commits the rows still waiting; a failure then is lost (call Flush to hear of it).
   ~Catalog();
 
-  // The row of the input at `source` (CatalogPath), waiting or committed.
+  // The row of the input at `source` (FullPath), waiting or committed.
   std::optional<FrameRow> Find(const std::string& source);
   // Adds or replaces the row of row.source. It waits in memory and is committed with others
   // (see kCatalogCommitRows); a rerun's row replaces the earlier one. Record a saved file only

@@ -60,7 +60,7 @@ class CatalogTest : public ::testing::Test {
 
 TEST_F(CatalogTest, ARowComesBackWholeAfterReopeningAndARerunReplacesIt) {
   FrameRow row;
-  row.source = CatalogPath(dir_ / "in" / ".." / "rx000.bmp");
+  row.source = FullPath(dir_ / "in" / ".." / "rx000.bmp");
   EXPECT_EQ(row.source, (dir_ / "rx000.bmp").string());
   row.source_size = 1144000;
   row.source_mtime = "2001-03-11T13:00:05.123456789Z";
@@ -193,7 +193,7 @@ TEST_F(CatalogTest, TwoProcessesWritingAtOnceLoseNoRow) {
 TEST_F(CatalogTest, AnInputIsUpToDateOnlyAsRecordedAndWithItsOutputAsSaved) {
   const fs::path input = Write("rx000.bmp", "frame bytes");
   const fs::path output = Write("out.png", "picture bytes");
-  FrameRow row = Row(CatalogPath(input));
+  FrameRow row = Row(FullPath(input));
   const SourceFacts facts = ReadSourceFacts(input);
   EXPECT_EQ(facts.hash, HashBytes({reinterpret_cast<const std::uint8_t*>("frame bytes"), 11}));
   row.source_size = facts.stamp.size;
