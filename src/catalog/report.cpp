@@ -100,8 +100,10 @@ std::size_t Frames(Catalog& catalog, const ReportFilter& filter, std::ostream& o
   while (s.Step()) {
     ++count;
     out << Shown(s.Text(0)) << "  " << Shown(s.Text(1)) << "  " << Shown(s.Text(2)) << "  "
-        << Shown(s.Text(3)) << "  " << Shown(s.Text(4));
-    if (const auto output = s.Text(5)) out << " -> " << EscapeControls(*output);
+        << Shown(s.Text(3)) << "  " << EscapeControls(catalog.PathFromTable(*s.Text(4)));
+    if (const auto output = s.Text(5)) {
+      out << " -> " << EscapeControls(catalog.PathFromTable(*output));
+    }
     out << '\n';
   }
   out << count << (count == 1 ? " frame\n" : " frames\n");
@@ -226,7 +228,7 @@ std::size_t Duplicates(Catalog& catalog, std::ostream& out) {
       current = hash;
       out << "same content (source hash " << hash << "):\n";
     }
-    out << "  " << Shown(same.Text(1)) << '\n';
+    out << "  " << EscapeControls(catalog.PathFromTable(*same.Text(1))) << '\n';
   }
   // Two receptions of one broadcast, or a copy that was changed: the header is the same, the
   // bytes are not. Only headers that named a file count; blank or unreadable ones are alike.
@@ -243,7 +245,7 @@ std::size_t Duplicates(Catalog& catalog, std::ostream& out) {
       current = text;
       out << "same header \"" << EscapeControls(text) << "\", different content:\n";
     }
-    out << "  " << Shown(header.Text(1)) << '\n';
+    out << "  " << EscapeControls(catalog.PathFromTable(*header.Text(1))) << '\n';
   }
   out << groups << (groups == 1 ? " group of duplicates\n" : " groups of duplicates\n");
   return groups;
@@ -257,7 +259,7 @@ std::size_t Doubtful(Catalog& catalog, std::ostream& out) {
   while (s.Step()) {
     ++count;
     const std::string header = s.Text(1).value_or("");
-    out << Shown(s.Text(0)) << ": ";
+    out << EscapeControls(catalog.PathFromTable(*s.Text(0))) << ": ";
     if (s.Int(2).value_or(0) != 0) {
       out << "header doubtful";
       if (const auto confidence = s.Real(3)) {
@@ -287,7 +289,7 @@ std::size_t Gone(Catalog& catalog, bool verify, std::ostream& out) {
       "SELECT output, output_hash, source FROM frames WHERE output IS NOT NULL ORDER BY output");
   std::size_t count = 0;
   while (s.Step()) {
-    const std::string output = s.Text(0).value_or("");
+    const std::string output = catalog.PathFromTable(s.Text(0).value_or(""));
     std::error_code ec;
     const bool stands = fs::exists(fs::symlink_status(output, ec));
     bool changed = false;
@@ -301,7 +303,7 @@ std::size_t Gone(Catalog& catalog, bool verify, std::ostream& out) {
     if (stands && !changed) continue;
     ++count;
     out << EscapeControls(output) << (stands ? ": changed since it was saved" : ": gone")
-        << " (from " << Shown(s.Text(2)) << ")\n";
+        << " (from " << EscapeControls(catalog.PathFromTable(*s.Text(2))) << ")\n";
   }
   out << count << (count == 1 ? " output" : " outputs")
       << (verify ? " gone or changed\n" : " gone\n");

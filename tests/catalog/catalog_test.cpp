@@ -89,14 +89,23 @@ TEST_F(CatalogTest, ARowComesBackWholeAfterReopeningAndARerunReplacesIt) {
   EXPECT_EQ(back->processed_at.size(), 20u);
   row.tool_version = back->tool_version;
   row.processed_at = back->processed_at;
+  row.first_filed = back->processed_at;
   EXPECT_EQ(*back, row);
   EXPECT_EQ(RecordedHeader(*back)->code_columns, "D2  ");
+  // The table holds the paths below its folder relative to it.
+  Statement stored = catalog.Prepare("SELECT source || '|' || output FROM frames");
+  ASSERT_TRUE(stored.Step());
+  EXPECT_EQ(stored.Text(0), "rx000.bmp|D2   24-12-98 1200.png");
 
+  // A rerun's row replaces the earlier one, but for the time the input was first filed.
   row.outcome = Outcome::kUpToDate;
+  row.processed_at = "2030-01-01T00:00:00Z";
+  row.first_filed.reset();
   catalog.Record(row);
   catalog.Flush();
   EXPECT_EQ(Committed(), 1);
   EXPECT_EQ(Committed("SELECT count(*) FROM frames WHERE outcome = 'up to date'"), 1);
+  EXPECT_EQ(catalog.Find(row.source)->first_filed, back->processed_at);
   EXPECT_FALSE(catalog.Find(row.source + "x"));
 }
 
@@ -126,10 +135,10 @@ TEST_F(CatalogTest, TheSchemaIsMadeOnceAndOnlyCatalogueDatabasesOfAKnownVersionA
   };
   sqlite3* raw = nullptr;
   ASSERT_EQ(sqlite3_open((dir_ / "newer.db").c_str(), &raw), SQLITE_OK);
-  sqlite3_exec(raw, "PRAGMA application_id = 1414745177; PRAGMA user_version = 2", nullptr, nullptr,
+  sqlite3_exec(raw, "PRAGMA application_id = 1414745177; PRAGMA user_version = 3", nullptr, nullptr,
                nullptr);
   sqlite3_close(raw);
-  refused(dir_ / "newer.db", "newer Tessaly (schema version 2; this one knows 1)");
+  refused(dir_ / "newer.db", "newer Tessaly (schema version 3; this one knows 2)");
   ASSERT_EQ(sqlite3_open((dir_ / "other.db").c_str(), &raw), SQLITE_OK);
   sqlite3_exec(raw, "CREATE TABLE t (x)", nullptr, nullptr, nullptr);
   sqlite3_close(raw);

@@ -1,5 +1,6 @@
 // tessaly-cli keeping an archive catalogue, end to end: the rows of a tree, reruns that take
-// them instead of decoding, a killed run and two runs writing at once, the Creation Time text.
+// them instead of decoding, a killed run and two runs writing at once, the Creation Time text,
+// an old catalogue migrated and an archive moved with its catalogue.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -37,8 +38,8 @@ class CatalogCliTest : public test::CliFolderTest {
   }
 
   // The first column of the query's first row; throws when the catalogue cannot be read.
-  std::string Query(const std::string& sql) {
-    Catalog catalog = Catalog::OpenForReading(dir_ / "cat.db");
+  std::string Query(const std::string& sql, const std::string& db = "cat.db") {
+    Catalog catalog = Catalog::OpenForReading(dir_ / db);
     Statement s = catalog.Prepare(sql);
     return s.Step() ? s.Text(0).value_or("NULL") : "no row";
   }
@@ -62,10 +63,10 @@ TEST_F(CatalogCliTest, ATreeGivesARowAFrameAndARerunTakesThemWithoutDecoding) {
             "40");
   const fs::path source = dir_ / "arch/b/rx29.bmp";
   const fs::path output = dir_ / "out/b/D2   02-12-98 0100.png";
+  // Paths below the catalogue's folder are kept relative to it.
   EXPECT_EQ(Query("SELECT time || output || output_hash || source_hash FROM frames WHERE "
-                  "source = '" +
-                  source.string() + "'"),
-            "1998-12-02T01:00Z" + output.string() + HashFile(output) + HashFile(source));
+                  "source = 'arch/b/rx29.bmp'"),
+            "1998-12-02T01:00Zout/b/D2   02-12-98 0100.png" + HashFile(output) + HashFile(source));
   TPngImage png;
   png.LoadFromFile(output);
   EXPECT_EQ(png.Texts.back(), "Creation Time=1998-12-02T01:00Z");
@@ -126,7 +127,9 @@ TEST_F(CatalogCliTest, AKilledRunLeavesASoundCatalogueThatTwoRunsAtOnceComplete)
   EXPECT_LT(rows, 300);
   Catalog catalog = Catalog::OpenForReading(dir_ / "cat.db");
   Statement saved = catalog.Prepare("SELECT output, output_hash FROM frames WHERE output NOT NULL");
-  while (saved.Step()) EXPECT_EQ(HashFile(*saved.Text(0)), *saved.Text(1)) << *saved.Text(0);
+  while (saved.Step()) {
+    EXPECT_EQ(HashFile(catalog.PathFromTable(*saved.Text(0))), *saved.Text(1)) << *saved.Text(0);
+  }
 
   auto rerun = [&](const char* folder) {
     return std::async(std::launch::async, [&, folder] {
@@ -179,6 +182,59 @@ TEST_F(CatalogCliTest, FirstNightsWorkAsPrintedAndStopAtWhatCannotBeDone) {
               std::string::npos)
       << run.err;
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+}
+
+// A catalogue as the previous version wrote it (absolute paths, no first_filed) is read as it
+// is, migrated by the first run that writes to it, and then moves with its archive: the rerun in
+// the new place decodes nothing, and no file is gone.
+TEST_F(CatalogCliTest, AnOldCatalogueMigratesAndAnArchiveMovedWithItsCatalogueKeepsEveryRow) {
+  SaveFrames("a/arch", 0, 12);
+  const std::vector<std::string> in_a{"--catalog", "a/cat.db", "-o", "a/out", "a/arch"};
+  ASSERT_EQ(Cli(in_a).exit_code, 0);
+  {
+    // black = 1 marks the rows: a file decoded again gets its own levels back.
+    Catalog catalog = Catalog::Open(dir_ / "a/cat.db");
+    catalog.Prepare("ALTER TABLE frames DROP COLUMN first_filed").Step();
+    Statement old = catalog.Prepare(
+        "UPDATE frames SET source = ?1 || source, output = ?1 || output, black = 1, processed_at "
+        "= '2001-01-01T00:00:00Z'");
+    old.Bind(1, (dir_ / "a").string() + "/");
+    old.Step();
+    catalog.Prepare("PRAGMA user_version = 1").Step();
+  }
+  auto run = Cli({"--catalog", "a/cat.db", "--report", "frames"});
+  EXPECT_TRUE(run.out.find(" -> " + (dir_ / "a/out/D2   01-12-98 0000.png").string() + "\n") !=
+              std::string::npos)
+      << run.out << run.err;
+  run = Cli({"--dry-run", "-q", "--catalog", "a/cat.db", "-o", "a/out", "a/arch"});
+  EXPECT_TRUE(run.out.find(" 12 up to date") != std::string::npos) << run.out << run.err;
+  EXPECT_EQ(Query("PRAGMA user_version", "a/cat.db"), "1");
+
+  run = Cli(in_a);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  const std::string kept =
+      "SELECT count(*) || ' ' || sum(black = 1 AND source LIKE 'arch/rx%' AND output LIKE "
+      "'out/D2 %' AND first_filed = '2001-01-01T00:00:00Z' AND processed_at > first_filed) FROM "
+      "frames";
+  EXPECT_EQ(Query("PRAGMA user_version", "a/cat.db"), "2");
+  EXPECT_EQ(Query(kept, "a/cat.db"), "12 12");
+
+  fs::rename(dir_ / "a", dir_ / "moved");
+  run = Cli({"--json", "--catalog", "moved/cat.db", "-o", "moved/out", "moved/arch"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 12);
+  std::size_t up_to_date = 0;
+  for (std::size_t at = 0; (at = run.out.find("\"up_to_date\":true", at)) != std::string::npos;) {
+    ++up_to_date, ++at;
+  }
+  EXPECT_EQ(up_to_date, 12u) << run.out;
+  EXPECT_EQ(Query(kept, "moved/cat.db"), "12 12");
+  run = Cli({"--catalog", "moved/cat.db", "--report", "gone"});
+  EXPECT_EQ(run.out, "0 outputs gone\n") << run.err;
+  fs::remove(dir_ / "moved/out/D2   05-12-98 0000.png");
+  run = Cli({"--catalog", "moved/cat.db", "--report", "gone"});
+  EXPECT_EQ(run.out, (dir_ / "moved/out/D2   05-12-98 0000.png").string() + ": gone (from " +
+                         (dir_ / "moved/arch/rx4.bmp").string() + ")\n1 output gone\n");
 }
 
 }  // namespace
