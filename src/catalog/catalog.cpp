@@ -547,6 +547,9 @@ std::string Catalog::PathFromTable(std::string_view stored) const {
   return state_->paths.Full(stored);
 }
 
+void Catalog::PathFromTable(std::string_view stored, std::string& full) const {
+  state_->paths.Full(stored, full);
+}
 
 bool Catalog::HasColumn(std::string_view column) const {
   return state_->columns.find(column) != state_->columns.end();

@@ -141,6 +141,8 @@ class Catalog {
   // A path as the table holds it (relative to the catalogue's folder when it lies below it),
   // made full again: for statements of Prepare that read `source` or `output`.
   std::string PathFromTable(std::string_view stored) const;
+  // The same into `full`, whose room is reused.
+  void PathFromTable(std::string_view stored, std::string& full) const;
   // True when the table has the column: a catalogue of an earlier version read as it is may
   // lack one.
   bool HasColumn(std::string_view column) const;

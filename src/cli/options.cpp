@@ -163,14 +163,22 @@ struct UsageError {
   std::string message;
 };
 
-// The catalogue report asked for, and the days that narrow it.
-void CheckReport(Options& options, const std::string& report) {
+// The catalogue report asked for, its form, and the days that narrow it.
+void CheckReport(Options& options, const std::string& report, const std::string& format) {
   ReportFilter& filter = options.report_filter;
+  if (!format.empty()) {
+    if (report.empty()) {
+      throw UsageError{"--format is the form of a --report (the batch's own lines take --json)"};
+    }
+    const std::optional<ReportFormat> form = ReportFormatFromWord(format);
+    if (!form) throw UsageError{"--format is text, csv or json, not \"" + format + "\""};
+    options.report_format = *form;
+  }
   if (!report.empty()) {
     options.report = ReportKindFromWord(report);
     if (!options.report) {
-      throw UsageError{"--report is frames, gaps, duplicates, doubtful or gone, not \"" + report +
-                       "\""};
+      throw UsageError{"--report is frames, gaps, duplicates, doubtful, failed or gone, not \"" +
+                       report + "\""};
     }
     if (options.catalog.empty()) {
       throw UsageError{"--report reads a catalogue: give --catalog FILE"};
@@ -191,10 +199,24 @@ void CheckReport(Options& options, const std::string& report) {
   }
 }
 
+// A report prints and exits: an option of the batch's would be silently ignored, so it is
+// refused instead, whatever it is.
+void RefuseBatchOptions(const CLI::App& app) {
+  for (const CLI::Option* option : app.get_options()) {
+    if (option->count() == 0 || !option->nonpositional() || option->get_group() == kCatalog) {
+      continue;
+    }
+    const std::string name = "--" + option->get_lnames().front();
+    throw UsageError{name + " does not apply to --report, which prints a report of the " +
+                     "catalogue and exits" +
+                     (name == "--json" ? " (for JSON, give --format json)" : "")};
+  }
+}
+
 // The values that CLI11 takes as text are checked here, so that a bad one is
 // explained rather than reported in the parser's terms.
 void CheckValues(Options& options, const std::string& source, const std::string& jobs,
-                 const std::string& report) {
+                 const std::string& report, const std::string& format) {
   if (!source.empty()) {
     const std::string s = AsciiUpper(source);
     if (s == "FULL") {
@@ -222,7 +244,7 @@ void CheckValues(Options& options, const std::string& source, const std::string&
       throw UsageError{*problem};
     }
   }
-  CheckReport(options, report);
+  CheckReport(options, report, format);
   if (options.paths.empty() && options.from_file.empty() && !options.report) {
     throw UsageError{"no PATH given: name picture files or folders (or a list with --from-file)"};
   }
@@ -256,7 +278,7 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
                                         std::ostream& err) {
   Options options;
   options.jobs = std::max(1u, std::thread::hardware_concurrency());
-  std::string source, jobs, report;
+  std::string source, jobs, report, format;
 
   CLI::App app{
       "Decodes the binary header of WEFAX frames (BMP or PNG), proposes the standard file name, "
@@ -380,8 +402,13 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
   app.add_option("--report", report,
                  "with --catalog and no PATH: print a report of the catalogue and exit: the "
                  "frames by time, the missing slots of each code, duplicates, doubtful headers, "
-                 "or results gone")
+                 "inputs that failed, or inputs and results gone")
       ->option_text(std::string(kReportWords))
+      ->group(kCatalog);
+  app.add_option("--format", format,
+                 "the report as text (the default), as CSV with a header row, or as a JSON array "
+                 "of one object a line")
+      ->option_text(std::string(kReportFormatWords))
       ->group(kCatalog);
   app.add_option("--since", options.report_filter.from,
                  "the frames or gaps report from this day (YYYY-MM-DD, UTC) on")
@@ -417,7 +444,8 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
     if (app.count("--catalog") > 0 && options.catalog.empty()) {
       throw UsageError{"--catalog needs a file, not an empty name"};
     }
-    CheckValues(options, source, jobs, report);
+    CheckValues(options, source, jobs, report, format);
+    if (options.report) RefuseBatchOptions(app);
   } catch (const CLI::CallForHelp&) {
     out << app.help();
     return 0;

@@ -9,6 +9,7 @@
 
 #include "app/processor.h"
 #include "catalog/report.h"
+#include "cli/catalog_report.h"
 
 namespace tessaly::cli {
 
@@ -45,9 +46,10 @@ struct Options {
   bool include_results = false;  // --include-results: folders give the tool's results too
   bool creation_time = false;    // --creation-time: the header's time as a PNG text
   std::string catalog;           // --catalog: record every input in this catalogue
-  // --report: print this report of the catalogue instead of a run; --since, --until,
-  // --satellite and --code narrow the frames and gaps reports.
+  // --report: print this report of the catalogue instead of a run, in --format; --since,
+  // --until, --satellite and --code narrow the frames and gaps reports.
   std::optional<ReportKind> report;
+  ReportFormat report_format = ReportFormat::kText;
   ReportFilter report_filter;
   std::vector<std::string> paths;  // files and folders, in order, as given
 };
