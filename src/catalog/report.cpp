@@ -358,6 +358,14 @@ std::vector<GoneLine> GoneReport(Catalog& catalog, bool verify_outputs) {
   return inputs;
 }
 
+bool AnyFrameCarries(Catalog& catalog, const std::string& satellite, const std::string& code) {
+  Conditions c;
+  if (!satellite.empty()) c.Add("satellite =", satellite);
+  if (!code.empty()) c.Add("code =", code);
+  Statement s = Run(catalog, "SELECT 1 FROM frames" + c.sql + " LIMIT 1", c.values);
+  return s.Step();
+}
+
 std::vector<std::string> SatellitesCarried(Catalog& catalog) {
   Statement s = catalog.Prepare(
       "SELECT DISTINCT satellite FROM frames WHERE satellite IS NOT NULL ORDER BY 1");
@@ -365,10 +373,10 @@ std::vector<std::string> SatellitesCarried(Catalog& catalog) {
 }
 
 std::vector<std::string> CodesCarried(Catalog& catalog, const std::string& satellite) {
-  Statement s = catalog.Prepare(
-      "SELECT DISTINCT code FROM frames WHERE code IS NOT NULL AND (?1 = '' OR satellite = ?1) "
-      "ORDER BY 1");
-  s.Bind(1, satellite);
+  Conditions c;
+  c.Add("code IS NOT NULL");
+  if (!satellite.empty()) c.Add("satellite =", satellite);
+  Statement s = Run(catalog, "SELECT DISTINCT code FROM frames" + c.sql + " ORDER BY 1", c.values);
   return Values(s);
 }
 

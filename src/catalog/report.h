@@ -96,8 +96,12 @@ struct GoneLine {
 };
 std::vector<GoneLine> GoneReport(Catalog& catalog, bool verify_outputs);
 
+// True when a frame carries the satellite and the code, an empty one standing for any; each
+// answered from an index.
+bool AnyFrameCarries(Catalog& catalog, const std::string& satellite, const std::string& code);
 // What a filter value that matches no frame may have meant, sorted: the satellites the frames
-// carry, and the codes of the frames of `satellite` (of every frame when it is empty).
+// carry, and the codes of the frames of `satellite` (of every frame when it is empty). These
+// read a whole index: ask them only once AnyFrameCarries said no.
 std::vector<std::string> SatellitesCarried(Catalog& catalog);
 std::vector<std::string> CodesCarried(Catalog& catalog, const std::string& satellite);
 

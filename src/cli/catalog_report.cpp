@@ -1,7 +1,6 @@
 // The catalogue's reports in words, and as CSV and JSON rows.
 #include "cli/catalog_report.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <ostream>
 #include <utility>
@@ -384,24 +383,18 @@ std::size_t PrintReport(Catalog& catalog, ReportKind kind, const ReportFilter& f
 }
 
 std::optional<std::string> UnmatchedFilter(Catalog& catalog, const ReportFilter& filter) {
-  if (!filter.satellite.empty()) {
-    const std::vector<std::string> satellites = SatellitesCarried(catalog);
-    if (std::find(satellites.begin(), satellites.end(), filter.satellite) == satellites.end()) {
-      return "no frame carries the satellite \"" + EscapeControls(filter.satellite) +
-             "\" (the catalogue's satellites: " + ValueList(satellites) + ")";
-    }
+  if (!filter.satellite.empty() && !AnyFrameCarries(catalog, filter.satellite, "")) {
+    return "no frame carries the satellite \"" + EscapeControls(filter.satellite) +
+           "\" (the catalogue's satellites: " + ValueList(SatellitesCarried(catalog)) + ")";
   }
-  if (!filter.code.empty()) {
-    const std::vector<std::string> codes = CodesCarried(catalog, filter.satellite);
-    if (std::find(codes.begin(), codes.end(), filter.code) == codes.end()) {
-      const std::string whose = filter.satellite.empty()
-                                    ? "the catalogue's codes"
-                                    : EscapeControls(filter.satellite) + "'s codes";
-      return "no frame" +
-             (filter.satellite.empty() ? "" : " of " + EscapeControls(filter.satellite)) +
-             " carries the code \"" + EscapeControls(filter.code) + "\" (" + whose + ": " +
-             ValueList(codes) + ")";
-    }
+  if (!filter.code.empty() && !AnyFrameCarries(catalog, filter.satellite, filter.code)) {
+    const std::string of =
+        filter.satellite.empty() ? "" : " of " + EscapeControls(filter.satellite);
+    const std::string whose = filter.satellite.empty()
+                                  ? "the catalogue's codes"
+                                  : EscapeControls(filter.satellite) + "'s codes";
+    return "no frame" + of + " carries the code \"" + EscapeControls(filter.code) + "\" (" + whose +
+           ": " + ValueList(CodesCarried(catalog, filter.satellite)) + ")";
   }
   return std::nullopt;
 }

@@ -353,6 +353,9 @@ TEST_F(CatalogTest, ReportsListDuplicatesDoubtfulHeadersAndFailures) {
   ASSERT_EQ(failures.size(), 1u);
   EXPECT_EQ(failures[0].source + ": " + failures[0].reason,
             "/d/failed: Cannot read \"/d/failed\": no such file");
+  EXPECT_TRUE(AnyFrameCarries(catalog, "GOES8", "D2"));
+  EXPECT_FALSE(AnyFrameCarries(catalog, "GOES8", "C1"));
+  EXPECT_FALSE(AnyFrameCarries(catalog, "GMS5", ""));
   EXPECT_EQ(SatellitesCarried(catalog), std::vector<std::string>{"GOES8"});
   EXPECT_EQ(CodesCarried(catalog, "GMS5"), std::vector<std::string>{});
 }
