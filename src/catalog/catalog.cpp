@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -23,63 +24,51 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// The columns of `frames` in the order every statement below binds and reads them.
-constexpr std::array<const char*, 26> kColumns = {"source",
-                                                  "source_size",
-                                                  "source_mtime",
-                                                  "source_hash",
-                                                  "header",
-                                                  "satellite",
-                                                  "kind",
-                                                  "code",
-                                                  "time",
-                                                  "message",
-                                                  "reading",
-                                                  "named_from",
-                                                  "header_doubtful",
-                                                  "header_confidence",
-                                                  "black",
-                                                  "white",
-                                                  "cut_x",
-                                                  "cut_y",
-                                                  "cut_w",
-                                                  "cut_h",
-                                                  "output",
-                                                  "output_hash",
-                                                  "outcome",
-                                                  "detail",
-                                                  "tool_version",
-                                                  "processed_at"};
+// A column of `frames`. The table of a new catalogue, the upgrade of an older one (every
+// column it lacks is added), and the statements that read and write rows all follow this list,
+// so a column that joins the table is one line here, beside its FrameRow field and its line in
+// BindRow and ReadRow. ALTER TABLE gives it to an older catalogue, so it has to allow NULL.
+struct Column {
+  const char* name;
+  const char* type;            // as CREATE TABLE and ALTER TABLE ... ADD COLUMN take it
+  const char* fill = nullptr;  // SQL for its value in the rows an older catalogue holds
+  bool kept = false;           // a rerun's row leaves a value already there
+};
 
-constexpr const char* kSchema = R"sql(
-CREATE TABLE frames (
-  source            TEXT PRIMARY KEY NOT NULL,
-  source_size       INTEGER,
-  source_mtime      TEXT,
-  source_hash       TEXT,
-  header            TEXT,
-  satellite         TEXT,
-  kind              TEXT,
-  code              TEXT,
-  time              TEXT,
-  message           TEXT,
-  reading           TEXT,
-  named_from        TEXT,
-  header_doubtful   INTEGER,
-  header_confidence REAL,
-  black             INTEGER,
-  white             INTEGER,
-  cut_x             INTEGER,
-  cut_y             INTEGER,
-  cut_w             INTEGER,
-  cut_h             INTEGER,
-  output            TEXT,
-  output_hash       TEXT,
-  outcome           TEXT NOT NULL,
-  detail            TEXT,
-  tool_version      TEXT NOT NULL,
-  processed_at      TEXT NOT NULL
-);
+// In the order every statement below binds and reads them.
+constexpr Column kColumns[] = {
+    {"source", "TEXT PRIMARY KEY NOT NULL"},
+    {"source_size", "INTEGER"},
+    {"source_mtime", "TEXT"},
+    {"source_hash", "TEXT"},
+    {"header", "TEXT"},
+    {"satellite", "TEXT"},
+    {"kind", "TEXT"},
+    {"code", "TEXT"},
+    {"time", "TEXT"},
+    {"message", "TEXT"},
+    {"reading", "TEXT"},
+    {"named_from", "TEXT"},
+    {"header_doubtful", "INTEGER"},
+    {"header_confidence", "REAL"},
+    {"black", "INTEGER"},
+    {"white", "INTEGER"},
+    {"cut_x", "INTEGER"},
+    {"cut_y", "INTEGER"},
+    {"cut_w", "INTEGER"},
+    {"cut_h", "INTEGER"},
+    {"output", "TEXT"},
+    {"output_hash", "TEXT"},
+    {"outcome", "TEXT NOT NULL"},
+    {"detail", "TEXT"},
+    {"tool_version", "TEXT NOT NULL"},
+    {"processed_at", "TEXT NOT NULL"},
+    // Version 2. A version 1 row that names an output was last written when that output
+    // stood: the earliest time the catalogue knows.
+    {"first_filed", "TEXT", "CASE WHEN output IS NOT NULL THEN processed_at END", true},
+};
+
+constexpr const char* kIndexes = R"sql(
 CREATE INDEX frames_by_time ON frames(time);
 CREATE INDEX frames_by_satellite_time ON frames(satellite, time);
 CREATE INDEX frames_by_code_time ON frames(code, time);
@@ -98,33 +87,68 @@ constexpr std::array<std::pair<Outcome, const char*>, 9> kOutcomeTexts = {{
     {Outcome::kFailed, "failed"},
 }};
 
+std::string CreateSql() {
+  std::string sql = "CREATE TABLE frames (";
+  for (const Column& c : kColumns) {
+    sql += std::string(&c == kColumns ? "\n  " : ",\n  ") + c.name + " " + c.type;
+  }
+  return sql + "\n);" + kIndexes;
+}
+
 std::string ColumnList() {
   std::string list;
-  for (const char* column : kColumns) list += std::string(list.empty() ? "" : ", ") + column;
+  for (const Column& c : kColumns) list += std::string(list.empty() ? "" : ", ") + c.name;
   return list;
 }
 
-std::string SelectSql() {
-  return "SELECT " + ColumnList() + " FROM frames WHERE source = ?1";
-}
-
-// A rerun's row replaces every field of the earlier one; the row keeps its place in the table.
+// A rerun's row replaces every field of the earlier one but the kept ones; the row keeps its
+// place in the table.
 std::string UpsertSql() {
   std::string values;
   std::string updates;
-  for (std::size_t i = 0; i < kColumns.size(); ++i) {
+  for (std::size_t i = 0; i < std::size(kColumns); ++i) {
     values += (i == 0 ? "?" : ", ?") + std::to_string(i + 1);
-    if (i > 0) {
-      updates += std::string(i == 1 ? "" : ", ") + kColumns[i] + " = excluded." + kColumns[i];
-    }
+    if (i == 0) continue;
+    const std::string name = kColumns[i].name;
+    updates += (i == 1 ? "" : ", ") + name + " = " +
+               (kColumns[i].kept ? "coalesce(frames." + name + ", excluded." + name + ")"
+                                 : "excluded." + name);
   }
   return "INSERT INTO frames (" + ColumnList() + ") VALUES (" + values +
          ") ON CONFLICT (source) DO UPDATE SET " + updates;
 }
 
-void BindRow(Statement& s, const FrameRow& r) {
+// Where the table's paths are relative to: the catalogue's folder, so that an archive moved
+// with its catalogue keeps its rows. A path outside that folder stays absolute, so that inputs
+// elsewhere stay found when the folder of results moves alone. A catalogue of version 1 read
+// as it is holds absolute paths only.
+struct PathBase {
+  std::string prefix;  // the folder's full path, ending in '/'
+  bool relative = false;
+
+  std::string Stored(const std::string& full) const {
+    if (!relative) return full;
+    if (!full.starts_with('/')) return Stored(FullPath(full));
+    if (full.size() > prefix.size() && full.starts_with(prefix)) return full.substr(prefix.size());
+    return full;
+  }
+  std::string Full(std::string_view stored) const {
+    std::string full;
+    Full(stored, full);
+    return full;
+  }
+  void Full(std::string_view stored, std::string& full) const {
+    if (stored.empty() || stored.front() == '/') {
+      full.assign(stored);
+    } else {
+      full.assign(prefix).append(stored);
+    }
+  }
+};
+
+void BindRow(Statement& s, const FrameRow& r, const PathBase& paths) {
   int i = 0;
-  s.Bind(++i, r.source);
+  s.Bind(++i, paths.Stored(r.source));
   s.Bind(++i, r.source_size);
   s.Bind(++i, r.source_mtime);
   s.Bind(++i, r.source_hash);
@@ -145,18 +169,23 @@ void BindRow(Statement& s, const FrameRow& r) {
   for (const auto* value : {&r.black, &r.white, &r.cut_x, &r.cut_y, &r.cut_w, &r.cut_h}) {
     s.Bind(++i, *value);
   }
-  s.Bind(++i, r.output);
+  if (r.output) {
+    s.Bind(++i, paths.Stored(*r.output));
+  } else {
+    s.BindNull(++i);
+  }
   s.Bind(++i, r.output_hash);
   s.Bind(++i, std::string_view(OutcomeText(r.outcome)));
   s.Bind(++i, r.detail);
   s.Bind(++i, r.tool_version);
   s.Bind(++i, r.processed_at);
+  s.Bind(++i, r.first_filed);
 }
 
-FrameRow ReadRow(const Statement& s) {
+FrameRow ReadRow(const Statement& s, const PathBase& paths) {
   FrameRow r;
   int i = 0;
-  r.source = s.Text(i++).value_or("");
+  r.source = paths.Full(s.Text(i++).value_or(""));
   r.source_size = s.Int(i++);
   r.source_mtime = s.Text(i++);
   r.source_hash = s.Text(i++);
@@ -173,13 +202,14 @@ FrameRow ReadRow(const Statement& s) {
   for (auto* value : {&r.black, &r.white, &r.cut_x, &r.cut_y, &r.cut_w, &r.cut_h}) {
     *value = s.Int(i++);
   }
-  r.output = s.Text(i++);
+  if (const auto output = s.Text(i++)) r.output = paths.Full(*output);
   r.output_hash = s.Text(i++);
   // An outcome only a newer build words is taken as a failure: the file is done again.
   r.outcome = OutcomeFromText(s.Text(i++).value_or("")).value_or(Outcome::kFailed);
   r.detail = s.Text(i++);
   r.tool_version = s.Text(i++).value_or("");
   r.processed_at = s.Text(i++).value_or("");
+  r.first_filed = s.Text(i++);
   return r;
 }
 
@@ -207,6 +237,8 @@ struct Catalog::State {
   fs::path file;
   std::string name;  // the file as messages give it
   sqlite3* db = nullptr;
+  PathBase paths;
+  std::set<std::string, std::less<>> columns;  // those the table has
   std::mutex mutex;
   std::optional<Statement> find;
   std::optional<Statement> upsert;
@@ -229,19 +261,31 @@ struct Catalog::State {
   }
 
   // Creates the table in an empty database, or checks that the database is a catalogue of a
-  // schema this build knows. Runs inside a transaction.
-  void CheckOrCreateSchema(bool may_create) {
+  // schema this build knows and, when it may write, brings it up to this build's. Runs inside
+  // the transaction that opens the catalogue.
+  void CheckOrCreateSchema(bool may_write) {
     const int application = PragmaValue("application_id");
-    const int version = PragmaValue("user_version");
+    int version = PragmaValue("user_version");
     Statement tables(db, "SELECT count(*) FROM sqlite_schema", name);
     const bool empty = tables.Step() && tables.Int(0).value_or(0) == 0;
     if (application == 0 && version == 0 && empty) {
-      if (!may_create) throw Error("Catalogue \"" + name + "\": the database is empty");
-      Execute(db, kSchema, name);
+      if (!may_write) throw Error("Catalogue \"" + name + "\": the database is empty");
+      Execute(db, CreateSql(), name);
       Execute(db, "PRAGMA application_id = " + std::to_string(kCatalogApplicationId), name);
       Execute(db, "PRAGMA user_version = " + std::to_string(kCatalogSchemaVersion), name);
-      return;
+      version = kCatalogSchemaVersion;
+    } else {
+      CheckVersion(application, version);
     }
+    ReadColumns();
+    if (may_write) {
+      Upgrade(version);
+      version = kCatalogSchemaVersion;
+    }
+    paths.relative = version >= 2;
+  }
+
+  void CheckVersion(int application, int version) const {
     if (application != kCatalogApplicationId) {
       throw Error("Catalogue \"" + name + "\": the database is not a Tessaly catalogue");
     }
@@ -250,10 +294,68 @@ struct Catalog::State {
                   std::to_string(version) + "; this one knows " +
                   std::to_string(kCatalogSchemaVersion) + ")");
     }
-    if (version != kCatalogSchemaVersion) {
+    if (version < 1) {
       throw Error("Catalogue \"" + name + "\": schema version " + std::to_string(version) +
                   " is unknown");
     }
+  }
+
+  void ReadColumns() {
+    columns.clear();
+    Statement info(db, "SELECT name FROM pragma_table_info('frames')", name);
+    while (info.Step()) columns.insert(info.Text(0).value_or(""));
+  }
+
+  // Gives the table the columns it lacks (a catalogue of an earlier version, or one of this
+  // version made before a column joined it), each filled for the rows already there, and
+  // makes version 1's absolute paths relative.
+  void Upgrade(int version) {
+    for (const Column& c : kColumns) {
+      if (columns.count(c.name) != 0) continue;
+      Execute(db, std::string("ALTER TABLE frames ADD COLUMN ") + c.name + " " + c.type, name);
+      if (c.fill != nullptr) {
+        Execute(db, std::string("UPDATE frames SET ") + c.name + " = " + c.fill, name);
+      }
+      columns.insert(c.name);
+    }
+    if (version < 2) MakePathsRelative();
+    if (version != kCatalogSchemaVersion) {
+      Execute(db, "PRAGMA user_version = " + std::to_string(kCatalogSchemaVersion), name);
+    }
+  }
+
+  void MakePathsRelative() {
+    PathBase to = paths;
+    to.relative = true;
+    struct Paths {
+      std::int64_t rowid;
+      std::string source;
+      std::optional<std::string> output;
+    };
+    // Read whole before any is changed: the rows are not rewritten under a running scan.
+    std::vector<Paths> rows;
+    Statement read(db, "SELECT rowid, source, output FROM frames", name);
+    while (read.Step()) rows.push_back({*read.Int(0), *read.Text(1), read.Text(2)});
+    Statement update(db, "UPDATE frames SET source = ?2, output = ?3 WHERE rowid = ?1", name);
+    for (const Paths& row : rows) {
+      const std::string source = to.Stored(row.source);
+      std::optional<std::string> output;
+      if (row.output) output = to.Stored(*row.output);
+      if (source == row.source && output == row.output) continue;
+      update.Reset();
+      update.Bind(1, row.rowid);
+      update.Bind(2, source);
+      update.Bind(3, output);
+      update.Step();
+    }
+  }
+
+  std::string SelectSql() const {
+    std::string list;
+    for (const Column& c : kColumns) {
+      list += (list.empty() ? "" : ", ") + (columns.count(c.name) ? std::string(c.name) : "NULL");
+    }
+    return "SELECT " + list + " FROM frames WHERE source = ?1";
   }
 
   FrameRow* WaitingRow(const std::string& source) {
@@ -270,7 +372,7 @@ struct Catalog::State {
     try {
       for (const FrameRow& row : waiting) {
         upsert->Reset();
-        BindRow(*upsert, row);
+        BindRow(*upsert, row, paths);
         upsert->Step();
       }
       upsert->Reset();
@@ -296,12 +398,6 @@ std::optional<Outcome> OutcomeFromText(std::string_view text) {
     if (text == known) return value;
   }
   return std::nullopt;
-}
-
-std::string CatalogPath(const fs::path& file) {
-  std::error_code ec;
-  const fs::path full = fs::absolute(file, ec);
-  return (ec ? file : full).lexically_normal().string();
 }
 
 void SetHeader(FrameRow& row, std::string_view header_latin1,
@@ -361,6 +457,8 @@ std::unique_ptr<Catalog::State> Catalog::Connect(const fs::path& file, bool for_
   auto state = std::make_unique<State>();
   state->file = file;
   state->name = file.string();
+  state->paths.prefix = fs::path(FullPath(file)).parent_path().string();
+  if (!state->paths.prefix.ends_with('/')) state->paths.prefix += '/';
   const int flags = for_writing ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
   const int code = sqlite3_open_v2(file.c_str(), &state->db, flags, nullptr);
   if (code != SQLITE_OK) state->Fail(code);
@@ -399,11 +497,11 @@ std::optional<FrameRow> Catalog::Find(const std::string& source) {
   State& s = *state_;
   const std::lock_guard lock(s.mutex);
   if (const FrameRow* waiting = s.WaitingRow(source)) return *waiting;
-  if (!s.find) s.find.emplace(s.db, SelectSql(), s.name);
+  if (!s.find) s.find.emplace(s.db, s.SelectSql(), s.name);
   s.find->Reset();
-  s.find->Bind(1, source);
+  s.find->Bind(1, s.paths.Stored(source));
   std::optional<FrameRow> row;
-  if (s.find->Step()) row = ReadRow(*s.find);
+  if (s.find->Step()) row = ReadRow(*s.find, s.paths);
   s.find->Reset();
   return row;
 }
@@ -411,9 +509,13 @@ std::optional<FrameRow> Catalog::Find(const std::string& source) {
 void Catalog::Record(FrameRow row) {
   if (row.tool_version.empty()) row.tool_version = version::kText;
   if (row.processed_at.empty()) row.processed_at = UtcNow();
+  if (!row.first_filed && row.output && LeavesAnOutput(row.outcome)) {
+    row.first_filed = row.processed_at;
+  }
   State& s = *state_;
   const std::lock_guard lock(s.mutex);
   if (FrameRow* waiting = s.WaitingRow(row.source)) {
+    if (waiting->first_filed) row.first_filed = waiting->first_filed;
     *waiting = std::move(row);
   } else {
     if (s.waiting.empty()) s.first_waiting = Clock::now();
@@ -439,6 +541,18 @@ void Catalog::DropWaiting() {
 
 Statement Catalog::Prepare(std::string_view sql) {
   return Statement(state_->db, sql, state_->name);
+}
+
+std::string Catalog::PathFromTable(std::string_view stored) const {
+  return state_->paths.Full(stored);
+}
+
+void Catalog::PathFromTable(std::string_view stored, std::string& full) const {
+  state_->paths.Full(stored, full);
+}
+
+bool Catalog::HasColumn(std::string_view column) const {
+  return state_->columns.find(column) != state_->columns.end();
 }
 
 const fs::path& Catalog::file() const {

@@ -1,6 +1,6 @@
 // The archive catalogue: an SQLite database with one row per input a batch run handled, keyed
-// by the input's absolute path, holding what its header said, what became of it and the
-// content hashes that let a rerun tell a file up to date without decoding it again.
+// by the input's path, holding what its header said, what became of it and the content hashes
+// that let a rerun tell a file up to date without decoding it again.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/files.h"
 #include "catalog/content_hash.h"
 #include "catalog/statement.h"
 #include "naming/header_fields.h"
@@ -17,7 +18,10 @@
 namespace tessaly {
 
 // PRAGMA user_version of the catalogues this build writes; a change of the table adds one.
-inline constexpr int kCatalogSchemaVersion = 1;
+// Version 1 kept absolute paths; version 2 keeps them relative to the catalogue's folder and
+// adds first_filed. An older catalogue is brought up to this version when it is opened for
+// writing, and read as it is otherwise.
+inline constexpr int kCatalogSchemaVersion = 2;
 // PRAGMA application_id of every catalogue ("TSLY"): another program's database is refused.
 inline constexpr std::int32_t kCatalogApplicationId = 0x54534C59;
 
@@ -46,9 +50,9 @@ const char* OutcomeText(Outcome outcome);
 std::optional<Outcome> OutcomeFromText(std::string_view text);
 
 // One row of the `frames` table. Texts are UTF-8; a field with nothing to say is empty
-// (NULL in the table).
+// (NULL in the table). Paths are full (FullPath) here, whatever form the table keeps them in.
 struct FrameRow {
-  std::string source;  // the input's absolute path (CatalogPath)
+  std::string source;  // the input's full path
   std::optional<std::int64_t> source_size;
   std::optional<std::string> source_mtime;  // FileStamp::mtime
   std::optional<std::string> source_hash;   // HashFile of the input, 32 hex digits
@@ -63,18 +67,17 @@ struct FrameRow {
   std::optional<double> header_confidence;
   std::optional<std::int64_t> black, white;  // levels in working-picture samples (grey x 64)
   std::optional<std::int64_t> cut_x, cut_y, cut_w, cut_h;
-  std::optional<std::string> output;       // the saved picture's absolute path
+  std::optional<std::string> output;       // the saved picture's full path
   std::optional<std::string> output_hash;  // HashBytes of the saved PNG
   Outcome outcome = Outcome::kFailed;
   std::optional<std::string> detail;  // why it failed or was skipped, in the report's words
   std::string tool_version;           // filled by Record when empty
   std::string processed_at;           // ISO 8601 UTC to the second; filled by Record when empty
+  // When a row first named the input's output, as processed_at; filled by Record for a row
+  // that names one, and never replaced by a later row of the same input.
+  std::optional<std::string> first_filed;
   friend bool operator==(const FrameRow&, const FrameRow&) = default;
 };
-
-// The absolute path, without "." or ".." steps, that keys a file's row. Links are not
-// resolved: a file reached by two spellings has two rows.
-std::string CatalogPath(const std::filesystem::path& file);
 
 // The header's part of a row: the decoded text (Latin-1), the fields it states, and the rule
 // that named the file.
@@ -105,11 +108,13 @@ bool UpToDateFromCatalog(const FrameRow& row, const SourceFacts& now);
 class Catalog {
  public:
   // Opens the catalogue for a batch run, creating it (and its table) when there is none: WAL
-  // journal, a busy timeout of kCatalogBusyTimeoutMs. Error naming the file when it cannot be
-  // opened or created, is no catalogue, or has a schema this build does not know.
+  // journal, a busy timeout of kCatalogBusyTimeoutMs. A catalogue of an earlier version is
+  // brought up to kCatalogSchemaVersion in the transaction that opens it, so that it is either
+  // migrated whole or left as it was. Error naming the file when it cannot be opened or
+  // created, is no catalogue, or has a schema this build does not know.
   static Catalog Open(const std::filesystem::path& file);
-  // Opens an existing catalogue read-only, for reports. Error naming the file when there is
-  // none or it cannot be read as one.
+  // Opens an existing catalogue read-only, for reports and dry runs; one of an earlier version
+  // is read as it is. Error naming the file when there is none or it cannot be read as one.
   static Catalog OpenForReading(const std::filesystem::path& file);
 
   Catalog(Catalog&&) noexcept;
@@ -117,7 +122,7 @@ class Catalog {
   // Commits the rows still waiting; a failure then is lost (call Flush to hear of it).
   ~Catalog();
 
-  // The row of the input at `source` (CatalogPath), waiting or committed.
+  // The row of the input at `source` (FullPath), waiting or committed.
   std::optional<FrameRow> Find(const std::string& source);
   // Adds or replaces the row of row.source. It waits in memory and is committed with others
   // (see kCatalogCommitRows); a rerun's row replaces the earlier one. Record a saved file only
@@ -133,6 +138,14 @@ class Catalog {
 
   // A statement over the catalogue, for reports and checks; not guarded for other threads.
   Statement Prepare(std::string_view sql);
+  // A path as the table holds it (relative to the catalogue's folder when it lies below it),
+  // made full again: for statements of Prepare that read `source` or `output`.
+  std::string PathFromTable(std::string_view stored) const;
+  // The same into `full`, whose room is reused.
+  void PathFromTable(std::string_view stored, std::string& full) const;
+  // True when the table has the column: a catalogue of an earlier version read as it is may
+  // lack one.
+  bool HasColumn(std::string_view column) const;
 
   const std::filesystem::path& file() const;
 

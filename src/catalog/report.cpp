@@ -5,13 +5,13 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
-#include <ostream>
 #include <set>
 #include <system_error>
 #include <vector>
 
 #include "base/errors.h"
 #include "base/text.h"
+#include "catalog/content_hash.h"
 
 namespace tessaly {
 namespace {
@@ -29,10 +29,6 @@ long FloorDiv(long a, long b) {
 }
 long FloorMod(long a, long b) {
   return a - FloorDiv(a, b) * b;
-}
-
-std::string Shown(const std::optional<std::string>& text) {
-  return text ? EscapeControls(*text) : "-";
 }
 
 std::optional<year_month_day> DayOf(std::string_view text) {
@@ -93,21 +89,6 @@ Statement Run(Catalog& catalog, const std::string& sql, const std::vector<std::s
   return s;
 }
 
-std::size_t Frames(Catalog& catalog, const ReportFilter& filter, std::ostream& out) {
-  const Conditions c = FilterConditions(filter);
-  Statement s = Run(catalog, FramesSql(filter), c.values);
-  std::size_t count = 0;
-  while (s.Step()) {
-    ++count;
-    out << Shown(s.Text(0)) << "  " << Shown(s.Text(1)) << "  " << Shown(s.Text(2)) << "  "
-        << Shown(s.Text(3)) << "  " << Shown(s.Text(4));
-    if (const auto output = s.Text(5)) out << " -> " << EscapeControls(*output);
-    out << '\n';
-  }
-  out << count << (count == 1 ? " frame\n" : " frames\n");
-  return count;
-}
-
 // Minutes since 1970 of a catalogue time ("YYYY-MM-DDTHH:MMZ").
 std::optional<long> MinutesOf(const std::string& time) {
   const std::optional<year_month_day> day = DayOf(std::string_view(time).substr(0, 10));
@@ -117,13 +98,6 @@ std::optional<long> MinutesOf(const std::string& time) {
     return std::nullopt;
   }
   return sys_days(*day).time_since_epoch().count() * kMinutesPerDay + hour * 60 + minute;
-}
-
-std::string ClockText(long minute_of_day) {
-  const auto hour = static_cast<int>(minute_of_day / 60 % 24);
-  const auto minute = static_cast<int>(minute_of_day % 60);
-  return std::string{char('0' + hour / 10), char('0' + hour % 10), ':', char('0' + minute / 10),
-                     char('0' + minute % 10)};
 }
 
 // The commonest spacing between consecutive frames (the smaller of equals); 0 with fewer than
@@ -141,23 +115,24 @@ long CommonestSpacing(const std::set<long>& times) {
   return best;
 }
 
-// The missing slots of one satellite's code, day by day, from its first day to its last (or
-// over the filter's days).
-std::size_t SeriesGaps(const std::string& series, const std::set<long>& times,
-                       const ReportFilter& filter, std::ostream& out) {
-  const long interval =
-      filter.interval_minutes > 0 ? filter.interval_minutes : CommonestSpacing(times);
-  if (interval <= 0) {
-    out << series << ": one frame time only, no interval to go by (give one)\n";
-    return 0;
-  }
-  // Slots fall where most frames fall: at the commonest minute of the day modulo the interval.
+// The slot a series' frames fall in most: its commonest minute of the day modulo the interval.
+long CommonestPhase(const std::set<long>& times, long interval) {
   std::map<long, int> phases;
   for (long t : times) ++phases[FloorMod(FloorMod(t, kMinutesPerDay), interval)];
-  const long phase =
-      std::max_element(phases.begin(), phases.end(), [](const auto& a, const auto& b) {
-        return a.second < b.second;
-      })->first;
+  return std::max_element(phases.begin(), phases.end(),
+                          [](const auto& a, const auto& b) { return a.second < b.second; })
+      ->first;
+}
+
+std::string DayText(long day) {
+  return DayText(year_month_day(sys_days(std::chrono::days(day))));
+}
+
+// The missing slots of one satellite's code, day by day, from its first day to its last (or
+// over the filter's days): the days with some reception, then the runs of days without one.
+void FindGaps(SeriesGaps& series, const std::set<long>& times, const ReportFilter& filter) {
+  const long interval = series.interval_minutes;
+  const long phase = CommonestPhase(times, interval);
   long first_day = FloorDiv(*times.begin(), kMinutesPerDay);
   long last_day = FloorDiv(*times.rbegin(), kMinutesPerDay);
   if (!filter.from.empty()) {
@@ -166,187 +141,243 @@ std::size_t SeriesGaps(const std::string& series, const std::set<long>& times,
   if (!filter.to.empty()) {
     last_day = sys_days(CheckedDay(filter.to, "last")).time_since_epoch().count();
   }
-  const long slots_per_day = (kMinutesPerDay - phase + interval - 1) / interval;
-  out << series << ", every " << interval << " minutes:\n";
-  std::size_t missing_total = 0;
+  series.slots_per_day = (kMinutesPerDay - phase + interval - 1) / interval;
+  std::vector<Gap> empty_runs;
+  long run_start = 0;  // the first day of the last run of empty_runs
+  std::vector<long> missing;
   for (long day = first_day; day <= last_day; ++day) {
-    std::vector<long> missing;
+    missing.clear();
     for (long slot = phase; slot < kMinutesPerDay; slot += interval) {
       if (times.count(day * kMinutesPerDay + slot) == 0) missing.push_back(slot);
     }
     if (missing.empty()) continue;
-    missing_total += missing.size();
-    out << "  " << DayText(year_month_day(sys_days(std::chrono::days(day)))) << ": ";
-    if (static_cast<long>(missing.size()) == slots_per_day) {
-      out << "no frames\n";
-      continue;
+    if (static_cast<long>(missing.size()) < series.slots_per_day) {
+      series.gaps.push_back({DayText(day), DayText(day), 1, missing});
+    } else if (!empty_runs.empty() && empty_runs.back().days == day - run_start) {
+      empty_runs.back().last_day = DayText(day);
+      ++empty_runs.back().days;
+    } else {
+      run_start = day;
+      empty_runs.push_back({DayText(day), DayText(day), 1, {}});
     }
-    out << missing.size() << " of " << slots_per_day << " missing:";
-    for (long slot : missing) out << ' ' << ClockText(slot);
-    out << '\n';
   }
-  if (missing_total == 0) out << "  no slot missing\n";
-  return missing_total;
+  series.gaps.insert(series.gaps.end(), empty_runs.begin(), empty_runs.end());
 }
 
-std::size_t Gaps(Catalog& catalog, const ReportFilter& filter, std::ostream& out) {
+// True when anything stands at the path, a link leading nowhere too.
+bool Stands(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec));
+}
+
+bool SameHash(const std::string& file, const std::string& hash) {
+  try {
+    return HashFile(file) == hash;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void Assign(std::optional<std::string>& field, std::optional<std::string_view> text) {
+  if (!text) {
+    field.reset();
+  } else if (field) {
+    field->assign(*text);
+  } else {
+    field.emplace(*text);
+  }
+}
+
+std::vector<std::string> Values(Statement& s) {
+  std::vector<std::string> values;
+  while (s.Step()) values.push_back(s.Text(0).value_or(""));
+  return values;
+}
+
+}  // namespace
+
+bool IsDay(std::string_view text) {
+  return DayOf(text).has_value();
+}
+
+std::string FramesSql(const Catalog& catalog, const ReportFilter& filter) {
+  return std::string("SELECT time, satellite, kind, code, header, source, output, ") +
+         (catalog.HasColumn("first_filed") ? "first_filed" : "NULL") + " FROM frames" +
+         FilterConditions(filter).sql + " ORDER BY time";
+}
+
+std::size_t FramesReport(Catalog& catalog, const ReportFilter& filter,
+                         const std::function<void(const FrameLine&)>& visit) {
+  const Conditions c = FilterConditions(filter);
+  Statement s = Run(catalog, FramesSql(catalog, filter), c.values);
+  // The index gives the rows by time; the few frames of one time are put in order of their
+  // source here, where a sorter in SQLite would carry every row of the report. The lines'
+  // strings are refilled row after row.
+  std::vector<FrameLine> same_time;
+  std::vector<const FrameLine*> by_source;
+  std::size_t held = 0, count = 0;
+  const auto hand_on = [&] {
+    by_source.clear();
+    for (std::size_t i = 0; i < held; ++i) by_source.push_back(&same_time[i]);
+    std::sort(by_source.begin(), by_source.end(),
+              [](const FrameLine* a, const FrameLine* b) { return a->source < b->source; });
+    for (const FrameLine* line : by_source) visit(*line);
+    count += held;
+    held = 0;
+  };
+  while (s.Step()) {
+    if (held > 0 && same_time[0].time != s.TextView(0)) hand_on();
+    if (held == same_time.size()) same_time.emplace_back();
+    FrameLine& line = same_time[held++];
+    Assign(line.time, s.TextView(0));
+    Assign(line.satellite, s.TextView(1));
+    Assign(line.kind, s.TextView(2));
+    Assign(line.code, s.TextView(3));
+    Assign(line.header, s.TextView(4));
+    catalog.PathFromTable(s.TextView(5).value_or(""), line.source);
+    if (const auto output = s.TextView(6)) {
+      catalog.PathFromTable(*output, line.output ? *line.output : line.output.emplace());
+    } else {
+      line.output.reset();
+    }
+    Assign(line.first_filed, s.TextView(7));
+  }
+  hand_on();
+  return count;
+}
+
+long SeriesGaps::MissingSlots() const {
+  long count = 0;
+  for (const Gap& gap : gaps) {
+    count += gap.missing.empty() ? gap.days * slots_per_day : static_cast<long>(gap.missing.size());
+  }
+  return count;
+}
+
+std::vector<SeriesGaps> GapsReport(Catalog& catalog, const ReportFilter& filter) {
   Conditions c = FilterConditions(filter);
   c.Add("code IS NOT NULL");
   Statement s =
       Run(catalog,
           "SELECT satellite, code, time FROM frames" + c.sql + " ORDER BY satellite, code, time",
           c.values);
-  std::map<std::pair<std::string, std::string>, std::set<long>> series;
+  std::map<std::pair<std::string, std::string>, std::set<long>> series_times;
   while (s.Step()) {
     const auto minutes = MinutesOf(s.Text(2).value_or(""));
-    if (minutes) series[{s.Text(0).value_or(""), s.Text(1).value_or("")}].insert(*minutes);
+    if (minutes) series_times[{s.Text(0).value_or(""), s.Text(1).value_or("")}].insert(*minutes);
   }
-  std::size_t missing = 0;
-  for (const auto& [key, times] : series) {
-    const std::string name = key.first.empty() || key.first == key.second
-                                 ? EscapeControls(key.second)
-                                 : EscapeControls(key.first) + " " + EscapeControls(key.second);
-    missing += SeriesGaps(name, times, filter, out);
+  std::vector<SeriesGaps> report;
+  for (const auto& [key, times] : series_times) {
+    SeriesGaps& series = report.emplace_back();
+    series.satellite = key.first;
+    series.code = key.second;
+    series.interval_minutes =
+        filter.interval_minutes > 0 ? filter.interval_minutes : CommonestSpacing(times);
+    if (series.interval_minutes > 0) FindGaps(series, times, filter);
   }
-  out << missing << (missing == 1 ? " slot missing\n" : " slots missing\n");
-  return missing;
+  return report;
 }
 
-std::size_t Duplicates(Catalog& catalog, std::ostream& out) {
-  std::size_t groups = 0;
-  std::optional<std::string> current;
+std::vector<DuplicateGroup> DuplicatesReport(Catalog& catalog) {
+  std::vector<DuplicateGroup> groups;
   Statement same = catalog.Prepare(
       "SELECT source_hash, source FROM frames WHERE source_hash IN (SELECT source_hash FROM "
       "frames WHERE source_hash IS NOT NULL GROUP BY source_hash HAVING count(*) > 1) ORDER BY "
       "source_hash, source");
-  while (same.Step()) {
-    const std::string hash = same.Text(0).value_or("");
-    if (hash != current) {
-      ++groups;
-      current = hash;
-      out << "same content (source hash " << hash << "):\n";
-    }
-    out << "  " << Shown(same.Text(1)) << '\n';
-  }
   // Two receptions of one broadcast, or a copy that was changed: the header is the same, the
   // bytes are not. Only headers that named a file count; blank or unreadable ones are alike.
-  current.reset();
   Statement header = catalog.Prepare(
       "SELECT trim(header), source FROM frames WHERE named_from IN ('header', 'alternative') AND "
       "trim(header) IN (SELECT trim(header) FROM frames WHERE named_from IN ('header', "
       "'alternative') GROUP BY trim(header) HAVING count(DISTINCT coalesce(source_hash, source)) "
       "> 1) ORDER BY 1, source");
-  while (header.Step()) {
-    const std::string text = header.Text(0).value_or("");
-    if (text != current) {
-      ++groups;
-      current = text;
-      out << "same header \"" << EscapeControls(text) << "\", different content:\n";
+  for (Statement* s : {&same, &header}) {
+    while (s->Step()) {
+      const std::string key = s->Text(0).value_or("");
+      if (groups.empty() || groups.back().key != key ||
+          groups.back().same_content != (s == &same)) {
+        groups.push_back({s == &same, key, {}});
+      }
+      groups.back().sources.push_back(catalog.PathFromTable(s->Text(1).value_or("")));
     }
-    out << "  " << Shown(header.Text(1)) << '\n';
   }
-  out << groups << (groups == 1 ? " group of duplicates\n" : " groups of duplicates\n");
+  for (DuplicateGroup& group : groups) std::sort(group.sources.begin(), group.sources.end());
   return groups;
 }
 
-std::size_t Doubtful(Catalog& catalog, std::ostream& out) {
+std::vector<DoubtfulLine> DoubtfulReport(Catalog& catalog) {
   Statement s = catalog.Prepare(
       "SELECT source, header, header_doubtful, header_confidence FROM frames WHERE "
       "header_doubtful = 1 OR named_from = 'input' ORDER BY source");
-  std::size_t count = 0;
+  std::vector<DoubtfulLine> lines;
   while (s.Step()) {
-    ++count;
-    const std::string header = s.Text(1).value_or("");
-    out << Shown(s.Text(0)) << ": ";
+    DoubtfulLine& line = lines.emplace_back();
+    line.source = catalog.PathFromTable(s.Text(0).value_or(""));
+    line.header = s.Text(1).value_or("");
     if (s.Int(2).value_or(0) != 0) {
-      out << "header doubtful";
-      if (const auto confidence = s.Real(3)) {
-        char text[32];
-        std::snprintf(text, sizeof text, " (confidence %.2f)", *confidence);
-        out << text;
-      }
-      out << ": \"" << EscapeControls(header) << "\"\n";
-      continue;
-    }
-    std::string latin1;
-    const std::string problem = Utf8ToLatin1(header, latin1) ? HeaderProblem(latin1) : "";
-    if (Trim(header).empty()) {
-      out << "header not read\n";
+      line.state = DoubtfulLine::State::kDoubtful;
+      line.confidence = s.Real(3);
     } else {
-      out << "header read, but " << (problem.empty() ? "it gives no name" : problem) << ": \""
-          << EscapeControls(header) << "\"\n";
+      line.state =
+          Trim(line.header).empty() ? DoubtfulLine::State::kNotRead : DoubtfulLine::State::kNoName;
     }
   }
-  out << count
-      << (count == 1 ? " header doubtful or not read\n" : " headers doubtful or not read\n");
-  return count;
+  return lines;
 }
 
-std::size_t Gone(Catalog& catalog, bool verify, std::ostream& out) {
+std::vector<FailedLine> FailedReport(Catalog& catalog) {
   Statement s = catalog.Prepare(
-      "SELECT output, output_hash, source FROM frames WHERE output IS NOT NULL ORDER BY output");
-  std::size_t count = 0;
+      "SELECT source, detail, processed_at FROM frames WHERE outcome = 'failed' ORDER BY source");
+  std::vector<FailedLine> lines;
   while (s.Step()) {
-    const std::string output = s.Text(0).value_or("");
-    std::error_code ec;
-    const bool stands = fs::exists(fs::symlink_status(output, ec));
-    bool changed = false;
-    if (stands && verify && s.Text(1)) {
-      try {
-        changed = HashFile(output) != *s.Text(1);
-      } catch (const std::exception&) {
-        changed = true;
-      }
+    lines.push_back({catalog.PathFromTable(s.Text(0).value_or("")), s.Text(1).value_or(""),
+                     s.Text(2).value_or("")});
+  }
+  return lines;
+}
+
+std::vector<GoneLine> GoneReport(Catalog& catalog, bool verify_outputs) {
+  Statement s = catalog.Prepare("SELECT source, output, output_hash FROM frames");
+  std::vector<GoneLine> inputs, outputs;
+  while (s.Step()) {
+    const std::string source = catalog.PathFromTable(s.Text(0).value_or(""));
+    if (!Stands(source)) inputs.push_back({true, source, source});
+    const std::optional<std::string> output = s.Text(1);
+    if (!output) continue;
+    GoneLine line{false, catalog.PathFromTable(*output), source};
+    if (Stands(line.path)) {
+      if (!verify_outputs || !s.Text(2) || SameHash(line.path, *s.Text(2))) continue;
+      line.changed = true;
     }
-    if (stands && !changed) continue;
-    ++count;
-    out << EscapeControls(output) << (stands ? ": changed since it was saved" : ": gone")
-        << " (from " << Shown(s.Text(2)) << ")\n";
+    outputs.push_back(std::move(line));
   }
-  out << count << (count == 1 ? " output" : " outputs")
-      << (verify ? " gone or changed\n" : " gone\n");
-  return count;
+  const auto by_path = [](const GoneLine& a, const GoneLine& b) { return a.path < b.path; };
+  std::sort(inputs.begin(), inputs.end(), by_path);
+  std::sort(outputs.begin(), outputs.end(), by_path);
+  inputs.insert(inputs.end(), outputs.begin(), outputs.end());
+  return inputs;
 }
 
-}  // namespace
-
-std::optional<ReportKind> ReportKindFromWord(std::string_view word) {
-  static constexpr std::pair<std::string_view, ReportKind> kWords[] = {
-      {"frames", ReportKind::kFrames},
-      {"gaps", ReportKind::kGaps},
-      {"duplicates", ReportKind::kDuplicates},
-      {"doubtful", ReportKind::kDoubtful},
-      {"gone", ReportKind::kGone}};
-  for (const auto& [text, kind] : kWords) {
-    if (word == text) return kind;
-  }
-  return std::nullopt;
+bool AnyFrameCarries(Catalog& catalog, const std::string& satellite, const std::string& code) {
+  Conditions c;
+  if (!satellite.empty()) c.Add("satellite =", satellite);
+  if (!code.empty()) c.Add("code =", code);
+  Statement s = Run(catalog, "SELECT 1 FROM frames" + c.sql + " LIMIT 1", c.values);
+  return s.Step();
 }
 
-bool IsDay(std::string_view text) {
-  return DayOf(text).has_value();
+std::vector<std::string> SatellitesCarried(Catalog& catalog) {
+  Statement s = catalog.Prepare(
+      "SELECT DISTINCT satellite FROM frames WHERE satellite IS NOT NULL ORDER BY 1");
+  return Values(s);
 }
 
-std::string FramesSql(const ReportFilter& filter) {
-  return "SELECT time, satellite, kind, code, source, output FROM frames" +
-         FilterConditions(filter).sql + " ORDER BY time, source";
-}
-
-std::size_t PrintReport(Catalog& catalog, ReportKind kind, const ReportFilter& filter,
-                        std::ostream& out) {
-  switch (kind) {
-    case ReportKind::kFrames:
-      return Frames(catalog, filter, out);
-    case ReportKind::kGaps:
-      return Gaps(catalog, filter, out);
-    case ReportKind::kDuplicates:
-      return Duplicates(catalog, out);
-    case ReportKind::kDoubtful:
-      return Doubtful(catalog, out);
-    case ReportKind::kGone:
-      return Gone(catalog, filter.verify_outputs, out);
-  }
-  return 0;
+std::vector<std::string> CodesCarried(Catalog& catalog, const std::string& satellite) {
+  Conditions c;
+  c.Add("code IS NOT NULL");
+  if (!satellite.empty()) c.Add("satellite =", satellite);
+  Statement s = Run(catalog, "SELECT DISTINCT code FROM frames" + c.sql + " ORDER BY 1", c.values);
+  return Values(s);
 }
 
 }  // namespace tessaly

@@ -1,29 +1,18 @@
-// The reports people run over a catalogue (tessaly-cli --catalog FILE --report KIND): the frames
-// in a date range, the missing slots of each picture code, duplicates, doubtful or unread
-// headers, and results whose output is gone.
+// The reports people run over a catalogue, as rows: the frames in a date range, the missing
+// slots of each picture code, duplicates, doubtful or unread headers, failed inputs, and inputs
+// or results that are gone. The words and layouts are the front end's.
 #pragma once
 
 #include <cstddef>
-#include <iosfwd>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalog/catalog.h"
 
 namespace tessaly {
-
-enum class ReportKind {
-  kFrames,      // the frames, by time
-  kGaps,        // the slots of each satellite's code with no frame, day by day
-  kDuplicates,  // files of the same content, and different files of the same header
-  kDoubtful,    // headers that were doubtful, not read, or read without giving a name
-  kGone,        // saved outputs no longer there (or, verified, no longer as saved)
-};
-
-// The words of the kinds, as the option takes them.
-inline constexpr std::string_view kReportWords = "frames|gaps|duplicates|doubtful|gone";
-std::optional<ReportKind> ReportKindFromWord(std::string_view word);
 
 // What the frames and gaps reports look at; the others take the whole catalogue.
 struct ReportFilter {
@@ -42,13 +31,78 @@ bool IsDay(std::string_view text);
 // The frames report's query: every row with a time that the filter admits, by time. Its
 // parameters are the filter's values in the order satellite, code, from, day after `to`, each
 // only when given. Error when `from` or `to` is no day.
-std::string FramesSql(const ReportFilter& filter);
+std::string FramesSql(const Catalog& catalog, const ReportFilter& filter);
 
-// Prints the report, one finding a line and a closing count, paths and header texts escaped as
-// the batch tool's reports escape them. Returns the number of findings: frames listed, slots
-// missing, groups of duplicates, headers listed, outputs gone or changed. Error for a filter
-// that does not read, or when the catalogue cannot be read.
-std::size_t PrintReport(Catalog& catalog, ReportKind kind, const ReportFilter& filter,
-                        std::ostream& out);
+// Every report below throws Error for a filter that does not read, or when the catalogue cannot
+// be read. Paths are full (FullPath), texts as the table holds them.
+
+struct FrameLine {
+  std::optional<std::string> time, satellite, kind, code, header;
+  std::string source;
+  std::optional<std::string> output, first_filed;
+};
+// Hands each frame to `visit` as it is read, by time and source: the frames of a whole archive
+// are never held at once. Returns their number.
+std::size_t FramesReport(Catalog& catalog, const ReportFilter& filter,
+                         const std::function<void(const FrameLine&)>& visit);
+
+// A stretch of one series' days that missed slots: a day with some reception and the slots it
+// missed, or a run of days without a frame (`missing` empty).
+struct Gap {
+  std::string first_day, last_day;  // "YYYY-MM-DD"
+  long days = 1;
+  std::vector<long> missing;  // minutes after midnight, UTC
+};
+struct SeriesGaps {
+  std::string satellite, code;  // the satellite empty or equal to the code for a code alone
+  long interval_minutes = 0;    // 0: one frame time only, no interval to go by
+  long slots_per_day = 0;
+  // The days with some reception first, by day, then the runs of days without a frame.
+  std::vector<Gap> gaps;
+  long MissingSlots() const;
+};
+std::vector<SeriesGaps> GapsReport(Catalog& catalog, const ReportFilter& filter);
+
+struct DuplicateGroup {
+  bool same_content = true;  // else the same header over different content
+  std::string key;           // the content hash, or the trimmed header
+  std::vector<std::string> sources;
+};
+std::vector<DuplicateGroup> DuplicatesReport(Catalog& catalog);
+
+struct DoubtfulLine {
+  enum class State { kDoubtful, kNotRead, kNoName };
+  std::string source;
+  State state = State::kNotRead;
+  std::string header;  // UTF-8, untrimmed
+  std::optional<double> confidence;
+};
+std::vector<DoubtfulLine> DoubtfulReport(Catalog& catalog);
+
+// Inputs whose last outcome was a failure.
+struct FailedLine {
+  std::string source;
+  std::string reason;  // the row's detail
+  std::string processed_at;
+};
+std::vector<FailedLine> FailedReport(Catalog& catalog);
+
+// Inputs no longer there, then outputs no longer there (or, verified, no longer as saved).
+struct GoneLine {
+  bool input = false;  // else an output, of `source`
+  std::string path;
+  std::string source;
+  bool changed = false;  // an output that stands with other content
+};
+std::vector<GoneLine> GoneReport(Catalog& catalog, bool verify_outputs);
+
+// True when a frame carries the satellite and the code, an empty one standing for any; each
+// answered from an index.
+bool AnyFrameCarries(Catalog& catalog, const std::string& satellite, const std::string& code);
+// What a filter value that matches no frame may have meant, sorted: the satellites the frames
+// carry, and the codes of the frames of `satellite` (of every frame when it is empty). These
+// read a whole index: ask them only once AnyFrameCarries said no.
+std::vector<std::string> SatellitesCarried(Catalog& catalog);
+std::vector<std::string> CodesCarried(Catalog& catalog, const std::string& satellite);
 
 }  // namespace tessaly

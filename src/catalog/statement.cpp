@@ -68,9 +68,14 @@ void Statement::Reset() {
 }
 
 std::optional<std::string> Statement::Text(int column) const {
+  if (const std::optional<std::string_view> text = TextView(column)) return std::string(*text);
+  return std::nullopt;
+}
+
+std::optional<std::string_view> Statement::TextView(int column) const {
   if (sqlite3_column_type(stmt_, column) == SQLITE_NULL) return std::nullopt;
   const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-  return std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+  return std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
 }
 
 std::optional<std::int64_t> Statement::Int(int column) const {

@@ -43,6 +43,9 @@ class Statement {
 
   // Columns count from 0; nothing for NULL.
   std::optional<std::string> Text(int column) const;
+  // The text where SQLite holds it, valid until the next Step or Reset: a long report reads
+  // its rows into the same strings without making new ones.
+  std::optional<std::string_view> TextView(int column) const;
   std::optional<std::int64_t> Int(int column) const;
   std::optional<double> Real(int column) const;
 

@@ -11,6 +11,7 @@
 #include "base/errors.h"
 #include "base/files.h"
 #include "base/text.h"
+#include "cli/catalog_report.h"
 #include "cli/json.h"
 #include "naming/header_name.h"
 
@@ -204,7 +205,13 @@ void RunCatalog::Failed(const std::exception& e, std::ostream& err) {
 int RunReport(const Options& options, Terminal& terminal) {
   try {
     Catalog catalog = Catalog::OpenForReading(options.catalog);
-    PrintReport(catalog, *options.report, options.report_filter, terminal.out);
+    // A name mistyped would only give an empty report.
+    if (const auto unmatched = UnmatchedFilter(catalog, options.report_filter)) {
+      terminal.err << "tessaly-cli: " << *unmatched << '\n';
+      return 1;
+    }
+    PrintReport(catalog, *options.report, options.report_filter, options.report_format,
+                terminal.out);
     return 0;
   } catch (const std::exception& e) {
     terminal.err << "tessaly-cli: " << EscapeControls(e.what()) << '\n';

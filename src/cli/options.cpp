@@ -164,14 +164,22 @@ struct UsageError {
   std::string message;
 };
 
-// The catalogue report asked for, and the days that narrow it.
-void CheckReport(Options& options, const std::string& report) {
+// The catalogue report asked for, its form, and the days that narrow it.
+void CheckReport(Options& options, const std::string& report, const std::string& format) {
   ReportFilter& filter = options.report_filter;
+  if (!format.empty()) {
+    if (report.empty()) {
+      throw UsageError{"--format is the form of a --report (the batch's own lines take --json)"};
+    }
+    const std::optional<ReportFormat> form = ReportFormatFromWord(format);
+    if (!form) throw UsageError{"--format is text, csv or json, not \"" + format + "\""};
+    options.report_format = *form;
+  }
   if (!report.empty()) {
     options.report = ReportKindFromWord(report);
     if (!options.report) {
-      throw UsageError{"--report is frames, gaps, duplicates, doubtful or gone, not \"" + report +
-                       "\""};
+      throw UsageError{"--report is frames, gaps, duplicates, doubtful, failed or gone, not \"" +
+                       report + "\""};
     }
     if (options.catalog.empty()) {
       throw UsageError{"--report reads a catalogue: give --catalog FILE"};
@@ -233,10 +241,24 @@ void CheckOverview(Options& options, const std::string& frame_ms, const std::str
   }
 }
 
+// A report prints and exits: an option of the batch's would be silently ignored, so it is
+// refused instead, whatever it is.
+void RefuseBatchOptions(const CLI::App& app) {
+  for (const CLI::Option* option : app.get_options()) {
+    if (option->count() == 0 || !option->nonpositional() || option->get_group() == kCatalog) {
+      continue;
+    }
+    const std::string name = "--" + option->get_lnames().front();
+    throw UsageError{name + " does not apply to --report, which prints a report of the " +
+                     "catalogue and exits" +
+                     (name == "--json" ? " (for JSON, give --format json)" : "")};
+  }
+}
+
 // The values that CLI11 takes as text are checked here, so that a bad one is
 // explained rather than reported in the parser's terms.
 void CheckValues(Options& options, const std::string& source, const std::string& jobs,
-                 const std::string& report) {
+                 const std::string& report, const std::string& format) {
   if (!source.empty()) {
     const std::string s = AsciiUpper(source);
     if (s == "FULL") {
@@ -264,7 +286,7 @@ void CheckValues(Options& options, const std::string& source, const std::string&
       throw UsageError{*problem};
     }
   }
-  CheckReport(options, report);
+  CheckReport(options, report, format);
   if (options.paths.empty() && options.from_file.empty() && !options.report &&
       options.sheet.empty() && options.animate.empty()) {
     throw UsageError{"no PATH given: name picture files or folders (or a list with --from-file)"};
@@ -299,7 +321,7 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
                                         std::ostream& err) {
   Options options;
   options.jobs = std::max(1u, std::thread::hardware_concurrency());
-  std::string source, jobs, report, frame_ms, gaps;
+  std::string source, jobs, report, format, frame_ms, gaps;
 
   CLI::App app{
       "Decodes the binary header of WEFAX frames (BMP or PNG), proposes the standard file name, "
@@ -423,8 +445,13 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
   app.add_option("--report", report,
                  "with --catalog and no PATH: print a report of the catalogue and exit: the "
                  "frames by time, the missing slots of each code, duplicates, doubtful headers, "
-                 "or results gone")
+                 "inputs that failed, or inputs and results gone")
       ->option_text(std::string(kReportWords))
+      ->group(kCatalog);
+  app.add_option("--format", format,
+                 "the report as text (the default), as CSV with a header row, or as a JSON array "
+                 "of one object a line")
+      ->option_text(std::string(kReportFormatWords))
       ->group(kCatalog);
   app.add_option("--since", options.report_filter.from,
                  "only the frames from this day (YYYY-MM-DD, UTC) on, for the frames or gaps "
@@ -446,7 +473,8 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
   app.add_option("--sheet", options.sheet,
                  "with --catalog and no PATH: draw the results the filters above admit as a "
                  "contact sheet (thumbnails in time order, a band for each day, satellite and "
-                 "code, gone results and failed frames marked) and save it as the PNG FILE")
+                 "code, missing slots, gone results and failed frames marked) and save it as the "
+                 "PNG FILE")
       ->option_text("FILE")
       ->group(kOverview);
   app.add_option("--animate", options.animate,
@@ -484,8 +512,9 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
         throw UsageError{std::string(name) + " needs a file, not an empty name"};
       }
     }
-    CheckValues(options, source, jobs, report);
+    CheckValues(options, source, jobs, report, format);
     CheckOverview(options, frame_ms, gaps);
+    if (options.report) RefuseBatchOptions(app);
   } catch (const CLI::CallForHelp&) {
     out << app.help();
     return 0;

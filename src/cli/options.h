@@ -9,6 +9,7 @@
 
 #include "app/processor.h"
 #include "catalog/report.h"
+#include "cli/catalog_report.h"
 #include "overview/animation.h"
 
 namespace tessaly::cli {
@@ -46,9 +47,10 @@ struct Options {
   bool include_results = false;  // --include-results: folders give the tool's results too
   bool creation_time = false;    // --creation-time: the header's time as a PNG text
   std::string catalog;           // --catalog: record every input in this catalogue
-  // --report: print this report of the catalogue instead of a run; --since, --until,
-  // --satellite and --code narrow the frames and gaps reports.
+  // --report: print this report of the catalogue instead of a run, in --format; --since,
+  // --until, --satellite and --code narrow the frames and gaps reports.
   std::optional<ReportKind> report;
+  ReportFormat report_format = ReportFormat::kText;
   ReportFilter report_filter;
   // --sheet, --animate: the contact sheet (PNG) or the animation (GIF) of the frames the report
   // filters admit, made from the catalogue and the results; --frame-ms and --gaps shape the

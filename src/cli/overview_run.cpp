@@ -26,33 +26,6 @@ struct Interrupted {
   int signal = 0;
 };
 
-std::chrono::year_month_day ParsedDay(const std::string& text) {
-  int y = 0;
-  unsigned m = 0, d = 0;
-  std::sscanf(text.c_str(), "%4d-%2u-%2u", &y, &m, &d);
-  return {std::chrono::year{y}, std::chrono::month{m}, std::chrono::day{d}};
-}
-
-std::string DayText(const std::chrono::year_month_day& day) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(day.year()),
-                static_cast<unsigned>(day.month()), static_cast<unsigned>(day.day()));
-  return text;
-}
-
-// FramesSql's parameters: the filter's values in its order, the last day as the day after it.
-std::vector<std::string> FramesParameters(const ReportFilter& filter) {
-  std::vector<std::string> values;
-  for (const std::string* value : {&filter.satellite, &filter.code}) {
-    if (!value->empty()) values.push_back(*value);
-  }
-  if (!filter.from.empty()) values.push_back(DayText(ParsedDay(filter.from)));
-  if (!filter.to.empty()) {
-    values.push_back(DayText(std::chrono::sys_days(ParsedDay(filter.to)) + std::chrono::days(1)));
-  }
-  return values;
-}
-
 std::optional<Tile> TileOf(const FrameRow& row) {
   Tile tile{*row.time, row.satellite.value_or(""), row.code.value_or(""), TileState::kPresent, {}};
   if (row.outcome == Outcome::kFailed) {
@@ -68,11 +41,11 @@ std::optional<Tile> TileOf(const FrameRow& row) {
 }  // namespace
 
 std::vector<Tile> GatherFrames(Catalog& catalog, const ReportFilter& filter) {
-  Statement query = catalog.Prepare(FramesSql(filter));
-  const std::vector<std::string> values = FramesParameters(filter);
-  for (std::size_t i = 0; i < values.size(); ++i) query.Bind(static_cast<int>(i + 1), values[i]);
+  // The frames report gives the frames the filter admits, by time; each row is read whole for
+  // its outcome, result and doubt.
   std::vector<std::string> sources;
-  while (query.Step()) sources.push_back(query.Text(4).value_or(""));
+  FramesReport(catalog, filter,
+               [&sources](const FrameLine& line) { sources.push_back(line.source); });
   std::vector<Tile> tiles;
   for (const std::string& source : sources) {
     const std::optional<FrameRow> row = catalog.Find(source);
@@ -82,10 +55,20 @@ std::vector<Tile> GatherFrames(Catalog& catalog, const ReportFilter& filter) {
   return tiles;
 }
 
-std::vector<MissingSlot> GatherMissingSlots(Catalog& /*catalog*/, const ReportFilter& /*filter*/) {
-  // The gaps report finds these slots (each series' commonest spacing, day by day) but only
-  // prints them yet; once it returns its rows, they are the slots of the filter's series.
-  return {};
+std::vector<MissingSlot> GatherMissingSlots(Catalog& catalog, const ReportFilter& filter) {
+  // The slots the gaps report finds missing on days with some reception; a day without any
+  // frame of a series has no place on a sheet of the days that have.
+  std::vector<MissingSlot> slots;
+  for (const SeriesGaps& series : GapsReport(catalog, filter)) {
+    for (const Gap& gap : series.gaps) {
+      for (const long minute : gap.missing) {
+        char clock[8];
+        std::snprintf(clock, sizeof clock, "%02ld:%02ld", minute / 60 % 24, minute % 60);
+        slots.push_back({gap.first_day + "T" + clock + "Z", series.satellite, series.code});
+      }
+    }
+  }
+  return slots;
 }
 
 namespace {

@@ -1,5 +1,5 @@
 // The archive catalogue: schema and its checks, rows kept across reopening, upserts, grouped
-// commits, two writing processes, the rerun check, the query plans and the reports.
+// commits, two writing processes, the rerun check, the query plans and the reports' rows.
 #include "catalog/catalog.h"
 #include "catalog/report.h"
 
@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "base/errors.h"
@@ -54,13 +53,15 @@ class CatalogTest : public ::testing::Test {
     return row;
   }
 
+  static void RecordReportRows(Catalog& catalog);
+
   fs::path dir_;
   fs::path db_;
 };
 
 TEST_F(CatalogTest, ARowComesBackWholeAfterReopeningAndARerunReplacesIt) {
   FrameRow row;
-  row.source = CatalogPath(dir_ / "in" / ".." / "rx000.bmp");
+  row.source = FullPath(dir_ / "in" / ".." / "rx000.bmp");
   EXPECT_EQ(row.source, (dir_ / "rx000.bmp").string());
   row.source_size = 1144000;
   row.source_mtime = "2001-03-11T13:00:05.123456789Z";
@@ -89,14 +90,23 @@ TEST_F(CatalogTest, ARowComesBackWholeAfterReopeningAndARerunReplacesIt) {
   EXPECT_EQ(back->processed_at.size(), 20u);
   row.tool_version = back->tool_version;
   row.processed_at = back->processed_at;
+  row.first_filed = back->processed_at;
   EXPECT_EQ(*back, row);
   EXPECT_EQ(RecordedHeader(*back)->code_columns, "D2  ");
+  // The table holds the paths below its folder relative to it.
+  Statement stored = catalog.Prepare("SELECT source || '|' || output FROM frames");
+  ASSERT_TRUE(stored.Step());
+  EXPECT_EQ(stored.Text(0), "rx000.bmp|D2   24-12-98 1200.png");
 
+  // A rerun's row replaces the earlier one, but for the time the input was first filed.
   row.outcome = Outcome::kUpToDate;
+  row.processed_at = "2030-01-01T00:00:00Z";
+  row.first_filed.reset();
   catalog.Record(row);
   catalog.Flush();
   EXPECT_EQ(Committed(), 1);
   EXPECT_EQ(Committed("SELECT count(*) FROM frames WHERE outcome = 'up to date'"), 1);
+  EXPECT_EQ(catalog.Find(row.source)->first_filed, back->processed_at);
   EXPECT_FALSE(catalog.Find(row.source + "x"));
 }
 
@@ -126,10 +136,10 @@ TEST_F(CatalogTest, TheSchemaIsMadeOnceAndOnlyCatalogueDatabasesOfAKnownVersionA
   };
   sqlite3* raw = nullptr;
   ASSERT_EQ(sqlite3_open((dir_ / "newer.db").c_str(), &raw), SQLITE_OK);
-  sqlite3_exec(raw, "PRAGMA application_id = 1414745177; PRAGMA user_version = 2", nullptr, nullptr,
+  sqlite3_exec(raw, "PRAGMA application_id = 1414745177; PRAGMA user_version = 3", nullptr, nullptr,
                nullptr);
   sqlite3_close(raw);
-  refused(dir_ / "newer.db", "newer Tessaly (schema version 2; this one knows 1)");
+  refused(dir_ / "newer.db", "newer Tessaly (schema version 3; this one knows 2)");
   ASSERT_EQ(sqlite3_open((dir_ / "other.db").c_str(), &raw), SQLITE_OK);
   sqlite3_exec(raw, "CREATE TABLE t (x)", nullptr, nullptr, nullptr);
   sqlite3_close(raw);
@@ -193,7 +203,7 @@ TEST_F(CatalogTest, TwoProcessesWritingAtOnceLoseNoRow) {
 TEST_F(CatalogTest, AnInputIsUpToDateOnlyAsRecordedAndWithItsOutputAsSaved) {
   const fs::path input = Write("rx000.bmp", "frame bytes");
   const fs::path output = Write("out.png", "picture bytes");
-  FrameRow row = Row(CatalogPath(input));
+  FrameRow row = Row(FullPath(input));
   const SourceFacts facts = ReadSourceFacts(input);
   EXPECT_EQ(facts.hash, HashBytes({reinterpret_cast<const std::uint8_t*>("frame bytes"), 11}));
   row.source_size = facts.stamp.size;
@@ -236,20 +246,38 @@ TEST_F(CatalogTest, DateRangeQueriesUseAnIndex) {
                   "frames_by_satellite_time"},
         std::pair{ReportFilter{"", "", "2001-03-01", "2001-03-31"}, "frames_by_time"},
         std::pair{ReportFilter{"", "D2", "2001-03-11", "2001-03-11"}, "frames_by_code_time"}}) {
-    Statement plan = catalog.Prepare("EXPLAIN QUERY PLAN " + FramesSql(filter));
+    Statement plan = catalog.Prepare("EXPLAIN QUERY PLAN " + FramesSql(catalog, filter));
     std::string text;
     while (plan.Step()) text += plan.Text(3).value_or("") + "\n";
     EXPECT_NE(text.find("USING INDEX " + std::string(index)), std::string::npos) << text;
+    EXPECT_EQ(text.find("TEMP B-TREE"), std::string::npos) << text;  // no sorter over the rows
   }
-  EXPECT_THROW(FramesSql(ReportFilter{"", "", "2001-02-30", ""}), Error);
+  EXPECT_THROW(FramesSql(catalog, ReportFilter{"", "", "2001-02-30", ""}), Error);
 }
 
-TEST_F(CatalogTest, ReportsListGapsDuplicatesDoubtfulHeadersAndGoneOutputs) {
-  Catalog catalog = Catalog::Open(db_);
-  // D2 every 6 hours on the 24th with 12:00 missing, nothing on the 25th, one on the 26th.
-  for (const char* time :
-       {"1998-12-24T00:00Z", "1998-12-24T06:00Z", "1998-12-24T18:00Z", "1998-12-26T00:00Z",
-        "1998-12-26T06:00Z", "1998-12-26T12:00Z", "1998-12-26T18:00Z"}) {
+// Each series as "SAT CODE every N:" and its gaps as "day minutes...;" for a day with some
+// reception, "first..last xDAYS;" for a run of days without a frame.
+std::string Shown(const std::vector<SeriesGaps>& report) {
+  std::string text;
+  for (const SeriesGaps& s : report) {
+    text += s.satellite + " " + s.code + " every " + std::to_string(s.interval_minutes) + ":";
+    for (const Gap& g : s.gaps) {
+      text += " " + g.first_day;
+      if (g.missing.empty()) text += ".." + g.last_day + " x" + std::to_string(g.days);
+      for (long minute : g.missing) text += " " + std::to_string(minute);
+      text += ";";
+    }
+  }
+  return text;
+}
+
+// D2 every 6 hours: 12:00 missing on the 24th, nothing on the 25th, 27th and 28th, 06:00 and
+// 18:00 missing on the 29th; a copy, another reception of one header, three headers that named
+// nothing and a failure.
+void CatalogTest::RecordReportRows(Catalog& catalog) {
+  for (const char* time : {"1998-12-24T00:00Z", "1998-12-24T06:00Z", "1998-12-24T18:00Z",
+                           "1998-12-26T00:00Z", "1998-12-26T06:00Z", "1998-12-26T12:00Z",
+                           "1998-12-26T18:00Z", "1998-12-29T00:00Z", "1998-12-29T06:00Z"}) {
     FrameRow row = Row(std::string("/a/") + time, time);
     row.source_hash = time;
     row.header = std::string("header ") + time;
@@ -272,47 +300,64 @@ TEST_F(CatalogTest, ReportsListGapsDuplicatesDoubtfulHeadersAndGoneOutputs) {
   unread.named_from = "input";
   FrameRow bad_date = Row("/c/bad date");
   SetHeader(bad_date, "MET7    C020102301230D2AB", std::nullopt, NamedFrom::kInputName);
-  FrameRow gone = Row("/d/gone");
-  gone.output = (dir_ / "gone.png").string();
-  FrameRow stands = Row("/d/stands");
-  stands.output = db_.string();
-  for (const FrameRow* row : {&copy, &again, &doubtful, &unread, &bad_date, &gone, &stands}) {
+  FrameRow failed = Row("/d/failed");
+  failed.outcome = Outcome::kFailed;
+  failed.detail = "Cannot read \"/d/failed\": no such file";
+  for (const FrameRow* row : {&copy, &again, &doubtful, &unread, &bad_date, &failed}) {
     catalog.Record(*row);
   }
   catalog.Flush();
+}
 
-  const auto report = [&](ReportKind kind, ReportFilter filter = {}) {
-    std::ostringstream out;
-    const std::size_t found = PrintReport(catalog, kind, filter, out);
-    return std::to_string(found) + "|" + out.str();
-  };
-  EXPECT_EQ(report(ReportKind::kGaps, {.satellite = "GOES8", .code = "D2"}),
-            "5|GOES8 D2, every 360 minutes:\n"
-            "  1998-12-24: 1 of 4 missing: 12:00\n"
-            "  1998-12-25: no frames\n"
-            "5 slots missing\n");
-  EXPECT_EQ(report(ReportKind::kGaps, {.interval_minutes = 720}),  // at 06:00 and 18:00
-            "2|GOES8 D2, every 720 minutes:\n  1998-12-25: no frames\n2 slots missing\n");
-  EXPECT_EQ(
-      report(ReportKind::kFrames, {.satellite = "GOES8", .from = "1998-12-26", .to = "1998-12-26"})
-          .substr(0, 56),
-      "6|1998-12-26T00:00Z  GOES8  -  D2  /a/1998-12-26T00:00Z\n");
-  EXPECT_EQ(report(ReportKind::kDuplicates),
-            "2|same content (source hash 1998-12-26T18:00Z):\n"
-            "  /a/1998-12-26T18:00Z\n  /b/copy\n"
-            "same header \"header 1998-12-26T06:00Z\", different content:\n"
-            "  /a/1998-12-26T06:00Z\n  /b/again\n"
-            "2 groups of duplicates\n");
-  EXPECT_EQ(report(ReportKind::kDoubtful),
-            "3|/c/bad date: header read, but 30-02-01 is not a date: \"MET7    "
-            "C020102301230D2AB\"\n"
-            "/c/doubtful: header doubtful (confidence 0.25): \"G10N    NH 0407020600\"\n"
-            "/c/unread: header not read\n"
-            "3 headers doubtful or not read\n");
-  EXPECT_EQ(report(ReportKind::kGone),
-            "1|" + gone.output.value() + ": gone (from /d/gone)\n1 output gone\n");
-  EXPECT_EQ(ReportKindFromWord("gaps"), ReportKind::kGaps);
-  EXPECT_FALSE(ReportKindFromWord("gap"));
+TEST_F(CatalogTest, GapsListTheDaysWithSomeReceptionFirstAndFoldTheEmptyOnes) {
+  Catalog catalog = Catalog::Open(db_);
+  RecordReportRows(catalog);
+
+  const std::vector<SeriesGaps> d2 = GapsReport(catalog, {.satellite = "GOES8", .code = "D2"});
+  EXPECT_EQ(Shown(d2),
+            "GOES8 D2 every 360: 1998-12-24 720; 1998-12-29 720 1080; "
+            "1998-12-25..1998-12-25 x1; 1998-12-27..1998-12-28 x2;");
+  EXPECT_EQ(d2.at(0).MissingSlots(), 15);
+  EXPECT_EQ(Shown(GapsReport(catalog, {.interval_minutes = 720})),  // at 06:00 and 18:00
+            "GOES8 D2 every 720: 1998-12-29 1080; 1998-12-25..1998-12-25 x1; "
+            "1998-12-27..1998-12-28 x2;");
+  std::string frames;
+  EXPECT_EQ(FramesReport(catalog, {.satellite = "GOES8", .from = "1998-12-26", .to = "1998-12-26"},
+                         [&](const FrameLine& l) { frames += l.time.value_or("") + " "; }),
+            6u);
+  EXPECT_EQ(frames,
+            "1998-12-26T00:00Z 1998-12-26T06:00Z 1998-12-26T06:00Z 1998-12-26T12:00Z "
+            "1998-12-26T18:00Z 1998-12-26T18:00Z ");
+}
+
+TEST_F(CatalogTest, ReportsListDuplicatesDoubtfulHeadersAndFailures) {
+  Catalog catalog = Catalog::Open(db_);
+  RecordReportRows(catalog);
+  std::string groups;
+  for (const DuplicateGroup& g : DuplicatesReport(catalog)) {
+    groups += (g.same_content ? "content " : "header ") + g.key + ":";
+    for (const std::string& source : g.sources) groups += " " + source;
+    groups += ";";
+  }
+  EXPECT_EQ(groups,
+            "content 1998-12-26T18:00Z: /a/1998-12-26T18:00Z /b/copy;"
+            "header header 1998-12-26T06:00Z: /a/1998-12-26T06:00Z /b/again;");
+  const std::vector<DoubtfulLine> headers = DoubtfulReport(catalog);
+  ASSERT_EQ(headers.size(), 3u);
+  EXPECT_EQ(headers[0].source, "/c/bad date");
+  EXPECT_EQ(headers[0].state, DoubtfulLine::State::kNoName);
+  EXPECT_EQ(headers[1].state, DoubtfulLine::State::kDoubtful);
+  EXPECT_EQ(headers[1].confidence, 0.25);
+  EXPECT_EQ(headers[2].state, DoubtfulLine::State::kNotRead);
+  const std::vector<FailedLine> failures = FailedReport(catalog);
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].source + ": " + failures[0].reason,
+            "/d/failed: Cannot read \"/d/failed\": no such file");
+  EXPECT_TRUE(AnyFrameCarries(catalog, "GOES8", "D2"));
+  EXPECT_FALSE(AnyFrameCarries(catalog, "GOES8", "C1"));
+  EXPECT_FALSE(AnyFrameCarries(catalog, "GMS5", ""));
+  EXPECT_EQ(SatellitesCarried(catalog), std::vector<std::string>{"GOES8"});
+  EXPECT_EQ(CodesCarried(catalog, "GMS5"), std::vector<std::string>{});
 }
 
 }  // namespace

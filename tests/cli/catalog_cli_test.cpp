@@ -1,5 +1,6 @@
 // tessaly-cli keeping an archive catalogue, end to end: the rows of a tree, reruns that take
-// them instead of decoding, a killed run and two runs writing at once, the Creation Time text.
+// them instead of decoding, a killed run and two runs writing at once, the Creation Time text,
+// an old catalogue migrated and an archive moved with its catalogue, the reports' forms.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <csignal>
 #include <future>
 #include <thread>
+#include <tuple>
 
 #include "catalog/catalog.h"
 #include "cli_folder_test.h"
@@ -37,8 +39,8 @@ class CatalogCliTest : public test::CliFolderTest {
   }
 
   // The first column of the query's first row; throws when the catalogue cannot be read.
-  std::string Query(const std::string& sql) {
-    Catalog catalog = Catalog::OpenForReading(dir_ / "cat.db");
+  std::string Query(const std::string& sql, const std::string& db = "cat.db") {
+    Catalog catalog = Catalog::OpenForReading(dir_ / db);
     Statement s = catalog.Prepare(sql);
     return s.Step() ? s.Text(0).value_or("NULL") : "no row";
   }
@@ -62,10 +64,10 @@ TEST_F(CatalogCliTest, ATreeGivesARowAFrameAndARerunTakesThemWithoutDecoding) {
             "40");
   const fs::path source = dir_ / "arch/b/rx29.bmp";
   const fs::path output = dir_ / "out/b/D2   02-12-98 0100.png";
+  // Paths below the catalogue's folder are kept relative to it.
   EXPECT_EQ(Query("SELECT time || output || output_hash || source_hash FROM frames WHERE "
-                  "source = '" +
-                  source.string() + "'"),
-            "1998-12-02T01:00Z" + output.string() + HashFile(output) + HashFile(source));
+                  "source = 'arch/b/rx29.bmp'"),
+            "1998-12-02T01:00Zout/b/D2   02-12-98 0100.png" + HashFile(output) + HashFile(source));
   TPngImage png;
   png.LoadFromFile(output);
   EXPECT_EQ(png.Texts.back(), "Creation Time=1998-12-02T01:00Z");
@@ -126,7 +128,9 @@ TEST_F(CatalogCliTest, AKilledRunLeavesASoundCatalogueThatTwoRunsAtOnceComplete)
   EXPECT_LT(rows, 300);
   Catalog catalog = Catalog::OpenForReading(dir_ / "cat.db");
   Statement saved = catalog.Prepare("SELECT output, output_hash FROM frames WHERE output NOT NULL");
-  while (saved.Step()) EXPECT_EQ(HashFile(*saved.Text(0)), *saved.Text(1)) << *saved.Text(0);
+  while (saved.Step()) {
+    EXPECT_EQ(HashFile(catalog.PathFromTable(*saved.Text(0))), *saved.Text(1)) << *saved.Text(0);
+  }
 
   auto rerun = [&](const char* folder) {
     return std::async(std::launch::async, [&, folder] {
@@ -179,6 +183,170 @@ TEST_F(CatalogCliTest, FirstNightsWorkAsPrintedAndStopAtWhatCannotBeDone) {
               std::string::npos)
       << run.err;
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+}
+
+// A catalogue as the previous version wrote it (absolute paths, no first_filed) is read as it
+// is, migrated by the first run that writes to it, and then moves with its archive: the rerun in
+// the new place decodes nothing, and no file is gone.
+TEST_F(CatalogCliTest, AnOldCatalogueMigratesAndAnArchiveMovedWithItsCatalogueKeepsEveryRow) {
+  SaveFrames("a/arch", 0, 12);
+  const std::vector<std::string> in_a{"--catalog", "a/cat.db", "-o", "a/out", "a/arch"};
+  ASSERT_EQ(Cli(in_a).exit_code, 0);
+  {
+    // black = 1 marks the rows: a file decoded again gets its own levels back.
+    Catalog catalog = Catalog::Open(dir_ / "a/cat.db");
+    catalog.Prepare("ALTER TABLE frames DROP COLUMN first_filed").Step();
+    Statement old = catalog.Prepare(
+        "UPDATE frames SET source = ?1 || source, output = ?1 || output, black = 1, processed_at "
+        "= '2001-01-01T00:00:00Z'");
+    old.Bind(1, (dir_ / "a").string() + "/");
+    old.Step();
+    catalog.Prepare("PRAGMA user_version = 1").Step();
+  }
+  auto run = Cli({"--catalog", "a/cat.db", "--report", "frames"});
+  EXPECT_TRUE(run.out.find(" -> " + (dir_ / "a/out/D2   01-12-98 0000.png").string() + "\n") !=
+              std::string::npos)
+      << run.out << run.err;
+  run = Cli({"--dry-run", "-q", "--catalog", "a/cat.db", "-o", "a/out", "a/arch"});
+  EXPECT_TRUE(run.out.find(" 12 up to date") != std::string::npos) << run.out << run.err;
+  EXPECT_EQ(Query("PRAGMA user_version", "a/cat.db"), "1");
+
+  run = Cli(in_a);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  const std::string kept =
+      "SELECT count(*) || ' ' || sum(black = 1 AND source LIKE 'arch/rx%' AND output LIKE "
+      "'out/D2 %' AND first_filed = '2001-01-01T00:00:00Z' AND processed_at > first_filed) FROM "
+      "frames";
+  EXPECT_EQ(Query("PRAGMA user_version", "a/cat.db"), "2");
+  EXPECT_EQ(Query(kept, "a/cat.db"), "12 12");
+
+  fs::rename(dir_ / "a", dir_ / "moved");
+  run = Cli({"--json", "--catalog", "moved/cat.db", "-o", "moved/out", "moved/arch"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 12);
+  std::size_t up_to_date = 0;
+  for (std::size_t at = 0; (at = run.out.find("\"up_to_date\":true", at)) != std::string::npos;) {
+    ++up_to_date, ++at;
+  }
+  EXPECT_EQ(up_to_date, 12u) << run.out;
+  EXPECT_EQ(Query(kept, "moved/cat.db"), "12 12");
+  run = Cli({"--catalog", "moved/cat.db", "--report", "gone"});
+  EXPECT_EQ(run.out, "0 inputs gone, 0 outputs gone\n") << run.err;
+  fs::remove(dir_ / "moved/arch/rx3.bmp");
+  fs::remove(dir_ / "moved/out/D2   05-12-98 0000.png");
+  run = Cli({"--catalog", "moved/cat.db", "--report", "gone"});
+  EXPECT_EQ(run.out, (dir_ / "moved/arch/rx3.bmp").string() + ": input gone\n" +
+                         (dir_ / "moved/out/D2   05-12-98 0000.png").string() + ": gone (from " +
+                         (dir_ / "moved/arch/rx4.bmp").string() +
+                         ")\n1 input gone, 1 output gone\n");
+}
+
+// A name with a comma, quotes, a line break and a byte that is no UTF-8.
+constexpr const char* kOddName = "odd,\"name\"\n\xE9.bmp";
+
+// Two years of GOES8 D2 every three hours with 20 days of reception (five of them missing their
+// 03:00 frame, two frames of the same content), a failed input of an odd name and a doubtful
+// header; no file is there.
+void FillTwoYears(const fs::path& db, const fs::path& dir) {
+  Catalog catalog = Catalog::Open(db);
+  for (int k = 0; k < 20; ++k) {
+    const std::chrono::year_month_day day(std::chrono::sys_days(std::chrono::year{2000} / 1 / 1) +
+                                          std::chrono::days(k * 730 / 19));
+    for (int hour = 0; hour < 24; hour += 3) {
+      if (hour == 3 && k % 4 == 0) continue;
+      char time[24];
+      std::snprintf(time, sizeof time, "%04d-%02u-%02uT%02d:00Z", static_cast<int>(day.year()),
+                    static_cast<unsigned>(day.month()), static_cast<unsigned>(day.day()), hour);
+      FrameRow row;
+      row.time = time;
+      row.source = (dir / ("rx" + *row.time + ".bmp")).string();
+      row.satellite = "GOES8", row.code = "D2", row.outcome = Outcome::kSaved;
+      row.source_hash = k == 1 && hour < 6 ? "same" : *row.time;
+      catalog.Record(row);
+    }
+  }
+  FrameRow failed;
+  failed.source = (dir / kOddName).string();
+  failed.detail = "damaged";
+  catalog.Record(failed);
+  FrameRow doubtful;
+  doubtful.source = (dir / "d.bmp").string();
+  doubtful.header = "G10N    NH 0407020600";
+  doubtful.named_from = "input";
+  doubtful.header_doubtful = true;
+  doubtful.outcome = Outcome::kSaved;
+  catalog.Record(doubtful);
+}
+
+// The days with some reception come first, the empty ones fold into runs; a filter naming what
+// no frame carries says so.
+TEST_F(CatalogCliTest, GapsFoldEmptyDaysAfterTheDaysWithSomeReception) {
+  FillTwoYears(dir_ / "cat.db", dir_);
+  auto run = Cli({"--catalog", "cat.db", "--report", "gaps"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_LE(std::count(run.out.begin(), run.out.end(), '\n'), 60) << run.out;
+  EXPECT_TRUE(
+      run.out.starts_with("GOES8 D2, every 180 minutes:\n"
+                          "  2000-01-01: 1 of 8 missing: 03:00\n"
+                          "  2000-06-02: 1 of 8 missing: 03:00\n"))
+      << run.out;
+  EXPECT_LT(run.out.find("  2001-09-06: 1 of 8"),
+            run.out.find("  2000-01-02 to 2000-02-07: no frames (37 days)\n"))
+      << run.out;
+
+  run = Cli({"--catalog", "cat.db", "--report", "frames", "--satellite", "GOES-8"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err,
+            "tessaly-cli: no frame carries the satellite \"GOES-8\" (the catalogue's "
+            "satellites: GOES8)\n");
+}
+
+// Every report parses as CSV and as JSON, with the columns the user guide gives.
+TEST_F(CatalogCliTest, EveryReportParsesAsCsvAndAsJson) {
+  FillTwoYears(dir_ / "cat.db", dir_);
+  // Each report in both forms: its rows, its columns, and the odd name as it came through.
+  test::ChildResult run;
+  std::vector<std::string> files;
+  for (const char* kind : {"frames", "gaps", "duplicates", "doubtful", "failed", "gone"}) {
+    for (const char* format : {"csv", "json"}) {
+      run = Cli({"--catalog", "cat.db", "--report", kind, "--format", format});
+      EXPECT_EQ(run.exit_code, 0) << kind << format << run.err;
+      files.push_back((dir_ / (std::string(kind) + "." + format)).string());
+      WriteFileReplacing(files.back(),
+                         {reinterpret_cast<const std::uint8_t*>(run.out.data()), run.out.size()});
+    }
+  }
+  files.insert(files.begin(), {"-c", R"(import csv, json, sys
+for name in sys.argv[1:]:
+    with open(name, newline='', encoding='utf-8') as f:
+        if name.endswith('.csv'):
+            table = list(csv.reader(f))
+            columns, rows = table[0], [dict(zip(table[0], row)) for row in table[1:]]
+        else:
+            rows = json.load(f)
+            columns = list(rows[0])
+    odd = [json.dumps(r['source']) for r in rows if 'odd' in r.get('source', '')]
+    print(name.rsplit('/', 1)[1], len(rows), ','.join(columns), *odd))"});
+  const test::ChildResult parsed = test::RunChild("/usr/bin/python3", files);
+  const std::string odd_json = "\"" + dir_.string() + "/odd,\\\"name\\\"\\n\\ufffd.bmp\"";
+  std::string expected;
+  for (const auto& [kind, rows, columns, odd_rows] :
+       {std::tuple{"frames", 155, "time,satellite,kind,code,header,source,output,first_filed", 0},
+        {"gaps", 24,
+         "satellite,code,interval_minutes,slots_per_day,first_day,last_day,days,missing_slots,"
+         "missing_times",
+         0},
+        {"duplicates", 2, "group,same,key,source", 0},
+        {"doubtful", 1, "source,state,header,confidence,problem", 0},
+        {"failed", 1, "source,reason,processed_at", 1},
+        {"gone", 157, "path,role,state,source", 1}}) {
+    for (const char* format : {".csv ", ".json "}) {
+      expected += kind + std::string(format) + std::to_string(rows) + " " + columns +
+                  (odd_rows ? " " + odd_json : "") + "\n";
+    }
+  }
+  EXPECT_EQ(parsed.out, expected) << parsed.err;
 }
 
 }  // namespace

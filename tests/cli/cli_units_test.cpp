@@ -90,6 +90,14 @@ TEST(Options, UsageMistakesAreToldInWordsWithTheNearestOption) {
       {{"--name-template", "{code}{zone}", "d"}, {"unknown placeholder \"{zone}\"", "{yyyy}"}},
       {{"-0", "d"}, {"--from-file"}},
       {{}, {"PATH"}},
+      // A report refuses what it would ignore.
+      {{"--catalog", "c.db", "--report", "frames", "--json"},
+       {"--json does not apply to --report", "--format json"}},
+      {{"--catalog", "c.db", "--report", "gone", "-r"}, {"--recursive does not apply"}},
+      {{"--catalog", "c.db", "--report", "failed", "-o", "x"}, {"--output-dir does not apply"}},
+      {{"--catalog", "c.db", "--format", "csv", "d"}, {"--format is the form of a --report"}},
+      {{"--catalog", "c.db", "--report", "gaps", "--format", "xml"}, {"text, csv or json"}},
+      {{"--catalog", "c.db", "--report", "gone", "--code", "D2"}, {"narrow --report frames"}},
   };
   for (const Row& row : rows) {
     std::string err;

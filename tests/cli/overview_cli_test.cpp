@@ -3,6 +3,9 @@
 // nothing, and an output that stands already.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include <cstdio>
 #include <sstream>
 
@@ -74,35 +77,43 @@ TEST_F(OverviewCliTest, TheSheetShowsEachResultInItsSlotAndAGoneResultAsAGoneTil
   const auto run = Cli({"--catalog", "cat.db", "--sheet", "sheet.png", "--since", "2001-03-11",
                         "--until", "2001-03-11"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_NE(run.out.find("sheet.png: Contact sheet of GOES8 C1 on 2001-03-11: 5 frames, 1 gone"),
-            std::string::npos)
-      << run.out;
+  // The gaps report finds the day's other 91 slots of a frame every 15 minutes missing.
+  const std::string shows = "Contact sheet of GOES8 C1 on 2001-03-11: 5 frames, 91 missing, 1 gone";
+  EXPECT_NE(run.out.find("sheet.png: " + shows), std::string::npos) << run.out;
   TPngImage png;
   png.LoadFromFile(dir_ / "sheet.png");
-  EXPECT_EQ(png.Texts, (std::vector<std::string>{
-                           "Author=Kestrelwood",
-                           "Description=Contact sheet of GOES8 C1 on 2001-03-11: 5 frames, 1 gone",
-                           "Software=Tessaly", "Title=sheet.png"}));
+  EXPECT_EQ(png.Texts, (std::vector<std::string>{"Author=Kestrelwood", "Description=" + shows,
+                                                 "Software=Tessaly", "Title=sheet.png"}));
 
   const Bitmap sheet = Grey(dir_ / "sheet.png");
-  const std::vector<Tile> tiles = MergedTiles(Tiles(), {});
+  std::vector<MissingSlot> missing;
+  for (int minute = 0; minute < 24 * 60; minute += 15) {
+    char clock[8];
+    std::snprintf(clock, sizeof clock, "%02d%02d", minute / 60, minute % 60);
+    if (std::find(kClocks.begin(), kClocks.end(), clock) != kClocks.end()) continue;
+    missing.push_back(
+        {"2001-03-11T" + std::string(clock, 2) + ":" + (clock + 2) + "Z", "GOES8", "C1"});
+  }
+  const std::vector<Tile> tiles = MergedTiles(Tiles(), missing);
   const SheetLayout layout = LayOutSheet(tiles);
-  ASSERT_EQ(layout.boxes.size(), 5u);
+  ASSERT_EQ(layout.boxes.size(), 96u);
   EXPECT_EQ(sheet.Width(), layout.width);
   EXPECT_EQ(sheet.Height(), layout.height);
-  // The slot of 00:30 has no frame: its place in the row stays empty.
+  // The slot of 00:30 has no frame: its tile says "missing" in its place.
   const int pitch = layout.boxes[1].x - layout.boxes[0].x;
-  EXPECT_EQ(layout.boxes[2].x - layout.boxes[1].x, 2 * pitch);
+  EXPECT_EQ(layout.boxes[2].x - layout.boxes[1].x, pitch);
+  EXPECT_EQ(tiles[layout.boxes[2].tile].state, TileState::kMissing);
   for (const TileBox& box : layout.boxes) {
     const Tile& tile = tiles[box.tile];
+    if (tile.state == TileState::kMissing && tile.time != "2001-03-11T00:30Z") continue;
     if (fs::exists(tile.result)) {
       ResultPicture result = ReadResult(tile.result);
       ShrinkToFit(result.picture, kThumbnailSide, kThumbnailSide);
       EXPECT_TRUE(Shows(sheet, box, result.picture)) << tile.time;
       continue;
     }
-    // The gone tile: a flat grey box, its word in the middle.
-    EXPECT_EQ(tile.time, "2001-03-11T01:00Z");
+    // The gone tile and the missing one: a flat box, its word in the middle.
+    EXPECT_TRUE(tile.time == "2001-03-11T01:00Z" || tile.state == TileState::kMissing);
     const int last = kThumbnailSide - 1;
     const std::uint8_t fill = sheet.Row(box.y)[box.x];
     EXPECT_NE(fill, 255);
@@ -119,7 +130,7 @@ TEST_F(OverviewCliTest, TheAnimationHoldsEachResultInTimeOrderWithItsGreysAndTim
   const auto run = Cli({"--catalog", "cat.db", "--animate", "skip.gif", "--gaps", "skip",
                         "--frame-ms", "120", "--code", "C1"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_NE(run.out.find("4 frames of 120 ms, 1 slot without a picture left out"),
+  EXPECT_NE(run.out.find("4 frames of 120 ms, 92 slots without a picture left out"),
             std::string::npos)
       << run.out;
 
@@ -142,7 +153,9 @@ TEST_F(OverviewCliTest, TheAnimationHoldsEachResultInTimeOrderWithItsGreysAndTim
       "print('loop', im.info.get('loop'))\n"
       "for f in ImageSequence.Iterator(im):\n"
       "    print(f.info['duration'], hashlib.sha256(f.convert('L').tobytes()).hexdigest())\n";
-  for (const auto& [file, times] : {std::pair{"hold.gif", std::vector{250, 500, 250, 250}},
+  // Held, 00:15 stays on for the missing 00:30 and the gone 00:45, and 01:15 for the rest of
+  // the day.
+  for (const auto& [file, times] : {std::pair{"hold.gif", std::vector{250, 750, 250, 22750}},
                                     {"skip.gif", {120, 120, 120, 120}}}) {
     const auto pillow = test::RunChild("/usr/bin/python3", {"-c", script, (dir_ / file).string()});
     if (pillow.err.find("No module named 'PIL'") != std::string::npos) {
