@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "naming/header_name.h"
+#include "naming/header_fields.h"
 
 namespace tessaly {
 

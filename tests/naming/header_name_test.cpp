@@ -1,4 +1,4 @@
-// Tests of the header parser: result names of both header forms, fall-back, field readers, and
+// Tests of the header parser: result names of both header forms, fall-back, the facts read, and
 // the header check that judges a reading.
 #include "naming/header_name.h"
 #include "naming/header_check.h"
@@ -61,6 +61,7 @@ std::vector<Row> ResultRows() {
       {"minute 60", Header("MET7", "C02", "9912051260", "X"), ""},
       {"31 February", Header("MET7", "C02", "9902311230", "X"), ""},
       {"trailing blank in a number", Header("MET7", "C02", "9912051 30", "X"), ""},
+      {"a sign is no digit", Header("MET7", "C02", "+912051230", "X"), ""},
       {"11 characters", Header("MET7", "C02", "", ""), ""},
       {"minute beyond the end", Header("MET7", "C02", "99120512", ""), ""},
       {"Latin-1 code", Header("GMSS", "VS", digits, "\xA2\xACXY"),
@@ -182,38 +183,6 @@ TEST(ReadHeader, GivesTheFactsOfTheFormThatReadsWithItsTimeInIso8601) {
     EXPECT_EQ(f.code, row.code);
     EXPECT_EQ(f.time ? IsoTime(*f.time) : "", row.time);
     EXPECT_EQ(f.message, row.message);
-  }
-}
-
-TEST(ReadTwoDigits, ReadsBlankLedDigitsAndRemovesThem) {
-  std::string text = " 7123";
-  EXPECT_EQ(ReadTwoDigits(text), 7);
-  EXPECT_EQ(text, "123");
-  EXPECT_EQ(ReadTwoDigits(text), 12);
-  EXPECT_EQ(ReadTwoDigits(text), 3);
-  EXPECT_EQ(text, "");
-  EXPECT_THROW(ReadTwoDigits(text), ConversionError);
-  for (std::string bad : {"+7", "-7", "7 ", "  ", "0x", "a1", "\t7"}) {
-    const std::string before = bad;
-    EXPECT_THROW(ReadTwoDigits(bad), ConversionError) << before;
-    EXPECT_EQ(bad, before);
-  }
-}
-
-TEST(MonthFromName, FindsTheLettersInTheMonthTable) {
-  EXPECT_EQ(MonthFromName("jan"), 1);
-  EXPECT_EQ(MonthFromName("Dec"), 12);
-  EXPECT_EQ(MonthFromName("SEPTEMBER"), 9);
-  EXPECT_EQ(MonthFromName("ANF"), 1);   // straddles JAN and FEB
-  EXPECT_EQ(MonthFromName("TNO"), 10);  // straddles OCT and NOV
-  EXPECT_EQ(MonthFromName("DE"), 0);
-  for (const char* bad : {"XYZ", "  J", " JA", "EC "}) {
-    try {
-      MonthFromName(bad);
-      ADD_FAILURE() << bad;
-    } catch (const RangeError& e) {
-      EXPECT_STREQ(e.what(), "Bad month");
-    }
   }
 }
 
