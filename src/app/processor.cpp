@@ -215,25 +215,11 @@ FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file
 }
 
 HeaderState StateOf(const PictureResult& result) {
-  if (result.named_from != NamedFrom::kInputName) return HeaderState::kNamed;
-  if (Trim(result.header_text).empty()) return HeaderState::kNotRead;
-  return result.header_doubtful ? HeaderState::kDoubtful : HeaderState::kNoName;
+  return HeaderStateOf(result.header_text, result.named_from, result.header_doubtful);
 }
 
 std::string UnnamedHeaderWords(const PictureResult& result) {
-  switch (StateOf(result)) {
-    case HeaderState::kDoubtful:
-      return "header doubtful (\"" + Latin1ToUtf8(Trim(result.header_text)) + "\")";
-    case HeaderState::kNoName:
-      if (const std::string problem = HeaderProblem(result.header_text); !problem.empty()) {
-        return "header read, but " + problem;
-      }
-      break;
-    case HeaderState::kNamed:
-    case HeaderState::kNotRead:
-      break;
-  }
-  return "header not read";
+  return UnnamedHeaderWords(result.header_text, result.named_from, result.header_doubtful);
 }
 
 void SetProposal(PictureResult& result, NameProposal proposal, const NameProposal& doubtful) {

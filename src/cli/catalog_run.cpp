@@ -18,12 +18,6 @@ namespace tessaly::cli {
 
 namespace fs = std::filesystem;
 
-HeaderDoubt DoubtOf(const PictureResult& picture) {
-  // Where no text was read there is nothing to doubt and nothing to measure.
-  if (Trim(picture.header_text).empty()) return {false, std::nullopt};
-  return {picture.header_doubtful, picture.header_confidence};
-}
-
 std::optional<Outcome> OutcomeOf(Fate fate) {
   switch (fate) {
     case Fate::kSaved:
@@ -60,7 +54,7 @@ std::optional<PictureResult> RecordedPicture(const FrameRow& row, const fs::path
   p.input_name = input;
   p.header = RecordedHeader(row);
   p.header_doubtful = row.header_doubtful.value_or(false);
-  p.header_confidence = row.header_confidence.value_or(0.0);
+  p.header_confidence = row.header_confidence;
   NameProposal doubtful;
   if (p.header_doubtful && !accept_doubtful && p.header) {
     // As the pipeline does: a doubtful reading names nothing, the name it gives is kept beside.
@@ -116,9 +110,8 @@ FrameRow RowOf(const FileResult& r, Fate fate) {
   const PictureResult& p = *r.picture;
   SetHeader(row, p.header_text, p.header, p.named_from);
   row.reading = ReadingText(p.read_as);
-  const HeaderDoubt doubt = DoubtOf(p);
-  row.header_doubtful = doubt.doubtful;
-  row.header_confidence = doubt.confidence;
+  row.header_doubtful = p.header_doubtful;
+  row.header_confidence = p.header_confidence;
   row.black = p.black_level;
   row.white = p.white_level;
   row.cut_x = p.cut.x;

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "base/doubt.h"
 #include "base/errors.h"
 #include "decoder/bit_decoder.h"
 #include "decoder/complex_filter.h"
@@ -228,8 +229,10 @@ bool BetterReading(const DataLinesResult& a, const DataLinesResult& b) {
   return a.confidence > b.confidence;
 }
 
+// The decoder stands by a reading whose bits alone leave no doubt, in characters its coding
+// knows.
 bool Trusted(const DataLinesResult& result) {
-  return !result.doubtful && result.unknown_characters == 0;
+  return result.confidence >= kDoubtfulBelow && result.unknown_characters == 0;
 }
 
 // Decodes the header of the data rows. The clock starts half a bit into the first bit; when
@@ -252,7 +255,6 @@ void ReadHeader(const IplImage* image, int first_row, int row_count, float sampl
     into.confidence = into.evidence.row_agreement >= kMinRowAgreement
                           ? into.evidence.margin
                           : std::min(into.evidence.margin, 0.0);
-    into.doubtful = !(into.confidence >= kDoubtfulMargin);
     return bits;
   };
   const auto read = [&](int half_bits, DataLinesResult& into) {

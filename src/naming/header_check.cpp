@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "base/text.h"
+
 namespace tessaly {
 namespace {
 
@@ -85,9 +87,9 @@ int CountFieldBreaks(std::string_view header_text, NamedFrom form) {
 
 HeaderJudgement JudgeHeader(double bit_margin, std::string_view header_text, NamedFrom form) {
   HeaderJudgement judgement;
-  if (header_text.empty()) return judgement;
+  if (Trim(header_text).empty()) return judgement;
   judgement.confidence = bit_margin - kFieldBreakCost * CountFieldBreaks(header_text, form);
-  judgement.doubtful = !(judgement.confidence >= kDoubtfulBelow);
+  judgement.doubtful = !(*judgement.confidence >= kDoubtfulBelow);
   return judgement;
 }
 

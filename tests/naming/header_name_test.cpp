@@ -229,15 +229,19 @@ TEST(HeaderCheck, CountsCharactersThatBreakTheirFieldAndChargesThemToTheMargin) 
   for (const auto& row : rows) {
     EXPECT_EQ(CountFieldBreaks(row.header, row.form), row.breaks) << row.header;
     const HeaderJudgement judged = JudgeHeader(20.0, row.header, row.form);
-    EXPECT_DOUBLE_EQ(judged.confidence, 20.0 - kFieldBreakCost * row.breaks) << row.header;
+    EXPECT_EQ(judged.confidence, 20.0 - kFieldBreakCost * row.breaks) << row.header;
   }
   EXPECT_FALSE(
       JudgeHeader(kDoubtfulBelow, "GOES8   VIS9812241200D2  ", NamedFrom::kPrimaryForm).doubtful);
   EXPECT_TRUE(JudgeHeader(kDoubtfulBelow + kFieldBreakCost - 0.01,
                           Header("MET7", "VIS", digits, " 2"), NamedFrom::kPrimaryForm)
                   .doubtful);
-  // Nothing read, nothing to doubt.
-  EXPECT_FALSE(JudgeHeader(0.0, "", NamedFrom::kInputName).doubtful);
+  // Nothing read, nothing to doubt or measure.
+  for (const std::string& nothing : {std::string(), std::string(25, ' ')}) {
+    const HeaderJudgement judged = JudgeHeader(0.0, nothing, NamedFrom::kInputName);
+    EXPECT_FALSE(judged.doubtful);
+    EXPECT_FALSE(judged.confidence.has_value());
+  }
 }
 
 }  // namespace
