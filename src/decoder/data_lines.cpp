@@ -241,8 +241,8 @@ bool Trusted(const DataLinesResult& result) {
 // decoder does not stand by is read again with the clock half a bit earlier and later, the
 // better reading's bits are refined against the rows (RefineHeaderBits), and the best
 // reading is kept.
-void ReadHeader(const IplImage* image, int first_row, int row_count, float sample_rate,
-                DataLinesResult& result) {
+void DecodeHeader(const IplImage* image, int first_row, int row_count, float sample_rate,
+                  DataLinesResult& result) {
   const auto weigh = [&](int half_bits, HeaderBits bits, DataLinesResult& into) {
     const std::int64_t phase_shift = half_bits * kHalfBitPhase;
     into.clock_shift = half_bits;
@@ -329,7 +329,7 @@ void Analyse(Analysis& a, DataLinesResult& result, const IplImage* image, float 
   result.data_rows = k;
   MeasureLayout(a, n + k, result.start_column, result);
   ChooseCoding(a, result);
-  ReadHeader(image, n, k, sample_rate, result);
+  DecodeHeader(image, n, k, sample_rate, result);
   n += k;
   result.first_picture_row = n;
   int picture_height = TrimStopTone(a, a.picture.height() - n);
