@@ -2,17 +2,15 @@
 // decoded again, the run's catalogue and the report mode.
 #include "cli/catalog_run.h"
 
-#include <array>
-#include <fstream>
 #include <ostream>
 #include <system_error>
 
-#include "base/byte_order.h"
 #include "base/errors.h"
 #include "base/files.h"
 #include "base/text.h"
 #include "cli/json.h"
 #include "naming/header_name.h"
+#include "picture_files/png_chunks.h"
 
 namespace tessaly::cli {
 
@@ -76,16 +74,10 @@ std::optional<PictureResult> RecordedPicture(const FrameRow& row, const fs::path
 }
 
 std::optional<std::pair<int, int>> PngSize(const fs::path& file) {
-  // The signature, then IHDR's length and type, then its width and height.
-  constexpr std::array<std::uint8_t, 16> kStart{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n',
-                                                0,    0,   0,   13,  'I',  'H',  'D',  'R'};
-  std::array<std::uint8_t, 24> head{};
-  std::ifstream in(file, std::ios::binary);
-  if (!in.read(reinterpret_cast<char*>(head.data()), head.size()) ||
-      !std::equal(kStart.begin(), kStart.end(), head.begin())) {
-    return std::nullopt;
-  }
-  return std::pair{static_cast<int>(LoadBe32(head, 16)), static_cast<int>(LoadBe32(head, 20))};
+  std::optional<PngChunkReader> png = PngChunkReader::Open(file);
+  const std::optional<PngHeader> header = png ? ReadPngHeader(*png) : std::nullopt;
+  if (!header) return std::nullopt;
+  return std::pair{static_cast<int>(header->width), static_cast<int>(header->height)};
 }
 
 FrameRow RowOf(const FileResult& r, Fate fate) {
