@@ -1,5 +1,5 @@
-// What a header reading gave the file it came from, and the words for one that named nothing,
-// which the batch tool, the window and the catalogue's reports all use.
+// What a header reading gave the file it came from, and the words for one that named nothing:
+// kept below the front ends and the catalogue, so that each can tell them alike.
 #pragma once
 
 #include <string>

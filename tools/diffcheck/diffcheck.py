@@ -27,7 +27,6 @@ left the same, 1 otherwise.
 """
 import argparse
 import json
-import os
 import shutil
 import sqlite3
 import struct
