@@ -12,6 +12,7 @@
 #include "base/files.h"
 #include "base/text.h"
 #include "picture_files/byte_stream.h"
+#include "picture_files/png_chunks.h"
 #include "picture_files/png_image.h"
 #include "picture_files/png_io.h"
 #include "picture_store/grey.h"
@@ -19,35 +20,16 @@
 namespace tessaly {
 namespace {
 
-// A PNG palette picture of 1, 2 or 4 bits per pixel. Read without expansion it
-// would keep bare indices and no palette, so it is read as colour instead and
-// then brought to grey through its palette.
-bool IsPackedPalettePng(std::span<const std::uint8_t> png) {
-  // The signature (8 bytes), then IHDR: length, type, width, height, bit depth, colour type.
-  constexpr std::size_t kBitDepth = 24;
-  constexpr std::size_t kColourType = 25;
-  constexpr std::uint8_t kPaletteType = 3;
-  return png.size() > kColourType && png[kColourType] == kPaletteType && png[kBitDepth] < 8;
-}
-
-// A PNG palette picture with a tRNS chunk. The reader expands such a picture to its colours
-// (and then ignores their transparency), so its grey is the luma of its palette's colours, as
-// for a picture of the same colours without a palette.
-bool IsTransparentPalettePng(std::span<const std::uint8_t> png) {
-  constexpr std::size_t kColourType = 25;
-  constexpr std::uint8_t kPaletteType = 3;
-  if (png.size() <= kColourType || png[kColourType] != kPaletteType) return false;
-  // Chunks from the one after the signature: length, type, data, CRC; tRNS comes before IDAT.
-  for (std::size_t at = 8; at + 8 <= png.size();) {
-    const std::uint32_t length = (std::uint32_t{png[at]} << 24) |
-                                 (std::uint32_t{png[at + 1]} << 16) |
-                                 (std::uint32_t{png[at + 2]} << 8) | png[at + 3];
-    const std::string_view type(reinterpret_cast<const char*>(&png[at + 4]), 4);
-    if (type == "tRNS") return true;
-    if (type == "IDAT" || length > png.size() - at - 8) return false;
-    at += 12 + std::size_t{length};
-  }
-  return false;
+// PNG palette pictures that are read as colour and then brought to grey through their palette:
+// one of 1, 2 or 4 bits per pixel, read without expansion, would keep bare indices and no
+// palette; one with a tRNS chunk the reader expands to its colours (and then ignores their
+// transparency), so its grey is the luma of its palette's colours, as for a picture of the
+// same colours without a palette.
+bool ReadAsColour(std::span<const std::uint8_t> bytes) {
+  PngChunkReader png(bytes);
+  const std::optional<PngHeader> header = ReadPngHeader(png);
+  if (!header || header->colour_type != kPngPaletteColours) return false;
+  return header->bit_depth < 8 || HasChunkBeforeData(png, "tRNS");
 }
 
 bool IsPngName(const std::filesystem::path& file_name) {
@@ -79,7 +61,7 @@ TExtBitmap Load(const std::filesystem::path& file_name, const FileBytesSeen& see
   try {
     if (IsPngName(file_name)) {
       TPngImage png;
-      png.ExpandToRGB = IsPackedPalettePng(bytes) || IsTransparentPalettePng(bytes);
+      png.ExpandToRGB = ReadAsColour(bytes);
       // Transparency would be blended with whatever the bitmap held before: a frame's levels
       // and header bits are in its colours alone.
       png.IgnoreAlpha = true;
@@ -215,25 +197,11 @@ FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file
 }
 
 HeaderState StateOf(const PictureResult& result) {
-  if (result.named_from != NamedFrom::kInputName) return HeaderState::kNamed;
-  if (Trim(result.header_text).empty()) return HeaderState::kNotRead;
-  return result.header_doubtful ? HeaderState::kDoubtful : HeaderState::kNoName;
+  return HeaderStateOf(result.header_text, result.named_from, result.header_doubtful);
 }
 
 std::string UnnamedHeaderWords(const PictureResult& result) {
-  switch (StateOf(result)) {
-    case HeaderState::kDoubtful:
-      return "header doubtful (\"" + Latin1ToUtf8(Trim(result.header_text)) + "\")";
-    case HeaderState::kNoName:
-      if (const std::string problem = HeaderProblem(result.header_text); !problem.empty()) {
-        return "header read, but " + problem;
-      }
-      break;
-    case HeaderState::kNamed:
-    case HeaderState::kNotRead:
-      break;
-  }
-  return "header not read";
+  return UnnamedHeaderWords(result.header_text, result.named_from, result.header_doubtful);
 }
 
 void SetProposal(PictureResult& result, NameProposal proposal, const NameProposal& doubtful) {

@@ -16,6 +16,7 @@
 #include "naming/header_check.h"
 #include "naming/header_fields.h"
 #include "naming/header_name.h"
+#include "naming/header_state.h"
 #include "picture_files/ext_bitmap.h"
 
 namespace tessaly {
@@ -61,12 +62,12 @@ struct PictureResult {
   // From the header parser: the text a front end shows for a header neither form reads.
   std::string bad_header_message;
   // How far the header reading can be trusted (naming/header_check.h): the margin of its bits
-  // in standard deviations of the noise, less a cost per character that breaks its field; 0
-  // when no text was read. A doubtful reading names nothing: the proposal is then the input's
-  // own name (named_from kInputName), and the name it would have given is kept in
-  // doubtful_name (in the input's folder, extension ".png"; empty otherwise), from the form
-  // doubtful_named_from.
-  double header_confidence = 0.0;
+  // in standard deviations of the noise, less a cost per character that breaks its field;
+  // nothing when no text was read, which is never doubtful. A doubtful reading names nothing:
+  // the proposal is then the input's own name (named_from kInputName), and the name it would
+  // have given is kept in doubtful_name (in the input's folder, extension ".png"; empty
+  // otherwise), from the form doubtful_named_from.
+  std::optional<double> header_confidence;
   bool header_doubtful = false;
   std::filesystem::path doubtful_name;
   NamedFrom doubtful_named_from = NamedFrom::kInputName;
@@ -81,17 +82,8 @@ struct PictureResult {
   std::vector<std::uint8_t> png;  // the encoded output once EncodePicture ran; empty before
 };
 
-// What the header of a processed picture gave.
-enum class HeaderState {
-  kNamed,     // a name (its form in named_from), possibly from an accepted doubtful reading
-  kNotRead,   // no header text was read at all (nothing but blanks)
-  kDoubtful,  // text was read, but too weakly to be trusted; it names nothing
-  kNoName,    // text was read surely, but no form of it gives a name (HeaderProblem says why)
-};
+// HeaderStateOf and UnnamedHeaderWords (naming/header_state.h) of a processed picture.
 HeaderState StateOf(const PictureResult& result);
-
-// What the header gave a file it did not name, in the words both front ends use: "header not
-// read", "header doubtful ("TEXT")" or "header read, but 31-02-99 is not a date" (UTF-8).
 std::string UnnamedHeaderWords(const PictureResult& result);
 
 // How the pipeline reads a frame's header: the decoder's findings and the name they give.

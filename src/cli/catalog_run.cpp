@@ -2,28 +2,20 @@
 // decoded again, the run's catalogue and the report mode.
 #include "cli/catalog_run.h"
 
-#include <array>
-#include <fstream>
 #include <ostream>
 #include <system_error>
 
-#include "base/byte_order.h"
 #include "base/errors.h"
 #include "base/files.h"
 #include "base/text.h"
 #include "cli/catalog_report.h"
 #include "cli/json.h"
 #include "naming/header_name.h"
+#include "picture_files/png_chunks.h"
 
 namespace tessaly::cli {
 
 namespace fs = std::filesystem;
-
-HeaderDoubt DoubtOf(const PictureResult& picture) {
-  // Where no text was read there is nothing to doubt and nothing to measure.
-  if (Trim(picture.header_text).empty()) return {false, std::nullopt};
-  return {picture.header_doubtful, picture.header_confidence};
-}
 
 std::optional<Outcome> OutcomeOf(Fate fate) {
   switch (fate) {
@@ -61,7 +53,7 @@ std::optional<PictureResult> RecordedPicture(const FrameRow& row, const fs::path
   p.input_name = input;
   p.header = RecordedHeader(row);
   p.header_doubtful = row.header_doubtful.value_or(false);
-  p.header_confidence = row.header_confidence.value_or(0.0);
+  p.header_confidence = row.header_confidence;
   NameProposal doubtful;
   if (p.header_doubtful && !accept_doubtful && p.header) {
     // As the pipeline does: a doubtful reading names nothing, the name it gives is kept beside.
@@ -83,16 +75,10 @@ std::optional<PictureResult> RecordedPicture(const FrameRow& row, const fs::path
 }
 
 std::optional<std::pair<int, int>> PngSize(const fs::path& file) {
-  // The signature, then IHDR's length and type, then its width and height.
-  constexpr std::array<std::uint8_t, 16> kStart{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n',
-                                                0,    0,   0,   13,  'I',  'H',  'D',  'R'};
-  std::array<std::uint8_t, 24> head{};
-  std::ifstream in(file, std::ios::binary);
-  if (!in.read(reinterpret_cast<char*>(head.data()), head.size()) ||
-      !std::equal(kStart.begin(), kStart.end(), head.begin())) {
-    return std::nullopt;
-  }
-  return std::pair{static_cast<int>(LoadBe32(head, 16)), static_cast<int>(LoadBe32(head, 20))};
+  std::optional<PngChunkReader> png = PngChunkReader::Open(file);
+  const std::optional<PngHeader> header = png ? ReadPngHeader(*png) : std::nullopt;
+  if (!header) return std::nullopt;
+  return std::pair{static_cast<int>(header->width), static_cast<int>(header->height)};
 }
 
 FrameRow RowOf(const FileResult& r, Fate fate) {
@@ -117,9 +103,8 @@ FrameRow RowOf(const FileResult& r, Fate fate) {
   const PictureResult& p = *r.picture;
   SetHeader(row, p.header_text, p.header, p.named_from);
   row.reading = ReadingText(p.read_as);
-  const HeaderDoubt doubt = DoubtOf(p);
-  row.header_doubtful = doubt.doubtful;
-  row.header_confidence = doubt.confidence;
+  row.header_doubtful = p.header_doubtful;
+  row.header_confidence = p.header_confidence;
   row.black = p.black_level;
   row.white = p.white_level;
   row.cut_x = p.cut.x;

@@ -15,13 +15,6 @@
 
 namespace tessaly::cli {
 
-// How sure the header reading was, as the catalogue records it.
-struct HeaderDoubt {
-  std::optional<bool> doubtful;
-  std::optional<double> confidence;
-};
-HeaderDoubt DoubtOf(const PictureResult& picture);
-
 // The catalogue's word for what became of a file; nothing for a fate that leaves no row (a dry
 // run's, or a result found in a folder, which its input's row describes).
 std::optional<Outcome> OutcomeOf(Fate fate);

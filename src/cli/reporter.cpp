@@ -174,9 +174,9 @@ void Reporter::ReportJson(const FileResult& r, Fate fate) {
       }
     }
     line["reading"] = ReadingText(p->read_as);
-    if (p->header_doubtful && StateOf(*p) != HeaderState::kNotRead) {
+    if (p->header_doubtful) {
       line["header_doubtful"] = true;
-      line["header_confidence"] = RoundedConfidence(p->header_confidence);
+      line["header_confidence"] = RoundedConfidence(p->header_confidence.value_or(0.0));
       // The standard name alone: where a template or --output-dir would put it is this run's.
       if (!p->doubtful_name.empty()) line["doubtful_name"] = p->doubtful_name.filename().string();
     }

@@ -34,9 +34,9 @@ Json SidecarObject(const FileWork& work) {
   j["header"] = Latin1ToUtf8(p.header_text);
   j["parsed"] = ParsedFields(p.header);
   j["named_from"] = NamedFromText(p.named_from);
-  if (p.header_doubtful && StateOf(p) != HeaderState::kNotRead) {
+  if (p.header_doubtful) {
     j["header_doubtful"] = true;
-    j["header_confidence"] = RoundedConfidence(p.header_confidence);
+    j["header_confidence"] = RoundedConfidence(p.header_confidence.value_or(0.0));
   }
   j["reading"] = ReadingText(p.read_as);
   j["levels"] = {{"black", p.black_level},

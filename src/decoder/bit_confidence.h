@@ -45,9 +45,6 @@ inline constexpr double kMinSamplesPerBitToWeigh = 1.0;
 // confidence of at most 0 by the data-line decoder.
 inline constexpr double kMinRowAgreement = 0.5;
 
-// A reading whose confidence is below this is doubtful.
-inline constexpr double kDoubtfulMargin = 4.0;
-
 // Half a bit period on the bit clock's phase scale.
 inline constexpr std::int64_t kHalfBitPhase = 0x8000;
 

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "base/doubt.h"
 #include "base/errors.h"
 #include "decoder/bit_decoder.h"
 #include "decoder/complex_filter.h"
@@ -228,8 +229,10 @@ bool BetterReading(const DataLinesResult& a, const DataLinesResult& b) {
   return a.confidence > b.confidence;
 }
 
+// The decoder stands by a reading whose bits alone leave no doubt, in characters its coding
+// knows.
 bool Trusted(const DataLinesResult& result) {
-  return !result.doubtful && result.unknown_characters == 0;
+  return result.confidence >= kDoubtfulBelow && result.unknown_characters == 0;
 }
 
 // Decodes the header of the data rows. The clock starts half a bit into the first bit; when
@@ -238,8 +241,8 @@ bool Trusted(const DataLinesResult& result) {
 // decoder does not stand by is read again with the clock half a bit earlier and later, the
 // better reading's bits are refined against the rows (RefineHeaderBits), and the best
 // reading is kept.
-void ReadHeader(const IplImage* image, int first_row, int row_count, float sample_rate,
-                DataLinesResult& result) {
+void DecodeHeader(const IplImage* image, int first_row, int row_count, float sample_rate,
+                  DataLinesResult& result) {
   const auto weigh = [&](int half_bits, HeaderBits bits, DataLinesResult& into) {
     const std::int64_t phase_shift = half_bits * kHalfBitPhase;
     into.clock_shift = half_bits;
@@ -252,7 +255,6 @@ void ReadHeader(const IplImage* image, int first_row, int row_count, float sampl
     into.confidence = into.evidence.row_agreement >= kMinRowAgreement
                           ? into.evidence.margin
                           : std::min(into.evidence.margin, 0.0);
-    into.doubtful = !(into.confidence >= kDoubtfulMargin);
     return bits;
   };
   const auto read = [&](int half_bits, DataLinesResult& into) {
@@ -327,7 +329,7 @@ void Analyse(Analysis& a, DataLinesResult& result, const IplImage* image, float 
   result.data_rows = k;
   MeasureLayout(a, n + k, result.start_column, result);
   ChooseCoding(a, result);
-  ReadHeader(image, n, k, sample_rate, result);
+  DecodeHeader(image, n, k, sample_rate, result);
   n += k;
   result.first_picture_row = n;
   int picture_height = TrimStopTone(a, a.picture.height() - n);

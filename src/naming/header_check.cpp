@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "base/text.h"
+
 namespace tessaly {
 namespace {
 
@@ -16,12 +18,6 @@ bool IsLetter(char c) {
 
 bool IsLetterOrDigit(char c) {
   return IsLetter(c) || IsDigit(c);
-}
-
-// Characters 1-based `first` to `first + count - 1` that exist.
-std::string_view Columns(std::string_view text, std::size_t first, std::size_t count) {
-  if (first > text.size()) return {};
-  return text.substr(first - 1, count);
 }
 
 std::string_view WithoutTrailingBlanks(std::string_view field) {
@@ -45,17 +41,16 @@ int CharacterBreaks(std::string_view field, Allowed allowed) {
 }
 
 int PrimaryBreaks(std::string_view text) {
-  const std::string_view satellite = Columns(text, 1, kSatelliteLength);
-  const std::string_view kind = Columns(text, kSatelliteLength + 1, kKindLength);
+  const std::string_view satellite = ColumnsOf(text, kSatelliteColumns);
+  const std::string_view kind = ColumnsOf(text, kKindColumns);
   int breaks = WordBreaks(satellite, [](char c) { return IsLetterOrDigit(c) || c == '-'; });
   // A header names its satellite.
   if (WithoutTrailingBlanks(satellite).empty()) ++breaks;
   breaks += WordBreaks(kind, IsLetterOrDigit);
   const std::string_view word = WithoutTrailingBlanks(kind);
   if (word == "ADM" || word == "TST") return breaks;
-  constexpr std::size_t kDateColumn = kSatelliteLength + kKindLength + 1;
-  breaks += CharacterBreaks(Columns(text, kDateColumn, 10), IsDigit);
-  breaks += WordBreaks(Columns(text, kDateColumn + 10, kCodeLength), IsLetterOrDigit);
+  breaks += CharacterBreaks(ColumnsOf(text, kDateColumns), IsDigit);
+  breaks += WordBreaks(ColumnsOf(text, kCodeColumns), IsLetterOrDigit);
   return breaks;
 }
 
@@ -64,10 +59,10 @@ int AlternativeBreaks(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const std::size_t column = i + 1;
     const char c = text[i];
-    if (column == 10 || column == 11 || column == 17 || column == 18 || column == 20 ||
-        column == 21) {
+    if (kAltYearColumns.Holds(column) || kAltDayColumns.Holds(column) ||
+        kAltHourColumns.Holds(column)) {
       breaks += IsDigit(c) ? 0 : 1;
-    } else if (column >= 13 && column <= 15) {
+    } else if (kAltMonthColumns.Holds(column)) {
       breaks += IsLetter(c) ? 0 : 1;
     } else {
       breaks += IsLetterOrDigit(c) || c == ' ' || c == '-' || c == '.' ? 0 : 1;
@@ -92,9 +87,9 @@ int CountFieldBreaks(std::string_view header_text, NamedFrom form) {
 
 HeaderJudgement JudgeHeader(double bit_margin, std::string_view header_text, NamedFrom form) {
   HeaderJudgement judgement;
-  if (header_text.empty()) return judgement;
+  if (Trim(header_text).empty()) return judgement;
   judgement.confidence = bit_margin - kFieldBreakCost * CountFieldBreaks(header_text, form);
-  judgement.doubtful = !(judgement.confidence >= kDoubtfulBelow);
+  judgement.doubtful = !(*judgement.confidence >= kDoubtfulBelow);
   return judgement;
 }
 

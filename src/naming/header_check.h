@@ -2,9 +2,11 @@
 // the characters each header field allows. Used by the per-file processing.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
-#include "naming/header_name.h"
+#include "base/doubt.h"
+#include "naming/header_fields.h"
 
 namespace tessaly {
 
@@ -22,16 +24,14 @@ int CountFieldBreaks(std::string_view header_text, NamedFrom form);
 // be that much surer of its bits.
 inline constexpr double kFieldBreakCost = 4.0;
 
-// Readings whose confidence is below this are doubtful.
-inline constexpr double kDoubtfulBelow = 4.0;
-
 struct HeaderJudgement {
-  double confidence = 0.0;  // the bits' margin less kFieldBreakCost per field break
-  bool doubtful = false;
+  // The bits' margin less kFieldBreakCost per field break; nothing when no text was read.
+  std::optional<double> confidence;
+  bool doubtful = false;  // confidence below kDoubtfulBelow
 };
 
 // Judges a reading whose bits have `bit_margin` (see decoder/bit_confidence.h) and whose text
-// names a file in `form`. An empty text is not doubtful: nothing was read.
+// names a file in `form`. A text of nothing but blanks is not doubtful: nothing was read.
 HeaderJudgement JudgeHeader(double bit_margin, std::string_view header_text, NamedFrom form);
 
 }  // namespace tessaly

@@ -8,29 +8,21 @@
 #include <ctime>
 
 #include "base/text.h"
-#include "naming/header_name.h"
 
 namespace tessaly {
 namespace {
 
-// Header columns (1-based) of the primary form's date digits and code.
-constexpr std::size_t kDateColumn = kMinHeaderLength + 1;
-constexpr std::size_t kCodeColumn = kDateColumn + 10;
-// Header columns of the alternative form's date and hour.
-constexpr std::size_t kAltYear = 10, kAltMonth = 13, kAltDay = 17, kAltHour = 20;
+// The primary form's date and time: year, month, day, hour and minute, two digits each.
+constexpr int kDateNumbers = 5;
+constexpr HeaderColumns DateNumberColumns(int index) {
+  return {kDateColumns.first + 2 * static_cast<std::size_t>(index), 2};
+}
 
 // Two blanks first, so that "JAN" sits at 1-based position 3 and position / 3 is the month.
 constexpr std::string_view kMonthNames = "  JANFEBMARAPRMAYJUNJULAUGSEPOCTNOVDEC";
 
 // Characters the file systems we write to cannot hold in a name, besides control characters.
 constexpr std::string_view kForbiddenNameChars = "/\\:*?\"<>|";
-
-// The characters of `text` from 1-based position `first`, at most `count` of them; a field
-// running past the end is cut short, one wholly beyond it is empty.
-std::string_view Field(std::string_view text, std::size_t first, std::size_t count) {
-  if (first > text.size()) return {};
-  return text.substr(first - 1, count);
-}
 
 // Leading blanks, then one or two digits, nothing else: header digits are plain, and a
 // sign or a trailing blank means the field was not decoded as a number.
@@ -90,25 +82,25 @@ std::string TwoDigits(int value) {
 std::optional<HeaderFields> ReadPrimary(std::string_view header) {
   HeaderFields f;
   f.form = NamedFrom::kPrimaryForm;
-  f.satellite = Utf8(Trim(Field(header, 1, kSatelliteLength)));
-  f.kind = Utf8(Trim(Field(header, kSatelliteLength + 1, kKindLength)));
+  f.satellite = Utf8(Trim(ColumnsOf(header, kSatelliteColumns)));
+  f.kind = Utf8(Trim(ColumnsOf(header, kKindColumns)));
   if (f.kind == "ADM" || f.kind == "TST") {
     // Nothing else of such a header is read.
     f.message = f.kind == "ADM" ? "ADMIN" : "TEST";
     return f;
   }
-  const std::optional<int> year = FieldValue(Field(header, kDateColumn, 2));
-  const std::optional<int> month = FieldValue(Field(header, kDateColumn + 2, 2));
-  const std::optional<int> day = FieldValue(Field(header, kDateColumn + 4, 2));
-  const std::optional<int> hour = FieldValue(Field(header, kDateColumn + 6, 2));
-  const std::optional<int> minute = FieldValue(Field(header, kDateColumn + 8, 2));
+  const std::optional<int> year = FieldValue(ColumnsOf(header, DateNumberColumns(0)));
+  const std::optional<int> month = FieldValue(ColumnsOf(header, DateNumberColumns(1)));
+  const std::optional<int> day = FieldValue(ColumnsOf(header, DateNumberColumns(2)));
+  const std::optional<int> hour = FieldValue(ColumnsOf(header, DateNumberColumns(3)));
+  const std::optional<int> minute = FieldValue(ColumnsOf(header, DateNumberColumns(4)));
   if (!year || !month || !day || !hour || !minute) return std::nullopt;
   if (!IsValidDate(FullYear(*year), *month, *day)) return std::nullopt;
   // Midnight may be sent as 24: valid, and the name keeps it as sent.
   if (!IsValidTime(*hour == 24 ? 0 : *hour, *minute)) return std::nullopt;
   f.time = PictureTime{FullYear(*year), *month, *day, *hour, *minute};
 
-  const std::string_view code = Field(header, kCodeColumn, kCodeLength);
+  const std::string_view code = ColumnsOf(header, kCodeColumns);
   const bool blank = Trim(code).empty();
   f.code = blank ? f.satellite : Utf8(Trim(code));
   f.code_columns = blank ? f.satellite : Utf8(code);
@@ -116,10 +108,10 @@ std::optional<HeaderFields> ReadPrimary(std::string_view header) {
 }
 
 std::optional<HeaderFields> ReadAlternative(std::string_view header) {
-  const std::optional<int> year = FieldValue(Field(header, kAltYear, 2));
-  const std::optional<int> month = MonthNumber(Field(header, kAltMonth, 3));
-  const std::optional<int> day = FieldValue(Field(header, kAltDay, 2));
-  const std::optional<int> hour = FieldValue(Field(header, kAltHour, 2));
+  const std::optional<int> year = FieldValue(ColumnsOf(header, kAltYearColumns));
+  const std::optional<int> month = MonthNumber(ColumnsOf(header, kAltMonthColumns));
+  const std::optional<int> day = FieldValue(ColumnsOf(header, kAltDayColumns));
+  const std::optional<int> hour = FieldValue(ColumnsOf(header, kAltHourColumns));
   if (!year || !month || !day || !hour) return std::nullopt;
   if (!IsValidDate(FullYear(*year), *month, *day) || !IsValidTime(*hour, 0)) return std::nullopt;
   HeaderFields f;
@@ -185,16 +177,12 @@ std::string HeaderProblem(std::string_view header_text) {
   if (header_text.size() < kMinHeaderLength) return shown + " is too short to be a header";
   const std::optional<HeaderFields> primary = ReadPrimary(header_text);
   if (primary) return "\"" + StandardName(*primary) + "\" cannot be a file name";
-  int value[5];
-  for (int i = 0; i < 5; ++i) {
-    const std::optional<int> v = FieldValue(Field(header_text, kDateColumn + 2 * i, 2));
-    if (!v && Trim(Field(header_text, kDateColumn, 10)).empty()) {
-      return shown + " has no date and time";
-    }
-    if (!v) {
-      return "its date and time \"" + Utf8(Field(header_text, kDateColumn, 10)) +
-             "\" are not digits";
-    }
+  const std::string_view date = ColumnsOf(header_text, kDateColumns);
+  int value[kDateNumbers];
+  for (int i = 0; i < kDateNumbers; ++i) {
+    const std::optional<int> v = FieldValue(ColumnsOf(header_text, DateNumberColumns(i)));
+    if (!v && Trim(date).empty()) return shown + " has no date and time";
+    if (!v) return "its date and time \"" + Utf8(date) + "\" are not digits";
     value[i] = *v;
   }
   const auto [year, month, day, hour, minute] = value;
@@ -236,21 +224,6 @@ bool IsKnownSatellite(std::string_view name) {
     if (name.starts_with(known)) return true;
   }
   return false;
-}
-
-int ReadTwoDigits(std::string& text) {
-  const std::optional<int> value = FieldValue(Field(text, 1, 2));
-  if (!value) {
-    throw ConversionError("'" + Latin1ToUtf8(Field(text, 1, 2)) + "' is not a valid integer value");
-  }
-  text.erase(0, 2);
-  return *value;
-}
-
-int MonthFromName(std::string_view text) {
-  const std::optional<int> month = MonthNumber(text);
-  if (!month) throw RangeError("Bad month");
-  return *month;
 }
 
 }  // namespace tessaly

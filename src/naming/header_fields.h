@@ -11,12 +11,36 @@
 
 namespace tessaly {
 
-// The primary form's fields before the date, in header columns.
-inline constexpr std::size_t kSatelliteLength = 8;
-inline constexpr std::size_t kKindLength = 3;
-inline constexpr std::size_t kCodeLength = 4;
+// Where a field lies in the header text: its first column, counted from 1 as the header's
+// layout counts them, and how many columns it takes.
+struct HeaderColumns {
+  std::size_t first = 1;
+  std::size_t count = 0;
+  constexpr std::size_t End() const { return first + count; }  // the column after it
+  constexpr bool Holds(std::size_t column) const { return column >= first && column < End(); }
+};
+
+// The primary form: satellite and kind blank-padded, the date and time as ten digits
+// (YYMMDDHHMI), then the picture code.
+inline constexpr HeaderColumns kSatelliteColumns{1, 8};
+inline constexpr HeaderColumns kKindColumns{kSatelliteColumns.End(), 3};
+inline constexpr HeaderColumns kDateColumns{kKindColumns.End(), 10};
+inline constexpr HeaderColumns kCodeColumns{kDateColumns.End(), 4};
 // A shorter text holds nothing to name a file by: it is not read, and no message says so.
-inline constexpr std::size_t kMinHeaderLength = kSatelliteLength + kKindLength;
+inline constexpr std::size_t kMinHeaderLength = kKindColumns.End() - 1;
+
+// The alternative form's date and hour; its other columns are free text.
+inline constexpr HeaderColumns kAltYearColumns{10, 2};
+inline constexpr HeaderColumns kAltMonthColumns{13, 3};
+inline constexpr HeaderColumns kAltDayColumns{17, 2};
+inline constexpr HeaderColumns kAltHourColumns{20, 2};
+
+// The characters of `text` in `columns`: a field running past the end is cut short, one wholly
+// beyond it is empty.
+constexpr std::string_view ColumnsOf(std::string_view text, HeaderColumns columns) {
+  if (columns.first > text.size()) return {};
+  return text.substr(columns.first - 1, columns.count);
+}
 
 // Two-digit years below this belong to the 2000s, the others to the 1900s.
 inline constexpr int kCenturyPivot = 57;
@@ -73,6 +97,9 @@ std::string HeaderProblem(std::string_view header_text);
 
 // The standard name the fields give, without folder and extension.
 std::string StandardName(const HeaderFields& fields);
+
+// True for the satellites whose names carry no kind suffix (prefix match, case-sensitive).
+bool IsKnownSatellite(std::string_view name);
 
 // True when `part` can stand as a file name between a folder and an extension: not empty, no
 // leading dot (which would hide the picture, and "." and ".." leave the folder), and free of

@@ -8,22 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "base/errors.h"
 #include "naming/header_fields.h"
 
 namespace tessaly {
-
-// A header field that is not a number.
-class ConversionError : public Error {
- public:
-  using Error::Error;
-};
-
-// A value outside its table, such as a month name that is not one ("Bad month").
-class RangeError : public Error {
- public:
-  using Error::Error;
-};
 
 struct NameProposal {
   std::filesystem::path name;
@@ -43,18 +30,6 @@ NameProposal HeaderToFileName(const std::filesystem::path& file_name, std::strin
 // HeaderToFileName for a header already read: `fields` is ReadHeader(header_text).
 NameProposal ProposeName(const std::filesystem::path& file_name, std::string_view header_text,
                          const std::optional<HeaderFields>& fields);
-
-// Reads the first two characters of `text` (leading blanks, then one or two decimal
-// digits; a text of one character is read as it stands) and removes them. Throws
-// ConversionError, leaving `text` unchanged, for anything else.
-int ReadTwoDigits(std::string& text);
-
-// Month 1-12 from the first three letters of `text`, any case; 0 when `text` is shorter
-// than three characters. Throws RangeError("Bad month") when the letters are no month.
-int MonthFromName(std::string_view text);
-
-// True for the satellites whose names carry no kind suffix (prefix match, case-sensitive).
-bool IsKnownSatellite(std::string_view name);
 
 // True when `name` lies in the folder of `input_name`, ends in its extension, and the part
 // between is a storable file name (IsStorableName). Only inspects the strings.

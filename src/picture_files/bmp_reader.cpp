@@ -110,7 +110,7 @@ void ReadMasks(Bytes d, Header& h) {
   for (int i = 0; i < 3; ++i) h.masks[i] = LoadLe32(d, at + 4 * i);
 }
 
-Header ReadHeader(Bytes d) {
+Header ReadCheckedHeader(Bytes d) {
   if (d.size() < kFileHeaderSize + 4) throw Error("BMP file is too short to hold its headers");
   if (d[0] != 'B' || d[1] != 'M') throw Error("Not a BMP file: the signature is not BM");
   const std::uint32_t info_size = LoadLe32(d, kFileHeaderSize);
@@ -421,7 +421,7 @@ BmpHeaders ReadBmpHeaders(std::span<const std::uint8_t> data) {
 }
 
 Bitmap ReadBmp(std::span<const std::uint8_t> data, BmpPixelPlacement placement) {
-  const Header header = ReadHeader(data);
+  const Header header = ReadCheckedHeader(data);
   const Layout layout = LocateData(data, header, placement);
   // Fail on truncation, or on data far too small for the picture, before allocating.
   if (header.compression != kRle8 && header.compression != kRle4) {

@@ -1,5 +1,7 @@
 # PNG codec (TPngImage on libpng) and the PNG file functions.
 target_sources(tessaly_picture_files PRIVATE
+  png_chunks.cpp
+  png_chunks.h
   png_codec.cpp
   png_filter.cpp
   png_filter.h

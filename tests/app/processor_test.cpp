@@ -301,6 +301,10 @@ TEST_F(ProcessorTest, UnreadableBmpHeaderIsProposedAsPngBesideItAndSaved) {
   PictureResult result = Process(input);
   EXPECT_EQ(result.proposed_name, dir_ / "frame.png");
   EXPECT_EQ(result.named_from, NamedFrom::kInputName);
+  // A picture of one grey level holds no header: nothing was read, so nothing is doubted.
+  EXPECT_EQ(StateOf(result), HeaderState::kNotRead);
+  EXPECT_FALSE(result.header_doubtful);
+  EXPECT_FALSE(result.header_confidence.has_value());
   EXPECT_TRUE(result.changed);
   EncodePicture(result);  // as the batch tool's workers do
   EXPECT_FALSE(result.png.empty());

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "base/doubt.h"
 #include "base/errors.h"
 #include "decoder_test_support.h"
 
@@ -190,7 +191,7 @@ TEST(WeighHeaderBits, TheBitsSentStandClearOfTheNoiseAndAReadingOneBitOffFallsBe
                                      SatelliteType::GOES, 4.0f * width, frame.start_column);
     ASSERT_EQ(bits.text, frame.header);
     const BitEvidence sent = weigh(recipe.data_rows, bits);
-    EXPECT_GT(sent.margin, 2 * kDoubtfulMargin);
+    EXPECT_GT(sent.margin, 2 * kDoubtfulBelow);
     EXPECT_GT(sent.row_agreement, 0.9);
     // The first row of the picture carries no bits.
     EXPECT_LT(weigh(recipe.data_rows + 1, bits).row_agreement, 0.2);

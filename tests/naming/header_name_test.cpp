@@ -1,4 +1,4 @@
-// Tests of the header parser: result names of both header forms, fall-back, field readers, and
+// Tests of the header parser: result names of both header forms, fall-back, the facts read, and
 // the header check that judges a reading.
 #include "naming/header_name.h"
 #include "naming/header_check.h"
@@ -61,6 +61,7 @@ std::vector<Row> ResultRows() {
       {"minute 60", Header("MET7", "C02", "9912051260", "X"), ""},
       {"31 February", Header("MET7", "C02", "9902311230", "X"), ""},
       {"trailing blank in a number", Header("MET7", "C02", "9912051 30", "X"), ""},
+      {"a sign is no digit", Header("MET7", "C02", "+912051230", "X"), ""},
       {"11 characters", Header("MET7", "C02", "", ""), ""},
       {"minute beyond the end", Header("MET7", "C02", "99120512", ""), ""},
       {"Latin-1 code", Header("GMSS", "VS", digits, "\xA2\xACXY"),
@@ -185,38 +186,6 @@ TEST(ReadHeader, GivesTheFactsOfTheFormThatReadsWithItsTimeInIso8601) {
   }
 }
 
-TEST(ReadTwoDigits, ReadsBlankLedDigitsAndRemovesThem) {
-  std::string text = " 7123";
-  EXPECT_EQ(ReadTwoDigits(text), 7);
-  EXPECT_EQ(text, "123");
-  EXPECT_EQ(ReadTwoDigits(text), 12);
-  EXPECT_EQ(ReadTwoDigits(text), 3);
-  EXPECT_EQ(text, "");
-  EXPECT_THROW(ReadTwoDigits(text), ConversionError);
-  for (std::string bad : {"+7", "-7", "7 ", "  ", "0x", "a1", "\t7"}) {
-    const std::string before = bad;
-    EXPECT_THROW(ReadTwoDigits(bad), ConversionError) << before;
-    EXPECT_EQ(bad, before);
-  }
-}
-
-TEST(MonthFromName, FindsTheLettersInTheMonthTable) {
-  EXPECT_EQ(MonthFromName("jan"), 1);
-  EXPECT_EQ(MonthFromName("Dec"), 12);
-  EXPECT_EQ(MonthFromName("SEPTEMBER"), 9);
-  EXPECT_EQ(MonthFromName("ANF"), 1);   // straddles JAN and FEB
-  EXPECT_EQ(MonthFromName("TNO"), 10);  // straddles OCT and NOV
-  EXPECT_EQ(MonthFromName("DE"), 0);
-  for (const char* bad : {"XYZ", "  J", " JA", "EC "}) {
-    try {
-      MonthFromName(bad);
-      ADD_FAILURE() << bad;
-    } catch (const RangeError& e) {
-      EXPECT_STREQ(e.what(), "Bad month");
-    }
-  }
-}
-
 TEST(IsKnownSatellite, MatchesPrefixesCaseSensitively) {
   for (const char* name : {"MET5", "MET7B", "GMSN", "GMSS", "GOES8", "GOES8W"}) {
     EXPECT_TRUE(IsKnownSatellite(name)) << name;
@@ -260,15 +229,19 @@ TEST(HeaderCheck, CountsCharactersThatBreakTheirFieldAndChargesThemToTheMargin) 
   for (const auto& row : rows) {
     EXPECT_EQ(CountFieldBreaks(row.header, row.form), row.breaks) << row.header;
     const HeaderJudgement judged = JudgeHeader(20.0, row.header, row.form);
-    EXPECT_DOUBLE_EQ(judged.confidence, 20.0 - kFieldBreakCost * row.breaks) << row.header;
+    EXPECT_EQ(judged.confidence, 20.0 - kFieldBreakCost * row.breaks) << row.header;
   }
   EXPECT_FALSE(
       JudgeHeader(kDoubtfulBelow, "GOES8   VIS9812241200D2  ", NamedFrom::kPrimaryForm).doubtful);
   EXPECT_TRUE(JudgeHeader(kDoubtfulBelow + kFieldBreakCost - 0.01,
                           Header("MET7", "VIS", digits, " 2"), NamedFrom::kPrimaryForm)
                   .doubtful);
-  // Nothing read, nothing to doubt.
-  EXPECT_FALSE(JudgeHeader(0.0, "", NamedFrom::kInputName).doubtful);
+  // Nothing read, nothing to doubt or measure.
+  for (const std::string& nothing : {std::string(), std::string(25, ' ')}) {
+    const HeaderJudgement judged = JudgeHeader(0.0, nothing, NamedFrom::kInputName);
+    EXPECT_FALSE(judged.doubtful);
+    EXPECT_FALSE(judged.confidence.has_value());
+  }
 }
 
 }  // namespace

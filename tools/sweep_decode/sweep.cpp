@@ -306,7 +306,7 @@ SweepResult RunCase(const SweepCase& sweep_case, const RunOptions& options) {
   result.black = named.black_level;
   result.white = named.white_level;
   result.cut = named.cut;
-  result.confidence = named.header_confidence;
+  result.confidence = named.header_confidence.value_or(0.0);
   result.evidence = evidence;
   result.has_outcome = true;
   result.sent_header = frame.header;
