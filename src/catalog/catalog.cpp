@@ -75,18 +75,6 @@ CREATE INDEX frames_by_code_time ON frames(code, time);
 CREATE INDEX frames_by_source_hash ON frames(source_hash);
 )sql";
 
-constexpr std::array<std::pair<Outcome, const char*>, 9> kOutcomeTexts = {{
-    {Outcome::kSaved, "saved"},
-    {Outcome::kUpToDate, "up to date"},
-    {Outcome::kUnchanged, "unchanged"},
-    {Outcome::kDeclined, "declined"},
-    {Outcome::kCollided, "collided"},
-    {Outcome::kKeptOriginal, "kept original"},
-    {Outcome::kUnreadLeft, "header not read left"},
-    {Outcome::kSkipped, "skipped"},
-    {Outcome::kFailed, "failed"},
-}};
-
 std::string CreateSql() {
   std::string sql = "CREATE TABLE frames (";
   for (const Column& c : kColumns) {
@@ -175,7 +163,7 @@ void BindRow(Statement& s, const FrameRow& r, const PathBase& paths) {
     s.BindNull(++i);
   }
   s.Bind(++i, r.output_hash);
-  s.Bind(++i, std::string_view(OutcomeText(r.outcome)));
+  s.Bind(++i, std::string_view(r.outcome));
   s.Bind(++i, r.detail);
   s.Bind(++i, r.tool_version);
   s.Bind(++i, r.processed_at);
@@ -205,7 +193,7 @@ FrameRow ReadRow(const Statement& s, const PathBase& paths) {
   if (const auto output = s.Text(i++)) r.output = paths.Full(*output);
   r.output_hash = s.Text(i++);
   // An outcome only a newer build words is taken as a failure: the file is done again.
-  r.outcome = OutcomeFromText(s.Text(i++).value_or("")).value_or(Outcome::kFailed);
+  r.outcome = s.Text(i++).value_or(kOutcomeFailed);
   r.detail = s.Text(i++);
   r.tool_version = s.Text(i++).value_or("");
   r.processed_at = s.Text(i++).value_or("");
@@ -225,10 +213,6 @@ std::string UtcNow() {
 std::optional<std::string> Unless(std::string text) {
   if (text.empty()) return std::nullopt;
   return text;
-}
-
-bool LeavesAnOutput(Outcome outcome) {
-  return outcome == Outcome::kSaved || outcome == Outcome::kUpToDate;
 }
 
 }  // namespace
@@ -386,18 +370,8 @@ struct Catalog::State {
   }
 };
 
-const char* OutcomeText(Outcome outcome) {
-  for (const auto& [value, text] : kOutcomeTexts) {
-    if (value == outcome) return text;
-  }
-  return "failed";
-}
-
-std::optional<Outcome> OutcomeFromText(std::string_view text) {
-  for (const auto& [value, known] : kOutcomeTexts) {
-    if (text == known) return value;
-  }
-  return std::nullopt;
+bool LeavesAnOutput(std::string_view outcome) {
+  return outcome == kOutcomeSaved || outcome == kOutcomeUpToDate;
 }
 
 void SetHeader(FrameRow& row, std::string_view header_latin1,

@@ -32,22 +32,15 @@ inline constexpr int kCatalogCommitSeconds = 1;
 // How long a run waits for another one that is committing to the same catalogue.
 inline constexpr int kCatalogBusyTimeoutMs = 30000;
 
-// What became of an input, as the catalogue's `outcome` column words it.
-enum class Outcome {
-  kSaved,         // "saved": the output was written
-  kUpToDate,      // "up to date": the output of an earlier run stands for the input as it is
-  kUnchanged,     // "unchanged": the proposed name is the input's own, nothing to save
-  kDeclined,      // "declined": the target exists and was not to be replaced
-  kCollided,      // "collided": another input of the same run took the target first
-  kKeptOriginal,  // "kept original": the target is no result of the tool and was kept
-  kUnreadLeft,    // "header not read left": --skip-unread left it unsaved
-  kSkipped,       // "skipped": not a picture the tool reads
-  kFailed,        // "failed": reading, processing or saving failed
-};
+// The `outcome` column's words for what became of an input that the catalogue itself reasons
+// about; the batch maps each fate of a file to its word (cli/catalog_run.h). The others are
+// "unchanged", "declined", "collided", "kept original", "header not read left" and "skipped".
+inline constexpr char kOutcomeSaved[] = "saved";          // the output was written
+inline constexpr char kOutcomeUpToDate[] = "up to date";  // an earlier run's output stands
+inline constexpr char kOutcomeFailed[] = "failed";        // reading, processing or saving failed
 
-const char* OutcomeText(Outcome outcome);
-// The outcome a text names; nothing for an unknown text (a newer tool's).
-std::optional<Outcome> OutcomeFromText(std::string_view text);
+// True for an outcome that left an output standing for the input.
+bool LeavesAnOutput(std::string_view outcome);
 
 // One row of the `frames` table. Texts are UTF-8; a field with nothing to say is empty
 // (NULL in the table). Paths are full (FullPath) here, whatever form the table keeps them in.
@@ -69,10 +62,10 @@ struct FrameRow {
   std::optional<std::int64_t> cut_x, cut_y, cut_w, cut_h;
   std::optional<std::string> output;       // the saved picture's full path
   std::optional<std::string> output_hash;  // HashBytes of the saved PNG
-  Outcome outcome = Outcome::kFailed;
-  std::optional<std::string> detail;  // why it failed or was skipped, in the report's words
-  std::string tool_version;           // filled by Record when empty
-  std::string processed_at;           // ISO 8601 UTC to the second; filled by Record when empty
+  std::string outcome = kOutcomeFailed;    // the column's word
+  std::optional<std::string> detail;       // why it failed or was skipped, in the report's words
+  std::string tool_version;                // filled by Record when empty
+  std::string processed_at;  // ISO 8601 UTC to the second; filled by Record when empty
   // When a row first named the input's output, as processed_at; filled by Record for a row
   // that names one, and never replaced by a later row of the same input.
   std::optional<std::string> first_filed;

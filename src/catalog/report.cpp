@@ -314,13 +314,11 @@ std::vector<DoubtfulLine> DoubtfulReport(Catalog& catalog) {
     DoubtfulLine& line = lines.emplace_back();
     line.source = catalog.PathFromTable(s.Text(0).value_or(""));
     line.header = s.Text(1).value_or("");
-    if (s.Int(2).value_or(0) != 0) {
-      line.state = DoubtfulLine::State::kDoubtful;
-      line.confidence = s.Real(3);
-    } else {
-      line.state =
-          Trim(line.header).empty() ? DoubtfulLine::State::kNotRead : DoubtfulLine::State::kNoName;
-    }
+    // A doubtful reading is listed as doubtful, also when --accept-doubtful named from it.
+    const bool doubtful = s.Int(2).value_or(0) != 0;
+    line.state = doubtful ? HeaderState::kDoubtful
+                          : HeaderStateOf(line.header, NamedFrom::kInputName, false);
+    if (doubtful) line.confidence = s.Real(3);
   }
   return lines;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "catalog/catalog.h"
+#include "naming/header_state.h"
 
 namespace tessaly {
 
@@ -71,10 +72,9 @@ struct DuplicateGroup {
 std::vector<DuplicateGroup> DuplicatesReport(Catalog& catalog);
 
 struct DoubtfulLine {
-  enum class State { kDoubtful, kNotRead, kNoName };
   std::string source;
-  State state = State::kNotRead;
-  std::string header;  // UTF-8, untrimmed
+  HeaderState state = HeaderState::kNotRead;  // doubtful, not read or no name
+  std::string header;                         // UTF-8, untrimmed
   std::optional<double> confidence;
 };
 std::vector<DoubtfulLine> DoubtfulReport(Catalog& catalog);

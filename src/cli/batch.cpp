@@ -78,7 +78,7 @@ std::optional<RecalledPicture> RecallFromCatalog(FileResult& r, RecordedOutput& 
     // Only a file that may be unchanged, whose row left a result, is read for its hash; one
     // too large to be read at all is refused by the pipeline at once, as it was the first time.
     if (!row || row->source_size != facts.stamp.size || row->source_mtime != facts.stamp.mtime ||
-        (row->outcome != Outcome::kSaved && row->outcome != Outcome::kUpToDate) ||
+        !LeavesAnOutput(row->outcome) ||
         static_cast<std::uint64_t>(facts.stamp.size) > kMaxReadFileBytes) {
       return std::nullopt;
     }

@@ -240,15 +240,16 @@ std::string NoNameProblem(const std::string& header_utf8) {
 std::string DoubtfulText(const DoubtfulLine& l) {
   const std::string quoted = ": \"" + EscapeControls(l.header) + "\"";
   switch (l.state) {
-    case DoubtfulLine::State::kDoubtful: {
+    case HeaderState::kDoubtful: {
       char confidence[32] = "";
       if (l.confidence)
         std::snprintf(confidence, sizeof confidence, " (confidence %.2f)", *l.confidence);
       return "header doubtful" + std::string(confidence) + quoted;
     }
-    case DoubtfulLine::State::kNotRead:
+    case HeaderState::kNotRead:
       return "header not read";
-    case DoubtfulLine::State::kNoName:
+    case HeaderState::kNoName:
+    case HeaderState::kNamed:  // not listed: a named header is doubtful or not in the report
       break;
   }
   return "header read, but " + NoNameProblem(l.header) + quoted;
@@ -266,11 +267,11 @@ std::size_t Doubtful(Catalog& catalog, ReportFormat format, std::ostream& out) {
   }
   Table table(format, {"source", "state", "header", "confidence", "problem"}, out);
   for (const DoubtfulLine& l : lines) {
-    const bool no_name = l.state == DoubtfulLine::State::kNoName;
+    const bool no_name = l.state == HeaderState::kNoName;
     table.Row({{"source", l.source},
-               {"state", l.state == DoubtfulLine::State::kDoubtful ? "doubtful"
-                         : no_name                                 ? "no name"
-                                                                   : "not read"},
+               {"state", l.state == HeaderState::kDoubtful ? "doubtful"
+                         : no_name                         ? "no name"
+                                                           : "not read"},
                {"header", l.header},
                {"confidence", l.confidence ? Json(RoundedConfidence(*l.confidence)) : Json()},
                {"problem", no_name ? Json(NoNameProblem(l.header)) : Json()}});

@@ -17,32 +17,32 @@ namespace tessaly::cli {
 
 namespace fs = std::filesystem;
 
-std::optional<Outcome> OutcomeOf(Fate fate) {
+const char* OutcomeWord(Fate fate) {
   switch (fate) {
     case Fate::kSaved:
-      return Outcome::kSaved;
+      return kOutcomeSaved;
     case Fate::kUnchanged:
-      return Outcome::kUnchanged;
+      return "unchanged";
     case Fate::kDeclined:
-      return Outcome::kDeclined;
+      return "declined";
     case Fate::kKeptOriginal:
-      return Outcome::kKeptOriginal;
+      return "kept original";
     case Fate::kUpToDate:
-      return Outcome::kUpToDate;
+      return kOutcomeUpToDate;
     case Fate::kCollided:
-      return Outcome::kCollided;
+      return "collided";
     case Fate::kUnreadLeft:
-      return Outcome::kUnreadLeft;
+      return "header not read left";
     case Fate::kSkipped:
-      return Outcome::kSkipped;
+      return "skipped";
     case Fate::kFailed:
-      return Outcome::kFailed;
+      return kOutcomeFailed;
     case Fate::kWouldSave:
     case Fate::kWouldCollide:
     case Fate::kAlreadyResult:
       break;
   }
-  return std::nullopt;
+  return nullptr;
 }
 
 std::optional<PictureResult> RecordedPicture(const FrameRow& row, const fs::path& input,
@@ -84,7 +84,8 @@ std::optional<std::pair<int, int>> PngSize(const fs::path& file) {
 FrameRow RowOf(const FileResult& r, Fate fate) {
   FrameRow row;
   row.source = FullPath(r.input);
-  row.outcome = OutcomeOf(fate).value_or(Outcome::kFailed);
+  const char* word = OutcomeWord(fate);
+  row.outcome = word != nullptr ? word : kOutcomeFailed;
   if (r.source) {
     row.source_size = r.source->stamp.size;
     row.source_mtime = r.source->stamp.mtime;
@@ -149,7 +150,7 @@ void RunCatalog::Open(const Options& options) {
 }
 
 void RunCatalog::Record(const FileResult& r, Fate fate, std::ostream& err) {
-  if (!writes_ || failed_ || !OutcomeOf(fate)) return;
+  if (!writes_ || failed_ || OutcomeWord(fate) == nullptr) return;
   try {
     FrameRow row = RowOf(r, fate);
     if (!r.source) {

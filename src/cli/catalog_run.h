@@ -17,7 +17,7 @@ namespace tessaly::cli {
 
 // The catalogue's word for what became of a file; nothing for a fate that leaves no row (a dry
 // run's, or a result found in a folder, which its input's row describes).
-std::optional<Outcome> OutcomeOf(Fate fate);
+const char* OutcomeWord(Fate fate);
 
 // The picture as its row recorded it, for an input that is not decoded again: the header and
 // the standard name it gives in the input's folder (as the pipeline proposes it), the reading,
@@ -30,7 +30,7 @@ std::optional<PictureResult> RecordedPicture(const FrameRow& row,
 // The width and height a PNG file's header gives; nothing when it is no PNG that can be read.
 std::optional<std::pair<int, int>> PngSize(const std::filesystem::path& file);
 
-// The row of a handled file, once its fate (one OutcomeOf words) is settled. The target of an
+// The row of a handled file, once its fate (one OutcomeWord words) is settled. The target of an
 // up-to-date file that was decoded, or of a save that encoded its own PNG, is read for its hash.
 FrameRow RowOf(const FileResult& r, Fate fate);
 

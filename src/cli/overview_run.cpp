@@ -28,7 +28,7 @@ struct Interrupted {
 
 std::optional<Tile> TileOf(const FrameRow& row) {
   Tile tile{*row.time, row.satellite.value_or(""), row.code.value_or(""), TileState::kPresent, {}};
-  if (row.outcome == Outcome::kFailed) {
+  if (row.outcome == kOutcomeFailed) {
     tile.state = TileState::kFailed;
     return tile;
   }

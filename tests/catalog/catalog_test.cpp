@@ -46,7 +46,7 @@ class CatalogTest : public ::testing::Test {
   static FrameRow Row(const std::string& source, const char* time = nullptr) {
     FrameRow row;
     row.source = source;
-    row.outcome = Outcome::kSaved;
+    row.outcome = kOutcomeSaved;
     row.satellite = "GOES8";
     row.code = "D2";
     if (time != nullptr) row.time = time;
@@ -75,7 +75,7 @@ TEST_F(CatalogTest, ARowComesBackWholeAfterReopeningAndARerunReplacesIt) {
   row.cut_h = 600;
   row.output = (dir_ / "D2   24-12-98 1200.png").string();
   row.output_hash = std::string(32, 'b');
-  row.outcome = Outcome::kSaved;
+  row.outcome = kOutcomeSaved;
   {
     Catalog catalog = Catalog::Open(db_);
     catalog.Record(row);
@@ -99,7 +99,7 @@ TEST_F(CatalogTest, ARowComesBackWholeAfterReopeningAndARerunReplacesIt) {
   EXPECT_EQ(stored.Text(0), "rx000.bmp|D2   24-12-98 1200.png");
 
   // A rerun's row replaces the earlier one, but for the time the input was first filed.
-  row.outcome = Outcome::kUpToDate;
+  row.outcome = kOutcomeUpToDate;
   row.processed_at = "2030-01-01T00:00:00Z";
   row.first_filed.reset();
   catalog.Record(row);
@@ -214,7 +214,7 @@ TEST_F(CatalogTest, AnInputIsUpToDateOnlyAsRecordedAndWithItsOutputAsSaved) {
   EXPECT_TRUE(UpToDateFromCatalog(row, facts));
 
   FrameRow unchanged = row;
-  unchanged.outcome = Outcome::kUnchanged;
+  unchanged.outcome = "unchanged";
   EXPECT_FALSE(UpToDateFromCatalog(unchanged, facts));
   SourceFacts touched = facts;
   touched.stamp.mtime = "2001-01-01T00:00:00.000000000Z";
@@ -301,7 +301,7 @@ void CatalogTest::RecordReportRows(Catalog& catalog) {
   FrameRow bad_date = Row("/c/bad date");
   SetHeader(bad_date, "MET7    C020102301230D2AB", std::nullopt, NamedFrom::kInputName);
   FrameRow failed = Row("/d/failed");
-  failed.outcome = Outcome::kFailed;
+  failed.outcome = kOutcomeFailed;
   failed.detail = "Cannot read \"/d/failed\": no such file";
   for (const FrameRow* row : {&copy, &again, &doubtful, &unread, &bad_date, &failed}) {
     catalog.Record(*row);
@@ -345,10 +345,10 @@ TEST_F(CatalogTest, ReportsListDuplicatesDoubtfulHeadersAndFailures) {
   const std::vector<DoubtfulLine> headers = DoubtfulReport(catalog);
   ASSERT_EQ(headers.size(), 3u);
   EXPECT_EQ(headers[0].source, "/c/bad date");
-  EXPECT_EQ(headers[0].state, DoubtfulLine::State::kNoName);
-  EXPECT_EQ(headers[1].state, DoubtfulLine::State::kDoubtful);
+  EXPECT_EQ(headers[0].state, HeaderState::kNoName);
+  EXPECT_EQ(headers[1].state, HeaderState::kDoubtful);
   EXPECT_EQ(headers[1].confidence, 0.25);
-  EXPECT_EQ(headers[2].state, DoubtfulLine::State::kNotRead);
+  EXPECT_EQ(headers[2].state, HeaderState::kNotRead);
   const std::vector<FailedLine> failures = FailedReport(catalog);
   ASSERT_EQ(failures.size(), 1u);
   EXPECT_EQ(failures[0].source + ": " + failures[0].reason,

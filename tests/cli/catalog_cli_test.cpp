@@ -260,7 +260,7 @@ void FillTwoYears(const fs::path& db, const fs::path& dir) {
       FrameRow row;
       row.time = time;
       row.source = (dir / ("rx" + *row.time + ".bmp")).string();
-      row.satellite = "GOES8", row.code = "D2", row.outcome = Outcome::kSaved;
+      row.satellite = "GOES8", row.code = "D2", row.outcome = kOutcomeSaved;
       row.source_hash = k == 1 && hour < 6 ? "same" : *row.time;
       catalog.Record(row);
     }
@@ -274,7 +274,7 @@ void FillTwoYears(const fs::path& db, const fs::path& dir) {
   doubtful.header = "G10N    NH 0407020600";
   doubtful.named_from = "input";
   doubtful.header_doubtful = true;
-  doubtful.outcome = Outcome::kSaved;
+  doubtful.outcome = kOutcomeSaved;
   catalog.Record(doubtful);
 }
 

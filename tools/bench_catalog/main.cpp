@@ -102,7 +102,7 @@ FrameRow ArchiveRow(int i, const std::string& tree) {
   row.cut_h = 800;
   row.output = row.source.substr(0, row.source.size() - 4) + ".png";
   row.output_hash = *row.source_hash;
-  row.outcome = Outcome::kSaved;
+  row.outcome = kOutcomeSaved;
   return row;
 }
 
