@@ -15,7 +15,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The font of the contact sheets is found by fontconfig when a sheet is drawn, so no library
+# The font of the contact sheets is read from its file when a sheet is drawn, so no library
 # names it; the libraries dpkg-shlibdeps finds are added after it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core")
 # CPack puts the summary above this as the synopsis and indents each line by one blank.

@@ -1,145 +1,180 @@
-// GreyCanvas over a Cairo image surface. Everything is drawn in greys with grey antialiasing,
-// so the surface's three colour bytes stay equal and one of them is the picture.
+// GreyCanvas over an 8-bit grey bitmap, its text set with FreeType from the packaged DejaVu
+// Sans files. FreeType alone, without a drawing library over it, is the only library the batch
+// tool loads for the sheets at every start, and a glyph's coverage blends straight into greys.
 #include "overview/grey_canvas.h"
 
-#include <cairo.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "base/errors.h"
 #include "base/text.h"
 
 namespace tessaly {
+namespace {
 
-// The packaged font (fonts-dejavu-core), found by fontconfig under its family name.
-constexpr const char* kFontFamily = "DejaVu Sans";
+// The packaged fonts (fonts-dejavu-core), where the build found them.
+constexpr const char* kRegularFont = TESSALY_FONT_DIR "/DejaVuSans.ttf";
+constexpr const char* kBoldFont = TESSALY_FONT_DIR "/DejaVuSans-Bold.ttf";
 
-struct GreyCanvas::Cairo {
-  cairo_surface_t* surface = nullptr;
-  cairo_t* cr = nullptr;
-  ~Cairo() {
-    if (cr) cairo_destroy(cr);
-    if (surface) cairo_surface_destroy(surface);
+// The code points of UTF-8 text; a text that is not UTF-8 is taken as Latin-1, one a byte.
+std::u32string CodePoints(std::string_view text) {
+  const std::string utf8 = IsValidUtf8(text) ? std::string(text) : Latin1ToUtf8(text);
+  std::u32string points;
+  for (std::size_t at = 0; at < utf8.size();) {
+    const std::size_t length = std::max<std::size_t>(Utf8SequenceLength(utf8, at), 1);
+    const auto lead = static_cast<unsigned char>(utf8[at]);
+    char32_t point = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length && at + i < utf8.size(); ++i) {
+      point = point << 6 | (static_cast<unsigned char>(utf8[at + i]) & 0x3F);
+    }
+    points.push_back(point);
+    at += length;
+  }
+  return points;
+}
+
+std::string DropLastCharacter(std::string text) {
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xC0) == 0x80) {
+    text.pop_back();  // a continuation byte of UTF-8
+  }
+  if (!text.empty()) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+struct GreyCanvas::Fonts {
+  FT_Library library = nullptr;
+  FT_Face regular = nullptr;
+  FT_Face bold = nullptr;
+  ~Fonts() {
+    if (regular) FT_Done_Face(regular);
+    if (bold) FT_Done_Face(bold);
+    if (library) FT_Done_FreeType(library);
+  }
+
+  // The face of the style, sized: loaded at its first use, so a sheet without text reads no
+  // font.
+  FT_Face Face(const TextStyle& style) {
+    FT_Face& face = style.bold ? bold : regular;
+    if (!face) {
+      const char* file = style.bold ? kBoldFont : kRegularFont;
+      if ((!library && FT_Init_FreeType(&library) != 0) ||
+          FT_New_Face(library, file, 0, &face) != 0) {
+        face = nullptr;
+        throw Error("Cannot draw text: the font \"" + std::string(file) +
+                    "\" cannot be read (it comes with the package fonts-dejavu-core)");
+      }
+    }
+    FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(std::lround(style.size * 64)), 72, 72);
+    return face;
   }
 };
 
 GreyCanvas::GreyCanvas(int width, int height, std::uint8_t background)
-    : cairo_(std::make_unique<Cairo>()), width_(width), height_(height) {
-  cairo_->surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-  cairo_->cr = cairo_create(cairo_->surface);
-  if (const cairo_status_t status = cairo_status(cairo_->cr); status != CAIRO_STATUS_SUCCESS) {
-    throw Error("Cannot draw a picture of " + std::to_string(width) + " x " +
-                std::to_string(height) + " pixels: " + cairo_status_to_string(status));
-  }
-  cairo_font_options_t* options = cairo_font_options_create();
-  // Subpixel colour fringes would break the greys; hinting keeps small text crisp.
-  cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
-  cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
-  cairo_set_font_options(cairo_->cr, options);
-  cairo_font_options_destroy(options);
+    : fonts_(std::make_unique<Fonts>()) {
+  picture_.SetFormat(PixelFormat::k8Bit);
+  picture_.SetPalette(GreyRamp());
+  picture_.SetSize(width, height);
   Fill(0, 0, width, height, background);
 }
 
 GreyCanvas::~GreyCanvas() = default;
 
 void GreyCanvas::Fill(int x, int y, int width, int height, std::uint8_t grey) {
-  cairo_t* cr = cairo_->cr;
-  const double level = grey / 255.0;
-  cairo_set_source_rgb(cr, level, level, level);
-  cairo_rectangle(cr, x, y, width, height);
-  cairo_fill(cr);
+  const int left = std::max(x, 0), right = std::min(x + width, picture_.Width());
+  const int top = std::max(y, 0), bottom = std::min(y + height, picture_.Height());
+  for (int row = top; row < bottom && left < right; ++row) {
+    std::fill(picture_.Row(row) + left, picture_.Row(row) + right, grey);
+  }
 }
 
 void GreyCanvas::Put(const Bitmap& grey8, int x, int y) {
-  cairo_surface_flush(cairo_->surface);
-  unsigned char* data = cairo_image_surface_get_data(cairo_->surface);
-  const int stride = cairo_image_surface_get_stride(cairo_->surface);
-  const int left = std::max(x, 0), right = std::min(x + grey8.Width(), width_);
-  const int top = std::max(y, 0), bottom = std::min(y + grey8.Height(), height_);
-  for (int row = top; row < bottom; ++row) {
-    const std::uint8_t* from = grey8.Row(row - y);
-    auto* to = reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(row) * stride);
-    for (int column = left; column < right; ++column) {
-      const std::uint32_t g = from[column - x];
-      to[column] = g << 16 | g << 8 | g;
+  const int left = std::max(x, 0), right = std::min(x + grey8.Width(), picture_.Width());
+  const int top = std::max(y, 0), bottom = std::min(y + grey8.Height(), picture_.Height());
+  for (int row = top; row < bottom && left < right; ++row) {
+    std::copy(grey8.Row(row - y) + (left - x), grey8.Row(row - y) + (right - x),
+              picture_.Row(row) + left);
+  }
+}
+
+// Each glyph's coverage blends the text's grey over what lies beneath; hinted lightly, so small
+// captions stay crisp without losing their shapes.
+void GreyCanvas::Text(std::string_view text, const TextStyle& style, double x, double baseline) {
+  FT_Face face = fonts_->Face(style);
+  double pen = x;
+  FT_UInt previous = 0;
+  for (const char32_t point : CodePoints(text)) {
+    const FT_UInt glyph = FT_Get_Char_Index(face, point);
+    if (previous != 0 && FT_HAS_KERNING(face)) {
+      FT_Vector kerning;
+      FT_Get_Kerning(face, previous, glyph, FT_KERNING_DEFAULT, &kerning);
+      pen += kerning.x / 64.0;
+    }
+    previous = glyph;
+    if (FT_Load_Glyph(face, glyph, FT_LOAD_RENDER | FT_LOAD_TARGET_LIGHT) != 0) continue;
+    const FT_GlyphSlot slot = face->glyph;
+    Blend(slot->bitmap.buffer, slot->bitmap.pitch, static_cast<int>(slot->bitmap.width),
+          static_cast<int>(slot->bitmap.rows),
+          static_cast<int>(std::lround(pen)) + slot->bitmap_left,
+          static_cast<int>(std::lround(baseline)) - slot->bitmap_top, style.grey);
+    pen += slot->advance.x / 64.0;
+  }
+}
+
+void GreyCanvas::Blend(const std::uint8_t* coverage, int pitch, int width, int height, int x, int y,
+                       std::uint8_t grey) {
+  for (int row = std::max(0, -y); row < height && y + row < picture_.Height(); ++row) {
+    std::uint8_t* to = picture_.Row(y + row);
+    const std::uint8_t* from = coverage + static_cast<std::ptrdiff_t>(row) * pitch;
+    for (int column = std::max(0, -x); column < width && x + column < picture_.Width(); ++column) {
+      const int c = from[column];
+      to[x + column] =
+          static_cast<std::uint8_t>((to[x + column] * (255 - c) + grey * c + 127) / 255);
     }
   }
-  if (right > left && bottom > top) {
-    cairo_surface_mark_dirty_rectangle(cairo_->surface, left, top, right - left, bottom - top);
-  }
-}
-
-namespace {
-
-void SetFont(cairo_t* cr, const TextStyle& style) {
-  cairo_select_font_face(cr, kFontFamily, CAIRO_FONT_SLANT_NORMAL,
-                         style.bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-  cairo_set_font_size(cr, style.size);
-}
-
-// Cairo takes valid UTF-8 only and draws nothing of a string that is not.
-std::string Drawable(std::string_view text) {
-  return IsValidUtf8(text) ? std::string(text) : Latin1ToUtf8(text);
-}
-
-void DropLastCharacter(std::string& text) {
-  while (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xC0) == 0x80) {
-    text.pop_back();  // a continuation byte of UTF-8
-  }
-  if (!text.empty()) text.pop_back();
-}
-
-}  // namespace
-
-void GreyCanvas::Text(std::string_view text, const TextStyle& style, double x, double baseline) {
-  cairo_t* cr = cairo_->cr;
-  SetFont(cr, style);
-  const double level = style.grey / 255.0;
-  cairo_set_source_rgb(cr, level, level, level);
-  cairo_move_to(cr, x, baseline);
-  cairo_show_text(cr, Drawable(text).c_str());
 }
 
 double GreyCanvas::Width(std::string_view text, const TextStyle& style) {
-  SetFont(cairo_->cr, style);
-  cairo_text_extents_t extents;
-  cairo_text_extents(cairo_->cr, Drawable(text).c_str(), &extents);
-  return extents.x_advance;
+  FT_Face face = fonts_->Face(style);
+  double width = 0;
+  FT_UInt previous = 0;
+  for (const char32_t point : CodePoints(text)) {
+    const FT_UInt glyph = FT_Get_Char_Index(face, point);
+    if (previous != 0 && FT_HAS_KERNING(face)) {
+      FT_Vector kerning;
+      FT_Get_Kerning(face, previous, glyph, FT_KERNING_DEFAULT, &kerning);
+      width += kerning.x / 64.0;
+    }
+    previous = glyph;
+    if (FT_Load_Glyph(face, glyph, FT_LOAD_TARGET_LIGHT) == 0)
+      width += face->glyph->advance.x / 64.0;
+  }
+  return width;
 }
 
 void GreyCanvas::CentredText(std::string_view text, const TextStyle& style, int x, int y, int width,
                              int height) {
-  std::string shown = Drawable(text);
+  std::string shown(text);
   if (Width(shown, style) > width) {
     std::string kept = shown;
     do {
-      DropLastCharacter(kept);
+      kept = DropLastCharacter(kept);
       shown = kept + "...";
     } while (!kept.empty() && Width(shown, style) > width);
   }
-  cairo_font_extents_t font;
-  SetFont(cairo_->cr, style);
-  cairo_font_extents(cairo_->cr, &font);
-  const double baseline = y + (height + font.ascent - font.descent) / 2.0;
+  const FT_Size_Metrics& metrics = fonts_->Face(style)->size->metrics;
+  const double ascent = metrics.ascender / 64.0, descent = -metrics.descender / 64.0;
+  const double baseline = y + (height + ascent - descent) / 2.0;
   Text(shown, style, x + (width - Width(shown, style)) / 2.0, baseline);
 }
 
 Bitmap GreyCanvas::ToBitmap() {
-  cairo_surface_flush(cairo_->surface);
-  const unsigned char* data = cairo_image_surface_get_data(cairo_->surface);
-  const int stride = cairo_image_surface_get_stride(cairo_->surface);
-  Bitmap picture;
-  picture.SetFormat(PixelFormat::k8Bit);
-  picture.SetPalette(GreyRamp());
-  picture.SetSize(width_, height_);
-  for (int row = 0; row < height_; ++row) {
-    const auto* from =
-        reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(row) * stride);
-    std::uint8_t* to = picture.Row(row);
-    for (int column = 0; column < width_; ++column) to[column] = from[column] & 0xFF;
-  }
-  return picture;
+  return std::move(picture_);
 }
 
 }  // namespace tessaly

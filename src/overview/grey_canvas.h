@@ -1,5 +1,5 @@
 // The contact sheet's drawing surface: grey rectangles, pictures copied in, and text set in
-// the packaged DejaVu Sans through Cairo and fontconfig; read out as an 8-bit grey bitmap.
+// the packaged DejaVu Sans through FreeType; read out as an 8-bit grey bitmap.
 #pragma once
 
 #include <cstdint>
@@ -11,14 +11,13 @@
 namespace tessaly {
 
 struct TextStyle {
-  double size = 12.0;  // pixels from baseline to baseline, as Cairo sizes fonts
+  double size = 12.0;  // the font's size (its em) in pixels
   bool bold = false;
   std::uint8_t grey = 0;
 };
 
 class GreyCanvas {
  public:
-  // Error when Cairo cannot make a surface of that size.
   GreyCanvas(int width, int height, std::uint8_t background);
   ~GreyCanvas();
   GreyCanvas(const GreyCanvas&) = delete;
@@ -28,7 +27,7 @@ class GreyCanvas {
   // An 8-bit grey picture's values, copied unchanged with its top-left corner at (x, y) and
   // clipped to the canvas.
   void Put(const Bitmap& grey8, int x, int y);
-  // UTF-8 text from (x, baseline).
+  // UTF-8 text from (x, baseline). Error when the font cannot be read.
   void Text(std::string_view text, const TextStyle& style, double x, double baseline);
   // How far the text advances.
   double Width(std::string_view text, const TextStyle& style);
@@ -36,13 +35,17 @@ class GreyCanvas {
   void CentredText(std::string_view text, const TextStyle& style, int x, int y, int width,
                    int height);
 
+  // The picture drawn; the canvas is empty afterwards.
   Bitmap ToBitmap();
 
  private:
-  struct Cairo;
-  std::unique_ptr<Cairo> cairo_;
-  int width_;
-  int height_;
+  // Greys blended over the picture by a glyph's coverage, its top-left corner at (x, y).
+  void Blend(const std::uint8_t* coverage, int pitch, int width, int height, int x, int y,
+             std::uint8_t grey);
+
+  struct Fonts;
+  std::unique_ptr<Fonts> fonts_;
+  Bitmap picture_;
 };
 
 }  // namespace tessaly

@@ -19,7 +19,7 @@ if [[ $listed != "$(expected_tree)" ]]; then
 fi
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libpng16-16 libopencv-imgproc libcairo2 libgif7 fonts-dejavu-core; do
+for library in libc6 libpng16-16 libopencv-imgproc libfreetype6 libgif7 fonts-dejavu-core; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
 if [[ $gui == 1 && $depends != *libqt6widgets6* ]]; then
