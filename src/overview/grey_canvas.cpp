@@ -102,11 +102,13 @@ void GreyCanvas::Put(const Bitmap& grey8, int x, int y) {
   }
 }
 
-// Each glyph's coverage blends the text's grey over what lies beneath; hinted lightly, so small
-// captions stay crisp without losing their shapes.
-void GreyCanvas::Text(std::string_view text, const TextStyle& style, double x, double baseline) {
-  FT_Face face = fonts_->Face(style);
-  double pen = x;
+namespace {
+
+// Sets the text glyph by glyph from 0, kerned, handing each loaded glyph and its pen position to
+// at; returns how far the text advances.
+template <typename At>
+double Lay(FT_Face face, std::string_view text, FT_Int32 load, At at) {
+  double pen = 0;
   FT_UInt previous = 0;
   for (const char32_t point : CodePoints(text)) {
     const FT_UInt glyph = FT_Get_Char_Index(face, point);
@@ -116,14 +118,25 @@ void GreyCanvas::Text(std::string_view text, const TextStyle& style, double x, d
       pen += kerning.x / 64.0;
     }
     previous = glyph;
-    if (FT_Load_Glyph(face, glyph, FT_LOAD_RENDER | FT_LOAD_TARGET_LIGHT) != 0) continue;
-    const FT_GlyphSlot slot = face->glyph;
-    Blend(slot->bitmap.buffer, slot->bitmap.pitch, static_cast<int>(slot->bitmap.width),
-          static_cast<int>(slot->bitmap.rows),
-          static_cast<int>(std::lround(pen)) + slot->bitmap_left,
-          static_cast<int>(std::lround(baseline)) - slot->bitmap_top, style.grey);
-    pen += slot->advance.x / 64.0;
+    if (FT_Load_Glyph(face, glyph, load) != 0) continue;
+    at(face->glyph, pen);
+    pen += face->glyph->advance.x / 64.0;
   }
+  return pen;
+}
+
+}  // namespace
+
+// Each glyph's coverage blends the text's grey over what lies beneath; hinted lightly, so small
+// captions stay crisp without losing their shapes.
+void GreyCanvas::Text(std::string_view text, const TextStyle& style, double x, double baseline) {
+  Lay(fonts_->Face(style), text, FT_LOAD_RENDER | FT_LOAD_TARGET_LIGHT,
+      [&](FT_GlyphSlot slot, double pen) {
+        Blend(slot->bitmap.buffer, slot->bitmap.pitch, static_cast<int>(slot->bitmap.width),
+              static_cast<int>(slot->bitmap.rows),
+              static_cast<int>(std::lround(x + pen)) + slot->bitmap_left,
+              static_cast<int>(std::lround(baseline)) - slot->bitmap_top, style.grey);
+      });
 }
 
 void GreyCanvas::Blend(const std::uint8_t* coverage, int pitch, int width, int height, int x, int y,
@@ -140,21 +153,7 @@ void GreyCanvas::Blend(const std::uint8_t* coverage, int pitch, int width, int h
 }
 
 double GreyCanvas::Width(std::string_view text, const TextStyle& style) {
-  FT_Face face = fonts_->Face(style);
-  double width = 0;
-  FT_UInt previous = 0;
-  for (const char32_t point : CodePoints(text)) {
-    const FT_UInt glyph = FT_Get_Char_Index(face, point);
-    if (previous != 0 && FT_HAS_KERNING(face)) {
-      FT_Vector kerning;
-      FT_Get_Kerning(face, previous, glyph, FT_KERNING_DEFAULT, &kerning);
-      width += kerning.x / 64.0;
-    }
-    previous = glyph;
-    if (FT_Load_Glyph(face, glyph, FT_LOAD_TARGET_LIGHT) == 0)
-      width += face->glyph->advance.x / 64.0;
-  }
-  return width;
+  return Lay(fonts_->Face(style), text, FT_LOAD_TARGET_LIGHT, [](FT_GlyphSlot, double) {});
 }
 
 void GreyCanvas::CentredText(std::string_view text, const TextStyle& style, int x, int y, int width,
