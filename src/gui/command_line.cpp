@@ -58,7 +58,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       line.files.push_back(argument);
       continue;
     }
-    // The testing aids take their value from the next argument.
+    // These options take their value from the next argument.
     const bool has_value = i + 1 < arguments.size();
     if (argument == "--") {
       options_ended = true;
@@ -66,10 +66,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       help = true;
     } else if (argument == "--version") {
       version = true;
-    } else if (argument == "--process" || argument == "--screenshot") {
+    } else if (argument == "--process" || argument == "--screenshot" || argument == "--catalog") {
       if (!has_value) return UsageError("option '" + argument + "' needs a value");
       if (argument == "--process")
         line.files.push_back(arguments[++i]);
+      else if (argument == "--catalog")
+        line.catalog = arguments[++i];
       else
         line.screenshot = arguments[++i];
     } else if (const ToolkitOption* option = FindToolkitOption(argument)) {
@@ -100,7 +102,7 @@ bool HasDisplay(const CommandLine& line, const std::function<const char*(const c
 }
 
 std::string UsageText() {
-  return "Usage: tessaly [--help] [--version] [FILE|FOLDER]...\n";
+  return "Usage: tessaly [--help] [--version] [--catalog FILE] [FILE|FOLDER]...\n";
 }
 
 std::string HelpText() {
@@ -116,17 +118,23 @@ std::string HelpText() {
          "Options:\n"
          "  -h, --help     print this help and exit\n"
          "      --version  print the version and exit\n"
+         "      --catalog FILE\n"
+         "                 show the day's contact sheets from FILE, an archive catalogue made\n"
+         "                 by tessaly-cli --catalog; remembered for later runs, and forgotten\n"
+         "                 with --catalog \"\"\n"
          "\n"
          "In the window:\n"
          "  Ctrl+O         choose pictures to handle\n"
          "  Ctrl+Shift+O   choose a folder to handle, as a drop of that folder\n"
          "  Ctrl+Shift+S   save the picture shown under a name of your choosing\n"
+         "  Ctrl+D         with a catalogue: show the contact sheet of the day, satellite and\n"
+         "                 code of the picture shown (also in the right pane's context menu)\n"
          "  Escape         stop after the current file while files are handled; otherwise close\n"
          "  Ctrl+Q         close the window\n"
          "  double-click   on a pane: switch between fitting the picture and actual size\n"
          "\n"
-         "Settings (source choice, fit of each pane, window place) are kept per user in\n"
-         "~/.config/Kestrelwood/tessaly.conf.\n"
+         "Settings (source choice, fit of each pane, window place, catalogue) are kept per\n"
+         "user in ~/.config/Kestrelwood/tessaly.conf.\n"
          "\n"
          "Exit status: 0; 1 when the window cannot be shown (no graphical display, or it could\n"
          "not be set up); 2 for a usage error.\n";

@@ -1,6 +1,7 @@
-// The tessaly program's command line: files and folders to handle as one drop, --help and
-// --version (answered before any window or display is needed), the toolkit's own options passed
-// through, and the program's testing aids. Used by main.cpp; toolkit-free so it is tested alone.
+// The tessaly program's command line: files and folders to handle as one drop, the archive
+// catalogue of the day's contact sheets, --help and --version (answered before any window or
+// display is needed), the toolkit's own options passed through, and the program's testing aids.
+// Used by main.cpp; toolkit-free so it is tested alone.
 #pragma once
 
 #include <functional>
@@ -15,6 +16,9 @@ struct CommandLine {
   Action action = Action::kRun;
   // Files and folders in the order given, to be handled as one drop on the left pane.
   std::vector<std::string> files;
+  // --catalog: the archive catalogue the window's day's contact sheets come from from now on;
+  // empty to forget the one remembered.
+  std::optional<std::string> catalog;
   // Testing aid: a picture of the window is saved here once the files are handled.
   std::optional<std::string> screenshot;
   // For kUsageError: what was wrong, without the program's name.

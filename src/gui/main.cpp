@@ -1,5 +1,6 @@
 // tessaly: the desktop window. Files arrive by being dropped on the left pane, chosen with
 // Ctrl+O, or named on the command line, which handles them as one drop once the window is shown.
+// "--catalog FILE" names the archive catalogue of the day's contact sheets, which is remembered.
 // --help and --version are answered before any display is needed; without a display the program
 // says so and ends with status 1.
 //
@@ -29,8 +30,10 @@ constexpr int kSettleMilliseconds = 500;
 constexpr int kNoDisplayStatus = 1;
 constexpr int kUsageErrorStatus = 2;
 
-// Handles the files as a drop would; a picture is taken once the window has settled.
+// Takes the catalogue, then handles the files as a drop would; a picture is taken once the
+// window has settled.
 void RunCommandLine(tessaly::TFormQuillet& form, const tessaly::CommandLine& line) {
+  if (line.catalog) form.UseCatalog(*line.catalog);
   if (!line.files.empty()) form.OpenFiles(line.files);
   if (!line.screenshot) return;
   // Freshly shown controls are polished through queued events; a grab before them shows blanks.
@@ -79,7 +82,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   form->show();
-  if (!line.files.empty() || line.screenshot) {
+  if (!line.files.empty() || line.screenshot || line.catalog) {
     QTimer::singleShot(0, &*form, [&form, &line] { RunCommandLine(*form, line); });
   }
   return QApplication::exec();

@@ -4,7 +4,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -91,13 +90,6 @@ int ShareOf(Anchor::Share share, int extra) {
 Source SourceOfItem(int item_index) {
   // No item chosen reads as a full frame too.
   return item_index == kSourceDataLinesOnly ? Source::kDataLines : Source::kFullFrame;
-}
-
-bool FitsTheScreens(const QRect& geometry) {
-  const QList<QScreen*> screens = QGuiApplication::screens();
-  return std::any_of(screens.begin(), screens.end(), [&geometry](const QScreen* screen) {
-    return screen->availableGeometry().contains(geometry);
-  });
 }
 
 std::string ErrorReportText(const std::string& message, const std::filesystem::path& file) {
@@ -203,8 +195,10 @@ void TFormQuillet::CreateActions() {
       add("Save as the doubtful header names it", QKeySequence(), &TFormQuillet::SaveDoubtfulClick);
   saveAsAction_ =
       add("Save as...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &TFormQuillet::SaveAsClick);
+  daySheetAction_ = add("", QKeySequence(Qt::CTRL | Qt::Key_D), &TFormQuillet::DaySheetClick);
   scrollBoxOut_->addAction(saveDoubtfulAction_);
   scrollBoxOut_->addAction(saveAsAction_);
+  scrollBoxOut_->addAction(daySheetAction_);
 }
 
 void TFormQuillet::LayOutControls() {
@@ -240,45 +234,6 @@ void TFormQuillet::closeEvent(QCloseEvent* event) {
   // A window closed during a run stops it after the current file.
   RequestCancel();
   event->accept();
-}
-
-void TFormQuillet::RestoreView() {
-  fitImageIn_ = std::make_unique<TRegistryInteger>(kFitImageInName, 0);
-  fitImageOut_ = std::make_unique<TRegistryInteger>(kFitImageOutName, 0);
-  scrollBoxIn_->SetFitted(fitImageIn_->Value() != 0);
-  scrollBoxOut_->SetFitted(fitImageOut_->Value() != 0);
-  scrollBoxIn_->OnFitChanged = [this] { fitImageIn_->SetValue(scrollBoxIn_->Fitted()); };
-  scrollBoxOut_->OnFitChanged = [this] { fitImageOut_->SetValue(scrollBoxOut_->Fitted()); };
-
-  // Width and height 0 stand for a window never closed before.
-  windowLeft_ = std::make_unique<TRegistryInteger>(kWindowLeftName, 0);
-  windowTop_ = std::make_unique<TRegistryInteger>(kWindowTopName, 0);
-  windowWidth_ = std::make_unique<TRegistryInteger>(kWindowWidthName, 0);
-  windowHeight_ = std::make_unique<TRegistryInteger>(kWindowHeightName, 0);
-  windowMaximized_ = std::make_unique<TRegistryInteger>(kWindowMaximizedName, 0);
-  const QRect stored(windowLeft_->Value(), windowTop_->Value(), windowWidth_->Value(),
-                     windowHeight_->Value());
-  // A place on a screen that has gone, or a size larger than the screens now are, is not used.
-  if (stored.width() >= kFormClientWidth && stored.height() >= kFormClientHeight &&
-      FitsTheScreens(stored)) {
-    resize(stored.size());
-    move(stored.topLeft());
-  }
-  if (windowMaximized_->Value() == 1) setWindowState(windowState() | Qt::WindowMaximized);
-}
-
-void TFormQuillet::StoreView() {
-  // The place is that of the frame's corner and the size that of the client area, as move()
-  // and resize() take them back; a maximised window keeps the place it returns to.
-  QRect place(pos(), size());
-  if (isMaximized() && normalGeometry().isValid()) {
-    place = normalGeometry().translated(frameGeometry().topLeft() - geometry().topLeft());
-  }
-  windowLeft_->SetValue(place.x());
-  windowTop_->SetValue(place.y());
-  windowWidth_->SetValue(place.width());
-  windowHeight_->SetValue(place.height());
-  windowMaximized_->SetValue(isMaximized() ? 1 : 0);
 }
 
 void TFormQuillet::SetStatus(const std::string& text, const std::string& hint) {
@@ -486,6 +441,7 @@ void TFormQuillet::ShowState(bool at_once) {
         FromCore("Save as " + current_.doubtful_name.filename().string() + " (doubtful header)"));
   }
   saveAsAction_->setEnabled(current_.output.Height() > 0);
+  ShowSheetActions();
   labelHelp_->setText(FromCore(labelHelpText_));
   labelOutputName_->setText(FromCore(labelOutputNameText_));
   labelOutputName_->setToolTip(FromCore(labelOutputNameHint_));

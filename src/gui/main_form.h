@@ -3,12 +3,14 @@
 // buttons. It keeps the window's state (pictures, labels, Save enabled, the current file) and
 // runs each file through the per-file pipeline; a run of several files is read ahead on worker
 // threads. It opens at the designed size and place and can be resized; a status line, a Cancel
-// button and a Details button follow runs of several files. Used by main.cpp and the window
-// tests.
+// button and a Details button follow runs of several files; the right pane's menu also opens
+// the day's contact sheet of the picture shown when a catalogue is kept. Used by main.cpp and the
+// window tests.
 #pragma once
 
 #include <QElapsedTimer>
 #include <QImage>
+#include <QPointer>
 #include <QRect>
 #include <QWidget>
 
@@ -22,6 +24,7 @@
 #include "app/folders.h"
 #include "app/processor.h"
 #include "dragdrop/qt_drop_target.h"
+#include "gui/sheet_viewer.h"
 #include "gui/window_dialogs.h"
 #include "versioninfo/vers_info.h"
 
@@ -39,6 +42,7 @@ struct FileWork;
 struct RunItem;
 class TkovRadioGroup;
 class TRegistryInteger;
+class TRegistryString;
 
 inline constexpr char kFormCaption[] = "Update and rename bitmaps to WEFAX standard";
 inline constexpr char kSourceHint[] =
@@ -58,6 +62,8 @@ inline constexpr char kWindowTopName[] = "WindowTop";
 inline constexpr char kWindowWidthName[] = "WindowWidth";
 inline constexpr char kWindowHeightName[] = "WindowHeight";
 inline constexpr char kWindowMaximizedName[] = "WindowMaximized";
+// The archive catalogue the day's contact sheets come from; none until one is given.
+inline constexpr char kCatalogFileName[] = "CatalogFile";
 
 // The source choice's items, in their order on the window and as the stored "SourceID".
 enum SourceId : int { kSourceFullBitmap = 0, kSourceDataLinesOnly = 1 };
@@ -103,6 +109,14 @@ class TFormQuillet : public QWidget {
   void SaveDoubtfulClick();
   // The right pane's menu, Ctrl+Shift+S: saves the picture under a name the user chooses.
   void SaveAsClick();
+  // The right pane's menu, Ctrl+D, with a catalogue and a picture whose header gives a
+  // satellite, a code and a time: the contact sheet of that series' day, drawn from the
+  // catalogue in memory and shown in a window of its own. A catalogue that cannot be read, or a
+  // day without frames, is told in a message. Nothing is written.
+  void DaySheetClick();
+  // The command line's catalogue, kept (by its absolute path) once it reads as one; a file that
+  // does not is told in a message and the one kept before stays. Empty: none from now on.
+  void UseCatalog(const std::string& file);
 
   // Names from the command line or the open dialog, handled as one drop on the left pane.
   void OpenFiles(const std::vector<std::string>& names);
@@ -133,6 +147,9 @@ class TFormQuillet : public QWidget {
   PictureControl* ImageOut() const { return imageOut_; }
   QAction* SaveDoubtfulAction() const { return saveDoubtfulAction_; }
   QAction* SaveAsAction() const { return saveAsAction_; }
+  QAction* DaySheetAction() const { return daySheetAction_; }
+  // The window of the last day's contact sheet; none before one was shown or once it is closed.
+  SheetViewer* SheetWindow() const { return sheetViewer_; }
   TkovRadioGroup* RadioGroupSourceID() const { return radioGroupSourceID_; }
   QtDropFileTarget& DropFileTarget() { return dropFileTarget_; }
   const TvixVersionInfoResource& VersInfo() const { return versInfo_; }
@@ -152,6 +169,9 @@ class TFormQuillet : public QWidget {
   void LayOutControls();
   void RestoreView();
   void StoreView();
+  // The day's contact sheet in the right pane's menu: only with a catalogue kept, and enabled
+  // for a picture whose header names its day.
+  void ShowSheetActions();
   // `hint`: the status line's hint when it says more than `text`.
   void SetStatus(const std::string& text, const std::string& hint = {});
   void SetTabOrder();
@@ -227,6 +247,8 @@ class TFormQuillet : public QWidget {
   QAction* escapeAction_ = nullptr;
   QAction* saveDoubtfulAction_ = nullptr;
   QAction* saveAsAction_ = nullptr;
+  QAction* daySheetAction_ = nullptr;
+  QPointer<SheetViewer> sheetViewer_;
   bool running_ = false;
   bool cancelRequested_ = false;
   // While a run of several files lasts.
@@ -242,6 +264,7 @@ class TFormQuillet : public QWidget {
   std::unique_ptr<TRegistryInteger> windowWidth_;
   std::unique_ptr<TRegistryInteger> windowHeight_;
   std::unique_ptr<TRegistryInteger> windowMaximized_;
+  std::unique_ptr<TRegistryString> catalogFile_;
 };
 
 }  // namespace tessaly

@@ -260,8 +260,8 @@ void DrawHeadings(GreyCanvas& canvas, std::span<const Tile> tiles, const SheetLa
 
 }  // namespace
 
-ContactSheet MakeContactSheet(std::span<const Tile> frames, std::span<const MissingSlot> missing,
-                              const std::filesystem::path& name, const OverviewProgress& progress) {
+ContactSheet DrawContactSheet(std::span<const Tile> frames, std::span<const MissingSlot> missing,
+                              const OverviewProgress& progress) {
   const std::vector<Tile> tiles = MergedTiles(frames, missing);
   if (tiles.empty()) throw Error("A contact sheet needs at least one frame or missing slot");
   const SheetLayout layout = LayOutSheet(tiles);
@@ -273,7 +273,6 @@ ContactSheet MakeContactSheet(std::span<const Tile> frames, std::span<const Miss
   const auto to_read =
       static_cast<std::size_t>(std::count_if(tiles.begin(), tiles.end(), HasResult));
   std::size_t done = 0;
-  Bitmap picture;
   {
     GreyCanvas canvas(layout.width, layout.height, 255);
     for (const TileBox& box : layout.boxes) {
@@ -282,11 +281,17 @@ ContactSheet MakeContactSheet(std::span<const Tile> frames, std::span<const Miss
       DrawTile(canvas, tile, box, sheet);
     }
     DrawHeadings(canvas, tiles, layout, sheet);
-    picture = canvas.ToBitmap();
+    sheet.picture = canvas.ToBitmap();
   }
   sheet.description = "Contact sheet of " + SeriesWords(tiles) + " on " + DayWords(tiles) + ": " +
                       CountWords(sheet);
-  sheet.png = EncodeToolPNG(picture, sheet.description, name);
+  return sheet;
+}
+
+ContactSheet MakeContactSheet(std::span<const Tile> frames, std::span<const MissingSlot> missing,
+                              const std::filesystem::path& name, const OverviewProgress& progress) {
+  ContactSheet sheet = DrawContactSheet(frames, missing, progress);
+  sheet.png = EncodeToolPNG(sheet.picture, sheet.description, name);
   return sheet;
 }
 

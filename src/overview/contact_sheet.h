@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "overview/tiles.h"
+#include "picture_store/bitmap.h"
 
 namespace tessaly {
 
@@ -40,7 +41,8 @@ struct SheetLayout {
 SheetLayout LayOutSheet(std::span<const Tile> tiles);
 
 struct ContactSheet {
-  std::vector<std::uint8_t> png;
+  Bitmap picture;                 // the sheet as drawn: 8-bit, grey palette
+  std::vector<std::uint8_t> png;  // it encoded with the tool's texts; MakeContactSheet only
   int width = 0;
   int height = 0;
   // The tiles by what they show; frames counts every tile but the missing ones.
@@ -50,9 +52,13 @@ struct ContactSheet {
   std::vector<std::string> problems;  // why each unreadable result could not be read
 };
 
-// The sheet of the frames and the missing slots beside them, its Title text the name part of
-// `name`. Results that cannot be read become tiles saying so rather than failing the sheet.
-// Error when there is no tile, or when the sheet would be larger than a picture may be.
+// The sheet of the frames and the missing slots beside them, drawn in memory (the window shows
+// it as it is). Results that cannot be read become tiles saying so rather than failing the
+// sheet. Error when there is no tile, or when the sheet would be larger than a picture may be.
+ContactSheet DrawContactSheet(std::span<const Tile> frames, std::span<const MissingSlot> missing,
+                              const OverviewProgress& progress = {});
+
+// The sheet drawn and encoded as a PNG file's bytes, its Title text the name part of `name`.
 ContactSheet MakeContactSheet(std::span<const Tile> frames, std::span<const MissingSlot> missing,
                               const std::filesystem::path& name,
                               const OverviewProgress& progress = {});

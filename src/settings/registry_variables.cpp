@@ -123,4 +123,31 @@ void TRegistryInteger::Write() const noexcept {
   }
 }
 
+TRegistryString::TRegistryString(const QString& valueName, const QString& defaultValue)
+    : TRegistryVariable(valueName), value_(defaultValue) {
+  if (ValueName().isEmpty()) return;
+  const auto settings = OpenKey();
+  if (settings->status() != QSettings::NoError || !settings->contains(ValueName())) return;
+  const QVariant stored = settings->value(ValueName());
+  if (stored.typeId() == QMetaType::QString) value_ = stored.toString();
+}
+
+TRegistryString::~TRegistryString() {
+  Write();
+}
+
+void TRegistryString::Write() const noexcept {
+  if (ValueName().isEmpty()) return;
+  try {
+    const auto settings = OpenKey();
+    if (value_.isEmpty())
+      settings->remove(ValueName());
+    else
+      settings->setValue(ValueName(), value_);
+    settings->sync();
+  } catch (...) {
+    // As for integers: the previous value stays, unreported.
+  }
+}
+
 }  // namespace tessaly

@@ -1,5 +1,5 @@
-// Per-user values that outlive a run: a named 32-bit integer read once when it is
-// made and written back once when it is freed. Used by the persistent radio group.
+// Per-user values that outlive a run: a named 32-bit integer or text read once when it is made
+// and written back once when it is freed. Used by the persistent radio group and the window.
 #pragma once
 
 #include <QString>
@@ -65,6 +65,22 @@ class TRegistryInteger : public TRegistryVariable {
   void Write() const noexcept;
 
   qint32 value_;
+};
+
+// A text value: read at creation (default when missing or not text), written when freed. An
+// empty text is stored as no value at all, so that a setting never made leaves no trace.
+class TRegistryString : public TRegistryVariable {
+ public:
+  TRegistryString(const QString& valueName, const QString& defaultValue);
+  ~TRegistryString() override;
+
+  const QString& Value() const { return value_; }
+  void SetValue(const QString& value) { value_ = value; }
+
+ private:
+  void Write() const noexcept;
+
+  QString value_;
 };
 
 }  // namespace tessaly

@@ -38,6 +38,9 @@ TEST(CommandLineTest, ReadsFilesOptionsAndTheToolkitsOwnOptions) {
       {{"--version", "--frobnicate"}, Action::kUsageError, {}, "unknown option '--frobnicate'"},
       {{"a.bmp", "-platform"}, Action::kUsageError, {}, "option '-platform' needs a value"},
       {{"--screenshot"}, Action::kUsageError, {}, "option '--screenshot' needs a value"},
+      {{"a.bmp", "--catalog"}, Action::kUsageError, {}, "option '--catalog' needs a value"},
+      // The catalogue's name is not a file to handle, even when it looks like an option.
+      {{"--catalog", "-", "a.bmp"}, Action::kRun, {"a.bmp"}, ""},
   };
   for (const Row& row : rows) {
     std::string shown;
@@ -50,6 +53,8 @@ TEST(CommandLineTest, ReadsFilesOptionsAndTheToolkitsOwnOptions) {
     }
   }
   EXPECT_EQ(ParseCommandLine({"--screenshot", "w.png", "a.bmp"}).screenshot, "w.png");
+  EXPECT_EQ(ParseCommandLine({"a.bmp", "--catalog", "", "b.bmp"}).catalog, "");
+  EXPECT_FALSE(ParseCommandLine({"a.bmp"}).catalog);
 }
 
 TEST(CommandLineTest, ADisplayIsNamedOnTheCommandLineOrInTheEnvironment) {

@@ -1,11 +1,12 @@
 // The main window over the offscreen platform: its controls, drops on the left pane and
-// elsewhere, folder drops, Save, the source choice and its store, the overwrite question and the
-// error report.
+// elsewhere, folder drops, Save, the source choice and its store, the overwrite question, the
+// error report and the day's contact sheet from a catalogue the batch tool made.
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -29,6 +30,7 @@
 #include "gui/main_form.h"
 #include "gui/picture_control.h"
 #include "gui/picture_pane.h"
+#include "gui/sheet_viewer.h"
 #include "gui_test_support.h"
 #include "picture_files/ext_bitmap.h"
 #include "picture_files/png_image.h"
@@ -722,6 +724,7 @@ TEST_F(MainFormTest, EachPaneSwitchesBetweenActualSizeAndFittedAndRemembersItsCh
   store.sync();
   EXPECT_EQ(store.value("FitImageIn").toInt(), 0);
   EXPECT_EQ(store.value("FitImageOut").toInt(), 1);
+  EXPECT_FALSE(store.contains("CatalogFile")) << "no catalogue chosen, none stored";
   EXPECT_FALSE(Form().ScrollBoxIn()->Fitted());
   EXPECT_TRUE(Form().ScrollBoxOut()->Fitted());
 }
@@ -867,6 +870,93 @@ TEST_F(MainFormTest, DataLinesChosenForAFullFrameSaysItLooksLikeOne) {
   form.RadioGroupSourceID()->Button(0)->click();  // the frame read as it is: no such note
   Drop(form.ImageIn(), {full});
   EXPECT_EQ(form.StatusLine()->text().toStdString(), "full.bmp: not saved: the file exists");
+}
+
+// tessaly-cli run in `dir`; its exit status.
+int RunCli(const fs::path& dir, const QStringList& arguments) {
+  QProcess cli;
+  cli.setWorkingDirectory(QString::fromStdString(dir.string()));
+  cli.start(TESSALY_CLI_PATH, arguments);
+  if (cli.waitForFinished(120000)) return cli.exitCode();
+  cli.kill();
+  cli.waitForFinished();
+  return -1;
+}
+
+// The files below `dir` and their last changes, but for the catalogue's shared-memory index,
+// which every reader of a catalogue in WAL mode writes its marks in.
+std::map<fs::path, fs::file_time_type> FilesBelow(const fs::path& dir) {
+  std::map<fs::path, fs::file_time_type> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (!entry.path().string().ends_with("-shm")) files[entry.path()] = entry.last_write_time();
+  }
+  return files;
+}
+
+TEST_F(MainFormTest, TheDaysContactSheetOfThePictureShownComesFromTheCatalogueGiven) {
+  // GOES8 D2 every quarter hour but 00:30 of one day, catalogued by the batch tool, which draws
+  // that day's sheet too; and a frame of the next day, not catalogued.
+  fs::create_directories(dir_ / "in");
+  for (const char* hhmm : {"0000", "0015", "0045"}) {
+    testing::WriteFrameBmp(dir_ / "in" / (std::string(hhmm) + ".bmp"), GoesSpec(GoesHeader(hhmm)));
+  }
+  testing::WriteFrameBmp(dir_ / "next.bmp", GoesSpec("GOES8   VIS9812250000D2  "));
+  testing::WriteBmp(dir_ / "ramp.bmp", Ramp(40, 30));
+  ASSERT_EQ(RunCli(dir_, {"--catalog", "cat.db", "-o", "out", "in"}), 0);
+  ASSERT_EQ(RunCli(dir_, {"--catalog", "cat.db", "--sheet", "sheet.png"}), 0);
+  const auto files = FilesBelow(dir_);
+
+  TFormQuillet& form = Form();
+  QAction* const sheet = form.DaySheetAction();
+  EXPECT_TRUE(form.ScrollBoxOut()->actions().contains(sheet));
+  form.ProcessFile(dir_ / "in" / "0015.bmp", false);
+  EXPECT_FALSE(sheet->isVisible()) << "without a catalogue the window is as it was";
+  QTest::keyClick(&form, Qt::Key_D, Qt::ControlModifier);
+  EXPECT_EQ(form.SheetWindow(), nullptr);
+  form.UseCatalog((dir_ / "ramp.bmp").string());
+  ASSERT_EQ(dialogs_->messages.size(), 1u);
+  EXPECT_NE(dialogs_->messages[0].find("ramp.bmp"), std::string::npos) << dialogs_->messages[0];
+  EXPECT_FALSE(sheet->isVisible()) << "a file that is no catalogue is not taken";
+
+  form.UseCatalog((dir_ / "cat.db").string());
+  ASSERT_TRUE(sheet->isVisible());
+  ASSERT_TRUE(sheet->isEnabled());
+  EXPECT_EQ(sheet->text(), "Day's contact sheet (GOES8 D2, 1998-12-24)");
+  QTest::keyClick(&form, Qt::Key_D, Qt::ControlModifier);
+  ASSERT_NE(form.SheetWindow(), nullptr);
+  const SheetViewer& viewer = *form.SheetWindow();
+  EXPECT_TRUE(viewer.isVisible());
+  EXPECT_EQ(viewer.Pane()->widget(), viewer.Picture());
+  // The batch tool's sheet pixel for pixel, titled with its Description.
+  const QImage drawn(QString::fromStdString((dir_ / "sheet.png").string()));
+  ASSERT_FALSE(drawn.isNull());
+  EXPECT_EQ(viewer.Picture()->Picture().convertToFormat(QImage::Format_Grayscale8),
+            drawn.convertToFormat(QImage::Format_Grayscale8));
+  TPngImage png;
+  png.LoadFromFile(dir_ / "sheet.png");
+  EXPECT_NE(std::find(png.Texts.begin(), png.Texts.end(),
+                      "Description=" + viewer.windowTitle().toStdString()),
+            png.Texts.end());
+
+  form.ProcessFile(dir_ / "next.bmp", false);
+  sheet->trigger();
+  EXPECT_NE(dialogs_->messages.back().find("holds no frame of GOES8 D2 on 1998-12-25"),
+            std::string::npos);
+  form.ProcessFile(dir_ / "ramp.bmp", false);
+  EXPECT_FALSE(sheet->isEnabled()) << "no header, no day";
+  EXPECT_EQ(FilesBelow(dir_), files) << "nothing written";
+  EXPECT_TRUE(dialogs_->errors.empty());
+
+  // Kept for the next window, until it is forgotten.
+  form_.reset();
+  EXPECT_EQ(QSettings("Kestrelwood", "test_gui").value("CatalogFile").toString().toStdString(),
+            (dir_ / "cat.db").string());
+  Form().ProcessFile(dir_ / "in" / "0000.bmp", false);
+  EXPECT_TRUE(Form().DaySheetAction()->isEnabled());
+  Form().UseCatalog("");
+  EXPECT_FALSE(Form().DaySheetAction()->isVisible());
+  form_.reset();
+  EXPECT_FALSE(QSettings("Kestrelwood", "test_gui").contains("CatalogFile"));
 }
 
 TEST(ErrorReportTextTest, NamesTheFileOnlyWhenTheMessageDoesNot) {
