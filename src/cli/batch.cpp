@@ -110,12 +110,20 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options, const Ru
     hooks.recall = [&](const ExpandedName& n, FileBytesSeen& seen) {
       return RecallFromCatalog(r, recorded, row, n, options, *catalog, decode, stopped, seen);
     };
+  }
+  if (catalog != nullptr || options.sidecar) {
     hooks.judge = [&](const FileWork& work) {
-      if (!row) return std::string();
-      return RowAgainstResult(*row, *work.picture, r.source ? &*r.source : nullptr, options.source);
+      std::string why;
+      if (row)
+        why =
+            RowAgainstResult(*row, *work.picture, r.source ? &*r.source : nullptr, options.source);
+      if (why.empty() && options.sidecar) why = SidecarAgainstResult(work, options.source);
+      return why;
     };
   }
-  if (options.sidecar) hooks.sidecar = [](const FileWork& work) { return SidecarBytes(work); };
+  if (options.sidecar) {
+    hooks.sidecar = [&options](const FileWork& work) { return SidecarBytes(work, options.source); };
+  }
   static_cast<FileWork&>(r) = ReadFileWork(name, run, writers, hooks);
   if (r.recalled) {
     r.recorded_width = recorded.width;
@@ -148,7 +156,7 @@ int Signal(const Terminal& terminal) {
 // stands whatever becomes of its sidecar, a failure is the sidecar's alone.
 void PublishSidecarOf(FileResult& r, const Options& options) {
   try {
-    r.sidecar_kept = !PublishSidecar(r, options.overwrite_originals);
+    r.sidecar_kept = !PublishSidecar(r, options.source, options.overwrite_originals);
   } catch (const std::bad_alloc&) {
     r.sidecar_error = OutOfMemoryMessage(r.input);
   } catch (const std::exception& e) {

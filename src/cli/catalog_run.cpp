@@ -45,10 +45,6 @@ const char* OutcomeWord(Fate fate) {
   return nullptr;
 }
 
-const char* SourceWord(Source source) {
-  return source == Source::kDataLines ? "data-lines" : "full";
-}
-
 std::string RowAgainstResult(const FrameRow& row, const PictureResult& p, const SourceFacts* now,
                              Source source) {
   if (!LeavesAnOutput(row.outcome) || row.output != FullPath(p.proposed_name)) return {};

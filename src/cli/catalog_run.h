@@ -30,9 +30,6 @@ std::optional<PictureResult> RecordedPicture(const FrameRow& row,
 // The width and height a PNG file's header gives; nothing when it is no PNG that can be read.
 std::optional<std::pair<int, int>> PngSize(const std::filesystem::path& file);
 
-// --source's word for the row's source_kind: "full" or "data-lines".
-const char* SourceWord(Source source);
-
 // Why the row shows the decoded file's result, which its own checks passed, as not up to date
 // after all: the input's content changed since (its size and last change may have been put
 // back), the result was made from another --source, or it is no longer the recorded one and

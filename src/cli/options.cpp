@@ -536,4 +536,8 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
   return options;
 }
 
+const char* SourceWord(Source source) {
+  return source == Source::kDataLines ? "data-lines" : "full";
+}
+
 }  // namespace tessaly::cli

@@ -67,4 +67,7 @@ struct Options {
 std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::ostream& out,
                                         std::ostream& err);
 
+// --source's word for `source`: "full" or "data-lines", as the catalogue and sidecars record it.
+const char* SourceWord(Source source);
+
 }  // namespace tessaly::cli

@@ -344,6 +344,17 @@ TEST_F(ArchiveTest, SidecarsHoldTheHeaderItsFieldsLevelsCutAndSizes) {
   EXPECT_EQ(a["output"], (json{{"width", 800}, {"height", 800}}));
   EXPECT_EQ(a["tool"]["name"], "tessaly-cli");
   EXPECT_FALSE(a["tool"]["version"].get<std::string>().empty());
+  EXPECT_EQ(a["made_with"], (json{{"source", "full"}}));
+  // A result made from the other --source, as its sidecar records, is made again.
+  json other = a;
+  other["made_with"]["source"] = "data-lines";
+  const std::string text = other.dump();
+  const fs::path a_json = dir_ / fs::path(TargetName("D2AB")).replace_extension(".json");
+  WriteFileReplacing(a_json,
+                     std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  EXPECT_TRUE(
+      Contains(Cli({"--sidecar", "a.bmp"}).out,
+               "not saved, the file exists (its result was made with --source data-lines)"));
 
   const json u = Sidecar(dir_ / "u.png");
   EXPECT_TRUE(u["parsed"].is_null());
