@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string_view>
 #include <system_error>
 
 #include "picture_files/png_chunks.h"
@@ -14,6 +15,8 @@ namespace {
 // The results' texts come right after IHDR; a file with more chunks than this
 // ahead of its image data is not one of them.
 constexpr int kMaxChunksBeforeData = 64;
+// Longer than any text the tool writes (a Title is a file name, at most 255 bytes).
+constexpr std::uint32_t kMaxTextLength = 1024;
 
 }  // namespace
 
@@ -22,12 +25,51 @@ bool IsToolResult(const std::filesystem::path& file) {
   return png && HasTextBeforeData(*png, "Software", kToolSoftware, kMaxChunksBeforeData);
 }
 
-bool IsUpToDate(const std::filesystem::path& target, const std::filesystem::path& input) {
+ResultState CheckResult(const std::filesystem::path& target, const std::filesystem::path& input,
+                        const ResultCheck& check) {
   std::error_code error;
   const auto made = std::filesystem::last_write_time(target, error);
-  if (error) return false;
+  if (error) return ResultState::kNone;
   const auto source = std::filesystem::last_write_time(input, error);
-  return !error && made >= source && IsToolResult(target);
+  if (error) return ResultState::kNone;
+  std::optional<PngChunkReader> png = PngChunkReader::Open(target);
+  if (!png) return ResultState::kNone;
+  const auto texts = TextsBeforeData(*png, kMaxChunksBeforeData, kMaxTextLength);
+  auto text = [&texts](std::string_view keyword) -> std::optional<std::string> {
+    for (const auto& [key, value] : texts) {
+      if (key == keyword) return value;
+    }
+    return std::nullopt;
+  };
+  if (text("Software") != kToolSoftware) return ResultState::kOther;
+  if (made < source) return ResultState::kOlder;
+  if (!png->EndsWithEnd()) return ResultState::kDamaged;
+  if (text("Title") != target.filename().string()) return ResultState::kForeign;
+  if (check.creation_time && text("Creation Time").value_or("") != *check.creation_time) {
+    return ResultState::kOtherOptions;
+  }
+  if (check.verify) {
+    std::optional<PngChunkReader> whole = PngChunkReader::Open(target);
+    if (!whole || !IsSoundPng(*whole)) return ResultState::kDamaged;
+  }
+  return ResultState::kUpToDate;
+}
+
+bool IsUpToDate(const std::filesystem::path& target, const std::filesystem::path& input) {
+  return CheckResult(target, input) == ResultState::kUpToDate;
+}
+
+std::string ResultStateWords(ResultState state) {
+  switch (state) {
+    case ResultState::kDamaged:
+      return "its result is damaged";
+    case ResultState::kForeign:
+      return "its result belongs to another frame";
+    case ResultState::kOtherOptions:
+      return "its result was saved with another choice of --creation-time";
+    default:
+      return {};
+  }
 }
 
 void WrittenFiles::Add(const std::filesystem::path& file) {

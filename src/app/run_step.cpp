@@ -74,6 +74,12 @@ bool Recall(FileWork& work, RecalledPicture recalled, const ExpandedName& name,
     }
     // A result whose sidecar is missing is decoded, so that the sidecar can be written.
     if (hooks.sidecar && !NameIsTaken(SidecarName(p.proposed_name))) return false;
+    // An audit reads the result whole; one found unsound is decoded, and the checks of the
+    // decoded file then say why it is made again.
+    if (options.verify &&
+        CheckResult(p.proposed_name, name.path, {std::nullopt, true}) != ResultState::kUpToDate) {
+      return false;
+    }
   } catch (const std::exception&) {
     return false;
   }
@@ -83,14 +89,25 @@ bool Recall(FileWork& work, RecalledPicture recalled, const ExpandedName& name,
   return true;
 }
 
+// What this run would save besides the picture, which the result found has to carry too.
+ResultCheck ExpectedOf(const PictureResult& p, const RunOptions& options) {
+  const bool dated =
+      options.creation_time == CreationTime::kFromHeader && p.header && p.header->time;
+  return {dated ? IsoTime(*p.header->time) : std::string(), options.verify};
+}
+
 // The tool's own result, made since the input last changed, is not made again; the question
 // of an existing target does not arise for it. A result whose sidecar was lost (a run killed
 // between the two, a sidecar that failed alone) gets it now, and only it.
 bool UpToDate(FileWork& work, const RunOptions& options, FileWriters& writers,
               const FileHooks& hooks) {
-  if (options.redo_up_to_date) return false;
   const fs::path& target = work.picture->proposed_name;
-  work.up_to_date = IsUpToDate(target, work.input);
+  const ResultState state = CheckResult(target, work.input, ExpectedOf(*work.picture, options));
+  // Made again in any case, a damaged or foreign result is still worth a word.
+  work.result_problem = ResultStateWords(state);
+  if (options.redo_up_to_date) return false;
+  if (state == ResultState::kUpToDate && hooks.judge) work.result_problem = hooks.judge(work);
+  work.up_to_date = state == ResultState::kUpToDate && work.result_problem.empty();
   if (work.up_to_date && hooks.sidecar && !options.dry_run && !NameIsTaken(SidecarName(target))) {
     work.sidecar_missing = true;
     work.prepared_sidecar = writers.Write(SidecarName(target), hooks.sidecar(work));

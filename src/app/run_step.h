@@ -43,6 +43,7 @@ struct RunOptions {
   bool dry_run = false;          // propose, write nothing, make no folder
   bool redo_up_to_date = false;  // results up to date are made again (--overwrite)
   CreationTime creation_time = CreationTime::kLeftOut;
+  bool verify = false;  // a result is up to date only once read whole and found sound
 };
 
 // What a worker made of one file: the processed picture, or why there is none.
@@ -63,6 +64,9 @@ struct FileWork {
   bool up_to_date = false;
   // Recalled, not decoded: the picture holds the recorded facts and no output.
   bool recalled = false;
+  // Why the tool's result standing under the target is not up to date though it may look so
+  // ("its result is damaged"); empty when there is none or nothing needs saying.
+  std::string result_problem;
   // With sidecars: the up-to-date result's sidecar was missing, and only it is written.
   bool sidecar_missing = false;
   // The PNG, and its sidecar, being written ahead when the target was free then (see
@@ -86,6 +90,9 @@ struct FileHooks {
   std::function<std::optional<RecalledPicture>(const ExpandedName&, FileBytesSeen&)> recall;
   std::function<void(const TExtBitmap&)> loaded;        // the input picture, before processing
   std::function<void(const PictureResult&)> processed;  // the result, before it is saved
+  // Once the target passed the file checks (CheckResult): why what the front end knows of the
+  // input or the result still makes it out of date, or empty (the catalogue's records).
+  std::function<std::string(const FileWork&)> judge;
   // The bytes of the sidecar that goes beside a result; none: results have no sidecar.
   std::function<std::vector<std::uint8_t>(const FileWork&)> sidecar;
 };

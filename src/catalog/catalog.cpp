@@ -66,6 +66,12 @@ constexpr Column kColumns[] = {
     // Version 2. A version 1 row that names an output was last written when that output
     // stood: the earliest time the catalogue knows.
     {"first_filed", "TEXT", "CASE WHEN output IS NOT NULL THEN processed_at END", true},
+    // An older row knows neither: its output is hashed, and its options are not held against
+    // it, until a rerun records them.
+    {"output_size", "INTEGER"},
+    {"output_mtime", "TEXT"},
+    {"source_kind", "TEXT"},
+    {"creation_time", "INTEGER"},
 };
 
 constexpr const char* kIndexes = R"sql(
@@ -168,6 +174,14 @@ void BindRow(Statement& s, const FrameRow& r, const PathBase& paths) {
   s.Bind(++i, r.tool_version);
   s.Bind(++i, r.processed_at);
   s.Bind(++i, r.first_filed);
+  s.Bind(++i, r.output_size);
+  s.Bind(++i, r.output_mtime);
+  s.Bind(++i, r.source_kind);
+  if (r.creation_time) {
+    s.Bind(++i, std::int64_t{*r.creation_time ? 1 : 0});
+  } else {
+    s.BindNull(++i);
+  }
 }
 
 FrameRow ReadRow(const Statement& s, const PathBase& paths) {
@@ -198,6 +212,10 @@ FrameRow ReadRow(const Statement& s, const PathBase& paths) {
   r.tool_version = s.Text(i++).value_or("");
   r.processed_at = s.Text(i++).value_or("");
   r.first_filed = s.Text(i++);
+  r.output_size = s.Int(i++);
+  r.output_mtime = s.Text(i++);
+  r.source_kind = s.Text(i++);
+  if (const auto dated = s.Int(i++)) r.creation_time = *dated != 0;
   return r;
 }
 
@@ -399,17 +417,24 @@ SourceFacts ReadSourceFacts(const fs::path& file) {
   return facts;
 }
 
-bool UpToDateFromCatalog(const FrameRow& row, const SourceFacts& now) {
-  if (!LeavesAnOutput(row.outcome) || !row.output || !row.output_hash) return false;
-  if (row.source_size != now.stamp.size || row.source_mtime != now.stamp.mtime ||
-      row.source_hash != now.hash) {
-    return false;
-  }
+bool OutputAsRecorded(const FrameRow& row) {
+  if (!row.output || !row.output_hash) return false;
   try {
+    const FileStamp stamp = StampOf(*row.output);
+    if (stamp.size == row.output_size && stamp.mtime == row.output_mtime) return true;
     return HashFile(*row.output) == *row.output_hash;
   } catch (const std::exception&) {
     return false;  // gone, or no longer readable: made again
   }
+}
+
+bool UpToDateFromCatalog(const FrameRow& row, const SourceFacts& now) {
+  if (!LeavesAnOutput(row.outcome)) return false;
+  if (row.source_size != now.stamp.size || row.source_mtime != now.stamp.mtime ||
+      row.source_hash != now.hash) {
+    return false;
+  }
+  return OutputAsRecorded(row);
 }
 
 Catalog::Catalog(std::unique_ptr<State> state) : state_(std::move(state)) {}

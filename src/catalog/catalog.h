@@ -69,6 +69,14 @@ struct FrameRow {
   // When a row first named the input's output, as processed_at; filled by Record for a row
   // that names one, and never replaced by a later row of the same input.
   std::optional<std::string> first_filed;
+  // The output's stamp when the row was made, so that a rerun need not read it to find it as
+  // saved; none in a row made before the stamp was kept (its output is hashed instead).
+  std::optional<std::int64_t> output_size;
+  std::optional<std::string> output_mtime;
+  // What the output was made with: --source's word ("full", "data-lines") and whether it
+  // carries the header's time (--creation-time); none where the row does not know.
+  std::optional<std::string> source_kind;
+  std::optional<bool> creation_time;
   friend bool operator==(const FrameRow&, const FrameRow&) = default;
 };
 
@@ -90,9 +98,14 @@ struct SourceFacts {
 };
 SourceFacts ReadSourceFacts(const std::filesystem::path& file);
 
+// True when the row's output stands as it was recorded: its size and last change as the row
+// has them (a quick check, as file synchronisers make), else its content hash. False when it
+// cannot be examined.
+bool OutputAsRecorded(const FrameRow& row);
+
 // True when `row` describes the input as it is now (size, last change and content hash all as
-// recorded), its outcome left an output (saved or up to date), and that output still stands
-// with the recorded hash: the input need not be decoded again. Whether the output is still
+// recorded), its outcome left an output (saved or up to date), and that output still stands as
+// recorded (OutputAsRecorded): the input need not be decoded again. Whether the output is still
 // the name this run would give is the caller's to check (RecordedHeader). False whenever
 // something cannot be examined.
 bool UpToDateFromCatalog(const FrameRow& row, const SourceFacts& now);

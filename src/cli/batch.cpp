@@ -46,6 +46,7 @@ RunOptions RunOptionsOf(const Options& options, const OutputFolder* output) {
   run.dry_run = options.dry_run;
   run.redo_up_to_date = options.overwrite == OverwritePolicy::kYes;
   run.creation_time = options.creation_time ? CreationTime::kFromHeader : CreationTime::kLeftOut;
+  run.verify = options.verify;
   return run;
 }
 
@@ -60,6 +61,7 @@ struct RecordedOutput {
 };
 
 std::optional<RecalledPicture> RecallFromCatalog(FileResult& r, RecordedOutput& recorded,
+                                                 std::optional<FrameRow>& row,
                                                  const ExpandedName& name, const Options& options,
                                                  Catalog& catalog, bool decode,
                                                  const std::function<bool()>& stopped,
@@ -72,14 +74,17 @@ std::optional<RecalledPicture> RecallFromCatalog(FileResult& r, RecordedOutput& 
     return std::nullopt;
   }
   seen = [&facts](std::span<const std::uint8_t> bytes) { facts.hash = HashBytes(bytes); };
-  if (decode || options.overwrite == OverwritePolicy::kYes) return std::nullopt;
+  if (options.overwrite == OverwritePolicy::kYes) return std::nullopt;
   try {
-    const std::optional<FrameRow> row = catalog.Find(FullPath(name.path));
-    // Only a file that may be unchanged, whose row left a result, is read for its hash; one
-    // too large to be read at all is refused by the pipeline at once, as it was the first time.
-    if (!row || row->source_size != facts.stamp.size || row->source_mtime != facts.stamp.mtime ||
-        !LeavesAnOutput(row->outcome) ||
-        static_cast<std::uint64_t>(facts.stamp.size) > kMaxReadFileBytes) {
+    row = catalog.Find(FullPath(name.path));
+    // Only a file that may be unchanged, whose row left a result made as this run makes it, is
+    // read for its hash; one too large to be read at all is refused by the pipeline at once,
+    // as it was the first time.
+    if (decode || !row || row->source_size != facts.stamp.size ||
+        row->source_mtime != facts.stamp.mtime || !LeavesAnOutput(row->outcome) ||
+        static_cast<std::uint64_t>(facts.stamp.size) > kMaxReadFileBytes ||
+        row->source_kind.value_or(SourceWord(options.source)) != SourceWord(options.source) ||
+        row->creation_time.value_or(options.creation_time) != options.creation_time) {
       return std::nullopt;
     }
     facts.hash = HashFile(name.path, stopped);
@@ -99,13 +104,26 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options, const Ru
                       bool decode = false) {
   FileResult r;
   RecordedOutput recorded;
+  std::optional<FrameRow> row;
   FileHooks hooks;
   if (catalog != nullptr) {
     hooks.recall = [&](const ExpandedName& n, FileBytesSeen& seen) {
-      return RecallFromCatalog(r, recorded, n, options, *catalog, decode, stopped, seen);
+      return RecallFromCatalog(r, recorded, row, n, options, *catalog, decode, stopped, seen);
     };
   }
-  if (options.sidecar) hooks.sidecar = [](const FileWork& work) { return SidecarBytes(work); };
+  if (catalog != nullptr || options.sidecar) {
+    hooks.judge = [&](const FileWork& work) {
+      std::string why;
+      if (row)
+        why =
+            RowAgainstResult(*row, *work.picture, r.source ? &*r.source : nullptr, options.source);
+      if (why.empty() && options.sidecar) why = SidecarAgainstResult(work, options.source);
+      return why;
+    };
+  }
+  if (options.sidecar) {
+    hooks.sidecar = [&options](const FileWork& work) { return SidecarBytes(work, options.source); };
+  }
   static_cast<FileWork&>(r) = ReadFileWork(name, run, writers, hooks);
   if (r.recalled) {
     r.recorded_width = recorded.width;
@@ -138,7 +156,7 @@ int Signal(const Terminal& terminal) {
 // stands whatever becomes of its sidecar, a failure is the sidecar's alone.
 void PublishSidecarOf(FileResult& r, const Options& options) {
   try {
-    r.sidecar_kept = !PublishSidecar(r, options.overwrite_originals);
+    r.sidecar_kept = !PublishSidecar(r, options.source, options.overwrite_originals);
   } catch (const std::bad_alloc&) {
     r.sidecar_error = OutOfMemoryMessage(r.input);
   } catch (const std::exception& e) {

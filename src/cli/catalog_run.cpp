@@ -45,6 +45,24 @@ const char* OutcomeWord(Fate fate) {
   return nullptr;
 }
 
+std::string RowAgainstResult(const FrameRow& row, const PictureResult& p, const SourceFacts* now,
+                             Source source) {
+  if (!LeavesAnOutput(row.outcome) || row.output != FullPath(p.proposed_name)) return {};
+  if (now != nullptr && !now->hash.empty() && row.source_hash && *row.source_hash != now->hash) {
+    return "its input changed since its result was made";
+  }
+  if (row.source_kind && *row.source_kind != SourceWord(source)) {
+    return std::string("its result was made with --source ") + *row.source_kind;
+  }
+  // Another result of this frame (a run without the catalogue made it again) is as good as the
+  // recorded one; only a result that is not sound is held against.
+  if (row.output_hash && !OutputAsRecorded(row)) {
+    std::optional<PngChunkReader> png = PngChunkReader::Open(p.proposed_name);
+    if (!png || !IsSoundPng(*png)) return ResultStateWords(ResultState::kDamaged);
+  }
+  return {};
+}
+
 std::optional<PictureResult> RecordedPicture(const FrameRow& row, const fs::path& input,
                                              bool accept_doubtful) {
   std::string latin1;
@@ -130,6 +148,7 @@ FrameRow RowOf(const FileResult& r, Fate fate) {
 
 void RunCatalog::Open(const Options& options) {
   if (options.catalog.empty()) return;
+  options_ = &options;
   if (!options.dry_run) {
     // As --output-dir makes its folder, the catalogue's folder is made on the first night.
     const fs::path folder = fs::path(options.catalog).parent_path();
@@ -160,6 +179,17 @@ void RunCatalog::Record(const FileResult& r, Fate fate, std::ostream& err) {
       const FileStamp stamp = StampOf(r.input);
       row.source_size = stamp.size;
       row.source_mtime = stamp.mtime;
+    }
+    if (row.output) {
+      // Stamped after its hash was taken: a result changed in between is hashed next time.
+      std::error_code ec;
+      if (fs::is_regular_file(*row.output, ec)) {
+        const FileStamp output = StampOf(*row.output);
+        row.output_size = output.size;
+        row.output_mtime = output.mtime;
+      }
+      row.source_kind = SourceWord(options_->source);
+      row.creation_time = options_->creation_time;
     }
     catalog_->Record(std::move(row));
   } catch (const std::exception& e) {

@@ -30,6 +30,13 @@ std::optional<PictureResult> RecordedPicture(const FrameRow& row,
 // The width and height a PNG file's header gives; nothing when it is no PNG that can be read.
 std::optional<std::pair<int, int>> PngSize(const std::filesystem::path& file);
 
+// Why the row shows the decoded file's result, which its own checks passed, as not up to date
+// after all: the input's content changed since (its size and last change may have been put
+// back), the result was made from another --source, or it is no longer the recorded one and
+// not sound when read whole. Empty when nothing speaks against it.
+std::string RowAgainstResult(const FrameRow& row, const PictureResult& p, const SourceFacts* now,
+                             Source source);
+
 // The row of a handled file, once its fate (one OutcomeWord words) is settled. The target of an
 // up-to-date file that was decoded, or of a save that encoded its own PNG, is read for its hash.
 FrameRow RowOf(const FileResult& r, Fate fate);
@@ -52,6 +59,7 @@ class RunCatalog {
   void Failed(const std::exception& e, std::ostream& err);
 
   std::optional<Catalog> catalog_;
+  const Options* options_ = nullptr;
   bool writes_ = false;
   bool failed_ = false;
 };

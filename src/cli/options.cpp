@@ -436,6 +436,11 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
                "add the picture's time from its header to each saved PNG as the text Creation "
                "Time (ISO 8601 UTC), so that image managers can sort by it")
       ->group(kSaving);
+  app.add_flag("--verify", options.verify,
+               "read every result that stands whole and check each chunk's CRC and the "
+               "picture's size before taking it as up to date, for a periodic audit (a rerun "
+               "otherwise reads only its first chunks and its end)")
+      ->group(kSaving);
   app.add_option("--catalog", options.catalog,
                  "record every input in the catalogue FILE, an SQLite database made when "
                  "missing (a dry run only reads it); an input as recorded, whose result stands "
@@ -529,6 +534,10 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
     return 2;
   }
   return options;
+}
+
+const char* SourceWord(Source source) {
+  return source == Source::kDataLines ? "data-lines" : "full";
 }
 
 }  // namespace tessaly::cli

@@ -46,6 +46,7 @@ struct Options {
   bool accept_doubtful = false;  // --accept-doubtful: name from doubtful header readings
   bool include_results = false;  // --include-results: folders give the tool's results too
   bool creation_time = false;    // --creation-time: the header's time as a PNG text
+  bool verify = false;           // --verify: results read whole before they are up to date
   std::string catalog;           // --catalog: record every input in this catalogue
   // --report: print this report of the catalogue instead of a run, in --format; --since,
   // --until, --satellite and --code narrow the frames and gaps reports.
@@ -65,5 +66,8 @@ struct Options {
 // --help or --version, 2 for a usage error, with the message already printed).
 std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::ostream& out,
                                         std::ostream& err);
+
+// --source's word for `source`: "full" or "data-lines", as the catalogue and sidecars record it.
+const char* SourceWord(Source source);
 
 }  // namespace tessaly::cli

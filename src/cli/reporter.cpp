@@ -62,6 +62,17 @@ std::string UnnamedWords(const PictureResult& p) {
   return EscapeControls(UnnamedHeaderWords(p));
 }
 
+// Why the tool's result that stood was not taken as up to date, after the line of a file that
+// was saved, or was to be and was not.
+std::string ProblemWords(const FileResult& r, Fate fate) {
+  if (r.result_problem.empty()) return {};
+  if (fate != Fate::kSaved && fate != Fate::kWouldSave && fate != Fate::kDeclined &&
+      fate != Fate::kKeptOriginal) {
+    return {};
+  }
+  return " (" + EscapeControls(r.result_problem) + ")";
+}
+
 }  // namespace
 
 Reporter::Reporter(const Options& options, Terminal& terminal, std::size_t total)
@@ -187,6 +198,7 @@ void Reporter::ReportJson(const FileResult& r, Fate fate) {
       line["sidecar_written"] = true;
     }
     if (!r.collides_with.empty()) line["collides_with"] = FullPath(r.collides_with);
+    if (!ProblemWords(r, fate).empty()) line["result_problem"] = r.result_problem;
     if (r.sidecar_kept) line["sidecar_kept"] = true;
     if (!r.sidecar_error.empty()) line["sidecar_error"] = r.sidecar_error;
   } else {
@@ -216,7 +228,7 @@ void Reporter::ReportText(const FileResult& r, Fate fate) {
     if (!r.sidecar_error.empty()) PrintError(r.sidecar_error);
     if (options_.verbosity != Verbosity::kVerbose) return;
   }
-  terminal_.out << FateLine(r, fate) << '\n';
+  terminal_.out << FateLine(r, fate) << ProblemWords(r, fate) << '\n';
   if (fate == Fate::kSaved && !r.sidecar_error.empty()) PrintError(r.sidecar_error);
   if (r.picture && ProcessedFate(fate)) PrintNotes(r);
 }

@@ -27,7 +27,7 @@ Json ParsedFields(const std::optional<HeaderFields>& fields) {
   return parsed;
 }
 
-Json SidecarObject(const FileWork& work) {
+Json SidecarObject(const FileWork& work, Source source) {
   const PictureResult& p = *work.picture;
   Json j;
   j["source"] = FullPath(work.input);
@@ -45,13 +45,31 @@ Json SidecarObject(const FileWork& work) {
                  {"white_grey", GreyOfSample(p.white_level)}};
   j["cut"] = {{"x", p.cut.x}, {"y", p.cut.y}, {"width", p.cut.width}, {"height", p.cut.height}};
   j["output"] = {{"width", p.output.Width()}, {"height", p.output.Height()}};
+  j["made_with"] = {{"source", SourceWord(source)}};
   j["tool"] = {{"name", "tessaly-cli"}, {"version", version::kText}};
   return j;
 }
 
-std::vector<std::uint8_t> SidecarBytes(const FileWork& work) {
-  const std::string text = JsonText(SidecarObject(work), 2) + "\n";
+std::vector<std::uint8_t> SidecarBytes(const FileWork& work, Source source) {
+  const std::string text = JsonText(SidecarObject(work, source), 2) + "\n";
   return {text.begin(), text.end()};
+}
+
+std::string SidecarAgainstResult(const FileWork& work, Source source) {
+  try {
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(SidecarName(work.picture->proposed_name));
+    const Json j = Json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    // A sidecar of an earlier version, or none, records nothing to go by.
+    if (!j.is_object() || !j.contains("made_with") || !j["made_with"].is_object()) return {};
+    const Json& made = j["made_with"];
+    const auto recorded = made.find("source");
+    if (recorded == made.end() || !recorded->is_string() || *recorded == SourceWord(source)) {
+      return {};
+    }
+    return "its result was made with --source " + recorded->get<std::string>();
+  } catch (const std::exception&) {
+    return {};  // a sidecar that cannot be read is the sidecar's matter, not the picture's
+  }
 }
 
 bool IsToolSidecar(const fs::path& file) {
@@ -68,10 +86,10 @@ bool IsToolSidecar(const fs::path& file) {
   }
 }
 
-bool PublishSidecar(FileWork& work, bool replace_any) {
+bool PublishSidecar(FileWork& work, Source source, bool replace_any) {
   const fs::path name = SidecarName(work.picture->proposed_name);
   std::unique_ptr<PendingFile> file = Prepared(work.prepared_sidecar);
-  if (!file) file = WritePending(name, SidecarBytes(work));
+  if (!file) file = WritePending(name, SidecarBytes(work, source));
   file->DeferFolderSync();  // the caller flushes the folder once for the picture and this
   if (file->PublishIfAbsent()) return true;
   // A file of that name that this tool did not write may be the user's own.

@@ -10,7 +10,7 @@ target_sources(tessaly_picture_files PRIVATE
   png_io.cpp
   png_io.h
 )
-target_link_libraries(tessaly_picture_files PRIVATE PNG::PNG)
+target_link_libraries(tessaly_picture_files PRIVATE PNG::PNG ZLIB::ZLIB)
 # The row filter sums are plain loops written for the vectoriser, which needs -O3 to take them
 # on (at -O2 they run four to five times slower).
 set_source_files_properties(png_filter.cpp PROPERTIES COMPILE_OPTIONS "-O3")

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tessaly {
@@ -52,10 +53,19 @@ class PngChunkReader {
   // The chunk's data; nothing when the bytes end before it does.
   std::optional<std::vector<std::uint8_t>> Data(const PngChunk& chunk) const;
 
+  // True when the bytes end in a whole IEND chunk: a file cut short (a copy interrupted, a
+  // failing disk) does not, whatever its chunks ahead of the image data say.
+  bool EndsWithEnd() const;
+  // True when the CRC after the chunk's data is that of its type and `data`.
+  bool CrcIsRight(const PngChunk& chunk, std::span<const std::uint8_t> data) const;
+  // True when the chunk given last ends where the bytes do.
+  bool AtEnd() const;
+
  private:
   explicit PngChunkReader(int fd);
   // Exactly `into.size()` bytes from offset `at`; false when the bytes end first or on an error.
   bool ReadAt(std::uint64_t at, std::span<std::uint8_t> into) const;
+  std::optional<std::uint64_t> Size() const;
 
   std::span<const std::uint8_t> bytes_;
   int fd_ = -1;             // the file, when over one
@@ -74,5 +84,16 @@ bool HasChunkBeforeData(PngChunkReader& png, std::string_view type);
 // tEXt chunk holding exactly `keyword` and `text`. Only chunks of that length are read.
 bool HasTextBeforeData(PngChunkReader& png, std::string_view keyword, std::string_view text,
                        int max_chunks);
+
+// The tEXt chunks ahead of the image data (at most `max_chunks` chunks are looked at), each as
+// its keyword and text, in their order. Only chunks of at most `max_length` bytes are read.
+std::vector<std::pair<std::string, std::string>> TextsBeforeData(PngChunkReader& png,
+                                                                 int max_chunks,
+                                                                 std::uint32_t max_length);
+
+// True when the PNG is whole and sound as far as can be told without decoding its rows: it
+// begins with IHDR and ends with IEND, every chunk's CRC is right, and the image data inflates
+// to exactly the bytes IHDR's size asks for. Reads the whole file; for audits, not reruns.
+bool IsSoundPng(PngChunkReader& png);
 
 }  // namespace tessaly

@@ -7,11 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -63,6 +65,24 @@ bool Contains(const std::string& text, const std::string& part) {
 
 std::vector<std::uint8_t> Bytes(const fs::path& file) {
   return ReadFileBytes(file);
+}
+
+// Changes the file's bytes and puts its last change back, as a failing disk or a sync tool may.
+void ChangeKeepingTime(const fs::path& file,
+                       const std::function<void(std::vector<std::uint8_t>&)>& change) {
+  const auto time = fs::last_write_time(file);
+  std::vector<std::uint8_t> bytes = Bytes(file);
+  change(bytes);
+  WriteFileReplacing(file, bytes);
+  fs::last_write_time(file, time);
+}
+
+// A byte inside the first IDAT chunk's data flipped: only reading the file whole finds it.
+void FlipImageByte(std::vector<std::uint8_t>& png) {
+  const std::string idat = "IDAT";
+  const auto at = std::search(png.begin(), png.end(), idat.begin(), idat.end());
+  ASSERT_NE(at, png.end());
+  *(at + 100) ^= 0xFF;
 }
 
 class ArchiveTest : public test::CliFolderTest {
@@ -161,6 +181,43 @@ TEST_F(ArchiveTest, ASecondRunSkipsResultsAndOverwriteKeepsOriginals) {
   run = Cli({"--overwrite-originals", "b.bmp"});
   EXPECT_TRUE(Contains(run.out, ": saved")) << run.out;
   EXPECT_NE(Bytes(dir_ / TargetName("BBBB")), original);
+}
+
+// A result cut short or copied from another frame is no longer up to date: the rerun says why
+// and remakes it under the usual consent. A flipped byte inside the image data passes the quick
+// checks and is found by --verify; a change of --creation-time makes the result again too.
+TEST_F(ArchiveTest, DamagedForeignAndOtherwiseMadeResultsAreMadeAgainAndSayWhy) {
+  WriteFrame("a.bmp", Header("AAAA"));
+  WriteFrame("b.bmp", Header("BBBB"), 2);
+  ASSERT_EQ(Cli({"a.bmp", "b.bmp"}).exit_code, 0);
+  const fs::path a = dir_ / TargetName("AAAA");
+  const std::size_t whole = Bytes(a).size();
+  ChangeKeepingTime(a, [](auto& png) { png.resize(png.size() / 2); });
+  const std::string damaged = "a.bmp -> " + TargetName("AAAA") + ": ";
+  auto run = Cli({"a.bmp", "b.bmp"});
+  EXPECT_TRUE(Contains(run.out, damaged + "not saved, the file exists (its result is damaged)\n"))
+      << run.out;
+  EXPECT_TRUE(Contains(run.out, "1 skipped, 0 failed, 1 up to date")) << run.out;
+  run = Cli({"--overwrite", "a.bmp"});
+  EXPECT_TRUE(Contains(run.out, damaged + "saved (its result is damaged)\n")) << run.out;
+  EXPECT_EQ(Bytes(a).size(), whole);
+
+  fs::copy_file(dir_ / TargetName("BBBB"), a, fs::copy_options::overwrite_existing);
+  run = Cli({"--json", "a.bmp"});
+  EXPECT_EQ(JsonLines(run.out).at(0)["result_problem"], "its result belongs to another frame")
+      << run.out;
+  ASSERT_EQ(Cli({"--overwrite", "a.bmp"}).exit_code, 0);
+  EXPECT_EQ(Bytes(a).size(), whole);
+
+  ChangeKeepingTime(a, FlipImageByte);
+  EXPECT_TRUE(Contains(Cli({"a.bmp"}).out, "1 up to date")) << "the quick checks pass it";
+  run = Cli({"--verify", "a.bmp"});
+  EXPECT_TRUE(Contains(run.out, damaged + "not saved, the file exists (its result is damaged)\n"))
+      << run.out;
+
+  run = Cli({"--creation-time", "a.bmp"});
+  EXPECT_TRUE(Contains(run.out, "(its result was saved with another choice of --creation-time)"))
+      << run.out;
 }
 
 TEST_F(ArchiveTest, QuietPrintsErrorsAndTheSummaryVerboseAddsHeaderAndLevels) {
@@ -287,6 +344,17 @@ TEST_F(ArchiveTest, SidecarsHoldTheHeaderItsFieldsLevelsCutAndSizes) {
   EXPECT_EQ(a["output"], (json{{"width", 800}, {"height", 800}}));
   EXPECT_EQ(a["tool"]["name"], "tessaly-cli");
   EXPECT_FALSE(a["tool"]["version"].get<std::string>().empty());
+  EXPECT_EQ(a["made_with"], (json{{"source", "full"}}));
+  // A result made from the other --source, as its sidecar records, is made again.
+  json other = a;
+  other["made_with"]["source"] = "data-lines";
+  const std::string text = other.dump();
+  const fs::path a_json = dir_ / fs::path(TargetName("D2AB")).replace_extension(".json");
+  WriteFileReplacing(a_json,
+                     std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  EXPECT_TRUE(
+      Contains(Cli({"--sidecar", "a.bmp"}).out,
+               "not saved, the file exists (its result was made with --source data-lines)"));
 
   const json u = Sidecar(dir_ / "u.png");
   EXPECT_TRUE(u["parsed"].is_null());

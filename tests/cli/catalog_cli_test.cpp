@@ -146,6 +146,53 @@ TEST_F(CatalogCliTest, AKilledRunLeavesASoundCatalogueThatTwoRunsAtOnceComplete)
   EXPECT_EQ(Query("SELECT count(*) FROM frames WHERE outcome IN ('saved', 'up to date')"), "300");
 }
 
+// With the catalogue a result is trusted by its recorded size and last change, else its hash:
+// one cut short or copied from another frame is made again, and the row then holds the new
+// result. An input whose content changed under its old size and last change, or a result
+// made from another --source, is not up to date either.
+TEST_F(CatalogCliTest, ARowTrustsNoDamagedForeignOrStaleResult) {
+  SaveFrames("arch", 0, 3);
+  std::vector<std::string> args{"--catalog", "cat.db", "-o", "out", "arch"};
+  ASSERT_EQ(Cli(args).exit_code, 0);
+  EXPECT_EQ(Query("SELECT count(*) FROM frames WHERE output_size > 0 AND output_mtime NOT NULL "
+                  "AND source_kind = 'full' AND creation_time = 0"),
+            "3");
+  const fs::path first = dir_ / "out/D2   01-12-98 0000.png";
+  const fs::path second = dir_ / "out/D2   02-12-98 0000.png";
+  const std::string row =
+      "SELECT outcome || ' ' || ifnull(output_hash, '') FROM frames WHERE "
+      "source = 'arch/rx0.bmp'";
+  // Kept without consent, and no longer named by the row; made again with --overwrite.
+  auto rerun = [&](const std::string& why) {
+    auto run = Cli(args);
+    EXPECT_TRUE(run.out.find("rx0.bmp -> out/D2   01-12-98 0000.png: not saved, the file exists (" +
+                             why + ")\n") != std::string::npos)
+        << run.out << run.err;
+    EXPECT_EQ(Query(row), "declined ");
+    args.push_back("--overwrite");
+    run = Cli(args);
+    args.pop_back();
+    EXPECT_EQ(Query(row), "saved " + HashFile(first)) << run.out << run.err;
+  };
+  auto keep_time = [](const fs::path& file, auto change) {
+    const auto time = fs::last_write_time(file);
+    std::vector<std::uint8_t> bytes = ReadFileBytes(file);
+    change(bytes);
+    WriteFileReplacing(file, bytes);
+    fs::last_write_time(file, time);
+  };
+  keep_time(first, [](auto& png) { png.resize(png.size() / 2); });
+  rerun("its result is damaged");
+  fs::copy_file(second, first, fs::copy_options::overwrite_existing);
+  rerun("its result belongs to another frame");
+  keep_time(dir_ / "arch/rx0.bmp", [](auto& bmp) { bmp[bmp.size() - 100] ^= 0x55; });
+  rerun("its input changed since its result was made");
+  Catalog(Catalog::Open(dir_ / "cat.db"))
+      .Prepare("UPDATE frames SET source_kind = 'data-lines'")
+      .Step();
+  rerun("its result was made with --source data-lines");
+}
+
 // The nightly example's first night on an empty machine, and what a first night gets wrong:
 // the catalogue kept in the output folder, a refused huge input that a rerun must not read, a
 // folder of folders named without -r under --strict, and a destination that cannot be written.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/errors.h"
+#include "picture_files/png_chunks.h"
 #include "picture_files/png_image.h"
 #include "picture_files/png_io.h"
 #include "picture_store/grey.h"
@@ -98,6 +99,22 @@ void CheckLoadedIntoGrey8(const Bytes& data, bool expand, bool gamma) {
   }
 }
 
+// A file that decodes is sound read whole, interlaced or not, whatever its kind; a byte flipped
+// anywhere past the signature, or the file cut short, is found.
+void CheckSoundness(const Bytes& data) {
+  auto sound = [](std::span<const std::uint8_t> bytes) {
+    PngChunkReader png(bytes);
+    return IsSoundPng(png);
+  };
+  EXPECT_TRUE(sound(data));
+  Bytes flipped = data;
+  flipped[8 + (data.size() - 8) * 2 / 3] ^= 0x10;
+  EXPECT_FALSE(sound(flipped));
+  const std::span<const std::uint8_t> cut(data.data(), data.size() - 1);
+  EXPECT_FALSE(PngChunkReader(cut).EndsWithEnd());
+  EXPECT_FALSE(sound(cut));
+}
+
 TEST(PngConformance, EveryManifestFileIsReadAsItSays) {
   const auto entries = test::ReadManifest(test::CorpusDir("pngsuite") + "/manifest.tsv");
   int decoded = 0, refused = 0;
@@ -113,6 +130,7 @@ TEST(PngConformance, EveryManifestFileIsReadAsItSays) {
       ++refused;
     } else if (entry.expect == "decode") {
       CheckDecodable(entry, data);
+      CheckSoundness(data);
       ++decoded;
     } else {
       ADD_FAILURE() << "the PNG manifest has no 'either' files: " << entry.expect;

@@ -14,8 +14,13 @@ to the same frames, and the figures are medians over the rounds:
   catalog  300 frames of 1040 x 1100 with --jobs 2, this build against itself: without, and
            with --catalog (a fresh catalogue in the work folder), so that the figure is what
            recording every file costs (not run by default; --baseline is not used)
+  rerun    2,000 frames of 520 x 550 with --jobs 2 and --output-dir, saved once by each build
+           into a folder of its own (with --catalog), then run again over that folder in
+           interleaved rounds, once without and once with --catalog, every result up to date:
+           what trusting a result costs a nightly rerun (not run by default)
 
-  tools/bench_speed/cpu_pairs.py [--baseline TOOL] [--rounds 15] [--only one|batch|archive|catalog]
+  tools/bench_speed/cpu_pairs.py [--baseline TOOL] [--rounds 15]
+                                 [--only one|batch|archive|catalog|rerun] [--rerun-frames 2000]
 
 It prints user, system and total CPU seconds, page faults and peak resident size of each
 build, their wall time, and the median of the per-round ratios of CPU time this / baseline. Outputs of the two builds are
@@ -36,28 +41,31 @@ HEADERS = ["GOES8   VIS9812241200D2  ", "GOES-I  FD 0101311445    ", "GOES-K  NH
            "MET7    C029912051230D2AB", "GMSN    IR 0003151200C1  "]
 
 
-def make_frames(gen, folder, count, distinct=False):
-    """`count` frames; `distinct` gives each its own name also past 28 x 5 frames, by minute."""
+def make_frames(gen, folder, count, distinct=False, size=("1040", "1100")):
+    """`count` frames; `distinct` gives each its own name also past 28 x 5 frames, by minute
+    (and past 28 x 5 x 60 by hour)."""
     folder.mkdir(parents=True)
     for i in range(count):
         header = HEADERS[i % len(HEADERS)]
         day = 1 + i % 28
         header = header[:15] + f"{day:02d}" + header[17:]
         if distinct:
-            header = header[:19] + f"{i // 28:02d}" + header[21:]
-        subprocess.run([gen, "-o", folder / f"rx{i:03d}.bmp", "--width", "1040", "--height", "1100",
-                        "--noise", str(2 + i % 4), "--seed", str(i + 1), "--header", header],
-                       check=True, capture_output=True)
+            header = header[:17] + f"{(i // 1680) % 24:02d}{(i // 28) % 60:02d}" + header[21:]
+        subprocess.run([gen, "-o", folder / f"rx{i:04d}.bmp", "--width", size[0], "--height",
+                        size[1], "--noise", str(2 + i % 4), "--seed", str(i + 1), "--header",
+                        header], check=True, capture_output=True)
 
 
-def run(tool, frames, work, args):
-    """One run on a fresh folder of links; (user, system, faults, peak KiB, wall seconds).
-    "{work}" in an argument stands for the work folder."""
-    if work.exists():
-        shutil.rmtree(work)
-    work.mkdir()
-    for f in sorted(frames.iterdir()):
-        os.link(f, work / f.name)
+def run(tool, frames, work, args, fresh=True):
+    """One run on a fresh folder of links (or, unless `fresh`, on the folder as it stands);
+    (user, system, faults, peak KiB, wall seconds). "{work}" in an argument stands for the work
+    folder."""
+    if fresh:
+        if work.exists():
+            shutil.rmtree(work)
+        work.mkdir()
+        for f in sorted(frames.iterdir()):
+            os.link(f, work / f.name)
     start = time.perf_counter()
     pid = os.fork()
     if pid == 0:
@@ -66,7 +74,8 @@ def run(tool, frames, work, args):
             os.dup2(devnull, fd)
         try:
             args = [a.replace("{work}", str(work)) for a in args]
-            os.execv(tool, [tool, "--no-overwrite", "-q"] + args + [str(work)])
+            os.execv(tool, [tool, "--no-overwrite", "-q"] + args + [str(work / "in")
+                                                                     if not fresh else str(work)])
         finally:
             os._exit(127)
     _, status, usage = os.wait4(pid, 0)
@@ -108,6 +117,10 @@ def compare(label, tools, frames, scratch, rounds, args, this_args=None):
             same = a == b
             print(f"{label}: outputs of the two builds {'identical' if same else 'DIFFER'} "
                   f"({len(a)} files)")
+    report(label, names, samples, rounds)
+
+
+def report(label, names, samples, rounds):
     print(f"{label}, medians of {rounds} interleaved rounds:")
     for name in names:
         s = samples[name]
@@ -120,10 +133,45 @@ def compare(label, tools, frames, scratch, rounds, args, this_args=None):
         print(f"  {name:9} user {user * 1000:8.1f} ms  system {system * 1000:8.1f} ms  "
               f"total {total * 1000:8.1f} ms  {faults:7.0f} faults  {peak / 1024:6.1f} MB  "
               f"wall {wall * 1000:8.1f} ms")
-    ratios = [(x[0] + x[1]) / (y[0] + y[1]) for x, y in zip(samples[names[1]], samples[names[0]])]
-    print(f"  CPU time, {names[1]} / {names[0]}: median of paired ratios "
-          f"{statistics.median(ratios):.3f} (quartiles "
-          f"{statistics.quantiles(ratios, n=4)[0]:.3f}-{statistics.quantiles(ratios, n=4)[2]:.3f})")
+    for what, of in (("CPU time", lambda x: x[0] + x[1]), ("wall time", lambda x: x[4])):
+        ratios = [of(x) / of(y) for x, y in zip(samples[names[1]], samples[names[0]])]
+        quartiles = statistics.quantiles(ratios, n=4) if len(ratios) > 1 else ratios * 3
+        print(f"  {what}, {names[1]} / {names[0]}: median of paired ratios "
+              f"{statistics.median(ratios):.3f} (quartiles {quartiles[0]:.3f}-{quartiles[2]:.3f})")
+
+
+def rerun(tools, frames, scratch, rounds):
+    """Each build saves the frames once into its own folder, then reruns over it, interleaved."""
+    folders = {}
+    for name, tool in tools.items():
+        work = scratch / f"rerun-{name}"
+        work.mkdir()
+        shutil.copytree(frames, work / "in", copy_function=os.link)
+        run(tool, frames, work, ["--jobs", "2", "-o", "{work}/out", "--catalog", "{work}/cat.db"],
+            fresh=False)
+        folders[name] = work
+    a, b = (outputs(folders[n] / "out") for n in tools)
+    count = len(a)
+    print(f"rerun: outputs of the two builds {'identical' if a == b else 'DIFFER'} "
+          f"({count} files)")
+    del a, b  # a child forked with them would count them in its peak size
+    names = list(tools)
+    for label, extra in (("without --catalog", []), ("with --catalog", ["--catalog",
+                                                                         "{work}/cat.db"])):
+        for name in names:
+            # Once with the summary read: every result has to be found up to date.
+            given = [x.replace("{work}", str(folders[name])) for x in extra]
+            summary = subprocess.run([tools[name], "--no-overwrite", "-q", "--jobs", "2", "-o",
+                                      str(folders[name] / "out")] + given +
+                                     [str(folders[name] / "in")],
+                                     capture_output=True, text=True).stdout.strip()
+            print(f"  {name} {label}: {summary}")
+        samples = {name: [] for name in names}
+        for r in range(rounds):
+            for name in (names if r % 2 == 0 else names[::-1]):
+                samples[name].append(run(tools[name], frames, folders[name],
+                                         ["--jobs", "2", "-o", "{work}/out"] + extra, fresh=False))
+        report(f"rerun of {count} up-to-date frames {label}", names, samples, rounds)
 
 
 def main():
@@ -134,7 +182,8 @@ def main():
     parser.add_argument("--batch-frames", type=int, default=100)
     parser.add_argument("--archive-frames", type=int, default=200)
     parser.add_argument("--catalog-frames", type=int, default=300)
-    parser.add_argument("--only", choices=["one", "batch", "archive", "catalog"])
+    parser.add_argument("--rerun-frames", type=int, default=2000)
+    parser.add_argument("--only", choices=["one", "batch", "archive", "catalog", "rerun"])
     args = parser.parse_args()
     build = Path(args.build)
     gen = build / "tools/framegen/tessaly-framegen"
@@ -162,6 +211,10 @@ def main():
                     "--catalog", {"without": tools["this"], "with": tools["this"]},
                     scratch / "catalog", scratch, args.rounds, ["--jobs", "2"],
                     ["--jobs", "2", "--catalog", "{work}/catalog.db"])
+        if args.only == "rerun":
+            make_frames(gen, scratch / "rerun", args.rerun_frames, distinct=True,
+                        size=("520", "550"))
+            rerun(tools, scratch / "rerun", scratch, args.rounds)
 
 
 if __name__ == "__main__":
