@@ -4,23 +4,36 @@
 namespace tessaly {
 
 bool ProcessedFate(Fate fate) {
-  return fate != Fate::kFailed && fate != Fate::kSkipped && fate != Fate::kAlreadyResult;
+  return fate != Fate::kFailed && fate != Fate::kSkipped && fate != Fate::kAlreadyResult &&
+         fate != Fate::kKnown;
 }
 
-void RunCounts::Add(Fate fate, const PictureResult* picture) {
+HeaderState CountedHeaderState(Fate fate, const PictureResult* picture) {
+  if (picture == nullptr || !ProcessedFate(fate)) return HeaderState::kNamed;
+  const HeaderState header = StateOf(*picture);
+  return header == HeaderState::kNamed && picture->header_doubtful ? HeaderState::kDoubtful
+                                                                   : header;
+}
+
+void RunCounts::Add(Fate fate, const PictureResult* picture, bool problem_known) {
   ++seen;
+  if (problem_known || fate == Fate::kKnown) ++known;
   if (fate == Fate::kFailed) {
     ++failed;
     return;
   }
-  if (picture != nullptr && ProcessedFate(fate)) {
-    const HeaderState header = StateOf(*picture);
-    if (header == HeaderState::kNotRead) ++unread;
-    if (header == HeaderState::kNoName) ++unnamed;
-    if (header == HeaderState::kDoubtful ||
-        (header == HeaderState::kNamed && picture->header_doubtful)) {
+  switch (problem_known ? HeaderState::kNamed : CountedHeaderState(fate, picture)) {
+    case HeaderState::kNotRead:
+      ++unread;
+      break;
+    case HeaderState::kNoName:
+      ++unnamed;
+      break;
+    case HeaderState::kDoubtful:
       ++doubtful;
-    }
+      break;
+    case HeaderState::kNamed:
+      break;
   }
   switch (fate) {
     case Fate::kSaved:
@@ -43,6 +56,8 @@ void RunCounts::Add(Fate fate, const PictureResult* picture) {
       break;
     case Fate::kUnreadLeft:
       break;  // counted under "header not read" alone
+    case Fate::kKnown:
+      break;  // counted under known alone
     case Fate::kUpToDate:
       ++up_to_date;
       break;

@@ -20,10 +20,17 @@ enum class Fate {
   kSkipped,        // not a picture the tool reads
   kAlreadyResult,  // a result of this tool, not taken again
   kFailed,
+  // Left alone, unread: the batch's catalogue records a problem of the file, as it is now, that
+  // the user acknowledged, and no result of it stands.
+  kKnown,
 };
 
 // True for the fates of a file that was processed (its picture, if any, is the file's).
 bool ProcessedFate(Fate fate);
+
+// The state of the header that a run counts for the file: kNamed also for a file not processed,
+// and kDoubtful also for a doubtful reading that named it (--accept-doubtful).
+HeaderState CountedHeaderState(Fate fate, const PictureResult* picture);
 
 // What became of the files of a run.
 struct RunCounts {
@@ -38,10 +45,12 @@ struct RunCounts {
   int up_to_date = 0;
   int sidecars_added = 0;  // missing sidecars written for up-to-date results
   int collided = 0;        // not saved, or in a dry run would collide: another input took the name
+  int known = 0;  // the file's problem was acknowledged: left alone, or its header not counted
   // `picture`: the processed file's result; null for a file not processed. A file whose header
   // gave no name is counted apart as well as by what became of it, so that "saved" still says
-  // how many pictures were written.
-  void Add(Fate fate, const PictureResult* picture);
+  // how many pictures were written. `problem_known`: the file's problem is the one the user
+  // acknowledged, so it counts under known instead (a file left alone, kKnown, always does).
+  void Add(Fate fate, const PictureResult* picture, bool problem_known = false);
   // Files whose header did not surely give their name (what --strict looks for).
   int Untrusted() const { return unread + unnamed + doubtful; }
 };

@@ -135,6 +135,7 @@ void Process(FileWork& work, const ExpandedName& name, const RunOptions& options
   if (hooks.recall) {
     std::optional<RecalledPicture> recalled = hooks.recall(name, processing.on_file_bytes);
     if (recalled && Recall(work, std::move(*recalled), name, options, hooks)) return;
+    if (hooks.left_alone && hooks.left_alone()) return;
   }
   TExtBitmap input = LoadPicture(name.path, processing.on_file_bytes);
   if (hooks.loaded) hooks.loaded(input);

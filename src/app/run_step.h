@@ -88,6 +88,9 @@ struct FileHooks {
   // it; a recalled picture whose output is not that target is decoded after all), and may set
   // what sees the bytes read.
   std::function<std::optional<RecalledPicture>(const ExpandedName&, FileBytesSeen&)> recall;
+  // When `recall` recalled nothing: true leaves the file alone, unread, for the front end knows
+  // what becomes of it (a problem of it the user acknowledged); the work then holds no picture.
+  std::function<bool()> left_alone;
   std::function<void(const TExtBitmap&)> loaded;        // the input picture, before processing
   std::function<void(const PictureResult&)> processed;  // the result, before it is saved
   // Once the target passed the file checks (CheckResult): why what the front end knows of the

@@ -33,7 +33,31 @@ struct Column {
   const char* type;            // as CREATE TABLE and ALTER TABLE ... ADD COLUMN take it
   const char* fill = nullptr;  // SQL for its value in the rows an older catalogue holds
   bool kept = false;           // a rerun's row leaves a value already there
+  // SQL for the value once a rerun's row replaces the row (frames.NAME is the earlier row's,
+  // excluded.NAME the rerun's); null: the rerun's.
+  const char* rerun = nullptr;
 };
+
+// The problem of a row written before the column joined, as the batch words it from the row's
+// outcome and header (cli's ProblemOf, HeaderStateOf): a failure alone; else the header's state
+// (doubtful also when it named the file), then a target that was not replaced.
+constexpr const char* kProblemOfOlderRows =
+    "nullif(trim(coalesce(CASE WHEN outcome = 'failed' OR named_from IS NULL THEN NULL WHEN "
+    "named_from <> 'input' THEN CASE WHEN header_doubtful = 1 THEN 'header doubtful' END WHEN "
+    "trim(coalesce(header, '')) = '' THEN 'header not read' WHEN header_doubtful = 1 THEN "
+    "'header doubtful' ELSE 'header gave no name' END, '') || ', ' || coalesce(CASE WHEN "
+    "outcome IN ('failed', 'declined', 'kept original', 'collided') THEN outcome END, '')"
+    ", ', '), '')";
+
+// An acknowledgement holds for the problem recorded of the content as it was: a rerun that
+// records the same problem of the same content (or, for an input that could not be read then,
+// of the same size and last change) keeps it; a changed input, or another problem, is new.
+constexpr const char* kAcknowledgementKept =
+    "CASE WHEN excluded.problem IS NOT NULL AND excluded.problem IS frames.problem AND CASE WHEN "
+    "frames.source_hash IS NULL THEN excluded.source_hash IS NULL AND excluded.source_size IS "
+    "frames.source_size AND excluded.source_mtime IS frames.source_mtime ELSE "
+    "excluded.source_hash IS frames.source_hash END THEN coalesce(excluded.acknowledged, "
+    "frames.acknowledged) ELSE excluded.acknowledged END";
 
 // In the order every statement below binds and reads them.
 constexpr Column kColumns[] = {
@@ -72,6 +96,8 @@ constexpr Column kColumns[] = {
     {"output_mtime", "TEXT"},
     {"source_kind", "TEXT"},
     {"creation_time", "INTEGER"},
+    {"problem", "TEXT", kProblemOfOlderRows},
+    {"acknowledged", "TEXT", nullptr, false, kAcknowledgementKept},
 };
 
 constexpr const char* kIndexes = R"sql(
@@ -103,10 +129,12 @@ std::string UpsertSql() {
   for (std::size_t i = 0; i < std::size(kColumns); ++i) {
     values += (i == 0 ? "?" : ", ?") + std::to_string(i + 1);
     if (i == 0) continue;
-    const std::string name = kColumns[i].name;
+    const Column& c = kColumns[i];
+    const std::string name = c.name;
     updates += (i == 1 ? "" : ", ") + name + " = " +
-               (kColumns[i].kept ? "coalesce(frames." + name + ", excluded." + name + ")"
-                                 : "excluded." + name);
+               (c.rerun != nullptr ? std::string(c.rerun)
+                : c.kept           ? "coalesce(frames." + name + ", excluded." + name + ")"
+                                   : "excluded." + name);
   }
   return "INSERT INTO frames (" + ColumnList() + ") VALUES (" + values +
          ") ON CONFLICT (source) DO UPDATE SET " + updates;
@@ -182,6 +210,8 @@ void BindRow(Statement& s, const FrameRow& r, const PathBase& paths) {
   } else {
     s.BindNull(++i);
   }
+  s.Bind(++i, r.problem);
+  s.Bind(++i, r.acknowledged);
 }
 
 FrameRow ReadRow(const Statement& s, const PathBase& paths) {
@@ -216,6 +246,8 @@ FrameRow ReadRow(const Statement& s, const PathBase& paths) {
   r.output_mtime = s.Text(i++);
   r.source_kind = s.Text(i++);
   if (const auto dated = s.Int(i++)) r.creation_time = *dated != 0;
+  r.problem = s.Text(i++);
+  r.acknowledged = s.Text(i++);
   return r;
 }
 
@@ -437,6 +469,14 @@ bool UpToDateFromCatalog(const FrameRow& row, const SourceFacts& now) {
   return OutputAsRecorded(row);
 }
 
+bool AcknowledgedNow(const FrameRow& row, SourceFacts& now,
+                     const std::function<std::string()>& hash) {
+  if (!row.problem || !row.acknowledged || row.source_size != now.stamp.size) return false;
+  if (!row.source_hash) return row.source_mtime == now.stamp.mtime;
+  if (now.hash.empty()) now.hash = hash();
+  return now.hash == *row.source_hash;
+}
+
 Catalog::Catalog(std::unique_ptr<State> state) : state_(std::move(state)) {}
 Catalog::Catalog(Catalog&&) noexcept = default;
 Catalog& Catalog::operator=(Catalog&&) noexcept = default;
@@ -538,6 +578,51 @@ void Catalog::DropWaiting() {
   s.waiting.clear();
 }
 
+std::vector<std::string> Catalog::Acknowledge(const std::vector<std::string>& sources,
+                                              bool acknowledged) {
+  State& s = *state_;
+  const std::lock_guard lock(s.mutex);
+  s.FlushLocked();
+  Statement update(s.db,
+                   acknowledged ? "UPDATE frames SET acknowledged = ?2 WHERE source = ?1 AND "
+                                  "problem IS NOT NULL"
+                                : "UPDATE frames SET acknowledged = NULL WHERE source = ?1 AND "
+                                  "acknowledged IS NOT NULL",
+                   s.name);
+  const std::string now = UtcNow();
+  std::vector<std::string> unmatched;
+  Execute(s.db, "BEGIN IMMEDIATE", s.name);
+  try {
+    for (const std::string& source : sources) {
+      update.Reset();
+      update.Bind(1, s.paths.Stored(source));
+      if (acknowledged) update.Bind(2, now);
+      update.Step();
+      if (sqlite3_changes(s.db) == 0) unmatched.push_back(source);
+    }
+    update.Reset();
+    Execute(s.db, "COMMIT", s.name);
+  } catch (...) {
+    update.Reset();
+    sqlite3_exec(s.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+  return unmatched;
+}
+
+int Catalog::AcknowledgeAll() {
+  State& s = *state_;
+  const std::lock_guard lock(s.mutex);
+  s.FlushLocked();
+  Statement update(s.db,
+                   "UPDATE frames SET acknowledged = ?1 WHERE problem IS NOT NULL AND "
+                   "acknowledged IS NULL",
+                   s.name);
+  update.Bind(1, UtcNow());
+  update.Step();
+  return sqlite3_changes(s.db);
+}
+
 Statement Catalog::Prepare(std::string_view sql) {
   return Statement(state_->db, sql, state_->name);
 }
@@ -552,6 +637,14 @@ void Catalog::PathFromTable(std::string_view stored, std::string& full) const {
 
 bool Catalog::HasColumn(std::string_view column) const {
   return state_->columns.find(column) != state_->columns.end();
+}
+
+std::string Catalog::ColumnOrFill(std::string_view column) const {
+  if (HasColumn(column)) return std::string(column);
+  for (const Column& c : kColumns) {
+    if (c.name == column && c.fill != nullptr) return std::string("(") + c.fill + ")";
+  }
+  return "NULL";
 }
 
 const fs::path& Catalog::file() const {

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/files.h"
 #include "catalog/content_hash.h"
@@ -77,6 +79,12 @@ struct FrameRow {
   // carries the header's time (--creation-time); none where the row does not know.
   std::optional<std::string> source_kind;
   std::optional<bool> creation_time;
+  // What in the input's handling wants the user's attention, in the words of the batch's
+  // summary ("failed", "header doubtful", "header doubtful, collided"); nothing when all went
+  // well. And when the user acknowledged it (as processed_at): a rerun's row keeps that while
+  // it records the same problem of the same content, and drops it otherwise.
+  std::optional<std::string> problem;
+  std::optional<std::string> acknowledged;
   friend bool operator==(const FrameRow&, const FrameRow&) = default;
 };
 
@@ -110,6 +118,13 @@ bool OutputAsRecorded(const FrameRow& row);
 // something cannot be examined.
 bool UpToDateFromCatalog(const FrameRow& row, const SourceFacts& now);
 
+// True when the user acknowledged the problem the row records and the input is as it was then:
+// the same content, or for an input that could not be read (no hash recorded) the same size and
+// last change. `hash` gives the content's hash, asked for only when the size is the same; the
+// hash it gave is kept in `now`.
+bool AcknowledgedNow(const FrameRow& row, SourceFacts& now,
+                     const std::function<std::string()>& hash);
+
 // An open catalogue. Find, Record and Flush may be called from several threads at once.
 class Catalog {
  public:
@@ -141,6 +156,12 @@ class Catalog {
   // Forgets the rows not yet committed, once committing them failed and the run gives up on
   // the catalogue: their files are only done again by the next run.
   void DropWaiting();
+  // Marks the problems the rows of `sources` (full paths) record as acknowledged now, or
+  // (`acknowledged` false) as open again, in one transaction. Returns the sources with no such
+  // row: none, none with a problem, or (to open again) none acknowledged. Error naming the file.
+  std::vector<std::string> Acknowledge(const std::vector<std::string>& sources, bool acknowledged);
+  // Marks every open problem as acknowledged now; returns how many.
+  int AcknowledgeAll();
 
   // A statement over the catalogue, for reports and checks; not guarded for other threads.
   Statement Prepare(std::string_view sql);
@@ -152,6 +173,9 @@ class Catalog {
   // True when the table has the column: a catalogue of an earlier version read as it is may
   // lack one.
   bool HasColumn(std::string_view column) const;
+  // The column for a statement of Prepare: its name, or where a catalogue read as it is lacks
+  // it, the SQL that an upgrade would fill it with (NULL when none).
+  std::string ColumnOrFill(std::string_view column) const;
 
   const std::filesystem::path& file() const;
 

@@ -334,6 +334,24 @@ std::vector<FailedLine> FailedReport(Catalog& catalog) {
   return lines;
 }
 
+std::vector<ProblemLine> ProblemsReport(Catalog& catalog, Acknowledgement which) {
+  // A catalogue read as it is may have rows from before problems were recorded: theirs are
+  // told from their outcome and header, as an upgrade fills them in.
+  const std::string problem = catalog.ColumnOrFill("problem");
+  const std::string acknowledged = catalog.ColumnOrFill("acknowledged");
+  std::string sql = "SELECT source, " + problem + ", detail, processed_at, " + acknowledged +
+                    " FROM frames WHERE " + problem + " IS NOT NULL";
+  if (which == Acknowledgement::kOpen) sql += " AND " + acknowledged + " IS NULL";
+  if (which == Acknowledgement::kAcknowledged) sql += " AND " + acknowledged + " IS NOT NULL";
+  Statement s = catalog.Prepare(sql + " ORDER BY source");
+  std::vector<ProblemLine> lines;
+  while (s.Step()) {
+    lines.push_back({catalog.PathFromTable(s.Text(0).value_or("")), s.Text(1).value_or(""),
+                     s.Text(2), s.Text(3).value_or(""), s.Text(4)});
+  }
+  return lines;
+}
+
 std::vector<GoneLine> GoneReport(Catalog& catalog, bool verify_outputs) {
   Statement s = catalog.Prepare("SELECT source, output, output_hash FROM frames");
   std::vector<GoneLine> inputs, outputs;

@@ -87,6 +87,17 @@ struct FailedLine {
 };
 std::vector<FailedLine> FailedReport(Catalog& catalog);
 
+// Rows that record a problem, by source: the open ones, those the user acknowledged, or both.
+enum class Acknowledgement { kOpen, kAcknowledged, kAny };
+struct ProblemLine {
+  std::string source;
+  std::string problem;  // the row's words, as "failed" or "header doubtful, collided"
+  std::optional<std::string> detail;
+  std::string processed_at;
+  std::optional<std::string> acknowledged;  // when, for an acknowledged one
+};
+std::vector<ProblemLine> ProblemsReport(Catalog& catalog, Acknowledgement which);
+
 // Inputs no longer there, then outputs no longer there (or, verified, no longer as saved).
 struct GoneLine {
   bool input = false;  // else an output, of `source`

@@ -60,6 +60,17 @@ struct RecordedOutput {
   std::string hash;
 };
 
+// A problem of the input that its row records and the user acknowledged, while the input is
+// as it was: not reported or counted again, and unless a result of the file stands (a doubtful
+// header saved under the file's own name), the file is left alone unread. --overwrite does not
+// change that; --recheck does.
+void NoteAcknowledged(FileResult& r, const FrameRow& row, const fs::path& file,
+                      const std::function<bool()>& stopped) {
+  if (!AcknowledgedNow(row, *r.source, [&] { return HashFile(file, stopped); })) return;
+  r.acknowledged_problem = *row.problem;
+  r.left_alone = !LeavesAnOutput(row.outcome);
+}
+
 std::optional<RecalledPicture> RecallFromCatalog(FileResult& r, RecordedOutput& recorded,
                                                  std::optional<FrameRow>& row,
                                                  const ExpandedName& name, const Options& options,
@@ -74,9 +85,11 @@ std::optional<RecalledPicture> RecallFromCatalog(FileResult& r, RecordedOutput& 
     return std::nullopt;
   }
   seen = [&facts](std::span<const std::uint8_t> bytes) { facts.hash = HashBytes(bytes); };
-  if (options.overwrite == OverwritePolicy::kYes) return std::nullopt;
   try {
-    row = catalog.Find(FullPath(name.path));
+    std::optional<FrameRow> found = catalog.Find(FullPath(name.path));
+    if (found && !options.recheck && !decode) NoteAcknowledged(r, *found, name.path, stopped);
+    if (r.left_alone || options.overwrite == OverwritePolicy::kYes) return std::nullopt;
+    row = std::move(found);
     // Only a file that may be unchanged, whose row left a result made as this run makes it, is
     // read for its hash; one too large to be read at all is refused by the pipeline at once,
     // as it was the first time.
@@ -87,7 +100,7 @@ std::optional<RecalledPicture> RecallFromCatalog(FileResult& r, RecordedOutput& 
         row->creation_time.value_or(options.creation_time) != options.creation_time) {
       return std::nullopt;
     }
-    facts.hash = HashFile(name.path, stopped);
+    if (facts.hash.empty()) facts.hash = HashFile(name.path, stopped);
     if (!UpToDateFromCatalog(*row, facts)) return std::nullopt;
     std::optional<PictureResult> p = RecordedPicture(*row, name.path, options.accept_doubtful);
     const std::optional<std::pair<int, int>> size = PngSize(*row->output);
@@ -110,6 +123,7 @@ FileResult ProcessOne(const ExpandedName& name, const Options& options, const Ru
     hooks.recall = [&](const ExpandedName& n, FileBytesSeen& seen) {
       return RecallFromCatalog(r, recorded, row, n, options, *catalog, decode, stopped, seen);
     };
+    hooks.left_alone = [&r] { return r.left_alone; };
   }
   if (catalog != nullptr || options.sidecar) {
     hooks.judge = [&](const FileWork& work) {
@@ -223,6 +237,7 @@ Fate Decide(FileResult& r, const Options& options, Reporter& reporter, const Ter
   if (!r.error.empty()) return Fate::kFailed;
   if (!r.skipped.empty()) return Fate::kSkipped;
   if (r.already_result) return Fate::kAlreadyResult;
+  if (r.left_alone) return Fate::kKnown;
   PictureResult& p = *r.picture;
   if (options.skip_unread && p.named_from == NamedFrom::kInputName && p.changed) {
     return Fate::kUnreadLeft;
@@ -366,7 +381,10 @@ class Batch {
       RemoveStaleTemporaries(folder);
     }
     const Fate fate = Decide(r, options_, reporter_, terminal_, written_, claims_);
-    counts_.Add(fate, r.picture ? &*r.picture : nullptr);
+    const PictureResult* picture = r.picture ? &*r.picture : nullptr;
+    r.problem_known = fate == Fate::kKnown || (!r.acknowledged_problem.empty() &&
+                                               ProblemOf(fate, picture) == r.acknowledged_problem);
+    counts_.Add(fate, picture, r.problem_known);
     if (!r.sidecar_error.empty()) ++counts_.failed;
     if (r.sidecar_kept) ++counts_.sidecars_kept;
     if (r.sidecar_missing && !r.sidecar_kept && r.sidecar_error.empty()) ++counts_.sidecars_added;

@@ -329,6 +329,35 @@ std::size_t Gone(Catalog& catalog, bool verify, ReportFormat format, std::ostrea
   return lines.size();
 }
 
+std::size_t Problems(Catalog& catalog, Acknowledgement which, ReportFormat format,
+                     std::ostream& out) {
+  const std::vector<ProblemLine> lines = ProblemsReport(catalog, which);
+  const bool open = which == Acknowledgement::kOpen;
+  if (format == ReportFormat::kText) {
+    for (const ProblemLine& l : lines) {
+      out << EscapeControls(l.source) << ": " << EscapeControls(l.problem);
+      if (l.detail) out << ": " << EscapeControls(*l.detail);
+      out << " (" << l.processed_at;
+      if (l.acknowledged) out << ", acknowledged " << *l.acknowledged;
+      out << ")\n";
+    }
+    out << Counted(lines.size(), open ? "open problem" : "problem acknowledged",
+                   open ? "open problems" : "problems acknowledged")
+        << '\n';
+    return lines.size();
+  }
+  Table table(format, {"source", "problem", "detail", "processed_at", "acknowledged"}, out);
+  for (const ProblemLine& l : lines) {
+    table.Row({{"source", l.source},
+               {"problem", l.problem},
+               {"detail", Value(l.detail)},
+               {"processed_at", l.processed_at},
+               {"acknowledged", Value(l.acknowledged)}});
+  }
+  table.Finish();
+  return lines.size();
+}
+
 // At most this many of the values the frames carry are named when a filter's matches none.
 constexpr std::size_t kValuesNamed = 12;
 
@@ -350,7 +379,8 @@ std::optional<ReportKind> ReportKindFromWord(std::string_view word) {
   static constexpr std::pair<std::string_view, ReportKind> kWords[] = {
       {"frames", ReportKind::kFrames},         {"gaps", ReportKind::kGaps},
       {"duplicates", ReportKind::kDuplicates}, {"doubtful", ReportKind::kDoubtful},
-      {"failed", ReportKind::kFailed},         {"gone", ReportKind::kGone}};
+      {"failed", ReportKind::kFailed},         {"gone", ReportKind::kGone},
+      {"problems", ReportKind::kProblems},     {"acknowledged", ReportKind::kAcknowledged}};
   for (const auto& [text, kind] : kWords) {
     if (word == text) return kind;
   }
@@ -379,6 +409,10 @@ std::size_t PrintReport(Catalog& catalog, ReportKind kind, const ReportFilter& f
       return Failed(catalog, format, out);
     case ReportKind::kGone:
       return Gone(catalog, filter.verify_outputs, format, out);
+    case ReportKind::kProblems:
+      return Problems(catalog, Acknowledgement::kOpen, format, out);
+    case ReportKind::kAcknowledged:
+      return Problems(catalog, Acknowledgement::kAcknowledged, format, out);
   }
   return 0;
 }

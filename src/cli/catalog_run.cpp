@@ -40,6 +40,7 @@ const char* OutcomeWord(Fate fate) {
     case Fate::kWouldSave:
     case Fate::kWouldCollide:
     case Fate::kAlreadyResult:
+    case Fate::kKnown:  // its row stands as it was
       break;
   }
   return nullptr;
@@ -61,6 +62,30 @@ std::string RowAgainstResult(const FrameRow& row, const PictureResult& p, const 
     if (!png || !IsSoundPng(*png)) return ResultStateWords(ResultState::kDamaged);
   }
   return {};
+}
+
+std::string ProblemOf(Fate fate, const PictureResult* picture) {
+  if (fate == Fate::kFailed) return "failed";
+  std::string problem;
+  switch (CountedHeaderState(fate, picture)) {
+    case HeaderState::kNotRead:
+      problem = "header not read";
+      break;
+    case HeaderState::kNoName:
+      problem = "header gave no name";
+      break;
+    case HeaderState::kDoubtful:
+      problem = "header doubtful";
+      break;
+    case HeaderState::kNamed:
+      break;
+  }
+  // A dry run's collision is the one its real run would record.
+  const Fate target = fate == Fate::kWouldCollide ? Fate::kCollided : fate;
+  if (target == Fate::kDeclined || target == Fate::kKeptOriginal || target == Fate::kCollided) {
+    problem += (problem.empty() ? "" : ", ") + std::string(OutcomeWord(target));
+  }
+  return problem;
 }
 
 std::optional<PictureResult> RecordedPicture(const FrameRow& row, const fs::path& input,
@@ -117,6 +142,9 @@ FrameRow RowOf(const FileResult& r, Fate fate) {
     row.detail = r.sidecar_error;
   } else if (fate == Fate::kCollided) {
     row.detail = "\"" + FullPath(r.collides_with) + "\" took that name in this run";
+  }
+  if (std::string problem = ProblemOf(fate, r.picture ? &*r.picture : nullptr); !problem.empty()) {
+    row.problem = std::move(problem);
   }
   if (!r.picture) return row;
   const PictureResult& p = *r.picture;
@@ -229,6 +257,44 @@ int RunReport(const Options& options, Terminal& terminal) {
     PrintReport(catalog, *options.report, options.report_filter, options.report_format,
                 terminal.out);
     return 0;
+  } catch (const std::exception& e) {
+    terminal.err << "tessaly-cli: " << EscapeControls(e.what()) << '\n';
+    return 1;
+  }
+}
+
+int RunAcknowledge(const Options& options, Terminal& terminal) {
+  try {
+    // A mistyped name would otherwise make an empty catalogue that knows no problem.
+    std::error_code ec;
+    if (!fs::exists(options.catalog, ec)) {
+      throw Error("Catalogue \"" + options.catalog + "\": no such file");
+    }
+    Catalog catalog = Catalog::Open(options.catalog);
+    if (options.acknowledging == Acknowledging::kAll) {
+      const int n = catalog.AcknowledgeAll();
+      terminal.out << n << (n == 1 ? " problem" : " problems") << " acknowledged\n";
+      return 0;
+    }
+    const bool acknowledge = options.acknowledging == Acknowledging::kFiles;
+    std::vector<std::string> sources;
+    for (const std::string& path : options.paths) sources.push_back(FullPath(path));
+    const std::vector<std::string> unmatched = catalog.Acknowledge(sources, acknowledge);
+    // The names as given: a path spelt otherwise than the user typed it would puzzle.
+    for (std::size_t i = 0, u = 0; i < sources.size() && u < unmatched.size(); ++i) {
+      if (sources[i] != unmatched[u]) continue;
+      ++u;
+      terminal.err << "tessaly-cli: "
+                   << EscapeControls(NamingFile(
+                          options.paths[i], acknowledge ? "the catalogue records no problem of it"
+                                                        : "the catalogue records no acknowledged "
+                                                          "problem of it"))
+                   << '\n';
+    }
+    const std::size_t n = sources.size() - unmatched.size();
+    terminal.out << n << (n == 1 ? " problem" : " problems")
+                 << (acknowledge ? " acknowledged\n" : " open again\n");
+    return unmatched.empty() ? 0 : 1;
   } catch (const std::exception& e) {
     terminal.err << "tessaly-cli: " << EscapeControls(e.what()) << '\n';
     return 1;

@@ -19,6 +19,11 @@ namespace tessaly::cli {
 // run's, or a result found in a folder, which its input's row describes).
 const char* OutcomeWord(Fate fate);
 
+// What in a file's handling wants the user's attention, in the summary's words (the catalogue's
+// `problem`): a failure; or a header not read, doubtful (also when it named the file) or giving
+// no name, then a target not replaced ("header doubtful, collided"). Empty for none.
+std::string ProblemOf(Fate fate, const PictureResult* picture);
+
 // The picture as its row recorded it, for an input that is not decoded again: the header and
 // the standard name it gives in the input's folder (as the pipeline proposes it), the reading,
 // levels, cut and the doubt (a doubtful reading names nothing unless `accept_doubtful`). Its
@@ -66,5 +71,10 @@ class RunCatalog {
 
 // tessaly-cli --catalog FILE --report KIND: prints the report; the exit status.
 int RunReport(const Options& options, Terminal& terminal);
+
+// tessaly-cli --catalog FILE --acknowledge|--unacknowledge PATH... or --acknowledge-all: marks
+// the problems recorded as known, or open again, and tells how many; a PATH whose row has no
+// such problem is named on standard error and makes the exit status 1.
+int RunAcknowledge(const Options& options, Terminal& terminal);
 
 }  // namespace tessaly::cli

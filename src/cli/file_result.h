@@ -26,6 +26,12 @@ struct FileResult : FileWork {
   // Recalled from its catalogue row (FileWork::recalled): the saved PNG's size and hash.
   int recorded_width = 0, recorded_height = 0;
   std::string recorded_output_hash;
+  // With --catalog, unless --recheck: the problem its row records of the input as it is now,
+  // which the user acknowledged; the file is left alone, unread, when no result of it stands.
+  std::string acknowledged_problem;
+  bool left_alone = false;
+  // Once its fate is settled: the file's problem is the acknowledged one, not reported again.
+  bool problem_known = false;
 };
 
 }  // namespace tessaly::cli

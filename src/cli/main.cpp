@@ -71,8 +71,10 @@ int main(int argc, char** argv) {
                       in_is_terminal ? STDIN_FILENO : -1,
                       &InterruptSignal()};
     const bool draws = !options.sheet.empty() || !options.animate.empty();
+    const bool acknowledges = options.acknowledging != Acknowledging::kNone;
     return CheckStandardOutput(out_buffer, options.report ? RunReport(options, terminal)
                                            : draws        ? RunOverview(options, terminal)
+                                           : acknowledges ? RunAcknowledge(options, terminal)
                                                           : RunBatch(options, terminal));
   } catch (const std::exception& e) {
     std::cerr << "tessaly-cli: " << e.what() << '\n';

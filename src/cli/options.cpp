@@ -178,8 +178,10 @@ void CheckReport(Options& options, const std::string& report, const std::string&
   if (!report.empty()) {
     options.report = ReportKindFromWord(report);
     if (!options.report) {
-      throw UsageError{"--report is frames, gaps, duplicates, doubtful, failed or gone, not \"" +
-                       report + "\""};
+      throw UsageError{
+          "--report is frames, gaps, duplicates, doubtful, failed, gone, problems or "
+          "acknowledged, not \"" +
+          report + "\""};
     }
     if (options.catalog.empty()) {
       throw UsageError{"--report reads a catalogue: give --catalog FILE"};
@@ -241,17 +243,51 @@ void CheckOverview(Options& options, const std::string& frame_ms, const std::str
   }
 }
 
-// A report prints and exits: an option of the batch's would be silently ignored, so it is
-// refused instead, whatever it is.
-void RefuseBatchOptions(const CLI::App& app) {
+// A report, or a change of acknowledgements, does its work and exits: an option of the batch's
+// would be silently ignored, so it is refused instead, whatever it is. `what` names the work.
+void RefuseBatchOptions(const CLI::App& app, const std::string& what) {
   for (const CLI::Option* option : app.get_options()) {
     if (option->count() == 0 || !option->nonpositional() || option->get_group() == kCatalog) {
       continue;
     }
     const std::string name = "--" + option->get_lnames().front();
-    throw UsageError{name + " does not apply to --report, which prints a report of the " +
-                     "catalogue and exits" +
+    throw UsageError{name + " does not apply to " + what +
                      (name == "--json" ? " (for JSON, give --format json)" : "")};
+  }
+}
+
+// --acknowledge and its kin change the catalogue's rows and exit; --recheck belongs to a run.
+void CheckAcknowledging(const Options& options, int given) {
+  if (given > 1) {
+    throw UsageError{
+        "--acknowledge, --acknowledge-all and --unacknowledge cannot be used together"};
+  }
+  const bool names = !options.paths.empty() || !options.from_file.empty();
+  if (options.acknowledging != Acknowledging::kNone) {
+    if (options.catalog.empty()) {
+      throw UsageError{
+          "--acknowledge, --acknowledge-all and --unacknowledge change a "
+          "catalogue: give --catalog FILE"};
+    }
+    if (options.report || !options.sheet.empty() || !options.animate.empty()) {
+      throw UsageError{
+          "--acknowledge, --acknowledge-all and --unacknowledge cannot be used with --report, "
+          "--sheet or --animate"};
+    }
+    if (options.acknowledging == Acknowledging::kAll && names) {
+      throw UsageError{"--acknowledge-all acknowledges every open problem; it takes no PATH"};
+    }
+    if (options.acknowledging != Acknowledging::kAll && !names) {
+      throw UsageError{"no PATH given: name the input files whose problems to " +
+                       std::string(options.acknowledging == Acknowledging::kFiles ? "acknowledge"
+                                                                                  : "open again")};
+    }
+  }
+  if (options.recheck &&
+      (options.catalog.empty() || !names || options.acknowledging != Acknowledging::kNone)) {
+    throw UsageError{
+        "--recheck reports the acknowledged problems again in a run: give --catalog "
+        "FILE and the PATHs to run on"};
   }
 }
 
@@ -288,7 +324,8 @@ void CheckValues(Options& options, const std::string& source, const std::string&
   }
   CheckReport(options, report, format);
   if (options.paths.empty() && options.from_file.empty() && !options.report &&
-      options.sheet.empty() && options.animate.empty()) {
+      options.sheet.empty() && options.animate.empty() &&
+      options.acknowledging == Acknowledging::kNone) {
     throw UsageError{"no PATH given: name picture files or folders (or a list with --from-file)"};
   }
   if (options.null_separated && options.from_file.empty()) {
@@ -331,7 +368,8 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
       "tessaly-cli"};
   app.formatter(std::make_shared<HelpLayout>());
   app.footer(
-      "Exit status: 0 when every file was processed, 1 when a file failed, 2 for a usage error, "
+      "Exit status: 0 when every file was processed, 1 when a file failed (with --catalog, not "
+      "for a failure acknowledged), 2 for a usage error, "
       "130 or 143 when SIGINT or SIGTERM stopped the run.\n"
       "\n"
       "See tessaly-cli(1) (man tessaly-cli) for the naming scheme, name templates, the report, "
@@ -450,8 +488,29 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
   app.add_option("--report", report,
                  "with --catalog and no PATH: print a report of the catalogue and exit: the "
                  "frames by time, the missing slots of each code, duplicates, doubtful headers, "
-                 "inputs that failed, or inputs and results gone")
+                 "inputs that failed, inputs and results gone, the open problems (not "
+                 "acknowledged), or the acknowledged ones")
       ->option_text(std::string(kReportWords))
+      ->group(kCatalog);
+  app.add_flag("--recheck", options.recheck,
+               "with --catalog: report, ask about and count the problems acknowledged as well, "
+               "as new ones")
+      ->group(kCatalog);
+  app.add_flag_callback(
+         "--acknowledge", [&] { options.acknowledging = Acknowledging::kFiles; },
+         "with --catalog: take the problems the catalogue records of the input files PATH as "
+         "known, and exit; until such a file changes or shows another problem, a rerun leaves it "
+         "alone, without reporting, asking or counting it (not under --strict either)")
+      ->group(kCatalog);
+  app.add_flag_callback(
+         "--acknowledge-all", [&] { options.acknowledging = Acknowledging::kAll; },
+         "with --catalog and no PATH: take every open problem the catalogue records as known, "
+         "and exit")
+      ->group(kCatalog);
+  app.add_flag_callback(
+         "--unacknowledge", [&] { options.acknowledging = Acknowledging::kReopened; },
+         "with --catalog: take the acknowledged problems of the input files PATH as open "
+         "again, and exit")
       ->group(kCatalog);
   app.add_option("--format", format,
                  "the report as text (the default), as CSV with a header row, or as a JSON array "
@@ -519,7 +578,17 @@ std::variant<Options, int> ParseOptions(int argc, const char* const* argv, std::
     }
     CheckValues(options, source, jobs, report, format);
     CheckOverview(options, frame_ms, gaps);
-    if (options.report) RefuseBatchOptions(app);
+    const int acknowledging = static_cast<int>(
+        app.count("--acknowledge") + app.count("--acknowledge-all") + app.count("--unacknowledge"));
+    CheckAcknowledging(options, acknowledging);
+    if (options.report) {
+      RefuseBatchOptions(app, "--report, which prints a report of the catalogue and exits");
+    }
+    if (options.acknowledging != Acknowledging::kNone) {
+      RefuseBatchOptions(app,
+                         "--acknowledge, --acknowledge-all or --unacknowledge, which change "
+                         "the catalogue and exit");
+    }
   } catch (const CLI::CallForHelp&) {
     out << app.help();
     return 0;

@@ -20,6 +20,15 @@ enum class OverwritePolicy {
   kNo,   // --no-overwrite
 };
 
+// --acknowledge, --acknowledge-all, --unacknowledge: what becomes of the problems the catalogue
+// records, instead of a run.
+enum class Acknowledging {
+  kNone,
+  kFiles,     // the problems of the PATHs are known: left alone by reruns while unchanged
+  kAll,       // every open problem is known
+  kReopened,  // the problems of the PATHs are open again
+};
+
 enum class Verbosity {
   kQuiet,   // --quiet: errors and the summary only
   kNormal,  // one line per file
@@ -48,6 +57,10 @@ struct Options {
   bool creation_time = false;    // --creation-time: the header's time as a PNG text
   bool verify = false;           // --verify: results read whole before they are up to date
   std::string catalog;           // --catalog: record every input in this catalogue
+  // --recheck: a problem the catalogue records as acknowledged is reported, asked about and
+  // counted again, as a new one is.
+  bool recheck = false;
+  Acknowledging acknowledging = Acknowledging::kNone;
   // --report: print this report of the catalogue instead of a run, in --format; --since,
   // --until, --satellite and --code narrow the frames and gaps reports.
   std::optional<ReportKind> report;

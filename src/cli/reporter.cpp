@@ -205,6 +205,7 @@ void Reporter::ReportJson(const FileResult& r, Fate fate) {
     line["changed"] = false;
     line["saved"] = false;
   }
+  if (r.problem_known) line["known_problem"] = r.acknowledged_problem;
   if (fate == Fate::kAlreadyResult) line["skipped"] = "already a result";
   if (!r.skipped.empty()) line["skipped"] = r.skipped;
   if (!r.error.empty()) line["error"] = r.error;
@@ -223,6 +224,8 @@ void Reporter::ReportText(const FileResult& r, Fate fate) {
     return;
   }
   if (options_.verbosity == Verbosity::kQuiet) return;
+  // A file whose problem the user acknowledged is left alone quietly.
+  if (fate == Fate::kKnown && options_.verbosity != Verbosity::kVerbose) return;
   // An up-to-date file is mentioned only with -v, or when its missing sidecar was written.
   if (fate == Fate::kUpToDate && !(r.sidecar_missing && r.sidecar_error.empty())) {
     if (!r.sidecar_error.empty()) PrintError(r.sidecar_error);
@@ -278,6 +281,8 @@ std::string Reporter::FateLine(const FileResult& r, Fate fate) const {
       return to + "not saved, " + other + " took that name in this run";
     case Fate::kWouldCollide:
       return to + "would collide with " + other + " (dry run)";
+    case Fate::kKnown:
+      return in + ": known problem (" + r.acknowledged_problem + "), left alone (--recheck)";
     case Fate::kFailed:
       break;
   }
@@ -322,6 +327,7 @@ void Reporter::Summary(const RunCounts& c, int signal, std::size_t left) {
   to << ", " << c.unchanged << " unchanged, " << c.skipped + c.declined << " skipped, " << c.failed
      << " failed";
   if (c.up_to_date > 0) to << ", " << c.up_to_date << " up to date";
+  if (c.known > 0) to << ", " << c.known << (c.known == 1 ? " known problem" : " known problems");
   if (c.collided > 0)
     to << ", " << c.collided << (options_.dry_run ? " would collide" : " collided");
   if (c.unread > 0) to << ", " << c.unread << " header not read";

@@ -232,6 +232,66 @@ TEST_F(CatalogCliTest, FirstNightsWorkAsPrintedAndStopAtWhatCannotBeDone) {
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
 }
 
+// A nightly job over one folder: the first night's damaged frame, doubtful header and copy of a
+// frame, once acknowledged, are neither reported nor counted on the nights after while new
+// frames are filed; --recheck, a changed file or a new damaged frame make the night fail again.
+TEST_F(CatalogCliTest, AcknowledgedProblemsLeaveLaterNightsQuietUntilANewOneComes) {
+  const std::vector<std::uint8_t> damaged{'B', 'M', 0x36, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0};
+  SaveFrames("rx", 0, 2);
+  fs::copy_file(dir_ / "rx/rx0.bmp", dir_ / "rx/zcopy.bmp");
+  SaveFrame("rx/d.bmp", framegen::MakeFrame(framegen::DoubtfulFrameRecipe()));
+  WriteFileReplacing(dir_ / "rx/bad.bmp", damaged);
+  const std::vector<std::string> nightly{"--catalog", "cat.db",   "-o", "out",
+                                         "-q",        "--strict", "rx"};
+  auto run = Cli(nightly);
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+  run = Cli({"--catalog", "cat.db", "--report", "problems"});
+  for (const char* line : {"/rx/bad.bmp: failed: ", "/rx/d.bmp: header doubtful (",
+                           "/rx/zcopy.bmp: collided: ", "\n3 open problems\n"}) {
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
+  }
+
+  run = Cli({"--catalog", "cat.db", "--acknowledge", "rx/bad.bmp", "rx/d.bmp", "rx/rx1.bmp"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "2 problems acknowledged\n");
+  EXPECT_EQ(run.err, "tessaly-cli: \"rx/rx1.bmp\": the catalogue records no problem of it\n");
+  run = Cli({"--catalog", "cat.db", "--acknowledge-all"});
+  EXPECT_EQ(run.out, "1 problem acknowledged\n");
+  for (int night = 2; night <= 4; ++night) {
+    SaveFrames("rx", 2 * night, 2 * night + 2);
+    if (night == 4) WriteFileReplacing(dir_ / "rx/bad4.bmp", damaged);
+    run = Cli(nightly);
+    EXPECT_EQ(run.exit_code, night == 4 ? 1 : 0) << night << run.err;
+    const std::string summary = "2 saved, 0 unchanged, 0 skipped, " + std::to_string(night == 4) +
+                                " failed, " + std::to_string(2 * night - 1) +
+                                " up to date, 3 known problems\n";
+    EXPECT_TRUE(run.out.ends_with(summary)) << run.out;
+    char filed[32];
+    std::snprintf(filed, sizeof filed, "out/D2   %02d-12-98 0000.png", 2 * night + 2);
+    EXPECT_TRUE(fs::exists(dir_ / filed)) << filed;
+  }
+
+  // Asked to, a rerun reports them all again; the acknowledgements stand.
+  run = Cli({"--catalog", "cat.db", "-o", "out", "--recheck", "rx"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_TRUE(run.out.ends_with("2 failed, 9 up to date, 1 collided, 1 header doubtful\n"))
+      << run.out;
+  EXPECT_EQ(Query("SELECT count(*) FROM frames WHERE acknowledged IS NOT NULL"), "3");
+  // A damaged file that changed is a new problem; one opened again is open.
+  fs::remove(dir_ / "rx/bad4.bmp");
+  WriteFileReplacing(dir_ / "rx/bad.bmp", {damaged.begin(), damaged.end() - 1});
+  run = Cli({"--catalog", "cat.db", "--unacknowledge", "rx/d.bmp"});
+  EXPECT_EQ(run.out, "1 problem open again\n");
+  run = Cli(nightly);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_TRUE(run.out.ends_with("1 failed, 9 up to date, 1 known problem, 1 header doubtful\n"))
+      << run.out;
+  run = Cli({"--catalog", "cat.db", "--report", "acknowledged", "--format", "csv"});
+  EXPECT_TRUE(run.out.starts_with("source,problem,detail,processed_at,acknowledged\n" +
+                                  (dir_ / "rx/zcopy.bmp").string() + ",collided,"))
+      << run.out;
+}
+
 // A catalogue as the previous version wrote it (absolute paths, no first_filed) is read as it
 // is, migrated by the first run that writes to it, and then moves with its archive: the rerun in
 // the new place decodes nothing, and no file is gone.

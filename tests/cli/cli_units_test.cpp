@@ -98,6 +98,12 @@ TEST(Options, UsageMistakesAreToldInWordsWithTheNearestOption) {
       {{"--catalog", "c.db", "--format", "csv", "d"}, {"--format is the form of a --report"}},
       {{"--catalog", "c.db", "--report", "gaps", "--format", "xml"}, {"text, csv or json"}},
       {{"--catalog", "c.db", "--report", "gone", "--code", "D2"}, {"narrow --report frames"}},
+      {{"--acknowledge", "d"}, {"give --catalog FILE"}},
+      {{"--catalog", "c.db", "--acknowledge"}, {"no PATH given", "acknowledge"}},
+      {{"--catalog", "c.db", "--acknowledge-all", "d"}, {"takes no PATH"}},
+      {{"--catalog", "c.db", "--unacknowledge", "--acknowledge", "d"}, {"used together"}},
+      {{"--catalog", "c.db", "--acknowledge", "-o", "x", "d"}, {"--output-dir does not apply"}},
+      {{"--recheck", "d"}, {"--recheck", "give --catalog FILE"}},
   };
   for (const Row& row : rows) {
     std::string err;

@@ -18,9 +18,15 @@ to the same frames, and the figures are medians over the rounds:
            into a folder of its own (with --catalog), then run again over that folder in
            interleaved rounds, once without and once with --catalog, every result up to date:
            what trusting a result costs a nightly rerun (not run by default)
+  nightly  a nightly rerun: 20,000 small frames (420 x 108) catalogued once by each build
+           (--catalog, --output-dir, --jobs 2; not timed), then in each round 20 new frames
+           added and the rerun over all of them timed, -q --strict; the catalogue and the
+           results are put back as the first night left them before every round (not run by
+           default; --nightly-frames sets the number)
 
   tools/bench_speed/cpu_pairs.py [--baseline TOOL] [--rounds 15]
-                                 [--only one|batch|archive|catalog|rerun] [--rerun-frames 2000]
+                                 [--only one|batch|archive|catalog|rerun|nightly]
+                                 [--rerun-frames 2000] [--nightly-frames 20000]
 
 It prints user, system and total CPU seconds, page faults and peak resident size of each
 build, their wall time, and the median of the per-round ratios of CPU time this / baseline. Outputs of the two builds are
@@ -54,6 +60,74 @@ def make_frames(gen, folder, count, distinct=False, size=("1040", "1100")):
         subprocess.run([gen, "-o", folder / f"rx{i:04d}.bmp", "--width", size[0], "--height",
                         size[1], "--noise", str(2 + i % 4), "--seed", str(i + 1), "--header",
                         header], check=True, capture_output=True)
+
+
+def make_listed(gen, folder, first, count):
+    """`count` small frames of distinct headers and content, from number `first` on, written by
+    one framegen process (thousands of processes would take far longer than the runs)."""
+    folder.mkdir(parents=True, exist_ok=True)
+    lines = []
+    for i in range(first, first + count):
+        day, minute = 1 + i % 28, i // 28
+        header = f"GOES8   VIS9812{day:02d}{minute // 60 % 24:02d}{minute % 60:02d}D2  "
+        lines.append(f"{folder / f'rx{i:05d}.bmp'}\t{header}\t{i + 1}\n")
+    listed = folder.parent / f"list-{first}"
+    listed.write_text("".join(lines))
+    subprocess.run([gen, "--list", listed, "--width", "420", "--picture-height", "60",
+                    "--tone-rows", "20", "--below-rows", "6", "--content", "flat", "--noise", "3"],
+                   check=True, capture_output=True)
+
+
+def timed(tool, args):
+    """One run of `tool`; (user, system, faults, peak KiB, wall seconds)."""
+    start = time.perf_counter()
+    pid = os.fork()
+    if pid == 0:
+        devnull = os.open(os.devnull, os.O_RDWR)
+        for fd in (0, 1, 2):
+            os.dup2(devnull, fd)
+        try:
+            os.execv(tool, [tool] + [str(a) for a in args])
+        finally:
+            os._exit(127)
+    _, status, usage = os.wait4(pid, 0)
+    wall = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"cpu_pairs: {tool} failed with status {os.waitstatus_to_exitcode(status)}")
+    return usage.ru_utime, usage.ru_stime, usage.ru_minflt + usage.ru_majflt, usage.ru_maxrss, wall
+
+
+def nightly(tools, gen, scratch, rounds, count):
+    """The rerun of a nightly job over `count` catalogued frames and 20 new ones."""
+    old, new = scratch / "nightly/old", scratch / "nightly/new"
+    make_listed(gen, old, 0, count)
+    make_listed(gen, new, count, 20)
+    samples = {name: [] for name in tools}
+    first = {}
+    for name, tool in tools.items():
+        work = scratch / f"night-{name}"
+        (work / "rx").mkdir(parents=True)
+        for f in old.iterdir():
+            os.link(f, work / "rx" / f.name)
+        timed(tool, ["--catalog", work / "catalog.db", "-o", work / "out", "-q", "--strict",
+                     "--jobs", "2", work / "rx"])
+        shutil.copy2(work / "catalog.db", work / "first-night.db")
+        first[name] = set(os.listdir(work / "out"))
+    names = list(tools)
+    for r in range(rounds):
+        for name in (names if r % 2 == 0 else names[::-1]):
+            work = scratch / f"night-{name}"
+            shutil.copy2(work / "first-night.db", work / "catalog.db")
+            for f in new.iterdir():
+                os.link(f, work / "rx" / f.name)
+            samples[name].append(timed(tools[name], [
+                "--catalog", work / "catalog.db", "-o", work / "out", "-q", "--strict",
+                "--jobs", "2", work / "rx"]))
+            for f in new.iterdir():
+                os.unlink(work / "rx" / f.name)
+            for f in set(os.listdir(work / "out")) - first[name]:
+                os.unlink(work / "out" / f)
+    return samples
 
 
 def run(tool, frames, work, args, fresh=True):
@@ -183,7 +257,9 @@ def main():
     parser.add_argument("--archive-frames", type=int, default=200)
     parser.add_argument("--catalog-frames", type=int, default=300)
     parser.add_argument("--rerun-frames", type=int, default=2000)
-    parser.add_argument("--only", choices=["one", "batch", "archive", "catalog", "rerun"])
+    parser.add_argument("--only",
+                        choices=["one", "batch", "archive", "catalog", "rerun", "nightly"])
+    parser.add_argument("--nightly-frames", type=int, default=20000)
     args = parser.parse_args()
     build = Path(args.build)
     gen = build / "tools/framegen/tessaly-framegen"
@@ -215,6 +291,10 @@ def main():
             make_frames(gen, scratch / "rerun", args.rerun_frames, distinct=True,
                         size=("520", "550"))
             rerun(tools, scratch / "rerun", scratch, args.rounds)
+        if args.only == "nightly":
+            samples = nightly(tools, gen, scratch, args.rounds, args.nightly_frames)
+            report(f"nightly rerun over {args.nightly_frames} catalogued frames of 420 x 108 "
+                      "and 20 new ones, --jobs 2", list(samples), samples, args.rounds)
 
 
 if __name__ == "__main__":

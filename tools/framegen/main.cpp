@@ -50,6 +50,33 @@ void WriteFrame(const Frame& frame, const std::string& path, std::uint32_t annou
   }
 }
 
+// The frame of the recipe, or only its data lines and what follows them.
+Frame MakeOne(const FrameRecipe& recipe, bool data_lines_only) {
+  Frame frame = tessaly::framegen::MakeFrame(recipe);
+  return data_lines_only ? tessaly::framegen::DataLinesSource(frame, recipe) : frame;
+}
+
+// Many frames in one process (a benchmark's thousands would otherwise pay a start-up each):
+// each line of the list is OUTPUT, HEADER and SEED parted by tabs. Returns how many.
+int WriteListed(FrameRecipe recipe, const std::string& list, bool data_lines_only,
+                std::uint32_t announced_colours) {
+  std::ifstream in(list);
+  if (!in) throw tessaly::Error("Cannot read " + list);
+  int written = 0;
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t a = line.find('\t');
+    const std::size_t b = a == std::string::npos ? a : line.find('\t', a + 1);
+    if (b == std::string::npos) {
+      throw tessaly::Error(list + ": not OUTPUT<tab>HEADER<tab>SEED: " + line);
+    }
+    recipe.header = line.substr(a + 1, b - a - 1);
+    recipe.seed = std::stoull(line.substr(b + 1));
+    WriteFrame(MakeOne(recipe, data_lines_only), line.substr(0, a), announced_colours);
+    ++written;
+  }
+  return written;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,8 +90,13 @@ int main(int argc, char** argv) {
       {"disc", Content::Disc}, {"gradient", Content::Gradient}, {"flat", Content::Flat}};
   std::uint32_t announced_colours = 0;
   bool data_lines_only = false;
-  app.add_option("-o,--output", output, "file to write: .bmp, .png, or a binary PGM otherwise")
-      ->required();
+  std::string list;
+  auto* one =
+      app.add_option("-o,--output", output, "file to write: .bmp, .png, or a binary PGM otherwise");
+  auto* many = app.add_option("--list", list,
+                              "instead of -o: write a frame for each line of LIST, "
+                              "\"OUTPUT<tab>HEADER<tab>SEED\", the other options alike");
+  one->excludes(many);
   app.add_option("--announce-colours", announced_colours,
                  "BMP only: announce this many colours (200 or 224) over the full 256-entry table");
   app.add_flag(
@@ -99,14 +131,22 @@ int main(int argc, char** argv) {
                  "pass the frame through a JPEG of this quality (1-100)");
   CLI11_PARSE(app, argc, argv);
 
+  if (output.empty() && list.empty()) {
+    std::cerr << "tessaly-framegen: give -o FILE or --list LIST\n";
+    return 2;
+  }
   try {
     if (app.count("--header") == 0) recipe.header = tessaly::framegen::DefaultHeader(recipe.layout);
     if (height > 0) {
       recipe.picture_height = 0;
       recipe.picture_height = height - tessaly::framegen::FrameHeight(recipe);
     }
-    Frame frame = tessaly::framegen::MakeFrame(recipe);
-    if (data_lines_only) frame = tessaly::framegen::DataLinesSource(frame, recipe);
+    if (!list.empty()) {
+      std::cout << WriteListed(recipe, list, data_lines_only, announced_colours)
+                << " frames written\n";
+      return 0;
+    }
+    const Frame frame = MakeOne(recipe, data_lines_only);
     WriteFrame(frame, output, announced_colours);
     std::cout << "frame " << frame.width << " x " << frame.height << "\n"
               << "start column " << frame.start_column << "\n"
