@@ -239,7 +239,7 @@ bool Trusted(const DataLinesResult& result) {
 // better reading's bits are refined against the rows (RefineHeaderBits), and the best
 // reading is kept.
 void ReadHeader(const IplImage* image, int first_row, int row_count, float sample_rate,
-                DataLinesResult& result) {
+                DataLinesResult& result, Looks looks) {
   const auto weigh = [&](int half_bits, HeaderBits bits, DataLinesResult& into) {
     const std::int64_t phase_shift = half_bits * kHalfBitPhase;
     into.clock_shift = half_bits;
@@ -262,7 +262,7 @@ void ReadHeader(const IplImage* image, int first_row, int row_count, float sampl
                  into);
   };
   HeaderBits bits = read(0, result);
-  if (row_count < 1 || Trusted(result)) return;
+  if (row_count < 1 || Trusted(result) || looks == Looks::kFirst) return;
   for (const int shift : {1, -1}) {
     DataLinesResult other = result;
     HeaderBits other_bits = read(shift, other);
@@ -317,7 +317,8 @@ PictureRect ClippedCut(const PictureView& picture, const DataLinesResult& result
   return cut;
 }
 
-void Analyse(Analysis& a, DataLinesResult& result, const IplImage* image, float sample_rate) {
+void Analyse(Analysis& a, DataLinesResult& result, const IplImage* image, float sample_rate,
+             Looks looks) {
   result.top_rows = CountTopRows(a, result.picture_width);
   SumTopRows(a, result.top_rows);
   FindLevels(a, result.top_rows);
@@ -327,7 +328,7 @@ void Analyse(Analysis& a, DataLinesResult& result, const IplImage* image, float 
   result.data_rows = k;
   MeasureLayout(a, n + k, result.start_column, result);
   ChooseCoding(a, result);
-  ReadHeader(image, n, k, sample_rate, result);
+  ReadHeader(image, n, k, sample_rate, result, looks);
   n += k;
   result.first_picture_row = n;
   int picture_height = TrimStopTone(a, a.picture.height() - n);
@@ -383,21 +384,21 @@ float ToneLevel(const std::uint16_t* row, int row_width, int count,
 }
 
 DataLinesResult AnalyseDataLines(const IplImage* image, float sample_rate,
-                                 SatelliteType satellite_type) {
+                                 SatelliteType satellite_type, Looks looks) {
   const PictureView picture(image);
   DataLinesResult result;
   result.picture_width = Position(picture.width(), 800);
   if (picture.width() < kMinDecodableWidth) return result;
   result.decoded = true;
   Analysis analysis(picture, satellite_type, sample_rate, LevelRule::kFromZero);
-  Analyse(analysis, result, image, sample_rate);
-  if (Trusted(result)) return result;
+  Analyse(analysis, result, image, sample_rate, looks);
+  if (Trusted(result) || looks == Looks::kFirst) return result;
   // A frame whose black lies well above grey 0 has data rows brighter than half of row 0,
   // which the first rule takes into the top block.
   Analysis from_dark(picture, satellite_type, sample_rate, LevelRule::kFromDark);
   if (CountTopRows(from_dark, result.picture_width) == result.top_rows) return result;
   DataLinesResult second = result;
-  Analyse(from_dark, second, image, sample_rate);
+  Analyse(from_dark, second, image, sample_rate, looks);
   return BetterReading(second, result) ? second : result;
 }
 

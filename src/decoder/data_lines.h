@@ -79,11 +79,20 @@ struct DataLinesResult {
   BitEvidence evidence;
 };
 
+// Which readings an analysis makes.
+enum class Looks {
+  // The first analysis alone: the top block ended at half of row 0, the clock where it starts.
+  kFirst,
+  // Also, for a reading the decoder does not stand by, the clock half a bit earlier and later,
+  // the bits refined against the rows and the levels told from the dark level.
+  kAll,
+};
+
 // Reads the frame without changing it. `satellite_type` Meteosat selects the Meteosat
 // layout; for any other value the decoder chooses between GMS and GOES from the layout.
 // Throws Error for an image that is not a one-channel 16-bit picture.
 DataLinesResult AnalyseDataLines(const IplImage* image, float sample_rate,
-                                 SatelliteType satellite_type);
+                                 SatelliteType satellite_type, Looks looks = Looks::kAll);
 
 // A new 16-bit working picture holding `cut` of `image`, which must lie inside it; `image` is
 // left as it was.
