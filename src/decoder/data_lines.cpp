@@ -10,6 +10,7 @@
 #include "base/errors.h"
 #include "decoder/bit_decoder.h"
 #include "decoder/complex_filter.h"
+#include "decoder/header_bytes.h"
 #include "decoder/picture_view.h"
 
 namespace tessaly {
@@ -247,9 +248,11 @@ void ReadHeader(const IplImage* image, int first_row, int row_count, float sampl
     into.evidence = WeighHeaderBits(image, first_row, row_count, into.decoded_as, sample_rate,
                                     into.start_column, phase_shift, bits);
     into.header_text = bits.text;
-    // A row taken for a data row that does not carry the bits leaves the reading unsure,
-    // however well the sum of the rows fits.
-    into.confidence = into.evidence.row_agreement >= kMinRowAgreement
+    into.header_bytes = bits.bytes;
+    // A row taken for a data row that does not carry the bits, or bytes no header holds, leave
+    // the reading unsure, however well the sum of the rows fits.
+    into.confidence = into.evidence.row_agreement >= kMinRowAgreement &&
+                              CouldBeHeaderBytes(bits.bytes, into.decoded_as)
                           ? into.evidence.margin
                           : std::min(into.evidence.margin, 0.0);
     into.doubtful = !(into.confidence >= kDoubtfulMargin);
@@ -263,6 +266,8 @@ void ReadHeader(const IplImage* image, int first_row, int row_count, float sampl
   };
   HeaderBits bits = read(0, result);
   if (row_count < 1 || Trusted(result) || looks == Looks::kFirst) return;
+  // Another reading replaces the first only when the decoder stands by it.
+  const DataLinesResult first = result;
   for (const int shift : {1, -1}) {
     DataLinesResult other = result;
     HeaderBits other_bits = read(shift, other);
@@ -278,6 +283,7 @@ void ReadHeader(const IplImage* image, int first_row, int row_count, float sampl
                          result.start_column, result.clock_shift * kHalfBitPhase, bits),
         refined);
   if (BetterReading(refined, result)) result = std::move(refined);
+  if (!Trusted(result)) result = first;
 }
 
 // Drops the rows below the stop tone, then the stop-tone rows, from the bottom up.
@@ -399,7 +405,7 @@ DataLinesResult AnalyseDataLines(const IplImage* image, float sample_rate,
   if (CountTopRows(from_dark, result.picture_width) == result.top_rows) return result;
   DataLinesResult second = result;
   Analyse(from_dark, second, image, sample_rate, looks);
-  return BetterReading(second, result) ? second : result;
+  return Trusted(second) ? second : result;
 }
 
 void DecodeDataLines(IplImage*& image, int& picture_width, int& picture_height, int& black_level,

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "decoder/bit_confidence.h"
 #include "decoder/satellite.h"
@@ -68,15 +69,17 @@ struct DataLinesResult {
   SatelliteType decoded_as = SatelliteType::GOES;  // coding the header was decoded with
   PictureRect cut;  // the rectangle cut out, clipped to the frame; empty: nothing cut
   // How sure the header reading is: the margin of its bits (BitEvidence::margin; at most 0
-  // when a data row does not carry the bits, see kMinRowAgreement), and whether that is below
-  // kDoubtfulMargin. Bytes that are no character of the coding (read as blanks) are counted
-  // apart.
+  // when a data row does not carry the bits, see kMinRowAgreement, or when the bytes are none a
+  // header holds, see CouldBeHeaderBytes), and whether that is below kDoubtfulMargin. Bytes
+  // that are no character of the coding (read as blanks) are counted apart.
   double confidence = 0.0;
   bool doubtful = false;
   int unknown_characters = 0;
   // Half bits by which the clock had to start earlier (1) or later (-1) to read the header.
   int clock_shift = 0;
   BitEvidence evidence;
+  // The bytes the header text was read from, one a character.
+  std::vector<std::uint8_t> header_bytes;
 };
 
 // Which readings an analysis makes.

@@ -76,7 +76,39 @@ int AlternativeBreaks(std::string_view text) {
   return breaks;
 }
 
+bool BeginsWithBlank(std::string_view field) {
+  return !field.empty() && field.front() == ' ' && !WithoutTrailingBlanks(field).empty();
+}
+
+bool PrimaryDropoutBlanks(std::string_view text) {
+  const std::string_view satellite = Columns(text, 1, kSatelliteLength);
+  const std::string_view kind = Columns(text, kSatelliteLength + 1, kKindLength);
+  if (WithoutTrailingBlanks(satellite).empty() || satellite.front() == ' ') return true;
+  if (BeginsWithBlank(kind)) return true;
+  const std::string_view word = WithoutTrailingBlanks(kind);
+  if (word == "ADM" || word == "TST") return false;
+  constexpr std::size_t kDateColumn = kSatelliteLength + kKindLength + 1;
+  const std::string_view date = Columns(text, kDateColumn, 10);
+  return date.find(' ') != std::string_view::npos ||
+         BeginsWithBlank(Columns(text, kDateColumn + 10, kCodeLength));
+}
+
 }  // namespace
+
+bool HasDropoutBlanks(std::string_view header_text, NamedFrom form) {
+  switch (form) {
+    case NamedFrom::kPrimaryForm:
+      return PrimaryDropoutBlanks(header_text);
+    case NamedFrom::kAlternativeForm:
+      for (const std::size_t column : {10, 11, 17, 18, 20, 21}) {
+        if (Columns(header_text, column, 1) == " ") return true;
+      }
+      return false;
+    case NamedFrom::kInputName:
+      break;
+  }
+  return false;
+}
 
 int CountFieldBreaks(std::string_view header_text, NamedFrom form) {
   switch (form) {
@@ -94,6 +126,8 @@ HeaderJudgement JudgeHeader(double bit_margin, std::string_view header_text, Nam
   HeaderJudgement judgement;
   if (header_text.empty()) return judgement;
   judgement.confidence = bit_margin - kFieldBreakCost * CountFieldBreaks(header_text, form);
+  if (HasDropoutBlanks(header_text, form))
+    judgement.confidence = std::min(judgement.confidence, 0.0);
   judgement.doubtful = !(judgement.confidence >= kDoubtfulBelow);
   return judgement;
 }
