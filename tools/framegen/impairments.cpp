@@ -49,7 +49,7 @@ void Dropout(const Impairment& im, const DataRowPlace& place, int black, const S
   }
 }
 
-// Extra noise over data rows chosen at random.
+// Extra noise over data rows chosen at random, never over all of them.
 void NoisyRows(const Impairment& im, const DataRowPlace& place, const Signal& signal,
                Random& random) {
   std::vector<int> rows(static_cast<std::size_t>(place.rows));
@@ -57,7 +57,8 @@ void NoisyRows(const Impairment& im, const DataRowPlace& place, const Signal& si
   for (std::size_t i = rows.size(); i > 1; --i) {
     std::swap(rows[i - 1], rows[static_cast<std::size_t>(random.Below(static_cast<int>(i)))]);
   }
-  for (int k = 0; k < std::min(im.noisy_rows, place.rows); ++k) {
+  // Some of the rows: one at least stays as it was.
+  for (int k = 0; k < std::min(im.noisy_rows, place.rows - 1); ++k) {
     if (rows[k] >= signal.height) continue;
     float* row = signal.Row(rows[k]);
     for (int x = 0; x < signal.width; ++x) {
@@ -96,11 +97,13 @@ void Fade(double depth, const Signal& signal, Random& random) {
   }
 }
 
-// Every row turned right, by the phasing error and by its slant, between whole pixels linearly.
+// Every row turned right, by the phasing error (whole samples: the receiver starts its lines
+// at a sample) and by its slant (which drifts between samples, taken linearly).
 void Turn(double rotation, double slant, const Signal& signal) {
   std::vector<float> line(static_cast<std::size_t>(signal.width));
+  const double phasing = std::round(rotation * signal.width);
   for (int y = 0; y < signal.height; ++y) {
-    const double shift = rotation * signal.width + slant * y;
+    const double shift = phasing + slant * y;
     const double whole = std::floor(shift);
     const double part = shift - whole;
     float* row = signal.Row(y);

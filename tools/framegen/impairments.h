@@ -20,6 +20,7 @@ enum class Resampler {
 struct Impairment {
   // The receiver's, before the noise:
   double rotation = 0.0;   // phasing error: every row turned right by this share of its width
+                           // (in whole pixels)
   double slant = 0.0;      // pixels each row starts later than the one above (negative: earlier)
   double fading = 0.0;     // depth (0 to 1) of a slow fade of the signal, about 30 rows a cycle
   bool negative = false;   // the receiver's polarity reversed

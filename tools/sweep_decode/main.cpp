@@ -15,6 +15,7 @@
 #include <CLI/CLI.hpp>
 
 #include "base/errors.h"
+#include "picture_files/png_io.h"
 #include "sweep_decode/sweep.h"
 
 namespace {
@@ -102,6 +103,20 @@ void WriteEvidence(const std::string& path, const std::vector<SweepResult>& resu
   if (!out) throw tessaly::Error("Cannot write " + path);
 }
 
+// The frames (or only those named wrong), as they were made, for a closer look.
+void SaveFrames(const std::string& folder, const std::vector<SweepResult>& results,
+                bool only_wrong) {
+  for (const SweepResult& r : results) {
+    if (only_wrong && r.outcome != Outcome::kWrong) continue;
+    std::string name = tessaly::sweep::CaseKey(r.sweep_case) + ".png";
+    std::replace(name.begin(), name.end(), '\t', '-');
+    const tessaly::framegen::Frame frame =
+        tessaly::framegen::MakeFrame(tessaly::sweep::SweepRecipe(r.sweep_case));
+    tessaly::SaveBitmapAsPNG(tessaly::framegen::ToBitmap(frame), folder + "/" + name, "", "", "",
+                             "");
+  }
+}
+
 int Count(const Group& g, Outcome o) {
   const auto found = g.outcomes.find(o);
   return found == g.outcomes.end() ? 0 : found->second;
@@ -134,6 +149,19 @@ void PrintDamageTotals(const std::map<GroupKey, Group>& groups) {
   line("all", "", all);
 }
 
+// The degradations of the --degraded or the --impaired run, only those named when names are
+// given.
+std::vector<int> ChosenDamage(bool impaired, const std::vector<std::string>& only) {
+  std::vector<int> chosen;
+  const auto& all = tessaly::sweep::Degradations();
+  for (std::size_t d = 1; d < all.size(); ++d) {
+    const bool named =
+        only.empty() || std::find(only.begin(), only.end(), all[d].name) != only.end();
+    if (named && all[d].impaired == impaired) chosen.push_back(static_cast<int>(d));
+  }
+  return chosen;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) try {
@@ -149,6 +177,8 @@ int main(int argc, char** argv) try {
   std::string compare_path;
   std::string evidence_path;
   std::vector<std::string> only;
+  std::string keep_wrong;
+  std::string save_frames;
   app.add_option("--from", range.first_width, "First row width")->check(CLI::Range(226, 20000));
   app.add_option("--to", range.last_width, "Last row width")->check(CLI::Range(226, 20000));
   app.add_option("--every", range.width_step, "Width step")->check(CLI::PositiveNumber);
@@ -165,6 +195,10 @@ int main(int argc, char** argv) try {
   app.add_option("--only", only, "Only the degradations of these names");
   app.add_flag("--first-analysis", first_analysis,
                "Name from the first analysis alone, without judging the reading");
+  app.add_option("--keep-wrong", keep_wrong,
+                 "Save each frame named wrong as a PNG in this folder, named by its case");
+  app.add_option("--save-frames", save_frames,
+                 "Save every frame of the run as a PNG in this folder, named by its case");
   app.add_option("--jobs", jobs, "Threads")->check(CLI::Range(1, 64));
   app.add_option("--table", table_path, "Write every result to this file");
   app.add_option("--compare", compare_path, "Compare with a table an earlier build wrote");
@@ -172,15 +206,7 @@ int main(int argc, char** argv) try {
                  "Write the evidence of every reading (margin, noise, row agreement) to this file");
   CLI11_PARSE(app, argc, argv);
   if (degraded || impaired) {
-    range.degradations.clear();
-    const auto& all = tessaly::sweep::Degradations();
-    for (std::size_t d = 1; d < all.size(); ++d) {
-      const bool named =
-          only.empty() || std::find(only.begin(), only.end(), all[d].name) != only.end();
-      if (named && ((degraded && !all[d].impaired) || (impaired && all[d].impaired))) {
-        range.degradations.push_back(static_cast<int>(d));
-      }
-    }
+    range.degradations = ChosenDamage(impaired, only);
     if (range.degradations.empty()) throw tessaly::Error("No degradation of those names");
     if (app.count("--from") == 0) range.first_width = degraded ? 800 : 560;
     if (app.count("--to") == 0) range.last_width = degraded ? 2080 : 2200;
@@ -200,6 +226,8 @@ int main(int argc, char** argv) try {
     if (!table) throw tessaly::Error("Cannot write the table " + table_path);
   }
   if (!evidence_path.empty()) WriteEvidence(evidence_path, results);
+  if (!keep_wrong.empty()) SaveFrames(keep_wrong, results, true);
+  if (!save_frames.empty()) SaveFrames(save_frames, results, false);
   std::map<std::string, SweepResult> before;
   // Tables from before the naming outcomes read whole frames; their cases are read so again.
   std::map<std::string, SweepResult> whole_frames;
