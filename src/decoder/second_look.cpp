@@ -84,6 +84,35 @@ class TopRows {
   std::vector<float> values_;
 };
 
+// Impulse noise sets single samples to black or white. Where a bit spans more than two samples,
+// such a sample that stands out of both neighbours in its row is no bit, and where it stands
+// out of the row above or below too it is no edge of the band or the data rows either (the
+// data rows carry the same bits one below another): it takes the median of its four neighbours.
+constexpr double kImpulseLow = 5.0;
+constexpr double kImpulseHigh = 250.0;
+constexpr double kImpulseStep = 60.0;
+constexpr double kMinSamplesPerBitForImpulses = 2.5;
+
+void TakeOutImpulses(TopRows& rows) {
+  const int width = rows.width();
+  std::vector<std::vector<float>> before;
+  for (int y = 0; y < rows.count(); ++y) before.push_back(rows.Copy(y));
+  for (int y = 1; y + 1 < rows.count(); ++y) {
+    for (int x = 0; x < width; ++x) {
+      const float v = before[y][x];
+      if (v > kImpulseLow && v < kImpulseHigh) continue;
+      std::array<float, 4> around = {before[y][(x + width - 1) % width], before[y][(x + 1) % width],
+                                     before[y - 1][x], before[y + 1][x]};
+      const auto apart = [&](float n) { return std::fabs(n - v) > kImpulseStep; };
+      if (!apart(around[0]) || !apart(around[1]) || !(apart(around[2]) || apart(around[3]))) {
+        continue;
+      }
+      std::sort(around.begin(), around.end());
+      rows.Row(y)[x] = (around[1] + around[2]) / 2.0f;
+    }
+  }
+}
+
 // A row averaged over `half` columns each side, taken round.
 std::vector<float> Smoothed(const float* row, int width, int half) {
   std::vector<float> out(static_cast<std::size_t>(width));
@@ -330,7 +359,7 @@ std::pair<double, double> FitRow(const std::vector<float>& row, const std::vecto
 }
 
 // The data rows brought to the scale of their mean's dark (0) and bright (1), each by its own
-// offset and gain (fading, rows blurred into the band), impulse noise taken out; rows that
+// offset and gain (fading, rows blurred into the band); rows that
 // carry a fifth of the contrast or less are left out. Empty when the rows show no bits.
 std::vector<std::vector<float>> OnTheLineScale(std::vector<std::vector<float>> data,
                                                double period) {
@@ -756,8 +785,11 @@ std::vector<HeaderLook> LookAgain(const IplImage* image, float sample_rate) {
   if (picture.width() < kMinDecodableWidth || !(sample_rate > 0.0f)) return looks;
   // Lines are laid out for the longer, ASCII bit period and a frame cut at the left.
   const double period = sample_rate / MakeBitClock(SatelliteType::GOES, 1.0f).bit_rate;
+  const double shortest = period * MakeBitClock(SatelliteType::GOES, 1.0f).bit_rate /
+                          MakeBitClock(SatelliteType::GMS, 1.0f).bit_rate * kMinPeriodScale;
   for (const bool negative : {false, true}) {
-    const TopRows rows(picture, negative);
+    TopRows rows(picture, negative);
+    if (shortest >= kMinSamplesPerBitForImpulses) TakeOutImpulses(rows);
     const std::optional<Band> band = FindBand(rows, period);
     if (!band) continue;
     DataLine found = DataRows(rows, *band, period);
@@ -765,8 +797,6 @@ std::vector<HeaderLook> LookAgain(const IplImage* image, float sample_rate) {
     if (data.empty()) return looks;
     const std::vector<std::vector<float>> scaled = OnTheLineScale(std::move(data), period);
     if (scaled.empty()) return looks;
-    const double shortest = period * MakeBitClock(SatelliteType::GOES, 1.0f).bit_rate /
-                            MakeBitClock(SatelliteType::GMS, 1.0f).bit_rate * kMinPeriodScale;
     const Dropped dropped = DroppedSamples(scaled, shortest);
     const std::vector<float> mean = MeanOf(scaled, dropped);
     const double edge = found.edge;

@@ -123,7 +123,8 @@ std::vector<SweepGroup> Groups() {
   impaired("Scale073Bicubic", "scale-0.73-bicubic", 0.75);
   impaired("Scale137Nearest", "scale-1.37-nearest", 0.5);
   impaired("Slant05", "slant-0.5", 0.8);
-  impaired("SaltAndPepper2", "salt-pepper-2%", 0.5);
+  impaired("SaltAndPepper2", "salt-pepper-2%", 0.6);
+  impaired("SaltAndPepper10", "salt-pepper-10%", 0.25);
   impaired("NoisyRows2", "noisy-rows-2", 0.8);
   impaired("Streaks8", "streaks-8", 0.75);
   impaired("Fading80", "fading-80%", 0.8);
