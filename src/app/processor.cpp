@@ -11,6 +11,7 @@
 #include "base/errors.h"
 #include "base/files.h"
 #include "base/text.h"
+#include "decoder/second_look.h"
 #include "picture_files/byte_stream.h"
 #include "picture_files/png_chunks.h"
 #include "picture_files/png_image.h"
@@ -137,7 +138,11 @@ PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
   // Let go as soon as the working picture is made: it lowers the peak memory of a file.
   input = TExtBitmap();
 
-  FrameReading reading = ReadFrame(*sample, file_name, options.accept_doubtful);
+  // A full frame given as data lines is cut and levelled as data lines would be: its header,
+  // found by a second look, would give that picture the frame's own name, which its proper
+  // result should take.
+  FrameReading reading =
+      ReadFrame(*sample, file_name, options.accept_doubtful, !result.looks_like_full_frame);
   DataLinesResult& decoded = reading.found;
   result.cut = decoded.cut.empty() ? PictureRect{0, 0, sample->width, sample->height} : decoded.cut;
   result.header_text = std::move(decoded.header_text);
@@ -160,35 +165,74 @@ PictureResult Process(const std::filesystem::path& file_name, TExtBitmap input,
 
 }  // namespace
 
+namespace {
+
+bool Names(const FrameReading& r) {
+  return !r.naming_failed && r.proposal.named_from != NamedFrom::kInputName;
+}
+
+bool Sure(const FrameReading& r) {
+  return Names(r) && !r.judgement.doubtful;
+}
+
+void Judge(FrameReading& reading, const std::filesystem::path& file_name) {
+  Name(reading, file_name);
+  reading.judgement =
+      JudgeHeader(reading.found.confidence, reading.found.header_text, reading.proposal.named_from);
+}
+
+FrameReading Read(const IplImage& sample, const std::filesystem::path& file_name,
+                  SatelliteType type, Looks looks) {
+  FrameReading reading;
+  reading.found = AnalyseDataLines(&sample, static_cast<float>(4 * sample.width), type, looks);
+  Judge(reading, file_name);
+  return reading;
+}
+
+// A sure reading names the file, or is a header whose date or time does not exist.
+bool Taken(const FrameReading& r) {
+  return Sure(r) ||
+         (!r.naming_failed && !Names(r) && !Trim(r.found.header_text).empty() &&
+          !JudgeHeader(r.found.confidence, r.found.header_text, NamedFrom::kPrimaryForm).doubtful);
+}
+
+// A second look reads the header of a damaged frame; the picture stays as the first analysis
+// cuts it, and without a sure reading so do its levels and its text.
+FrameReading LookAgainAt(const IplImage& sample, const std::filesystem::path& file_name) {
+  FrameReading first = Read(sample, file_name, SatelliteType::GOES, Looks::kFirst);
+  if (Taken(first)) return first;
+  for (const HeaderLook& look : LookAgain(&sample, static_cast<float>(4 * sample.width))) {
+    FrameReading other;
+    other.found = first.found;
+    TakeHeader(look, other.found);
+    Judge(other, file_name);
+    if (Taken(other)) return other;
+  }
+  return first;
+}
+
+}  // namespace
+
 FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file_name,
-                       bool accept_doubtful) {
-  const auto rate = static_cast<float>(4 * sample.width);
-  const auto read = [&](SatelliteType type) {
-    FrameReading reading;
-    reading.found = AnalyseDataLines(&sample, rate, type);
-    Name(reading, file_name);
-    reading.judgement = JudgeHeader(reading.found.confidence, reading.found.header_text,
-                                    reading.proposal.named_from);
-    return reading;
-  };
-  const auto names = [](const FrameReading& r) {
-    return !r.naming_failed && r.proposal.named_from != NamedFrom::kInputName;
-  };
+                       bool accept_doubtful, bool look_again) {
   // Readings that name a file: sure ones first, then those read with the clock where it
   // starts, then the more confident.
   const auto rank = [&](const FrameReading& r) {
-    const bool sure = names(r) && !r.judgement.doubtful;
-    return std::tuple(names(r), sure, sure && r.found.clock_shift == 0, r.judgement.confidence);
+    const bool sure = Sure(r);
+    return std::tuple(Names(r), sure, sure && r.found.clock_shift == 0, r.judgement.confidence);
   };
   // Asked for GOES, the decoder tells a GMS frame by its layout; a Meteosat frame it cannot
   // tell, and its data rows start four 1680ths of the row later (the GOES clock, started half
   // a bit earlier, may read them too).
-  FrameReading reading = read(SatelliteType::GOES);
+  FrameReading reading = Read(sample, file_name, SatelliteType::GOES, Looks::kAll);
   if (!reading.naming_failed && !std::get<2>(rank(reading))) {
-    FrameReading meteosat = read(SatelliteType::Meteosat);
-    if (names(meteosat) && rank(meteosat) > rank(reading)) reading = std::move(meteosat);
+    FrameReading meteosat = Read(sample, file_name, SatelliteType::Meteosat, Looks::kAll);
+    if (Names(meteosat) && rank(meteosat) > rank(reading)) reading = std::move(meteosat);
   }
-  if (names(reading) && reading.judgement.doubtful && !accept_doubtful) {
+  if (look_again && !Taken(reading) && !reading.naming_failed) {
+    reading = LookAgainAt(sample, file_name);
+  }
+  if (Names(reading) && reading.judgement.doubtful && !accept_doubtful) {
     reading.doubtful_proposal =
         std::exchange(reading.proposal, {file_name, NamedFrom::kInputName, {}});
     reading.header.reset();

@@ -100,9 +100,11 @@ struct FrameReading {
 // and, when neither name form accepts that header or the reading is doubtful, again as
 // Meteosat, keeping that reading when a name form accepts its header and it is surer. A
 // doubtful reading proposes the input's own name (and keeps no HeaderFields) unless
-// `accept_doubtful`. Names are proposed in the folder of `file_name`.
+// `accept_doubtful`. Names are proposed in the folder of `file_name`. Unless `look_again` is
+// false, a reading that is not sure gets a second look (decoder/second_look.h) at a frame
+// damaged in reception.
 FrameReading ReadFrame(const IplImage& sample, const std::filesystem::path& file_name,
-                       bool accept_doubtful = false);
+                       bool accept_doubtful = false, bool look_again = true);
 
 // Gives the result the name the header proposes in the input's folder (`proposal`, with the
 // extension ".png"), and whether it differs from the input; `doubtful` is what a doubtful

@@ -11,6 +11,7 @@
 #include "base/errors.h"
 #include "decoder/bit_decoder.h"
 #include "decoder/complex_filter.h"
+#include "decoder/header_bytes.h"
 #include "decoder/picture_view.h"
 
 namespace tessaly {
@@ -242,7 +243,7 @@ bool Trusted(const DataLinesResult& result) {
 // better reading's bits are refined against the rows (RefineHeaderBits), and the best
 // reading is kept.
 void DecodeHeader(const IplImage* image, int first_row, int row_count, float sample_rate,
-                  DataLinesResult& result) {
+                  DataLinesResult& result, Looks looks) {
   const auto weigh = [&](int half_bits, HeaderBits bits, DataLinesResult& into) {
     const std::int64_t phase_shift = half_bits * kHalfBitPhase;
     into.clock_shift = half_bits;
@@ -250,9 +251,11 @@ void DecodeHeader(const IplImage* image, int first_row, int row_count, float sam
     into.evidence = WeighHeaderBits(image, first_row, row_count, into.decoded_as, sample_rate,
                                     into.start_column, phase_shift, bits);
     into.header_text = bits.text;
-    // A row taken for a data row that does not carry the bits leaves the reading unsure,
-    // however well the sum of the rows fits.
-    into.confidence = into.evidence.row_agreement >= kMinRowAgreement
+    into.header_bytes = bits.bytes;
+    // A row taken for a data row that does not carry the bits, or bytes no header holds, leave
+    // the reading unsure, however well the sum of the rows fits.
+    into.confidence = into.evidence.row_agreement >= kMinRowAgreement &&
+                              CouldBeHeaderBytes(bits.bytes, into.decoded_as)
                           ? into.evidence.margin
                           : std::min(into.evidence.margin, 0.0);
     return bits;
@@ -264,7 +267,9 @@ void DecodeHeader(const IplImage* image, int first_row, int row_count, float sam
                  into);
   };
   HeaderBits bits = read(0, result);
-  if (row_count < 1 || Trusted(result)) return;
+  if (row_count < 1 || Trusted(result) || looks == Looks::kFirst) return;
+  // Another reading replaces the first only when the decoder stands by it.
+  const DataLinesResult first = result;
   for (const int shift : {1, -1}) {
     DataLinesResult other = result;
     HeaderBits other_bits = read(shift, other);
@@ -280,6 +285,7 @@ void DecodeHeader(const IplImage* image, int first_row, int row_count, float sam
                          result.start_column, result.clock_shift * kHalfBitPhase, bits),
         refined);
   if (BetterReading(refined, result)) result = std::move(refined);
+  if (!Trusted(result)) result = first;
 }
 
 // Drops the rows below the stop tone, then the stop-tone rows, from the bottom up.
@@ -319,7 +325,8 @@ PictureRect ClippedCut(const PictureView& picture, const DataLinesResult& result
   return cut;
 }
 
-void Analyse(Analysis& a, DataLinesResult& result, const IplImage* image, float sample_rate) {
+void Analyse(Analysis& a, DataLinesResult& result, const IplImage* image, float sample_rate,
+             Looks looks) {
   result.top_rows = CountTopRows(a, result.picture_width);
   SumTopRows(a, result.top_rows);
   FindLevels(a, result.top_rows);
@@ -329,7 +336,7 @@ void Analyse(Analysis& a, DataLinesResult& result, const IplImage* image, float 
   result.data_rows = k;
   MeasureLayout(a, n + k, result.start_column, result);
   ChooseCoding(a, result);
-  DecodeHeader(image, n, k, sample_rate, result);
+  DecodeHeader(image, n, k, sample_rate, result, looks);
   n += k;
   result.first_picture_row = n;
   int picture_height = TrimStopTone(a, a.picture.height() - n);
@@ -385,22 +392,22 @@ float ToneLevel(const std::uint16_t* row, int row_width, int count,
 }
 
 DataLinesResult AnalyseDataLines(const IplImage* image, float sample_rate,
-                                 SatelliteType satellite_type) {
+                                 SatelliteType satellite_type, Looks looks) {
   const PictureView picture(image);
   DataLinesResult result;
   result.picture_width = Position(picture.width(), 800);
   if (picture.width() < kMinDecodableWidth) return result;
   result.decoded = true;
   Analysis analysis(picture, satellite_type, sample_rate, LevelRule::kFromZero);
-  Analyse(analysis, result, image, sample_rate);
-  if (Trusted(result)) return result;
+  Analyse(analysis, result, image, sample_rate, looks);
+  if (Trusted(result) || looks == Looks::kFirst) return result;
   // A frame whose black lies well above grey 0 has data rows brighter than half of row 0,
   // which the first rule takes into the top block.
   Analysis from_dark(picture, satellite_type, sample_rate, LevelRule::kFromDark);
   if (CountTopRows(from_dark, result.picture_width) == result.top_rows) return result;
   DataLinesResult second = result;
-  Analyse(from_dark, second, image, sample_rate);
-  return BetterReading(second, result) ? second : result;
+  Analyse(from_dark, second, image, sample_rate, looks);
+  return Trusted(second) ? second : result;
 }
 
 void DecodeDataLines(IplImage*& image, int& picture_width, int& picture_height, int& black_level,

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "decoder/bit_confidence.h"
 #include "decoder/satellite.h"
@@ -68,21 +69,32 @@ struct DataLinesResult {
   SatelliteType decoded_as = SatelliteType::GOES;  // coding the header was decoded with
   PictureRect cut;  // the rectangle cut out, clipped to the frame; empty: nothing cut
   // How sure the header reading is: the margin of its bits (BitEvidence::margin; at most 0
-  // when a data row does not carry the bits, see kMinRowAgreement); the naming judges whether
-  // the reading is doubtful. Bytes that are no character of the coding (read as blanks) are
-  // counted apart.
+  // when a data row does not carry the bits, see kMinRowAgreement, or when the bytes are none a
+  // header holds, see CouldBeHeaderBytes); the naming judges whether the reading is doubtful.
+  // Bytes that are no character of the coding (read as blanks) are counted apart.
   double confidence = 0.0;
   int unknown_characters = 0;
   // Half bits by which the clock had to start earlier (1) or later (-1) to read the header.
   int clock_shift = 0;
   BitEvidence evidence;
+  // The bytes the header text was read from, one a character.
+  std::vector<std::uint8_t> header_bytes;
+};
+
+// Which readings an analysis makes.
+enum class Looks {
+  // The first analysis alone: the top block ended at half of row 0, the clock where it starts.
+  kFirst,
+  // Also, for a reading the decoder does not stand by, the clock half a bit earlier and later,
+  // the bits refined against the rows and the levels told from the dark level.
+  kAll,
 };
 
 // Reads the frame without changing it. `satellite_type` Meteosat selects the Meteosat
 // layout; for any other value the decoder chooses between GMS and GOES from the layout.
 // Throws Error for an image that is not a one-channel 16-bit picture.
 DataLinesResult AnalyseDataLines(const IplImage* image, float sample_rate,
-                                 SatelliteType satellite_type);
+                                 SatelliteType satellite_type, Looks looks = Looks::kAll);
 
 // A new 16-bit working picture holding `cut` of `image`, which must lie inside it; `image` is
 // left as it was.

@@ -71,7 +71,37 @@ int AlternativeBreaks(std::string_view text) {
   return breaks;
 }
 
+bool BeginsWithBlank(std::string_view field) {
+  return !field.empty() && field.front() == ' ' && !WithoutTrailingBlanks(field).empty();
+}
+
+bool PrimaryDropoutBlanks(std::string_view text) {
+  const std::string_view satellite = ColumnsOf(text, kSatelliteColumns);
+  const std::string_view kind = ColumnsOf(text, kKindColumns);
+  if (WithoutTrailingBlanks(satellite).empty() || satellite.front() == ' ') return true;
+  if (BeginsWithBlank(kind)) return true;
+  const std::string_view word = WithoutTrailingBlanks(kind);
+  if (word == "ADM" || word == "TST") return false;
+  return ColumnsOf(text, kDateColumns).find(' ') != std::string_view::npos ||
+         BeginsWithBlank(ColumnsOf(text, kCodeColumns));
+}
+
 }  // namespace
+
+bool HasDropoutBlanks(std::string_view header_text, NamedFrom form) {
+  switch (form) {
+    case NamedFrom::kPrimaryForm:
+      return PrimaryDropoutBlanks(header_text);
+    case NamedFrom::kAlternativeForm:
+      for (const HeaderColumns digits : {kAltYearColumns, kAltDayColumns, kAltHourColumns}) {
+        if (ColumnsOf(header_text, digits).find(' ') != std::string_view::npos) return true;
+      }
+      return false;
+    case NamedFrom::kInputName:
+      break;
+  }
+  return false;
+}
 
 int CountFieldBreaks(std::string_view header_text, NamedFrom form) {
   switch (form) {
@@ -89,6 +119,8 @@ HeaderJudgement JudgeHeader(double bit_margin, std::string_view header_text, Nam
   HeaderJudgement judgement;
   if (Trim(header_text).empty()) return judgement;
   judgement.confidence = bit_margin - kFieldBreakCost * CountFieldBreaks(header_text, form);
+  if (HasDropoutBlanks(header_text, form))
+    judgement.confidence = std::min(*judgement.confidence, 0.0);
   judgement.doubtful = !(*judgement.confidence >= kDoubtfulBelow);
   return judgement;
 }

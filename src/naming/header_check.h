@@ -19,6 +19,13 @@ namespace tessaly {
 // blanks, hyphens and full stops. Nothing is checked for kInputName.
 int CountFieldBreaks(std::string_view header_text, NamedFrom form);
 
+// True when `header_text` has blanks where a dropout over the data rows leaves them and no
+// header of `form` has any: a satellite that is blank or begins with one, a kind or a code that
+// begins with one without being blank throughout, a blank among the digits of the date (in the
+// alternative form, of the year, day and hour). Its bits may stand out clearly: a reading with
+// such blanks is doubtful whatever its margin.
+bool HasDropoutBlanks(std::string_view header_text, NamedFrom form);
+
 // Each character that breaks its field costs this much of the bits' margin: one such
 // character is not proof of a misread bit, but a reading that would name a file from it must
 // be that much surer of its bits.
@@ -31,7 +38,8 @@ struct HeaderJudgement {
 };
 
 // Judges a reading whose bits have `bit_margin` (see decoder/bit_confidence.h) and whose text
-// names a file in `form`. A text of nothing but blanks is not doubtful: nothing was read.
+// names a file in `form`; a text with a dropout's blanks gets a confidence of at most 0. A text
+// of nothing but blanks is not doubtful: nothing was read.
 HeaderJudgement JudgeHeader(double bit_margin, std::string_view header_text, NamedFrom form);
 
 }  // namespace tessaly

@@ -4,6 +4,7 @@
 #include "app/processor.h"
 #include "app/results.h"
 #include "app/saving.h"
+#include "app/source_prep.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -293,6 +294,34 @@ TEST_F(ProcessorTest, AFrameInTheMeteosatLayoutIsReadAgainAsMeteosatWhenGoesGive
                                                                    : SatelliteType::GOES);
     EXPECT_EQ(result.cut.x, frame.picture.x);
     EXPECT_EQ(result.cut.width, frame.picture.width);
+  }
+}
+
+TEST_F(ProcessorTest, APictureOfDataLinesReadAsAFullFrameKeepsTheFirstAnalysisReading) {
+  // Such a picture has no header band, so nothing is read surely; the second looks must leave
+  // the levels, cut and text of the first analysis as they were (they had given other levels
+  // and a text of stray characters).
+  for (const int width : {251, 840, 926}) {
+    framegen::FrameRecipe recipe;
+    recipe.width = width;
+    recipe.picture_height = 60;
+    const framegen::Frame lines = framegen::DataLinesSource(framegen::MakeFrame(recipe), recipe);
+    const Bitmap bitmap = framegen::ToBitmap(lines);
+    const PictureResult result = Process(WriteBmp("lines.bmp", bitmap));
+    const IplImagePtr sample = MakeSampleImage(bitmap);
+    const DataLinesResult first = AnalyseDataLines(
+        sample.get(), 4.0f * static_cast<float>(sample->width), SatelliteType::GOES, Looks::kFirst);
+    SCOPED_TRACE(width);
+    EXPECT_EQ(result.named_from, NamedFrom::kInputName);
+    EXPECT_EQ(result.header_text, first.header_text);
+    EXPECT_EQ(result.black_level, first.black_level);
+    EXPECT_EQ(result.white_level, first.white_level);
+    const PictureRect cut =
+        first.cut.empty() ? PictureRect{0, 0, sample->width, sample->height} : first.cut;
+    EXPECT_EQ(result.cut.x, cut.x);
+    EXPECT_EQ(result.cut.y, cut.y);
+    EXPECT_EQ(result.cut.width, cut.width);
+    EXPECT_EQ(result.cut.height, cut.height);
   }
 }
 

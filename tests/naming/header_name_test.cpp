@@ -213,23 +213,26 @@ TEST(HeaderCheck, CountsCharactersThatBreakTheirFieldAndChargesThemToTheMargin) 
     std::string header;
     NamedFrom form;
     int breaks;
+    bool dropout = false;  // blanks where a dropout leaves them: no confidence at all
   } rows[] = {
       {Header("GOES-I", "FD", digits, "    "), NamedFrom::kPrimaryForm, 0},
       {Header("GMS-5", "WV", digits, "ab"), NamedFrom::kPrimaryForm, 0},
-      {Header("MET7", "^ c", digits, "D2"), NamedFrom::kPrimaryForm, 2},    // a kind is one word
-      {Header("MET7", "VIS", digits, " 2"), NamedFrom::kPrimaryForm, 1},    // so is a code
-      {Header("  MET7", "VIS", digits, "D2"), NamedFrom::kPrimaryForm, 2},  // and a satellite
-      {Header("", "VIS", digits, "D2"), NamedFrom::kPrimaryForm, 1},        // a satellite is named
-      {Header("MET7", "VIS", " 912051230", "D2"), NamedFrom::kPrimaryForm, 1},  // dates are digits
-      {Header("MET7", "ADM", "99xx051230", "D2AB"), NamedFrom::kPrimaryForm, 0},  // not read
+      {Header("MET7", "^ c", digits, "D2"), NamedFrom::kPrimaryForm, 2},  // a kind is one word
+      {Header("MET7", "VIS", digits, " 2"), NamedFrom::kPrimaryForm, 1, true},    // so is a code
+      {Header("  MET7", "VIS", digits, "D2"), NamedFrom::kPrimaryForm, 2, true},  // a satellite
+      {Header("", "VIS", digits, "D2"), NamedFrom::kPrimaryForm, 1, true},  // a satellite is named
+      {Header("MET7", "VIS", " 912051230", "D2"), NamedFrom::kPrimaryForm, 1, true},  // digits
+      {Header("MET7", "ADM", "99xx051230", "D2AB"), NamedFrom::kPrimaryForm, 0},      // not read
       {"WEFAX    99 DEC 05 12 UTC", NamedFrom::kAlternativeForm, 0},
       {"WEFAX    99 D3C 05 1* UT#", NamedFrom::kAlternativeForm, 3},
+      {"WEFAX    99 DEC  5 12 UTC", NamedFrom::kAlternativeForm, 1, true},
       {"#~#", NamedFrom::kInputName, 0},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(CountFieldBreaks(row.header, row.form), row.breaks) << row.header;
     const HeaderJudgement judged = JudgeHeader(20.0, row.header, row.form);
-    EXPECT_EQ(judged.confidence, 20.0 - kFieldBreakCost * row.breaks) << row.header;
+    EXPECT_EQ(judged.confidence, row.dropout ? 0.0 : 20.0 - kFieldBreakCost * row.breaks)
+        << row.header;
   }
   EXPECT_FALSE(
       JudgeHeader(kDoubtfulBelow, "GOES8   VIS9812241200D2  ", NamedFrom::kPrimaryForm).doubtful);

@@ -9,6 +9,7 @@
 #include "base/errors.h"
 #include "base/limits.h"
 #include "framegen/jpeg_round_trip.h"
+#include "framegen/random.h"
 #include "picture_store/samples.h"
 
 namespace tessaly::framegen {
@@ -23,37 +24,6 @@ constexpr double kStopToneHz = 450.0;
 constexpr int kStripRows = 20;
 constexpr int kMaxPictureRows = 800;
 constexpr int kHeaderCharacters = 25;
-
-// Deterministic on every platform: splitmix64 and Box-Muller rather than the standard
-// library's distributions, whose output is not specified.
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-  double Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
-  double Gaussian() {
-    if (has_spare_) {
-      has_spare_ = false;
-      return spare_;
-    }
-    const double u = 1.0 - Uniform();
-    const double angle = 2.0 * kPi * Uniform();
-    const double radius = std::sqrt(-2.0 * std::log(u));
-    spare_ = radius * std::sin(angle);
-    has_spare_ = true;
-    return radius * std::cos(angle);
-  }
-
- private:
-  std::uint64_t Next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  std::uint64_t state_;
-  double spare_ = 0.0;
-  bool has_spare_ = false;
-};
 
 // Grey levels before noise and quantising.
 struct Canvas {
@@ -100,6 +70,7 @@ Geometry MakeGeometry(const FrameRecipe& recipe) {
   Require(recipe.blur >= 0.0 && recipe.blur <= 10.0, "blur out of range (0 to 10 pixels)");
   Require(recipe.jpeg_quality >= 0 && recipe.jpeg_quality <= 100,
           "JPEG quality out of range (1 to 100, 0 for none)");
+  CheckImpairment(recipe.impairment);
   Geometry g{};
   g.start_column = recipe.start_column >= 0 ? recipe.start_column : Position(recipe.width, 27);
   g.edge = g.start_column + BandEdgeOffset(recipe.layout, recipe.width);
@@ -326,6 +297,35 @@ std::vector<std::uint8_t> Quantise(const Canvas& canvas, const FrameRecipe& reci
   return pixels;
 }
 
+DataRowPlace PlaceOfDataRows(const FrameRecipe& recipe, const Geometry& g) {
+  DataRowPlace place;
+  place.first_row = recipe.top_rows;
+  place.rows = g.data_rows;
+  place.top_rows = recipe.top_rows;
+  place.samples_per_bit = recipe.width / kRowSeconds / BitRate(recipe.layout);
+  place.start_column =
+      g.start_column + static_cast<int>(std::lround(recipe.bit_offset * place.samples_per_bit));
+  // A little wider than the data-row window (695/840 of the row after the start, 92/840 long).
+  place.window_start = g.start_column + Position(recipe.width, 680);
+  place.window_end = g.start_column + Position(recipe.width, 800);
+  return place;
+}
+
+// The places a decoder should find, in the rescaled and cropped copy.
+void MoveWithTheCopy(const Impairment& impairment, Frame& frame) {
+  ImpairGeometry(impairment, frame.pixels, frame.width, frame.height);
+  const double scale = impairment.scale;
+  const auto place = [&](int value, int crop) {
+    return static_cast<int>(std::lround(value * scale)) - crop;
+  };
+  frame.start_column = place(frame.start_column, impairment.crop_left);
+  frame.first_picture_row = place(frame.first_picture_row, impairment.crop_top);
+  frame.picture = {place(frame.picture.x, impairment.crop_left),
+                   place(frame.picture.y, impairment.crop_top),
+                   static_cast<int>(std::lround(frame.picture.width * scale)),
+                   static_cast<int>(std::lround(frame.picture.height * scale))};
+}
+
 }  // namespace
 
 std::string DefaultHeader(Layout layout) {
@@ -361,12 +361,19 @@ Frame MakeFrame(const FrameRecipe& recipe) {
   DrawBandAndData(recipe, g, canvas);
   DrawPicture(recipe, g, canvas);
   DrawStopTone(recipe, g.first_picture_row + recipe.picture_height, canvas);
+  const Impairment& impairment = recipe.impairment;
+  const bool impaired = !IsIntact(impairment);
+  if (impaired) {
+    ImpairSignal(impairment, PlaceOfDataRows(recipe, g), recipe.black, recipe.white, recipe.seed,
+                 {canvas.width, canvas.height, canvas.values});
+  }
   if (recipe.blur > 0.0) Blur(recipe.blur, canvas);
 
   Frame frame;
   frame.width = recipe.width;
   frame.height = g.height;
   frame.pixels = Quantise(canvas, recipe);
+  if (impaired) ImpairPixels(impairment, recipe.seed, frame.pixels);
   if (recipe.jpeg_quality > 0) {
     frame.pixels = JpegRoundTrip(frame.pixels, recipe.width, g.height, recipe.jpeg_quality);
   }
@@ -378,6 +385,7 @@ Frame MakeFrame(const FrameRecipe& recipe) {
                    std::min(g.picture_width, recipe.width - g.start_column),
                    std::min(rows, kMaxPictureRows)};
   frame.header = ExpectedHeader(recipe, g.data_rows);
+  if (impaired) MoveWithTheCopy(impairment, frame);
   return frame;
 }
 

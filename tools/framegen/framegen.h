@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "framegen/impairments.h"
 #include "picture_store/bitmap.h"
 #include "picture_store/ipl.h"
 
@@ -46,6 +47,8 @@ struct FrameRecipe {
   double bit_offset = 0.0;  // the header bits start this many bit periods after the start column
   double blur = 0.0;        // Gaussian blur before the noise, standard deviation in pixels
   int jpeg_quality = 0;     // 1-100: a JPEG round trip after the noise; 0: none
+  // The damage of reception and of later copies (framegen/impairments.h).
+  Impairment impairment;
 };
 
 struct Rect {
@@ -59,7 +62,8 @@ struct Frame {
   int width = 0;
   int height = 0;
   std::vector<std::uint8_t> pixels;  // grey levels, row after row, row 0 on top
-  // What a decoder should find in this frame.
+  // What a decoder should find in this frame (as made: a turned, rescaled or cropped frame's
+  // places are those of the frame before the damage, moved by the crops and scaled).
   int start_column = 0;
   int first_picture_row = 0;
   Rect picture;        // the picture area: (width x 800) div 840 columns from the start

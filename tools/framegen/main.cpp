@@ -77,6 +77,35 @@ int WriteListed(FrameRecipe recipe, const std::string& list, bool data_lines_onl
   return written;
 }
 
+// The damage of reception and copies (framegen/impairments.h).
+void AddImpairmentOptions(CLI::App& app, tessaly::framegen::Impairment& im) {
+  using tessaly::framegen::Resampler;
+  const std::map<std::string, Resampler> resamplers{{"nearest", Resampler::kNearest},
+                                                    {"bicubic", Resampler::kBicubic},
+                                                    {"lanczos", Resampler::kLanczos}};
+  app.add_option("--phasing", im.rotation, "turn every row right by this share of its width");
+  app.add_option("--slant", im.slant, "pixels each row starts later than the one above");
+  app.add_option("--fading", im.fading, "depth (0-1) of a slow fade of the signal");
+  app.add_flag("--negative", im.negative, "reverse the polarity");
+  app.add_option("--crash-row", im.crash_row,
+                 "data row (from 1) whose data-row window a burst of static hides");
+  app.add_option("--dropout-row", im.dropout_row, "data row (from 1) with a dark stretch");
+  app.add_option("--dropout-first", im.dropout_first, "first header character (from 0) it hides");
+  app.add_option("--dropout-length", im.dropout_length, "header characters it hides");
+  app.add_option("--dropout-shift", im.dropout_shift, "bits it begins after its first character");
+  app.add_option("--noisy-rows", im.noisy_rows, "data rows, chosen at random, with extra noise");
+  app.add_option("--row-noise", im.row_noise, "that noise's standard deviation, grey levels");
+  app.add_option("--streaks", im.streaks, "streaks of static or dropout over the top rows");
+  app.add_option("--salt-and-pepper", im.salt_and_pepper, "share of pixels set to 0 or 255");
+  app.add_option("--gamma", im.gamma, "grey g becomes 255 (g / 255)^gamma");
+  app.add_option("--levels", im.levels, "grey levels left (2-255)");
+  app.add_option("--scale", im.scale, "store the frame at this scale (0.25-4)");
+  app.add_option("--resampler", im.resampler, "nearest, bicubic or lanczos")
+      ->transform(CLI::CheckedTransformer(resamplers, CLI::ignore_case));
+  app.add_option("--crop-left", im.crop_left, "columns cut off the left edge");
+  app.add_option("--crop-top", im.crop_top, "rows cut off the top");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -129,6 +158,7 @@ int main(int argc, char** argv) {
   app.add_option("--blur", recipe.blur, "Gaussian blur before the noise, sigma in pixels");
   app.add_option("--jpeg-quality", recipe.jpeg_quality,
                  "pass the frame through a JPEG of this quality (1-100)");
+  AddImpairmentOptions(app, recipe.impairment);
   CLI11_PARSE(app, argc, argv);
 
   if (output.empty() && list.empty()) {

@@ -15,6 +15,7 @@
 #include <CLI/CLI.hpp>
 
 #include "base/errors.h"
+#include "picture_files/png_io.h"
 #include "sweep_decode/sweep.h"
 
 namespace {
@@ -102,6 +103,65 @@ void WriteEvidence(const std::string& path, const std::vector<SweepResult>& resu
   if (!out) throw tessaly::Error("Cannot write " + path);
 }
 
+// The frames (or only those named wrong), as they were made, for a closer look.
+void SaveFrames(const std::string& folder, const std::vector<SweepResult>& results,
+                bool only_wrong) {
+  for (const SweepResult& r : results) {
+    if (only_wrong && r.outcome != Outcome::kWrong) continue;
+    std::string name = tessaly::sweep::CaseKey(r.sweep_case) + ".png";
+    std::replace(name.begin(), name.end(), '\t', '-');
+    const tessaly::framegen::Frame frame =
+        tessaly::framegen::MakeFrame(tessaly::sweep::SweepRecipe(r.sweep_case));
+    tessaly::SaveBitmapAsPNG(tessaly::framegen::ToBitmap(frame), folder + "/" + name, "", "", "",
+                             "");
+  }
+}
+
+int Count(const Group& g, Outcome o) {
+  const auto found = g.outcomes.find(o);
+  return found == g.outcomes.end() ? 0 : found->second;
+}
+
+// The groups summed over the layouts, one line a degradation and noise, and over everything.
+void PrintDamageTotals(const std::map<GroupKey, Group>& groups) {
+  std::map<std::pair<int, int>, Group> totals;
+  Group all;
+  for (const auto& [key, g] : groups) {
+    const auto& [degradation, layout, noise] = key;
+    for (Group* sum : {&totals[{degradation, noise}], &all}) {
+      sum->cases += g.cases;
+      for (const auto& [outcome, count] : g.outcomes) sum->outcomes[outcome] += count;
+    }
+  }
+  std::cout << "\nAll layouts:\n"
+            << Padded("damage", 32) << "noise  frames  right  doubtful  not read  WRONG  right\n";
+  const auto line = [](const std::string& name, const std::string& noise, const Group& g) {
+    char counts[128];
+    std::snprintf(counts, sizeof counts, "%5s  %6d  %5d  %8d  %8d  %5d  ", noise.c_str(), g.cases,
+                  Count(g, Outcome::kRight), Count(g, Outcome::kDoubtful),
+                  Count(g, Outcome::kNotRead), Count(g, Outcome::kWrong));
+    std::cout << Padded(name, 32) << counts << Percent(Count(g, Outcome::kRight), g.cases) << "\n";
+  };
+  for (const auto& [key, g] : totals) {
+    line(tessaly::sweep::Degradations().at(static_cast<std::size_t>(key.first)).name,
+         std::to_string(key.second), g);
+  }
+  line("all", "", all);
+}
+
+// The degradations of the --degraded or the --impaired run, only those named when names are
+// given.
+std::vector<int> ChosenDamage(bool impaired, const std::vector<std::string>& only) {
+  std::vector<int> chosen;
+  const auto& all = tessaly::sweep::Degradations();
+  for (std::size_t d = 1; d < all.size(); ++d) {
+    const bool named =
+        only.empty() || std::find(only.begin(), only.end(), all[d].name) != only.end();
+    if (named && all[d].impaired == impaired) chosen.push_back(static_cast<int>(d));
+  }
+  return chosen;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) try {
@@ -111,9 +171,14 @@ int main(int argc, char** argv) try {
   tessaly::sweep::SweepRange range;
   int jobs = 1;
   bool degraded = false;
+  bool impaired = false;
+  bool first_analysis = false;
   std::string table_path;
   std::string compare_path;
   std::string evidence_path;
+  std::vector<std::string> only;
+  std::string keep_wrong;
+  std::string save_frames;
   app.add_option("--from", range.first_width, "First row width")->check(CLI::Range(226, 20000));
   app.add_option("--to", range.last_width, "Last row width")->check(CLI::Range(226, 20000));
   app.add_option("--every", range.width_step, "Width step")->check(CLI::PositiveNumber);
@@ -122,25 +187,37 @@ int main(int argc, char** argv) try {
   app.add_flag("--degraded", degraded,
                "Degraded frames (blur, JPEG copies, low contrast, bit offsets, dark) instead of "
                "clean ones; widths 800 to 2080 every 7 and noise 0 2 4 8 unless given");
+  app.add_flag("--impaired", impaired,
+               "Frames with the damage of reception and copies (phasing, crops, negatives, "
+               "rescaling, slant, static and dropouts on the data rows, impulse noise, fading, "
+               "grey levels, gamma, and mixes) instead of clean ones; widths 560 to 2200 every "
+               "41 and noise 4 unless given");
+  app.add_option("--only", only, "Only the degradations of these names");
+  app.add_flag("--first-analysis", first_analysis,
+               "Name from the first analysis alone, without judging the reading");
+  app.add_option("--keep-wrong", keep_wrong,
+                 "Save each frame named wrong as a PNG in this folder, named by its case");
+  app.add_option("--save-frames", save_frames,
+                 "Save every frame of the run as a PNG in this folder, named by its case");
   app.add_option("--jobs", jobs, "Threads")->check(CLI::Range(1, 64));
   app.add_option("--table", table_path, "Write every result to this file");
   app.add_option("--compare", compare_path, "Compare with a table an earlier build wrote");
   app.add_option("--evidence", evidence_path,
                  "Write the evidence of every reading (margin, noise, row agreement) to this file");
   CLI11_PARSE(app, argc, argv);
-  if (degraded) {
-    range.degradations.clear();
-    for (std::size_t d = 1; d < tessaly::sweep::Degradations().size(); ++d) {
-      range.degradations.push_back(static_cast<int>(d));
-    }
-    if (app.count("--from") == 0) range.first_width = 800;
-    if (app.count("--to") == 0) range.last_width = 2080;
-    if (app.count("--noise") == 0) range.noises = {0, 2, 4, 8};
+  if (degraded || impaired) {
+    range.degradations = ChosenDamage(impaired, only);
+    if (range.degradations.empty()) throw tessaly::Error("No degradation of those names");
+    if (app.count("--from") == 0) range.first_width = degraded ? 800 : 560;
+    if (app.count("--to") == 0) range.last_width = degraded ? 2080 : 2200;
+    if (app.count("--every") == 0 && impaired) range.width_step = 41;
+    if (app.count("--noise") == 0)
+      range.noises = degraded ? std::vector<int>{0, 2, 4, 8} : std::vector<int>{4};
   }
 
   const std::vector<tessaly::sweep::SweepCase> cases = tessaly::sweep::SweepCases(range);
-  const std::vector<SweepResult> results =
-      tessaly::sweep::RunCases(cases, jobs, {.evidence = !evidence_path.empty()});
+  const std::vector<SweepResult> results = tessaly::sweep::RunCases(
+      cases, jobs, {.evidence = !evidence_path.empty(), .first_analysis = first_analysis});
   if (!table_path.empty()) {
     std::ofstream table(table_path, std::ios::trunc);
     table << tessaly::sweep::TableHeading() << '\n';
@@ -149,6 +226,8 @@ int main(int argc, char** argv) try {
     if (!table) throw tessaly::Error("Cannot write the table " + table_path);
   }
   if (!evidence_path.empty()) WriteEvidence(evidence_path, results);
+  if (!keep_wrong.empty()) SaveFrames(keep_wrong, results, true);
+  if (!save_frames.empty()) SaveFrames(save_frames, results, false);
   std::map<std::string, SweepResult> before;
   // Tables from before the naming outcomes read whole frames; their cases are read so again.
   std::map<std::string, SweepResult> whole_frames;
@@ -219,6 +298,7 @@ int main(int argc, char** argv) try {
               << "\n";
     sound = sound && g.wrong_widths.empty();
   }
+  if (range.degradations.size() > 1) PrintDamageTotals(groups);
   if (wide_cases > 0) {
     std::cout << "Clean frames 700 px and wider, noise up to 16: " << wide_right << " of "
               << wide_cases << " named right (" << Percent(wide_right, wide_cases) << ")\n";

@@ -1,8 +1,10 @@
 // The header sweep: cases, frames, decoding and the table of results.
 #include "sweep_decode/sweep.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <istream>
 #include <sstream>
 #include <string_view>
@@ -97,6 +99,89 @@ Layout LayoutFromName(const std::string& name) {
   throw Error("Sweep table: unknown layout \"" + name + "\"");
 }
 
+Degradation Impaired(const char* name, const framegen::Impairment& impairment,
+                     HeaderField dropout_over = HeaderField::kNone, double crop_left_share = 0.0) {
+  Degradation d{name};
+  d.impaired = true;
+  d.impairment = impairment;
+  d.dropout_over = dropout_over;
+  d.crop_left_share = crop_left_share;
+  return d;
+}
+
+framegen::Impairment Scaled(double scale, framegen::Resampler resampler) {
+  return {.scale = scale, .resampler = resampler};
+}
+
+// Each kind of damage at the strengths the tables name it by; the mixes at the end.
+std::vector<Degradation> ImpairedFrames() {
+  using framegen::Impairment;
+  using framegen::Resampler;
+  const Impairment crash{.crash_row = 2};
+  const auto dropout = [](int crash_row) {
+    return Impairment{.crash_row = crash_row, .dropout_row = 1};
+  };
+  return {
+      Impaired("crash", crash),
+      Impaired("crash+dropout-satellite", dropout(2), HeaderField::kSatellite),
+      Impaired("crash+dropout-kind", dropout(2), HeaderField::kKind),
+      Impaired("crash+dropout-date", dropout(2), HeaderField::kDate),
+      Impaired("crash+dropout-code", dropout(2), HeaderField::kCode),
+      Impaired("dropout-date", dropout(0), HeaderField::kDate),
+      Impaired("phasing-1%", {.rotation = 0.01}),
+      Impaired("phasing-3%", {.rotation = 0.03}),
+      Impaired("phasing-10%", {.rotation = 0.10}),
+      Impaired("phasing-40%", {.rotation = 0.40}),
+      Impaired("phasing-77%", {.rotation = 0.77}),
+      Impaired("crop-left-3", {.crop_left = 3}),
+      Impaired("crop-left-10", {.crop_left = 10}),
+      Impaired("crop-left-25", {.crop_left = 25}),
+      Impaired("crop-left-4%", {}, HeaderField::kNone, 0.04),
+      Impaired("crop-top-5", {.crop_top = 5}),
+      Impaired("crop-top-12", {.crop_top = 12}),
+      Impaired("crop-top-19", {.crop_top = 19}),
+      Impaired("negative", {.negative = true}),
+      Impaired("scale-0.5-nearest", Scaled(0.5, Resampler::kNearest)),
+      Impaired("scale-0.5-lanczos", Scaled(0.5, Resampler::kLanczos)),
+      Impaired("scale-0.73-bicubic", Scaled(0.73, Resampler::kBicubic)),
+      Impaired("scale-0.85-nearest", Scaled(0.85, Resampler::kNearest)),
+      Impaired("scale-0.85-lanczos", Scaled(0.85, Resampler::kLanczos)),
+      Impaired("scale-1.37-bicubic", Scaled(1.37, Resampler::kBicubic)),
+      Impaired("scale-1.37-nearest", Scaled(1.37, Resampler::kNearest)),
+      Impaired("scale-1.5-lanczos", Scaled(1.5, Resampler::kLanczos)),
+      Impaired("scale-2-nearest", Scaled(2.0, Resampler::kNearest)),
+      Impaired("scale-2-bicubic", Scaled(2.0, Resampler::kBicubic)),
+      Impaired("slant-0.1", {.slant = 0.1}),
+      Impaired("slant-0.2", {.slant = 0.2}),
+      Impaired("slant-0.5", {.slant = 0.5}),
+      Impaired("slant-1.0", {.slant = 1.0}),
+      Impaired("slant-minus-0.5", {.slant = -0.5}),
+      Impaired("salt-pepper-2%", {.salt_and_pepper = 0.02}),
+      Impaired("salt-pepper-5%", {.salt_and_pepper = 0.05}),
+      Impaired("salt-pepper-10%", {.salt_and_pepper = 0.10}),
+      Impaired("noisy-rows-1", {.noisy_rows = 1, .row_noise = 60}),
+      Impaired("noisy-rows-2", {.noisy_rows = 2, .row_noise = 60}),
+      Impaired("noisy-rows-3", {.noisy_rows = 3, .row_noise = 60}),
+      Impaired("streaks-3", {.streaks = 3}),
+      Impaired("streaks-8", {.streaks = 8}),
+      Impaired("fading-50%", {.fading = 0.5}),
+      Impaired("fading-80%", {.fading = 0.8}),
+      Impaired("levels-8", {.levels = 8}),
+      Impaired("levels-4", {.levels = 4}),
+      Impaired("gamma-0.5", {.gamma = 0.5}),
+      Impaired("gamma-2.2", {.gamma = 2.2}),
+      Impaired("mix-phasing-slant", {.rotation = 0.25, .slant = 0.2}),
+      Impaired("mix-negative-scale",
+               {.negative = true, .scale = 0.85, .resampler = Resampler::kBicubic}),
+      Impaired("mix-crop-salt-pepper", {.salt_and_pepper = 0.03, .crop_left = 10, .crop_top = 8}),
+      Impaired("mix-fading-gamma-levels", {.fading = 0.5, .gamma = 1.8, .levels = 16}),
+      Impaired("mix-crash-dropout-phasing", {.rotation = 0.3, .crash_row = 2, .dropout_row = 1},
+               HeaderField::kDate),
+      Impaired("mix-slant-scale", {.slant = 0.3, .scale = 1.37, .resampler = Resampler::kLanczos}),
+      Impaired("mix-streaks-noisy-rows", {.noisy_rows = 1, .row_noise = 40, .streaks = 4}),
+  };
+}
+
 }  // namespace
 
 const char* LayoutName(Layout layout) {
@@ -148,17 +233,21 @@ const std::vector<SweepHeader>& SweepHeaders() {
 }
 
 const std::vector<Degradation>& Degradations() {
-  static const std::vector<Degradation> degradations = {
-      {"clean"},
-      {"blur1.2", 1.2},
-      {"blur2.0", 2.0},
-      {"jpeg50", 0.0, 50},
-      {"jpeg20", 0.0, 20},
-      {"low-contrast", 0.0, 0, 90, 170},
-      {"half-bit-late", 0.0, 0, 8, 240, 0.5},
-      {"half-bit-early", 0.0, 0, 8, 240, -0.5},
-      {"dark", 0.0, 0, 0, 60},
-  };
+  static const std::vector<Degradation> degradations = [] {
+    std::vector<Degradation> all = {
+        {"clean"},
+        {"blur1.2", 1.2},
+        {"blur2.0", 2.0},
+        {"jpeg50", 0.0, 50},
+        {"jpeg20", 0.0, 20},
+        {"low-contrast", 0.0, 0, 90, 170},
+        {"half-bit-late", 0.0, 0, 8, 240, 0.5},
+        {"half-bit-early", 0.0, 0, 8, 240, -0.5},
+        {"dark", 0.0, 0, 0, 60},
+    };
+    for (const Degradation& impaired : ImpairedFrames()) all.push_back(impaired);
+    return all;
+  }();
   return degradations;
 }
 
@@ -239,6 +328,25 @@ std::string SweepHeaderText(const SweepCase& sweep_case) {
   return text;
 }
 
+namespace {
+
+// Some characters of the field, from a character or up to four bits either side of one.
+void PlaceDropout(HeaderField field, std::uint64_t seed, framegen::Impairment& impairment) {
+  constexpr std::array<std::array<int, 2>, 5> kColumns = {
+      {{0, 0}, {0, 8}, {8, 3}, {11, 10}, {21, 4}}};
+  const auto [first, count] = kColumns[static_cast<std::size_t>(field)];
+  Choices choose(seed ^ 0xD20F00ull);
+  impairment.dropout_length = 1 + choose(std::min(count, 4));
+  impairment.dropout_first = first + choose(count - impairment.dropout_length + 1);
+  impairment.dropout_shift = choose(3) == 0 ? 0.0 : choose(9) - 4.0;
+  // Over the header's characters: a dropout that spans its end is not one over characters.
+  const double end = 8.0 * (impairment.dropout_first + impairment.dropout_length);
+  impairment.dropout_shift =
+      std::clamp(impairment.dropout_shift, -8.0 * impairment.dropout_first, 200.0 - end);
+}
+
+}  // namespace
+
 framegen::FrameRecipe SweepRecipe(const SweepCase& sweep_case) {
   const SweepHeader& header = SweepHeaders().at(static_cast<std::size_t>(sweep_case.header));
   const Degradation& degradation =
@@ -259,6 +367,14 @@ framegen::FrameRecipe SweepRecipe(const SweepCase& sweep_case) {
   recipe.blur = degradation.blur;
   recipe.jpeg_quality = degradation.jpeg_quality;
   recipe.bit_offset = degradation.bit_offset;
+  recipe.impairment = degradation.impairment;
+  if (degradation.crop_left_share > 0.0) {
+    recipe.impairment.crop_left =
+        static_cast<int>(std::lround(degradation.crop_left_share * sweep_case.width));
+  }
+  if (degradation.dropout_over != HeaderField::kNone) {
+    PlaceDropout(degradation.dropout_over, CaseSeed(sweep_case), recipe.impairment);
+  }
   return recipe;
 }
 
@@ -267,7 +383,20 @@ SweepResult RunCase(const SweepCase& sweep_case, const RunOptions& options) {
   const std::filesystem::path input = "frame.bmp";
   PictureResult named;
   BitEvidence evidence;
-  if (options.whole_frame) {
+  if (options.first_analysis) {
+    const IplImagePtr sample = MakeSampleImage(framegen::ToBitmap(frame));
+    const DataLinesResult found = AnalyseDataLines(
+        sample.get(), 4.0f * static_cast<float>(sample->width), SatelliteType::GOES, Looks::kFirst);
+    const NameProposal proposal = HeaderToFileName(input, found.header_text);
+    named.header_text = found.header_text;
+    named.read_as = found.decoded_as;
+    named.black_level = found.black_level;
+    named.white_level = found.white_level;
+    named.cut = found.cut;
+    named.proposed_name = WithPngExtension(proposal.name);
+    named.named_from = proposal.named_from;
+    evidence = found.evidence;
+  } else if (options.whole_frame) {
     // What the per-file processing takes from the reading, without its even-row working picture.
     const IplImagePtr image = framegen::MakeWorkingImage(frame);
     FrameReading reading = ReadFrame(*image, input);

@@ -38,6 +38,9 @@ struct SweepHeader {
 // that change from frame to frame.
 const std::vector<SweepHeader>& SweepHeaders();
 
+// The columns of a primary-form header field, from 0, that a dropout is laid over.
+enum class HeaderField { kNone, kSatellite, kKind, kDate, kCode };
+
 // A way received frames are spoilt, applied to a frame's recipe.
 struct Degradation {
   const char* name;  // one word, for the tables
@@ -46,10 +49,17 @@ struct Degradation {
   int black = 8;
   int white = 240;
   double bit_offset = 0.0;
+  // The damage of reception and copies (the --impaired sweep).
+  bool impaired = false;
+  framegen::Impairment impairment{};
+  // Each frame's dropout spans some characters of this field, chosen from the frame's seed.
+  HeaderField dropout_over = HeaderField::kNone;
+  double crop_left_share = 0.0;  // columns cut at the left, as a share of the width
 };
 
 // Index 0 is the clean frame; then blur, JPEG copies, low contrast, bits half a bit late and
-// early, and a dark frame.
+// early, and a dark frame (the --degraded sweep); then the damage of reception and copies,
+// each kind at several strengths (impaired, the --impaired sweep).
 const std::vector<Degradation>& Degradations();
 
 struct SweepCase {
@@ -119,6 +129,9 @@ struct RunOptions {
   // through the per-file processing (whose working picture drops the last row of an
   // odd-height frame); for comparisons with their tables. The evidence is then always read.
   bool whole_frame = false;
+  // Name the frame from the first analysis alone, read as GOES (the decoder tells GMS by its
+  // layout), without judging the reading: what the algorithm the decoder starts from names.
+  bool first_analysis = false;
 };
 
 // Names the case's frame, saved as "frame.bmp", through the per-file processing
