@@ -176,7 +176,11 @@ void PublishSidecarOf(FileResult& r, const Options& options) {
   } catch (const std::exception& e) {
     r.sidecar_error = e.what();
   }
-  SyncFolder(r.picture->proposed_name.parent_path());
+  if (r.folder) {
+    SyncFolder(*r.folder);
+  } else {
+    SyncFolder(r.picture->proposed_name.parent_path());
+  }
 }
 
 // Saves one processed file, deciding about an existing target as the options say.
@@ -201,7 +205,8 @@ Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Termi
   };
   // The picture and its sidecar take their names one after the other; the folder is flushed
   // once, after both.
-  const Fate fate = SaveInRun(*r.picture, r.prepared_png, ask, written, r.error, options.sidecar);
+  const Fate fate =
+      SaveInRun(*r.picture, r.prepared_png, ask, written, r.error, options.sidecar, r.folder);
   if (fate == Fate::kFailed) r.error = NamingFile(r.input, r.error);
   if (fate == Fate::kSaved && options.sidecar) PublishSidecarOf(r, options);
   return fate == Fate::kDeclined && kept_original ? Fate::kKeptOriginal : fate;
@@ -378,7 +383,11 @@ class Batch {
     if (written_.Holds(names_[i].path) || NeedsDecoding(r, claims_)) r = Work(i, true);
     const fs::path folder = r.picture ? r.picture->proposed_name.parent_path() : fs::path();
     if (r.picture && r.picture->changed && !options_.dry_run && swept_.insert(folder).second) {
-      RemoveStaleTemporaries(folder);
+      if (r.folder) {
+        RemoveStaleTemporaries(*r.folder);
+      } else {
+        RemoveStaleTemporaries(folder);
+      }
     }
     const Fate fate = Decide(r, options_, reporter_, terminal_, written_, claims_);
     const PictureResult* picture = r.picture ? &*r.picture : nullptr;
