@@ -35,6 +35,12 @@ bool NoReplaceUnsupported(int error_number) {
   return error_number == EINVAL || error_number == ENOSYS || error_number == ENOTSUP;
 }
 
+// True when the filesystem has no hard links either (FAT, exFAT, many network shares), so the
+// name has to be claimed.
+bool LinksUnsupported(int error_number) {
+  return error_number == EPERM || error_number == ENOSYS || error_number == ENOTSUP;
+}
+
 // ".tessaly-<8 hex>.tmp" is a file written under that name. ".tessaly-<8 hex>.new" is an unnamed
 // file that was locked before it got that name, on its way to replacing its target: one that
 // no process holds locked is left over whatever its age.
@@ -53,6 +59,39 @@ std::string TemporaryName(std::uint32_t digits, std::string_view tail) {
 
 std::string RandomTemporaryName(std::random_device& random, std::string_view tail) {
   return TemporaryName(static_cast<std::uint32_t>(random()), tail);
+}
+
+// A claim is dated to this moment, 1980-01-02 00:00 UTC, which FAT and exFAT store exactly in
+// any time zone; any date within a day of it counts, so that a drive read in another zone, whose
+// driver shifts the stored local time, still shows its claims.
+constexpr std::time_t kClaimTime = 315619200;
+constexpr std::time_t kClaimTimeSlack = 24 * 60 * 60;
+
+bool LooksLikeClaim(const struct stat& info) {
+  return S_ISREG(info.st_mode) && info.st_size == 0 && info.st_uid == ::geteuid() &&
+         info.st_mtime >= kClaimTime - kClaimTimeSlack &&
+         info.st_mtime <= kClaimTime + kClaimTimeSlack;
+}
+
+// The claim at `name` that a killed save left, locked for this process (LOCK_EX), so that no
+// other run takes it at the same time; -1 when there is none.
+int LockLeftClaim(int dir_fd, const char* name) {
+  struct stat named {};
+  if (::fstatat(dir_fd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !LooksLikeClaim(named)) {
+    return -1;
+  }
+  const int fd = ::openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  // Locked, still an empty claim, and still the file under the name: not one a save in progress
+  // holds, nor one another run has replaced meanwhile.
+  struct stat held {};
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && LooksLikeClaim(held) &&
+      ::fstatat(dir_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && held.st_dev == named.st_dev &&
+      held.st_ino == named.st_ino) {
+    return fd;
+  }
+  ::close(fd);
+  return -1;
 }
 
 // An unnamed file is linked through its entry in /proc: linking the descriptor itself
@@ -184,10 +223,20 @@ std::optional<FileId> IdOf(const std::filesystem::path& name) {
 
 namespace {
 
+bool ClaimIsLeftOver(int dir_fd, const std::filesystem::path& name) {
+  const int fd = LockLeftClaim(dir_fd, name.c_str());
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
 bool NameIsTakenAt(int dir_fd, const std::filesystem::path& name,
                    const std::filesystem::path& shown) {
   struct stat info {};
-  if (::fstatat(dir_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) return true;
+  if (::fstatat(dir_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+    // Only an empty file dated as claims are is looked at more closely.
+    return !LooksLikeClaim(info) || !ClaimIsLeftOver(dir_fd, name);
+  }
   if (errno == ENOENT || errno == ENOTDIR) return false;
   ThrowSaveError(shown, errno);
 }
@@ -238,13 +287,14 @@ FolderRef OpenFolder::Of(const std::filesystem::path& file) {
   return opened;
 }
 
-PendingFile::PendingFile(const std::filesystem::path& target, FolderRef folder)
+PendingFile::PendingFile(const std::filesystem::path& target, FolderRef folder, PublishSeam seam)
     : target_(target),
       folder_(folder ? std::move(folder) : OpenFolder::Of(target)),
-      name_(target.filename()) {
+      name_(target.filename()),
+      seam_(std::move(seam)) {
   const int dir = folder_->fd();
   // 0666 under the process's umask, as for any new file.
-  if (UnnamedFilesCanBeLinked()) {
+  if (!seam_.claim_names && UnnamedFilesCanBeLinked()) {
     fd_ = OpenRetryingPastFileLimit(
         [&] { return ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); });
   }
@@ -310,24 +360,70 @@ void PendingFile::Finish() {
 }
 
 bool PendingFile::PublishIfAbsent() {
+  if (seam_.claim_names) return PublishByClaim();
   const int dir = folder_->fd();
   if (temporary_.empty()) {
     // A link fails when the name is taken, as a rename that may not replace does.
     const int error_number = LinkUnnamed(fd_, dir, name_);
-    if (error_number == EEXIST) return false;
+    if (error_number == EEXIST) return TakeOverLeftClaim();
     if (error_number != 0) ThrowSaveError(target_, error_number);
   } else if (::renameat2(dir, temporary_.c_str(), dir, name_.c_str(), RENAME_NOREPLACE) != 0) {
     const int error_number = errno;
-    if (error_number == EEXIST) return false;
+    if (error_number == EEXIST) return TakeOverLeftClaim();
     if (!NoReplaceUnsupported(error_number)) ThrowSaveError(target_, error_number);
     // A link fails just as atomically when the name is taken; the temporary name then goes.
     if (::linkat(dir, temporary_.c_str(), dir, name_.c_str(), 0) != 0) {
-      if (errno == EEXIST) return false;
+      if (errno == EEXIST) return TakeOverLeftClaim();
+      if (LinksUnsupported(errno)) return PublishByClaim();
       ThrowSaveError(target_, errno);
     }
     ::unlinkat(dir, temporary_.c_str(), 0);
   }
   Published();
+  return true;
+}
+
+bool PendingFile::PublishByClaim() {
+  const int dir = folder_->fd();
+  // The empty file makes the name this save's in one step that fails when it is taken; it is
+  // locked before it is dated as a claim, so that no other run ever takes it for a left one.
+  const int claim =
+      ::openat(dir, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (claim < 0) {
+    if (errno == EEXIST) return TakeOverLeftClaim();
+    ThrowSaveError(target_, errno);
+  }
+  ::flock(claim, LOCK_EX);
+  const timespec dated[2] = {{kClaimTime, 0}, {kClaimTime, 0}};
+  ::futimens(claim, dated);
+  try {
+    RenameOverName();
+  } catch (...) {
+    // The claim goes with the failed save, unless another save has replaced it meanwhile.
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(claim, &held) == 0 &&
+        ::fstatat(dir, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
+      ::unlinkat(dir, name_.c_str(), 0);
+    }
+    ::close(claim);
+    throw;
+  }
+  ::close(claim);
+  return true;
+}
+
+bool PendingFile::TakeOverLeftClaim() {
+  const int claim = LockLeftClaim(folder_->fd(), name_.c_str());
+  if (claim < 0) return false;
+  try {
+    RenameOverName();
+  } catch (...) {
+    ::close(claim);
+    throw;
+  }
+  ::close(claim);
   return true;
 }
 
@@ -360,6 +456,7 @@ void PendingFile::RenameOverName() {
     if (error_number != 0) ThrowSaveError(target_, error_number);
     temporary_ = std::move(named);
   }
+  if (seam_.before_rename) seam_.before_rename();
   if (::renameat(dir, temporary_.c_str(), dir, name_.c_str()) != 0) {
     ThrowSaveError(target_, errno);
   }
@@ -424,8 +521,9 @@ void SyncFolder(const std::filesystem::path& folder) {
 }
 
 std::unique_ptr<PendingFile> WritePending(const std::filesystem::path& target,
-                                          std::span<const std::uint8_t> bytes, FolderRef folder) {
-  auto file = std::make_unique<PendingFile>(target, std::move(folder));
+                                          std::span<const std::uint8_t> bytes, FolderRef folder,
+                                          PublishSeam seam) {
+  auto file = std::make_unique<PendingFile>(target, std::move(folder), std::move(seam));
   file->Write(bytes);
   file->Finish();
   return file;
