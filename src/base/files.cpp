@@ -42,8 +42,9 @@ bool LinksUnsupported(int error_number) {
 }
 
 // ".tessaly-<8 hex>.tmp" is a file written under that name. ".tessaly-<8 hex>.new" is an unnamed
-// file that was locked before it got that name, on its way to replacing its target: one that
-// no process holds locked is left over whatever its age.
+// file that was locked before it got that name, on its way to replacing its target; its digits
+// come from its inode (LockedName), so that a leftover one is told from a file of the user's that
+// happens to look alike.
 constexpr std::string_view kTemporaryHead = ".tessaly-";
 constexpr std::string_view kWrittenTail = ".tmp";
 constexpr std::string_view kLockedTail = ".new";
@@ -59,6 +60,22 @@ std::string TemporaryName(std::uint32_t digits, std::string_view tail) {
 
 std::string RandomTemporaryName(std::random_device& random, std::string_view tail) {
   return TemporaryName(static_cast<std::uint32_t>(random()), tail);
+}
+
+// The `attempt`th ".new" name of the file with inode `inode` (splitmix64's finaliser spreads
+// neighbouring inodes over the digits).
+std::string LockedName(std::uint64_t inode, int attempt) {
+  std::uint64_t z = inode + 0x9E3779B97F4A7C15ull * static_cast<std::uint64_t>(attempt + 1);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return TemporaryName(static_cast<std::uint32_t>(z ^ (z >> 31)), kLockedTail);
+}
+
+bool IsLockedNameOf(std::string_view name, std::uint64_t inode) {
+  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+    if (LockedName(inode, attempt) == name) return true;
+  }
+  return false;
 }
 
 // A claim is dated to this moment, 1980-01-02 00:00 UTC, which FAT and exFAT store exactly in
@@ -446,11 +463,14 @@ void PendingFile::RenameOverName() {
     // unnamed file gets a temporary name first. The window in which a killed process would
     // leave that name behind is two system calls wide; the file is locked all the while, so
     // the next run's RemoveStaleTemporaries takes what a kill there leaves.
+    struct stat self {};
+    if (::fstat(fd_, &self) != 0) ThrowSaveError(target_, errno);
     std::random_device random;
     std::string named;
     int error_number = EEXIST;
     for (int attempt = 0; attempt < kTemporaryNameAttempts && error_number == EEXIST; ++attempt) {
-      named = RandomTemporaryName(random, locked_ ? kLockedTail : kWrittenTail);
+      named =
+          locked_ ? LockedName(self.st_ino, attempt) : RandomTemporaryName(random, kWrittenTail);
       error_number = LinkUnnamed(fd_, dir, named);
     }
     if (error_number != 0) ThrowSaveError(target_, error_number);
@@ -495,7 +515,8 @@ void RemoveStaleTemporaries(const OpenFolder& folder) {
     struct stat locked {};
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &locked) == 0 &&
         ::fstatat(dir_fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-        locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
+        locked.st_dev == named.st_dev && locked.st_ino == named.st_ino &&
+        (!locked_from_birth || IsLockedNameOf(entry->d_name, locked.st_ino))) {
       ::unlinkat(dir_fd, entry->d_name, 0);
     }
     ::close(fd);

@@ -150,8 +150,9 @@ std::unique_ptr<PendingFile> WritePending(const std::filesystem::path& target,
 
 // Removes what saves of this tool left in `folder` when their process died: regular files of
 // this user with a temporary file's name that no living PendingFile holds locked; one written
-// under its name (".tmp") only once it is kStaleTemporaryMinutes old. Nothing else is touched;
-// failures are ignored (a leftover stays).
+// under its name (".tmp") only once it is kStaleTemporaryMinutes old, and one named just before
+// it replaced its target (".new") only when the name is the one the tool gives that very file.
+// Nothing else is touched; failures are ignored (a leftover stays).
 void RemoveStaleTemporaries(const OpenFolder& folder);
 void RemoveStaleTemporaries(const std::filesystem::path& folder);
 inline constexpr int kStaleTemporaryMinutes = 10;

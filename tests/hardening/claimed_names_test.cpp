@@ -1,7 +1,7 @@
 // Saves where a name can only be claimed: forced on any file system, and tessaly-cli on a FAT
 // drive (an image mounted through FUSE), which has no unnamed files, no renames that refuse to
 // replace and no links. A claim in progress is taken, the empty claim of a killed save is taken
-// over, and a user's file is never taken for a claim.
+// over, and the leftovers of saves killed at their last step are swept, the user's files never.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/vfs.h>
@@ -62,6 +62,19 @@ TEST(ClaimedNames, AClaimIsTakenWhileItsSaveLivesAndTakenOverOnceItWasKilled) {
   }
   WriteBytes(dir / "b.png", {});
   EXPECT_FALSE(save(dir / "b.png", true));
+}
+
+// An unnamed file takes a ".new" name for the moment before it replaces its target. One that a
+// kill left there goes with the next sweep; a user's file that only looks like one stays.
+TEST(ClaimedNames, TheSweepTakesTheToolsLeftoversOnly) {
+  ScratchFolder dir("sweep");
+  WriteBytes(dir / "a.png", {1});
+  KilledSave(dir / "a.png", false, true);
+  WriteBytes(dir / ".tessaly-0000f00d.new", {1});
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 3);
+  RemoveStaleTemporaries(dir.path());
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2);
+  EXPECT_TRUE(fs::exists(dir / ".tessaly-0000f00d.new"));
 }
 
 TEST(FatDrive, ResultsAreSavedReplacedAndKeptAsOnAnyOtherDrive) {
