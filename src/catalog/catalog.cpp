@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -274,6 +275,9 @@ struct Catalog::State {
   PathBase paths;
   std::set<std::string, std::less<>> columns;  // those the table has
   std::mutex mutex;
+  StopWaiting stop_waiting;
+  Clock::time_point busy_since{};              // the wait under way began
+  std::optional<Clock::time_point> stop_seen;  // and was told to stop
   std::optional<Statement> find;
   std::optional<Statement> upsert;
   // The rows not yet committed, in the order they came; at most kCatalogCommitRows, so a
@@ -285,6 +289,25 @@ struct Catalog::State {
     find.reset();
     upsert.reset();
     sqlite3_close_v2(db);
+  }
+
+  // SQLite's busy handler: waits a little longer each time, up to kCatalogBusyTimeoutMs in all,
+  // or kCatalogStoppedWaitMs once stop_waiting holds; SQLite's own timeout would sleep through
+  // an interrupt for its whole length.
+  static int WaitWhileBusy(void* data, int count) {
+    State& s = *static_cast<State*>(data);
+    const Clock::time_point now = Clock::now();
+    if (count == 0) {
+      s.busy_since = now;
+      s.stop_seen.reset();
+    }
+    if (s.stop_waiting && s.stop_waiting()) {
+      if (!s.stop_seen) s.stop_seen = now;
+      if (now - *s.stop_seen >= std::chrono::milliseconds(kCatalogStoppedWaitMs)) return 0;
+    }
+    if (now - s.busy_since >= std::chrono::milliseconds(kCatalogBusyTimeoutMs)) return 0;
+    sqlite3_sleep(std::min(count + 1, 20));
+    return 1;
   }
 
   [[noreturn]] void Fail(int code) const { throw Error(CatalogError(db, code, name)); }
@@ -492,16 +515,18 @@ Catalog::~Catalog() {
 
 // Opens the connection and checks (or creates) the schema in one transaction, so that two runs
 // starting on a new file create the table once.
-std::unique_ptr<Catalog::State> Catalog::Connect(const fs::path& file, bool for_writing) {
+std::unique_ptr<Catalog::State> Catalog::Connect(const fs::path& file, bool for_writing,
+                                                 StopWaiting stop_waiting) {
   auto state = std::make_unique<State>();
   state->file = file;
   state->name = file.string();
   state->paths.prefix = fs::path(FullPath(file)).parent_path().string();
   if (!state->paths.prefix.ends_with('/')) state->paths.prefix += '/';
+  state->stop_waiting = std::move(stop_waiting);
   const int flags = for_writing ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
   const int code = sqlite3_open_v2(file.c_str(), &state->db, flags, nullptr);
   if (code != SQLITE_OK) state->Fail(code);
-  sqlite3_busy_timeout(state->db, kCatalogBusyTimeoutMs);
+  sqlite3_busy_handler(state->db, &State::WaitWhileBusy, state.get());
   Execute(state->db, for_writing ? "BEGIN IMMEDIATE" : "BEGIN", state->name);
   try {
     state->CheckOrCreateSchema(for_writing);
@@ -513,8 +538,8 @@ std::unique_ptr<Catalog::State> Catalog::Connect(const fs::path& file, bool for_
   return state;
 }
 
-Catalog Catalog::Open(const fs::path& file) {
-  std::unique_ptr<State> state = Connect(file, true);
+Catalog Catalog::Open(const fs::path& file, StopWaiting stop_waiting) {
+  std::unique_ptr<State> state = Connect(file, true, std::move(stop_waiting));
   // WAL lets one run read while another commits, and a killed run leaves the database whole.
   // Without fsync at every commit a power cut may lose the last rows, never make the file
   // unsound; the outputs they name were flushed before their rows were recorded.
@@ -523,13 +548,13 @@ Catalog Catalog::Open(const fs::path& file) {
   return Catalog(std::move(state));
 }
 
-Catalog Catalog::OpenForReading(const fs::path& file) {
+Catalog Catalog::OpenForReading(const fs::path& file, StopWaiting stop_waiting) {
   std::error_code ec;
   if (!fs::is_regular_file(file, ec)) {
     throw Error("Catalogue \"" + file.string() +
                 "\": " + (fs::exists(file, ec) ? "not a file" : "no such file"));
   }
-  return Catalog(Connect(file, false));
+  return Catalog(Connect(file, false, std::move(stop_waiting)));
 }
 
 std::optional<FrameRow> Catalog::Find(const std::string& source) {

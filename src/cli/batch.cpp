@@ -296,7 +296,7 @@ void SetUp(BatchSetUp& set_up, const Options& options, const Terminal& terminal)
     set_up.output.emplace(WithSingleSlashes(options.output_dir));
     if (!options.dry_run) set_up.output->Make();
   }
-  set_up.catalog.Open(options);
+  set_up.catalog.Open(options, terminal.interrupted);
   FolderWalk walk{options.recursive, {}};
   // Results filed inside the tree being read are not read back as inputs.
   if (set_up.output) walk.leave_out = set_up.output->path();
@@ -429,7 +429,8 @@ int RunBatch(const Options& options, Terminal& terminal) {
     SetUp(set_up, options, terminal);
   } catch (const std::exception& e) {
     terminal.err << "tessaly-cli: " << e.what() << '\n';
-    return 1;
+    // Such as a wait for a catalogue that another process holds, given up at a signal.
+    return Signal(terminal) != 0 ? 128 + Signal(terminal) : 1;
   }
   std::vector<std::pair<fs::path, fs::path>> repeated;
   const std::vector<ExpandedName> names = TakenOnce(std::move(set_up.expansion.names), repeated);
