@@ -278,6 +278,9 @@ struct Catalog::State {
   StopWaiting stop_waiting;
   Clock::time_point busy_since{};              // the wait under way began
   std::optional<Clock::time_point> stop_seen;  // and was told to stop
+  // A catalogue opened for writing leaves WAL mode when it is closed last: a database in WAL
+  // mode can be read only by a user who may make its -shm file, or while a writer has it open.
+  bool leave_wal = false;
   std::optional<Statement> find;
   std::optional<Statement> upsert;
   // The rows not yet committed, in the order they came; at most kCatalogCommitRows, so a
@@ -288,6 +291,11 @@ struct Catalog::State {
   ~State() {
     find.reset();
     upsert.reset();
+    if (leave_wal) {
+      // Another run or a report still has it open: the last of them to close leaves WAL mode.
+      sqlite3_busy_handler(db, nullptr, nullptr);
+      sqlite3_exec(db, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr);
+    }
     sqlite3_close_v2(db);
   }
 
@@ -545,6 +553,7 @@ Catalog Catalog::Open(const fs::path& file, StopWaiting stop_waiting) {
   // unsound; the outputs they name were flushed before their rows were recorded.
   Statement(state->db, "PRAGMA journal_mode = WAL", state->name).Step();
   Execute(state->db, "PRAGMA synchronous = NORMAL", state->name);
+  state->leave_wal = true;
   return Catalog(std::move(state));
 }
 

@@ -2,6 +2,7 @@
 // them instead of decoding, a killed run and two runs writing at once, the Creation Time text,
 // an old catalogue migrated and an archive moved with its catalogue, the reports' forms.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <unistd.h>
 
@@ -469,6 +470,26 @@ TEST_F(CatalogCliTest, SigintEndsAWaitForACatalogueAnotherConnectionHolds) {
   ASSERT_TRUE(run.WaitUntilCatching(SIGINT, milliseconds(10000)));
   EXPECT_EQ(run.SignalAndWait(SIGINT, milliseconds(2000)), 130);
   holder.Prepare("COMMIT").Step();
+}
+
+// A catalogue that runs closed cleanly can be reported from by a user who may only read it and
+// its folder, so that no journal file can be made beside it.
+TEST_F(CatalogCliTest, AUserWhoMayOnlyReadTheCatalogueReportsFromIt) {
+  if (test::RunningAsRoot() && !test::UnprivilegedUserExists()) {
+    GTEST_SKIP() << "running as root without a user \"nobody\": the catalogue cannot be read-only";
+  }
+  SaveFrames("arch", 0, 3);
+  ASSERT_EQ(Cli({"--catalog", "cat.db", "-o", "out", "arch"}).exit_code, 0);
+  ::chmod((dir_ / "cat.db").c_str(), 0444);
+  ::chmod(dir_.c_str(), 0555);
+  test::ChildOptions reader;
+  reader.as_nobody = test::RunningAsRoot();
+  reader.working_dir = dir_.string();
+  const auto run =
+      test::RunChild(TESSALY_CLI_PATH, {"--catalog", "cat.db", "--report", "frames"}, reader);
+  ::chmod(dir_.c_str(), 0755);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(run.out.ends_with("\n3 frames\n")) << run.out;
 }
 
 }  // namespace
