@@ -531,8 +531,21 @@ std::unique_ptr<Catalog::State> Catalog::Connect(const fs::path& file, bool for_
   state->paths.prefix = fs::path(FullPath(file)).parent_path().string();
   if (!state->paths.prefix.ends_with('/')) state->paths.prefix += '/';
   state->stop_waiting = std::move(stop_waiting);
-  const int flags = for_writing ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
-  const int code = sqlite3_open_v2(file.c_str(), &state->db, flags, nullptr);
+  int code = sqlite3_open_v2(file.c_str(), &state->db,
+                             for_writing ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY, nullptr);
+  if (code == SQLITE_CANTOPEN && for_writing) {
+    // A new catalogue is made under its own name, never through a link: one that leads nowhere
+    // would make its target wherever it points.
+    sqlite3_close_v2(std::exchange(state->db, nullptr));
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(file, ec)) && !fs::exists(file, ec)) {
+      throw Error("Catalogue \"" + state->name +
+                  "\": it is a link that leads to no file, and is not followed");
+    }
+    code =
+        sqlite3_open_v2(file.c_str(), &state->db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
+  }
   if (code != SQLITE_OK) state->Fail(code);
   sqlite3_busy_handler(state->db, &State::WaitWhileBusy, state.get());
   Execute(state->db, for_writing ? "BEGIN IMMEDIATE" : "BEGIN", state->name);

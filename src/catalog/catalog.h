@@ -134,14 +134,14 @@ bool AcknowledgedNow(const FrameRow& row, SourceFacts& now,
 // An open catalogue. Find, Record and Flush may be called from several threads at once.
 class Catalog {
  public:
-  // Opens the catalogue for a batch run, creating it (and its table) when there is none: WAL
-  // journal, waits of up to kCatalogBusyTimeoutMs for other connections, ended
-  // kCatalogStoppedWaitMs after `stop_waiting` says so. A catalogue of an earlier version is
-  // brought up to kCatalogSchemaVersion in the transaction that opens it, so that it is either
-  // migrated whole or left as it was. Error naming the file when it cannot be opened or
-  // created, is no catalogue, or has a schema this build does not know. Closed, it leaves WAL
-  // mode when no other connection has it open, so that a user who may only read the file can
-  // still read it.
+  // Opens the catalogue for a batch run, creating it (and its table) when there is none (never
+  // through a link that leads nowhere): WAL journal, waits of up to kCatalogBusyTimeoutMs for
+  // other connections, ended kCatalogStoppedWaitMs after `stop_waiting` says so. A catalogue of
+  // an earlier version is brought up to kCatalogSchemaVersion in the transaction that opens it,
+  // so that it is either migrated whole or left as it was. Error naming the file when it cannot
+  // be opened or created, is no catalogue, or has a schema this build does not know. Closed, it
+  // leaves WAL mode when no other connection has it open, so that a user who may only read the
+  // file can still read it.
   static Catalog Open(const std::filesystem::path& file, StopWaiting stop_waiting = {});
   // Opens an existing catalogue read-only, for reports and dry runs; one of an earlier version
   // is read as it is. Error naming the file when there is none or it cannot be read as one.

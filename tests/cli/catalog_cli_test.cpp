@@ -492,5 +492,19 @@ TEST_F(CatalogCliTest, AUserWhoMayOnlyReadTheCatalogueReportsFromIt) {
   EXPECT_TRUE(run.out.ends_with("\n3 frames\n")) << run.out;
 }
 
+// A link that leads nowhere, given as the catalogue, is refused rather than followed to make its
+// target.
+TEST_F(CatalogCliTest, ALinkThatLeadsNowhereIsNoCatalogue) {
+  SaveFrames("arch", 0, 1);
+  fs::create_symlink("nowhere.db", dir_ / "cat.db");
+  const auto run = Cli({"--catalog", "cat.db", "arch"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("Catalogue \"cat.db\": it is a link that leads to no file, and is not "
+                         "followed"),
+            std::string::npos)
+      << run.err;
+  EXPECT_FALSE(fs::exists(dir_ / "nowhere.db"));
+}
+
 }  // namespace
 }  // namespace tessaly
