@@ -90,9 +90,11 @@ bool LooksLikeClaim(const struct stat& info) {
          info.st_mtime <= kClaimTime + kClaimTimeSlack;
 }
 
-// The claim at `name` that a killed save left, locked for this process (LOCK_EX), so that no
-// other run takes it at the same time; -1 when there is none.
-int LockLeftClaim(int dir_fd, const char* name) {
+// The claim at `name` that a killed save left, locked for this process with `lock`: LOCK_EX to
+// take it over, so that no other run takes it at the same time, LOCK_SH only to look, so that
+// looks from several threads do not take each other for a save in progress. -1 when there is
+// none.
+int LockLeftClaim(int dir_fd, const char* name, int lock) {
   struct stat named {};
   if (::fstatat(dir_fd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !LooksLikeClaim(named)) {
     return -1;
@@ -102,7 +104,7 @@ int LockLeftClaim(int dir_fd, const char* name) {
   // Locked, still an empty claim, and still the file under the name: not one a save in progress
   // holds, nor one another run has replaced meanwhile.
   struct stat held {};
-  if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && LooksLikeClaim(held) &&
+  if (::flock(fd, lock | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && LooksLikeClaim(held) &&
       ::fstatat(dir_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && held.st_dev == named.st_dev &&
       held.st_ino == named.st_ino) {
     return fd;
@@ -241,7 +243,7 @@ std::optional<FileId> IdOf(const std::filesystem::path& name) {
 namespace {
 
 bool ClaimIsLeftOver(int dir_fd, const std::filesystem::path& name) {
-  const int fd = LockLeftClaim(dir_fd, name.c_str());
+  const int fd = LockLeftClaim(dir_fd, name.c_str(), LOCK_SH);
   if (fd < 0) return false;
   ::close(fd);
   return true;
@@ -432,7 +434,7 @@ bool PendingFile::PublishByClaim() {
 }
 
 bool PendingFile::TakeOverLeftClaim() {
-  const int claim = LockLeftClaim(folder_->fd(), name_.c_str());
+  const int claim = LockLeftClaim(folder_->fd(), name_.c_str(), LOCK_EX);
   if (claim < 0) return false;
   try {
     RenameOverName();
