@@ -283,7 +283,7 @@ int RunAcknowledge(const Options& options, Terminal& terminal) {
     if (!fs::exists(options.catalog, ec)) {
       throw Error("Catalogue \"" + options.catalog + "\": no such file");
     }
-    Catalog catalog = Catalog::Open(options.catalog);
+    Catalog catalog = Catalog::Open(options.catalog, OnSignal(terminal.interrupted));
     if (options.acknowledging == Acknowledging::kAll) {
       const int n = catalog.AcknowledgeAll();
       terminal.out << n << (n == 1 ? " problem" : " problems") << " acknowledged\n";
@@ -310,7 +310,8 @@ int RunAcknowledge(const Options& options, Terminal& terminal) {
     return unmatched.empty() ? 0 : 1;
   } catch (const std::exception& e) {
     terminal.err << "tessaly-cli: " << EscapeControls(e.what()) << '\n';
-    return 1;
+    const int signal = terminal.interrupted != nullptr ? terminal.interrupted->load() : 0;
+    return signal != 0 ? 128 + signal : 1;
   }
 }
 

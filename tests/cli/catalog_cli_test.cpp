@@ -457,18 +457,22 @@ for name in sys.argv[1:]:
   EXPECT_EQ(parsed.out, expected) << parsed.err;
 }
 
-// Another connection holds the catalogue in a write transaction: a run waiting for it ends
-// within two seconds of SIGINT, with status 130.
+// Another connection holds the catalogue in a write transaction: a run, or an acknowledgement,
+// waiting for it ends within two seconds of SIGINT, with status 130.
 TEST_F(CatalogCliTest, SigintEndsAWaitForACatalogueAnotherConnectionHolds) {
   using std::chrono::milliseconds;
   SaveFrames("arch", 0, 1);
-  const std::vector<std::string> args{"--catalog", (dir_ / "cat.db").string(), "-o",
-                                      (dir_ / "out").string(), (dir_ / "arch").string()};
-  Catalog holder = Catalog::Open(dir_ / "cat.db");
+  const std::string catalog = (dir_ / "cat.db").string();
+  Catalog holder = Catalog::Open(catalog);
   holder.Prepare("BEGIN IMMEDIATE").Step();
-  test::RunningChild run(TESSALY_CLI_PATH, args);
-  ASSERT_TRUE(run.WaitUntilCatching(SIGINT, milliseconds(10000)));
-  EXPECT_EQ(run.SignalAndWait(SIGINT, milliseconds(2000)), 130);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--catalog", catalog, "-o", (dir_ / "out").string(),
+                                 (dir_ / "arch").string()},
+        std::vector<std::string>{"--catalog", catalog, "--acknowledge-all"}}) {
+    test::RunningChild run(TESSALY_CLI_PATH, args);
+    ASSERT_TRUE(run.WaitUntilCatching(SIGINT, milliseconds(10000))) << args.back();
+    EXPECT_EQ(run.SignalAndWait(SIGINT, milliseconds(2000)), 130) << args.back();
+  }
   holder.Prepare("COMMIT").Step();
 }
 
