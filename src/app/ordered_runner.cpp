@@ -34,9 +34,12 @@ FileWriters::~FileWriters() {
   for (std::thread& t : threads_) t.join();
 }
 
-PreparedFile FileWriters::Write(std::filesystem::path name, std::vector<std::uint8_t> bytes) {
+PreparedFile FileWriters::Write(std::filesystem::path name, std::vector<std::uint8_t> bytes,
+                                FolderRef folder) {
   std::packaged_task<std::unique_ptr<PendingFile>()> task(
-      [name = std::move(name), bytes = std::move(bytes)] { return PrepareFile(name, bytes); });
+      [name = std::move(name), bytes = std::move(bytes), folder = std::move(folder)] {
+        return PrepareFile(name, bytes, folder);
+      });
   PreparedFile file = task.get_future();
   if (threads_.empty()) {
     task();

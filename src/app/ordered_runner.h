@@ -183,7 +183,10 @@ class FileWriters {
   FileWriters(const FileWriters&) = delete;
   FileWriters& operator=(const FileWriters&) = delete;
 
-  PreparedFile Write(std::filesystem::path name, std::vector<std::uint8_t> bytes);
+  // The file written ahead in `folder` when given (the target's folder held open), else in the
+  // folder the name leads to.
+  PreparedFile Write(std::filesystem::path name, std::vector<std::uint8_t> bytes,
+                     FolderRef folder = nullptr);
 
  private:
   void Work();

@@ -110,7 +110,7 @@ bool UpToDate(FileWork& work, const RunOptions& options, FileWriters& writers,
   work.up_to_date = state == ResultState::kUpToDate && work.result_problem.empty();
   if (work.up_to_date && hooks.sidecar && !options.dry_run && !NameIsTaken(SidecarName(target))) {
     work.sidecar_missing = true;
-    work.prepared_sidecar = writers.Write(SidecarName(target), hooks.sidecar(work));
+    work.prepared_sidecar = writers.Write(SidecarName(target), hooks.sidecar(work), work.folder);
   }
   return work.up_to_date;
 }
@@ -123,9 +123,10 @@ void WriteAhead(FileWork& work, const RunOptions& options, FileWriters& writers,
   PictureResult& p = *work.picture;
   EncodePicture(p, options.creation_time);
   if (NameIsTaken(p.proposed_name)) return;
-  work.prepared_png = writers.Write(p.proposed_name, p.png);
+  work.prepared_png = writers.Write(p.proposed_name, p.png, work.folder);
   if (hooks.sidecar) {
-    work.prepared_sidecar = writers.Write(SidecarName(p.proposed_name), hooks.sidecar(work));
+    work.prepared_sidecar =
+        writers.Write(SidecarName(p.proposed_name), hooks.sidecar(work), work.folder);
   }
 }
 
@@ -143,7 +144,8 @@ void Process(FileWork& work, const ExpandedName& name, const RunOptions& options
       work.picture.emplace(ProcessLoadedPicture(name.path, std::move(input), processing));
   if (hooks.processed) hooks.processed(p);
   const bool to_save = !LeftUnread(p, options);
-  PlaceTarget(p, name, options.target, to_save && !options.dry_run, &work.template_problem);
+  PlaceTarget(p, name, options.target, to_save && !options.dry_run, &work.template_problem,
+              &work.folder);
   if (!p.changed || !to_save) return;
   if (hooks.sidecar) CheckSidecarName(p.proposed_name);
   if (UpToDate(work, options, writers, hooks) || options.dry_run) return;
@@ -189,9 +191,11 @@ FileWork ReadFileWork(const ExpandedName& name, const RunOptions& options, FileW
 }
 
 void PlaceTarget(PictureResult& p, const ExpandedName& name, const TargetRules& rules, bool make,
-                 std::string* problem) {
+                 std::string* problem, FolderRef* folder) {
   if (rules.output != nullptr) {
-    p.proposed_name = rules.output->Place(BelowOutput(p, name, rules, problem), make);
+    OutputFolder::Placed placed = rules.output->Place(BelowOutput(p, name, rules, problem), make);
+    p.proposed_name = std::move(placed.path);
+    if (folder != nullptr) *folder = std::move(placed.folder);
     p.changed = !SameNameIgnoringCase(FullPath(p.proposed_name), FullPath(name.path));
     return;
   }
@@ -220,11 +224,12 @@ void CheckSidecarName(const fs::path& picture) {
 }
 
 Fate SaveInRun(const PictureResult& picture, PreparedFile& prepared, const OverwriteQuestion& ask,
-               WrittenFiles& written, std::string& error, bool defer_folder_sync) {
+               WrittenFiles& written, std::string& error, bool defer_folder_sync,
+               FolderRef folder) {
   try {
     std::unique_ptr<PendingFile> file = Prepared(prepared);
     if (defer_folder_sync && file) file->DeferFolderSync();
-    if (!SavePicture(picture, ask, std::move(file))) return Fate::kDeclined;
+    if (!SavePicture(picture, ask, std::move(file), {}, std::move(folder))) return Fate::kDeclined;
     written.Add(picture.proposed_name);
     return Fate::kSaved;
   } catch (const std::bad_alloc&) {

@@ -59,6 +59,9 @@ struct FileWork {
   std::optional<PictureResult> picture;
   // Why the name the template gave could not be used (the standard name was), or empty.
   std::string template_problem;
+  // Below an output folder, the target's folder as OutputFolder::Place opened it: the picture,
+  // its sidecar and their temporary files are made and named in it, never through the path.
+  FolderRef folder;
   // The target is the tool's own result, not older than the input (IsUpToDate), or the result
   // recalled for it: nothing was encoded or written ahead.
   bool up_to_date = false;
@@ -111,9 +114,10 @@ FileWork ReadFileWork(const ExpandedName& name, const RunOptions& options, FileW
 // Gives the processed picture its target: the template's name or the standard one, beside the
 // input or below the output folder (whose folders are made when `make`), with the extension
 // ".png"; and whether that differs from the input. Why a template's name was not used goes to
-// `problem`. Throws Error when a folder on the way below the output folder is refused.
+// `problem`; below the output folder, the target's folder, held open, to `folder` when given.
+// Throws Error when a folder on the way below the output folder is refused.
 void PlaceTarget(PictureResult& picture, const ExpandedName& name, const TargetRules& rules,
-                 bool make, std::string* problem);
+                 bool make, std::string* problem, FolderRef* folder = nullptr);
 
 // NAME.json for the picture saved as NAME.png.
 std::filesystem::path SidecarName(const std::filesystem::path& picture);
@@ -124,10 +128,11 @@ std::filesystem::path SidecarName(const std::filesystem::path& picture);
 void CheckSidecarName(const std::filesystem::path& picture);
 
 // Saves a run's picture at its turn, with the file `prepared` ahead when there is one, as
-// SavePicture does; a saved target joins `written`. kSaved or kDeclined; kFailed with the
-// reason in `error`. `defer_folder_sync` leaves the folder's flush to the caller (a sidecar
-// follows).
+// SavePicture does (in `folder` when given); a saved target joins `written`. kSaved or
+// kDeclined; kFailed with the reason in `error`. `defer_folder_sync` leaves the folder's flush
+// to the caller (a sidecar follows).
 Fate SaveInRun(const PictureResult& picture, PreparedFile& prepared, const OverwriteQuestion& ask,
-               WrittenFiles& written, std::string& error, bool defer_folder_sync = false);
+               WrittenFiles& written, std::string& error, bool defer_folder_sync = false,
+               FolderRef folder = nullptr);
 
 }  // namespace tessaly

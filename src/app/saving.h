@@ -40,16 +40,19 @@ using BeforePublish = std::function<void()>;
 // before replacing what stands there, also when a file appears there during the save; false
 // when the answer was No (an unset question counts as No), leaving that file untouched. The
 // PNG is `prepared` when PrepareFile wrote it ahead for this name, else the encoded png of the
-// result, else encoded now. Write failures throw Error naming the file.
+// result, else encoded now. Every step works in `folder` when it is given (the proposed name's
+// folder as OutputFolder::Place opened it), else in the prepared file's folder, else in the
+// folder the proposed name leads to, opened once. Write failures throw Error naming the file.
 bool SavePicture(const PictureResult& result, const OverwriteQuestion& ask,
                  std::unique_ptr<PendingFile> prepared = nullptr,
-                 const BeforePublish& before_publish = {});
+                 const BeforePublish& before_publish = {}, FolderRef folder = nullptr);
 
-// The file's bytes written beside `name` and flushed ahead of its save (WritePending), so
-// that a batch can do the slow part on its worker threads and leave only the naming to the
-// saves in input order. Null when that fails: the save then writes the file itself and reports what
-// fails then. Dropping it unsaved removes the temporary file.
+// The file's bytes written beside `name` (in `folder` when given, as WritePending) and flushed
+// ahead of its save, so that a batch can do the slow part on its worker threads and leave only
+// the naming to the saves in input order. Null when that fails: the save then writes the file
+// itself and reports what fails then. Dropping it unsaved removes the temporary file.
 std::unique_ptr<PendingFile> PrepareFile(const std::filesystem::path& name,
-                                         std::span<const std::uint8_t> bytes);
+                                         std::span<const std::uint8_t> bytes,
+                                         FolderRef folder = nullptr);
 
 }  // namespace tessaly

@@ -35,18 +35,82 @@ bool NoReplaceUnsupported(int error_number) {
   return error_number == EINVAL || error_number == ENOSYS || error_number == ENOTSUP;
 }
 
+// True when the filesystem has no hard links either (FAT, exFAT, many network shares), so the
+// name has to be claimed.
+bool LinksUnsupported(int error_number) {
+  return error_number == EPERM || error_number == ENOSYS || error_number == ENOTSUP;
+}
+
 // ".tessaly-<8 hex>.tmp" is a file written under that name. ".tessaly-<8 hex>.new" is an unnamed
-// file that was locked before it got that name, on its way to replacing its target: one that
-// no process holds locked is left over whatever its age.
+// file that was locked before it got that name, on its way to replacing its target; its digits
+// come from its inode (LockedName), so that a leftover one is told from a file of the user's that
+// happens to look alike.
 constexpr std::string_view kTemporaryHead = ".tessaly-";
 constexpr std::string_view kWrittenTail = ".tmp";
 constexpr std::string_view kLockedTail = ".new";
 constexpr std::size_t kTemporaryHex = 8;
+// Names tried before a save gives up on finding a free temporary name.
+constexpr int kTemporaryNameAttempts = 100;
 
-std::string TemporaryName(std::random_device& random, std::string_view tail) {
+std::string TemporaryName(std::uint32_t digits, std::string_view tail) {
   char hex[16];
-  std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(random()));
+  std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(digits));
   return std::string(kTemporaryHead) + hex + std::string(tail);
+}
+
+std::string RandomTemporaryName(std::random_device& random, std::string_view tail) {
+  return TemporaryName(static_cast<std::uint32_t>(random()), tail);
+}
+
+// The `attempt`th ".new" name of the file with inode `inode` (splitmix64's finaliser spreads
+// neighbouring inodes over the digits).
+std::string LockedName(std::uint64_t inode, int attempt) {
+  std::uint64_t z = inode + 0x9E3779B97F4A7C15ull * static_cast<std::uint64_t>(attempt + 1);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return TemporaryName(static_cast<std::uint32_t>(z ^ (z >> 31)), kLockedTail);
+}
+
+bool IsLockedNameOf(std::string_view name, std::uint64_t inode) {
+  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+    if (LockedName(inode, attempt) == name) return true;
+  }
+  return false;
+}
+
+// A claim is dated to this moment, 1980-01-02 00:00 UTC, which FAT and exFAT store exactly in
+// any time zone; any date within a day of it counts, so that a drive read in another zone, whose
+// driver shifts the stored local time, still shows its claims.
+constexpr std::time_t kClaimTime = 315619200;
+constexpr std::time_t kClaimTimeSlack = 24 * 60 * 60;
+
+bool LooksLikeClaim(const struct stat& info) {
+  return S_ISREG(info.st_mode) && info.st_size == 0 && info.st_uid == ::geteuid() &&
+         info.st_mtime >= kClaimTime - kClaimTimeSlack &&
+         info.st_mtime <= kClaimTime + kClaimTimeSlack;
+}
+
+// The claim at `name` that a killed save left, locked for this process with `lock`: LOCK_EX to
+// take it over, so that no other run takes it at the same time, LOCK_SH only to look, so that
+// looks from several threads do not take each other for a save in progress. -1 when there is
+// none.
+int LockLeftClaim(int dir_fd, const char* name, int lock) {
+  struct stat named {};
+  if (::fstatat(dir_fd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !LooksLikeClaim(named)) {
+    return -1;
+  }
+  const int fd = ::openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  // Locked, still an empty claim, and still the file under the name: not one a save in progress
+  // holds, nor one another run has replaced meanwhile.
+  struct stat held {};
+  if (::flock(fd, lock | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && LooksLikeClaim(held) &&
+      ::fstatat(dir_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && held.st_dev == named.st_dev &&
+      held.st_ino == named.st_ino) {
+    return fd;
+  }
+  ::close(fd);
+  return -1;
 }
 
 // An unnamed file is linked through its entry in /proc: linking the descriptor itself
@@ -56,12 +120,13 @@ bool UnnamedFilesCanBeLinked() {
   return proc_fd;
 }
 
-// Gives the unnamed file open as `fd` the name `name`; 0 or the error number. A link never
-// replaces what stands at `name` (EEXIST), not even a link that leads nowhere.
-int LinkUnnamed(int fd, const std::filesystem::path& name) {
+// Gives the unnamed file open as `fd` the name `name` in the folder open as `dir_fd`; 0 or the
+// error number. A link never replaces what stands at `name` (EEXIST), not even a link that leads
+// nowhere.
+int LinkUnnamed(int fd, int dir_fd, const std::string& name) {
   char proc_name[40];
   std::snprintf(proc_name, sizeof proc_name, "/proc/self/fd/%d", fd);
-  if (::linkat(AT_FDCWD, proc_name, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (::linkat(AT_FDCWD, proc_name, dir_fd, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
   return errno;
 }
 
@@ -175,11 +240,34 @@ std::optional<FileId> IdOf(const std::filesystem::path& name) {
   return FileId{info.st_dev, info.st_ino};
 }
 
-bool NameIsTaken(const std::filesystem::path& name) {
+namespace {
+
+bool ClaimIsLeftOver(int dir_fd, const std::filesystem::path& name) {
+  const int fd = LockLeftClaim(dir_fd, name.c_str(), LOCK_SH);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+bool NameIsTakenAt(int dir_fd, const std::filesystem::path& name,
+                   const std::filesystem::path& shown) {
   struct stat info {};
-  if (::lstat(name.c_str(), &info) == 0) return true;
+  if (::fstatat(dir_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+    // Only an empty file dated as claims are is looked at more closely.
+    return !LooksLikeClaim(info) || !ClaimIsLeftOver(dir_fd, name);
+  }
   if (errno == ENOENT || errno == ENOTDIR) return false;
-  ThrowSaveError(name, errno);
+  ThrowSaveError(shown, errno);
+}
+
+}  // namespace
+
+bool NameIsTaken(const std::filesystem::path& name) {
+  return NameIsTakenAt(AT_FDCWD, name, name);
+}
+
+bool NameIsTaken(const OpenFolder& folder, const std::filesystem::path& name) {
+  return NameIsTakenAt(folder.fd(), name, folder.path() / name);
 }
 
 bool IsTemporaryFileName(std::string_view name) {
@@ -193,25 +281,60 @@ bool IsTemporaryFileName(std::string_view name) {
                      [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-PendingFile::PendingFile(const std::filesystem::path& target) : target_(target) {
-  const std::filesystem::path folder = target.parent_path();
+OpenFolder::OpenFolder(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
+
+OpenFolder::~OpenFolder() {
+  ::close(fd_);
+}
+
+FolderRef OpenFolder::TryOpenAt(int dir_fd, const std::filesystem::path& name, bool follow,
+                                std::filesystem::path shown) {
+  const char* const where = name.empty() ? "." : name.c_str();
+  // O_DIRECTORY fails on a pipe before its open could wait for a writer.
+  const int flags = O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW);
+  int fd = OpenRetryingPastFileLimit([&] { return ::openat(dir_fd, where, O_RDONLY | flags); });
+  // Reading the folder is needed only to flush it and to sweep it; writing into it is not.
+  if (fd < 0 && errno == EACCES) fd = ::openat(dir_fd, where, O_PATH | flags);
+  if (fd < 0) return nullptr;
+  return std::make_shared<const OpenFolder>(fd, std::move(shown));
+}
+
+FolderRef OpenFolder::Of(const std::filesystem::path& file) {
+  const std::filesystem::path folder = file.parent_path();
+  FolderRef opened = TryOpenAt(AT_FDCWD, folder, true, folder);
+  if (!opened) ThrowSaveError(file, errno);
+  return opened;
+}
+
+PendingFile::PendingFile(const std::filesystem::path& target, FolderRef folder, PublishSeam seam)
+    : target_(target),
+      folder_(folder ? std::move(folder) : OpenFolder::Of(target)),
+      name_(target.filename()),
+      seam_(std::move(seam)) {
+  const int dir = folder_->fd();
   // 0666 under the process's umask, as for any new file.
-  if (UnnamedFilesCanBeLinked()) {
-    fd_ = OpenRetryingPastFileLimit([&] {
-      return ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    });
+  if (!seam_.claim_names && UnnamedFilesCanBeLinked()) {
+    fd_ = OpenRetryingPastFileLimit(
+        [&] { return ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); });
   }
   // Any failure of the unnamed file (a filesystem or kernel without them, but also a folder
   // that may not be written) goes to the named one, whose own error then tells the reason.
   if (fd_ < 0) {
     std::random_device random;
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-      path_ = folder / TemporaryName(random, kWrittenTail);
-      fd_ = OpenRetryingPastFileLimit(
-          [&] { return ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
-      if (fd_ < 0 && errno != EEXIST) ThrowSaveError(target, errno);
+    for (int attempt = 0; attempt < kTemporaryNameAttempts && fd_ < 0; ++attempt) {
+      temporary_ = RandomTemporaryName(random, kWrittenTail);
+      fd_ = OpenRetryingPastFileLimit([&] {
+        return ::openat(dir, temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      });
+      if (fd_ < 0 && errno != EEXIST) {
+        temporary_.clear();
+        ThrowSaveError(target, errno);
+      }
     }
-    if (fd_ < 0) ThrowSaveError(target, EEXIST);
+    if (fd_ < 0) {
+      temporary_.clear();
+      ThrowSaveError(target, EEXIST);
+    }
   }
   // Shared, so that the lock of a named file can pass to a second descriptor in Finish.
   locked_ = ::flock(fd_, LOCK_SH) == 0;
@@ -219,7 +342,7 @@ PendingFile::PendingFile(const std::filesystem::path& target) : target_(target) 
 
 PendingFile::~PendingFile() {
   // The name goes before the lock, so that no sweep takes a file still being removed.
-  if (!published_ && !path_.empty()) ::unlink(path_.c_str());
+  if (!published_ && !temporary_.empty()) ::unlinkat(folder_->fd(), temporary_.c_str(), 0);
   Close();
 }
 
@@ -244,10 +367,11 @@ void PendingFile::Write(std::span<const std::uint8_t> bytes) {
 void PendingFile::Finish() {
   if (::fsync(fd_) != 0) ThrowSaveError(target_, errno);
   // An unnamed file stays open: it is reached only through its descriptor until it is linked.
-  if (path_.empty()) return;
+  if (temporary_.empty()) return;
   // A named file is closed, since some filesystems (network and user-space ones, which have no
   // unnamed files) report a failed write only then; a descriptor for reading keeps its lock.
-  lock_fd_ = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  lock_fd_ =
+      ::openat(folder_->fd(), temporary_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (lock_fd_ >= 0) ::flock(lock_fd_, LOCK_SH);
   const int fd = fd_;
   fd_ = -1;
@@ -255,63 +379,126 @@ void PendingFile::Finish() {
 }
 
 bool PendingFile::PublishIfAbsent() {
-  if (path_.empty()) {
+  if (seam_.claim_names) return PublishByClaim();
+  const int dir = folder_->fd();
+  if (temporary_.empty()) {
     // A link fails when the name is taken, as a rename that may not replace does.
-    const int error_number = LinkUnnamed(fd_, target_);
-    if (error_number == EEXIST) return false;
+    const int error_number = LinkUnnamed(fd_, dir, name_);
+    if (error_number == EEXIST) return TakeOverLeftClaim();
     if (error_number != 0) ThrowSaveError(target_, error_number);
-  } else if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) !=
-             0) {
+  } else if (::renameat2(dir, temporary_.c_str(), dir, name_.c_str(), RENAME_NOREPLACE) != 0) {
     const int error_number = errno;
-    if (error_number == EEXIST) return false;
+    if (error_number == EEXIST) return TakeOverLeftClaim();
     if (!NoReplaceUnsupported(error_number)) ThrowSaveError(target_, error_number);
     // A link fails just as atomically when the name is taken; the temporary name then goes.
-    if (::link(path_.c_str(), target_.c_str()) != 0) {
-      if (errno == EEXIST) return false;
+    if (::linkat(dir, temporary_.c_str(), dir, name_.c_str(), 0) != 0) {
+      if (errno == EEXIST) return TakeOverLeftClaim();
+      if (LinksUnsupported(errno)) return PublishByClaim();
       ThrowSaveError(target_, errno);
     }
-    ::unlink(path_.c_str());
+    ::unlinkat(dir, temporary_.c_str(), 0);
   }
   Published();
   return true;
 }
 
+bool PendingFile::PublishByClaim() {
+  const int dir = folder_->fd();
+  // The empty file makes the name this save's in one step that fails when it is taken; it is
+  // locked before it is dated as a claim, so that no other run ever takes it for a left one.
+  const int claim =
+      ::openat(dir, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (claim < 0) {
+    if (errno == EEXIST) return TakeOverLeftClaim();
+    ThrowSaveError(target_, errno);
+  }
+  ::flock(claim, LOCK_EX);
+  const timespec dated[2] = {{kClaimTime, 0}, {kClaimTime, 0}};
+  ::futimens(claim, dated);
+  try {
+    RenameOverName();
+  } catch (...) {
+    // The claim goes with the failed save, unless another save has replaced it meanwhile.
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(claim, &held) == 0 &&
+        ::fstatat(dir, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
+      ::unlinkat(dir, name_.c_str(), 0);
+    }
+    ::close(claim);
+    throw;
+  }
+  ::close(claim);
+  return true;
+}
+
+bool PendingFile::TakeOverLeftClaim() {
+  const int claim = LockLeftClaim(folder_->fd(), name_.c_str(), LOCK_EX);
+  if (claim < 0) return false;
+  try {
+    RenameOverName();
+  } catch (...) {
+    ::close(claim);
+    throw;
+  }
+  ::close(claim);
+  return true;
+}
+
 void PendingFile::PublishReplacing() {
   struct stat existing {};
-  if (::lstat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+  if (::fstatat(folder_->fd(), name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(existing.st_mode)) {
     const int fd = fd_ >= 0 ? fd_ : lock_fd_;
     if (fd < 0 || ::fchmod(fd, existing.st_mode & kPermissionBits) != 0) {
-      ::chmod(path_.c_str(), existing.st_mode & kPermissionBits);
+      ::fchmodat(folder_->fd(), temporary_.c_str(), existing.st_mode & kPermissionBits, 0);
     }
   }
-  if (path_.empty()) {
+  RenameOverName();
+}
+
+void PendingFile::RenameOverName() {
+  const int dir = folder_->fd();
+  if (temporary_.empty()) {
     // Only a rename replaces a name in one step, and only a named file can be renamed: the
     // unnamed file gets a temporary name first. The window in which a killed process would
     // leave that name behind is two system calls wide; the file is locked all the while, so
     // the next run's RemoveStaleTemporaries takes what a kill there leaves.
+    struct stat self {};
+    if (::fstat(fd_, &self) != 0) ThrowSaveError(target_, errno);
     std::random_device random;
-    std::filesystem::path named;
+    std::string named;
     int error_number = EEXIST;
-    for (int attempt = 0; attempt < 100 && error_number == EEXIST; ++attempt) {
-      named = target_.parent_path() / TemporaryName(random, locked_ ? kLockedTail : kWrittenTail);
-      error_number = LinkUnnamed(fd_, named);
+    for (int attempt = 0; attempt < kTemporaryNameAttempts && error_number == EEXIST; ++attempt) {
+      named =
+          locked_ ? LockedName(self.st_ino, attempt) : RandomTemporaryName(random, kWrittenTail);
+      error_number = LinkUnnamed(fd_, dir, named);
     }
     if (error_number != 0) ThrowSaveError(target_, error_number);
-    path_ = std::move(named);
+    temporary_ = std::move(named);
   }
-  if (::rename(path_.c_str(), target_.c_str()) != 0) ThrowSaveError(target_, errno);
+  if (seam_.before_rename) seam_.before_rename();
+  if (::renameat(dir, temporary_.c_str(), dir, name_.c_str()) != 0) {
+    ThrowSaveError(target_, errno);
+  }
   Published();
 }
 
 void PendingFile::Published() {
   published_ = true;
   Close();
-  if (sync_folder_) SyncFolder(target_.parent_path());
+  if (sync_folder_) SyncFolder(*folder_);
 }
 
-void RemoveStaleTemporaries(const std::filesystem::path& folder) {
-  DIR* const dir = ::opendir(folder.empty() ? "." : folder.c_str());
-  if (dir == nullptr) return;
+void RemoveStaleTemporaries(const OpenFolder& folder) {
+  const int read_fd = ::openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (read_fd < 0) return;
+  DIR* const dir = ::fdopendir(read_fd);
+  if (dir == nullptr) {
+    ::close(read_fd);
+    return;
+  }
   const int dir_fd = ::dirfd(dir);
   const std::time_t stale_before = std::time(nullptr) - kStaleTemporaryMinutes * 60;
   while (const dirent* entry = ::readdir(dir)) {
@@ -330,7 +517,8 @@ void RemoveStaleTemporaries(const std::filesystem::path& folder) {
     struct stat locked {};
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &locked) == 0 &&
         ::fstatat(dir_fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-        locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
+        locked.st_dev == named.st_dev && locked.st_ino == named.st_ino &&
+        (!locked_from_birth || IsLockedNameOf(entry->d_name, locked.st_ino))) {
       ::unlinkat(dir_fd, entry->d_name, 0);
     }
     ::close(fd);
@@ -338,16 +526,27 @@ void RemoveStaleTemporaries(const std::filesystem::path& folder) {
   ::closedir(dir);
 }
 
+void RemoveStaleTemporaries(const std::filesystem::path& folder) {
+  if (const FolderRef opened = OpenFolder::TryOpenAt(AT_FDCWD, folder, true, folder)) {
+    RemoveStaleTemporaries(*opened);
+  }
+}
+
+void SyncFolder(const OpenFolder& folder) {
+  // A folder held without reading rights cannot be flushed; nothing written is lost by that.
+  ::fsync(folder.fd());
+}
+
 void SyncFolder(const std::filesystem::path& folder) {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+  if (const FolderRef opened = OpenFolder::TryOpenAt(AT_FDCWD, folder, true, folder)) {
+    SyncFolder(*opened);
+  }
 }
 
 std::unique_ptr<PendingFile> WritePending(const std::filesystem::path& target,
-                                          std::span<const std::uint8_t> bytes) {
-  auto file = std::make_unique<PendingFile>(target);
+                                          std::span<const std::uint8_t> bytes, FolderRef folder,
+                                          PublishSeam seam) {
+  auto file = std::make_unique<PendingFile>(target, std::move(folder), std::move(seam));
   file->Write(bytes);
   file->Finish();
   return file;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -35,22 +36,67 @@ std::optional<FileId> IdOf(const std::filesystem::path& name);
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& file_name);
 
 // True when anything stands at `name`: a file, a folder, or a link even when it leads nowhere;
-// false when nothing does. Error naming the file when that cannot be told (a name too long, a
-// folder that may not be searched): a save there would fail anyway, and must not be reported
-// as a file that exists.
+// false when nothing does, or only the claim of a save that was killed (see PublishIfAbsent).
+// Error naming the file when that cannot be told (a name too long, a folder that may not be
+// searched): a save there would fail anyway, and must not be reported as a file that exists.
 bool NameIsTaken(const std::filesystem::path& name);
+
+// A folder held open. Files saved into it are made, named and removed through its descriptor,
+// so that a link put in place of the folder, or of any folder above it, once it is open changes
+// nothing about where they go.
+class OpenFolder {
+ public:
+  // Takes `fd`, a descriptor of the folder that `path` names in messages.
+  OpenFolder(int fd, std::filesystem::path path);
+  ~OpenFolder();
+  OpenFolder(const OpenFolder&) = delete;
+  OpenFolder& operator=(const OpenFolder&) = delete;
+
+  // The folder `name` below the folder open as `dir_fd` (AT_FDCWD: the working folder), a link
+  // at `name` followed only when `follow`; `shown` names it in messages. Null with errno set when
+  // it cannot be opened (ENOTDIR for a file or a link not followed). A folder that may be
+  // searched but not read is held without reading rights: files can still be made in it.
+  static std::shared_ptr<const OpenFolder> TryOpenAt(int dir_fd, const std::filesystem::path& name,
+                                                     bool follow, std::filesystem::path shown);
+  // The folder a file named `file` goes into; Error naming the file when it cannot be opened.
+  static std::shared_ptr<const OpenFolder> Of(const std::filesystem::path& file);
+
+  int fd() const { return fd_; }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  int fd_;
+  std::filesystem::path path_;
+};
+using FolderRef = std::shared_ptr<const OpenFolder>;
+
+// NameIsTaken for `name` in the folder; the Error names the name within the folder's path.
+bool NameIsTaken(const OpenFolder& folder, const std::filesystem::path& name);
+
+// Test seams of PendingFile: `claim_names` publishes as on file systems that have neither
+// unnamed files, nor renames that refuse to replace, nor links (FAT, exFAT, many network shares),
+// wherever the file is; `before_rename` runs just before the rename that gives a file its final
+// name, where the tests kill the process.
+struct PublishSeam {
+  bool claim_names = false;
+  std::function<void()> before_rename;
+};
 
 // A file being written beside its target. Where the filesystem can (ext4, tmpfs, btrfs, xfs)
 // it has no name at all until it is published, so a process killed at any moment leaves
-// nothing behind (but for the two system calls of PublishReplacing); elsewhere it is written
+// nothing behind (but for the two system calls of PublishReplacing, and the moment a claimed
+// name stands empty, see PublishIfAbsent); elsewhere it is written
 // under a short temporary name (".tessaly-<8 hex>.tmp", so a target of the longest legal name
 // still gets one). It is held locked (flock) while it lives, so that RemoveStaleTemporaries
 // tells it from one a dead process left. It takes the target's name only when complete and
 // flushed; until then, and whenever it is dropped unpublished, the target is left as it was and
-// the file goes. Errors throw Error naming the target.
+// the file goes. Every step works in the target's folder as it was opened (`folder`, or the
+// folder the target's name leads to when the file is made). Errors throw Error naming the
+// target.
 class PendingFile {
  public:
-  explicit PendingFile(const std::filesystem::path& target);
+  explicit PendingFile(const std::filesystem::path& target, FolderRef folder = nullptr,
+                       PublishSeam seam = {});
   ~PendingFile();
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
@@ -60,8 +106,12 @@ class PendingFile {
   // only then fails here); call once, after the last Write and before publishing.
   void Finish();
   // Gives the file the target's name unless something already stands there, in one step, so
-  // that a file another program creates at any moment is never replaced. False when the name
-  // was taken; the temporary file then stays, to be published or dropped.
+  // that a file another program creates at any moment is never replaced. Where the filesystem
+  // can neither rename without replacing nor link, the name is first claimed by creating an
+  // empty file under it, locked and dated 1980-01-02, which only this file then replaces. A
+  // claim that a killed save left (an empty regular file of this user, dated so, that no save
+  // holds locked) is not the user's: it is taken over. False when the name was taken; the
+  // temporary file then stays, to be published or dropped.
   bool PublishIfAbsent();
   // Gives the file the target's name, replacing what stands there. A replaced file's permission
   // bits are kept, less setuid, setgid and sticky; a link is replaced itself, never followed.
@@ -71,31 +121,39 @@ class PendingFile {
   // beside it right after and flushes the folder once for both (SyncFolder).
   void DeferFolderSync() { sync_folder_ = false; }
 
-  // The temporary name; empty while the file has none.
-  const std::filesystem::path& temporary() const { return path_; }
+  const FolderRef& folder() const { return folder_; }
 
  private:
+  bool PublishByClaim();
+  bool TakeOverLeftClaim();
+  void RenameOverName();
   void Published();
   void Close();
 
   std::filesystem::path target_;
-  std::filesystem::path path_;  // empty for an unnamed file
-  int fd_ = -1;                 // written to; kept open until published or dropped
-  int lock_fd_ = -1;            // a named file's lock once fd_ is closed by Finish
-  bool locked_ = false;         // fd_ holds its shared lock
+  FolderRef folder_;
+  std::string name_;       // the target's name in folder_
+  std::string temporary_;  // the temporary name in folder_; empty for an unnamed file
+  int fd_ = -1;            // written to; kept open until published or dropped
+  int lock_fd_ = -1;       // a named file's lock once fd_ is closed by Finish
+  bool locked_ = false;    // fd_ holds its shared lock
   bool published_ = false;
   bool sync_folder_ = true;
+  PublishSeam seam_;
 };
 
 // The one writer behind every save: `bytes` written beside `target` under a temporary name and
 // flushed to disk, ready to take the target's name. Errors throw Error naming the target.
 std::unique_ptr<PendingFile> WritePending(const std::filesystem::path& target,
-                                          std::span<const std::uint8_t> bytes);
+                                          std::span<const std::uint8_t> bytes,
+                                          FolderRef folder = nullptr, PublishSeam seam = {});
 
 // Removes what saves of this tool left in `folder` when their process died: regular files of
 // this user with a temporary file's name that no living PendingFile holds locked; one written
-// under its name (".tmp") only once it is kStaleTemporaryMinutes old. Nothing else is touched;
-// failures are ignored (a leftover stays).
+// under its name (".tmp") only once it is kStaleTemporaryMinutes old, and one named just before
+// it replaced its target (".new") only when the name is the one the tool gives that very file.
+// Nothing else is touched; failures are ignored (a leftover stays).
+void RemoveStaleTemporaries(const OpenFolder& folder);
 void RemoveStaleTemporaries(const std::filesystem::path& folder);
 inline constexpr int kStaleTemporaryMinutes = 10;
 
@@ -104,6 +162,7 @@ inline constexpr int kStaleTemporaryMinutes = 10;
 bool IsTemporaryFileName(std::string_view name);
 
 // Makes the renames done in `folder` durable; a failure here loses nothing already written.
+void SyncFolder(const OpenFolder& folder);
 void SyncFolder(const std::filesystem::path& folder);
 
 // Writes the bytes to a new file beside the target, flushes it to disk and renames it over the

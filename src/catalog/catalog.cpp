@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -274,6 +275,12 @@ struct Catalog::State {
   PathBase paths;
   std::set<std::string, std::less<>> columns;  // those the table has
   std::mutex mutex;
+  StopWaiting stop_waiting;
+  Clock::time_point busy_since{};              // the wait under way began
+  std::optional<Clock::time_point> stop_seen;  // and was told to stop
+  // A catalogue opened for writing leaves WAL mode when it is closed last: a database in WAL
+  // mode can be read only by a user who may make its -shm file, or while a writer has it open.
+  bool leave_wal = false;
   std::optional<Statement> find;
   std::optional<Statement> upsert;
   // The rows not yet committed, in the order they came; at most kCatalogCommitRows, so a
@@ -284,7 +291,31 @@ struct Catalog::State {
   ~State() {
     find.reset();
     upsert.reset();
+    if (leave_wal) {
+      // Another run or a report still has it open: the last of them to close leaves WAL mode.
+      sqlite3_busy_handler(db, nullptr, nullptr);
+      sqlite3_exec(db, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr);
+    }
     sqlite3_close_v2(db);
+  }
+
+  // SQLite's busy handler: waits a little longer each time, up to kCatalogBusyTimeoutMs in all,
+  // or kCatalogStoppedWaitMs once stop_waiting holds; SQLite's own timeout would sleep through
+  // an interrupt for its whole length.
+  static int WaitWhileBusy(void* data, int count) {
+    State& s = *static_cast<State*>(data);
+    const Clock::time_point now = Clock::now();
+    if (count == 0) {
+      s.busy_since = now;
+      s.stop_seen.reset();
+    }
+    if (s.stop_waiting && s.stop_waiting()) {
+      if (!s.stop_seen) s.stop_seen = now;
+      if (now - *s.stop_seen >= std::chrono::milliseconds(kCatalogStoppedWaitMs)) return 0;
+    }
+    if (now - s.busy_since >= std::chrono::milliseconds(kCatalogBusyTimeoutMs)) return 0;
+    sqlite3_sleep(std::min(count + 1, 20));
+    return 1;
   }
 
   [[noreturn]] void Fail(int code) const { throw Error(CatalogError(db, code, name)); }
@@ -492,16 +523,31 @@ Catalog::~Catalog() {
 
 // Opens the connection and checks (or creates) the schema in one transaction, so that two runs
 // starting on a new file create the table once.
-std::unique_ptr<Catalog::State> Catalog::Connect(const fs::path& file, bool for_writing) {
+std::unique_ptr<Catalog::State> Catalog::Connect(const fs::path& file, bool for_writing,
+                                                 StopWaiting stop_waiting) {
   auto state = std::make_unique<State>();
   state->file = file;
   state->name = file.string();
   state->paths.prefix = fs::path(FullPath(file)).parent_path().string();
   if (!state->paths.prefix.ends_with('/')) state->paths.prefix += '/';
-  const int flags = for_writing ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
-  const int code = sqlite3_open_v2(file.c_str(), &state->db, flags, nullptr);
+  state->stop_waiting = std::move(stop_waiting);
+  int code = sqlite3_open_v2(file.c_str(), &state->db,
+                             for_writing ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY, nullptr);
+  if (code == SQLITE_CANTOPEN && for_writing) {
+    // A new catalogue is made under its own name, never through a link: one that leads nowhere
+    // would make its target wherever it points.
+    sqlite3_close_v2(std::exchange(state->db, nullptr));
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(file, ec)) && !fs::exists(file, ec)) {
+      throw Error("Catalogue \"" + state->name +
+                  "\": it is a link that leads to no file, and is not followed");
+    }
+    code =
+        sqlite3_open_v2(file.c_str(), &state->db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
+  }
   if (code != SQLITE_OK) state->Fail(code);
-  sqlite3_busy_timeout(state->db, kCatalogBusyTimeoutMs);
+  sqlite3_busy_handler(state->db, &State::WaitWhileBusy, state.get());
   Execute(state->db, for_writing ? "BEGIN IMMEDIATE" : "BEGIN", state->name);
   try {
     state->CheckOrCreateSchema(for_writing);
@@ -513,23 +559,24 @@ std::unique_ptr<Catalog::State> Catalog::Connect(const fs::path& file, bool for_
   return state;
 }
 
-Catalog Catalog::Open(const fs::path& file) {
-  std::unique_ptr<State> state = Connect(file, true);
+Catalog Catalog::Open(const fs::path& file, StopWaiting stop_waiting) {
+  std::unique_ptr<State> state = Connect(file, true, std::move(stop_waiting));
   // WAL lets one run read while another commits, and a killed run leaves the database whole.
   // Without fsync at every commit a power cut may lose the last rows, never make the file
   // unsound; the outputs they name were flushed before their rows were recorded.
   Statement(state->db, "PRAGMA journal_mode = WAL", state->name).Step();
   Execute(state->db, "PRAGMA synchronous = NORMAL", state->name);
+  state->leave_wal = true;
   return Catalog(std::move(state));
 }
 
-Catalog Catalog::OpenForReading(const fs::path& file) {
+Catalog Catalog::OpenForReading(const fs::path& file, StopWaiting stop_waiting) {
   std::error_code ec;
   if (!fs::is_regular_file(file, ec)) {
     throw Error("Catalogue \"" + file.string() +
                 "\": " + (fs::exists(file, ec) ? "not a file" : "no such file"));
   }
-  return Catalog(Connect(file, false));
+  return Catalog(Connect(file, false, std::move(stop_waiting)));
 }
 
 std::optional<FrameRow> Catalog::Find(const std::string& source) {

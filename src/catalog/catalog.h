@@ -31,8 +31,14 @@ inline constexpr std::int32_t kCatalogApplicationId = 0x54534C59;
 // kCatalogCommitSeconds: one transaction per file would cost a journal write per file.
 inline constexpr std::size_t kCatalogCommitRows = 500;
 inline constexpr int kCatalogCommitSeconds = 1;
-// How long a run waits for another one that is committing to the same catalogue.
+// How long a run waits for another one that is committing to the same catalogue, and how long
+// at most once it was told to stop waiting (an interrupt): long enough for another run's
+// commit, short enough that the run ends at once.
 inline constexpr int kCatalogBusyTimeoutMs = 30000;
+inline constexpr int kCatalogStoppedWaitMs = 500;
+
+// Asked while the catalogue waits for another connection: true when the wait should end.
+using StopWaiting = std::function<bool()>;
 
 // The `outcome` column's words for what became of an input that the catalogue itself reasons
 // about; the batch maps each fate of a file to its word (cli/catalog_run.h). The others are
@@ -128,15 +134,18 @@ bool AcknowledgedNow(const FrameRow& row, SourceFacts& now,
 // An open catalogue. Find, Record and Flush may be called from several threads at once.
 class Catalog {
  public:
-  // Opens the catalogue for a batch run, creating it (and its table) when there is none: WAL
-  // journal, a busy timeout of kCatalogBusyTimeoutMs. A catalogue of an earlier version is
-  // brought up to kCatalogSchemaVersion in the transaction that opens it, so that it is either
-  // migrated whole or left as it was. Error naming the file when it cannot be opened or
-  // created, is no catalogue, or has a schema this build does not know.
-  static Catalog Open(const std::filesystem::path& file);
+  // Opens the catalogue for a batch run, creating it (and its table) when there is none (never
+  // through a link that leads nowhere): WAL journal, waits of up to kCatalogBusyTimeoutMs for
+  // other connections, ended kCatalogStoppedWaitMs after `stop_waiting` says so. A catalogue of
+  // an earlier version is brought up to kCatalogSchemaVersion in the transaction that opens it,
+  // so that it is either migrated whole or left as it was. Error naming the file when it cannot
+  // be opened or created, is no catalogue, or has a schema this build does not know. Closed, it
+  // leaves WAL mode when no other connection has it open, so that a user who may only read the
+  // file can still read it.
+  static Catalog Open(const std::filesystem::path& file, StopWaiting stop_waiting = {});
   // Opens an existing catalogue read-only, for reports and dry runs; one of an earlier version
   // is read as it is. Error naming the file when there is none or it cannot be read as one.
-  static Catalog OpenForReading(const std::filesystem::path& file);
+  static Catalog OpenForReading(const std::filesystem::path& file, StopWaiting stop_waiting = {});
 
   Catalog(Catalog&&) noexcept;
   Catalog& operator=(Catalog&&) noexcept;
@@ -182,7 +191,8 @@ class Catalog {
  private:
   struct State;
   explicit Catalog(std::unique_ptr<State> state);
-  static std::unique_ptr<State> Connect(const std::filesystem::path& file, bool for_writing);
+  static std::unique_ptr<State> Connect(const std::filesystem::path& file, bool for_writing,
+                                        StopWaiting stop_waiting);
   std::unique_ptr<State> state_;
 };
 

@@ -176,7 +176,11 @@ void PublishSidecarOf(FileResult& r, const Options& options) {
   } catch (const std::exception& e) {
     r.sidecar_error = e.what();
   }
-  SyncFolder(r.picture->proposed_name.parent_path());
+  if (r.folder) {
+    SyncFolder(*r.folder);
+  } else {
+    SyncFolder(r.picture->proposed_name.parent_path());
+  }
 }
 
 // Saves one processed file, deciding about an existing target as the options say.
@@ -201,7 +205,8 @@ Fate Save(FileResult& r, const Options& options, Reporter& reporter, const Termi
   };
   // The picture and its sidecar take their names one after the other; the folder is flushed
   // once, after both.
-  const Fate fate = SaveInRun(*r.picture, r.prepared_png, ask, written, r.error, options.sidecar);
+  const Fate fate =
+      SaveInRun(*r.picture, r.prepared_png, ask, written, r.error, options.sidecar, r.folder);
   if (fate == Fate::kFailed) r.error = NamingFile(r.input, r.error);
   if (fate == Fate::kSaved && options.sidecar) PublishSidecarOf(r, options);
   return fate == Fate::kDeclined && kept_original ? Fate::kKeptOriginal : fate;
@@ -291,7 +296,7 @@ void SetUp(BatchSetUp& set_up, const Options& options, const Terminal& terminal)
     set_up.output.emplace(WithSingleSlashes(options.output_dir));
     if (!options.dry_run) set_up.output->Make();
   }
-  set_up.catalog.Open(options);
+  set_up.catalog.Open(options, terminal.interrupted);
   FolderWalk walk{options.recursive, {}};
   // Results filed inside the tree being read are not read back as inputs.
   if (set_up.output) walk.leave_out = set_up.output->path();
@@ -378,7 +383,11 @@ class Batch {
     if (written_.Holds(names_[i].path) || NeedsDecoding(r, claims_)) r = Work(i, true);
     const fs::path folder = r.picture ? r.picture->proposed_name.parent_path() : fs::path();
     if (r.picture && r.picture->changed && !options_.dry_run && swept_.insert(folder).second) {
-      RemoveStaleTemporaries(folder);
+      if (r.folder) {
+        RemoveStaleTemporaries(*r.folder);
+      } else {
+        RemoveStaleTemporaries(folder);
+      }
     }
     const Fate fate = Decide(r, options_, reporter_, terminal_, written_, claims_);
     const PictureResult* picture = r.picture ? &*r.picture : nullptr;
@@ -420,7 +429,8 @@ int RunBatch(const Options& options, Terminal& terminal) {
     SetUp(set_up, options, terminal);
   } catch (const std::exception& e) {
     terminal.err << "tessaly-cli: " << e.what() << '\n';
-    return 1;
+    // Such as a wait for a catalogue that another process holds, given up at a signal.
+    return Signal(terminal) != 0 ? 128 + Signal(terminal) : 1;
   }
   std::vector<std::pair<fs::path, fs::path>> repeated;
   const std::vector<ExpandedName> names = TakenOnce(std::move(set_up.expansion.names), repeated);

@@ -174,7 +174,17 @@ FrameRow RowOf(const FileResult& r, Fate fate) {
   return row;
 }
 
-void RunCatalog::Open(const Options& options) {
+namespace {
+
+// A run told to stop by a signal gives up waiting for a catalogue another process holds.
+StopWaiting OnSignal(const std::atomic<int>* interrupted) {
+  if (interrupted == nullptr) return {};
+  return [interrupted] { return interrupted->load() != 0; };
+}
+
+}  // namespace
+
+void RunCatalog::Open(const Options& options, const std::atomic<int>* interrupted) {
   if (options.catalog.empty()) return;
   options_ = &options;
   if (!options.dry_run) {
@@ -186,14 +196,16 @@ void RunCatalog::Open(const Options& options) {
       throw Error("Cannot make the catalogue's folder \"" + folder.string() +
                   "\": " + made.message());
     }
-    catalog_.emplace(Catalog::Open(options.catalog));
+    catalog_.emplace(Catalog::Open(options.catalog, OnSignal(interrupted)));
     writes_ = true;
     return;
   }
   // A dry run writes nothing, so it makes no catalogue either; one there tells it what is up
   // to date, as it would tell the real run.
   std::error_code ec;
-  if (fs::exists(options.catalog, ec)) catalog_.emplace(Catalog::OpenForReading(options.catalog));
+  if (fs::exists(options.catalog, ec)) {
+    catalog_.emplace(Catalog::OpenForReading(options.catalog, OnSignal(interrupted)));
+  }
 }
 
 void RunCatalog::Record(const FileResult& r, Fate fate, std::ostream& err) {
@@ -248,7 +260,7 @@ void RunCatalog::Failed(const std::exception& e, std::ostream& err) {
 
 int RunReport(const Options& options, Terminal& terminal) {
   try {
-    Catalog catalog = Catalog::OpenForReading(options.catalog);
+    Catalog catalog = Catalog::OpenForReading(options.catalog, OnSignal(terminal.interrupted));
     // A name mistyped would only give an empty report.
     if (const auto unmatched = UnmatchedFilter(catalog, options.report_filter)) {
       terminal.err << "tessaly-cli: " << *unmatched << '\n';
@@ -259,7 +271,8 @@ int RunReport(const Options& options, Terminal& terminal) {
     return 0;
   } catch (const std::exception& e) {
     terminal.err << "tessaly-cli: " << EscapeControls(e.what()) << '\n';
-    return 1;
+    const int signal = terminal.interrupted != nullptr ? terminal.interrupted->load() : 0;
+    return signal != 0 ? 128 + signal : 1;
   }
 }
 
@@ -270,7 +283,7 @@ int RunAcknowledge(const Options& options, Terminal& terminal) {
     if (!fs::exists(options.catalog, ec)) {
       throw Error("Catalogue \"" + options.catalog + "\": no such file");
     }
-    Catalog catalog = Catalog::Open(options.catalog);
+    Catalog catalog = Catalog::Open(options.catalog, OnSignal(terminal.interrupted));
     if (options.acknowledging == Acknowledging::kAll) {
       const int n = catalog.AcknowledgeAll();
       terminal.out << n << (n == 1 ? " problem" : " problems") << " acknowledged\n";
@@ -297,7 +310,8 @@ int RunAcknowledge(const Options& options, Terminal& terminal) {
     return unmatched.empty() ? 0 : 1;
   } catch (const std::exception& e) {
     terminal.err << "tessaly-cli: " << EscapeControls(e.what()) << '\n';
-    return 1;
+    const int signal = terminal.interrupted != nullptr ? terminal.interrupted->load() : 0;
+    return signal != 0 ? 128 + signal : 1;
   }
 }
 

@@ -2,6 +2,7 @@
 // recorded picture a rerun takes instead of decoding a file again, and the reports.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <iosfwd>
 #include <optional>
@@ -50,8 +51,9 @@ FrameRow RowOf(const FileResult& r, Fate fate);
 // save returned, committed at the end. A dry run only reads it, and only when it exists.
 class RunCatalog {
  public:
-  // Opens the catalogue the options name, if any. Error naming the file.
-  void Open(const Options& options);
+  // Opens the catalogue the options name, if any; a wait for another run that holds it ends
+  // once `interrupted` is set. Error naming the file.
+  void Open(const Options& options, const std::atomic<int>* interrupted);
   // For the workers' lookups; null without a catalogue.
   Catalog* catalog() { return catalog_ ? &*catalog_ : nullptr; }
   // Records the file (not in a dry run). The first failure to commit is told on `err`, and no

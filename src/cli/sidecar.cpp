@@ -89,7 +89,7 @@ bool IsToolSidecar(const fs::path& file) {
 bool PublishSidecar(FileWork& work, Source source, bool replace_any) {
   const fs::path name = SidecarName(work.picture->proposed_name);
   std::unique_ptr<PendingFile> file = Prepared(work.prepared_sidecar);
-  if (!file) file = WritePending(name, SidecarBytes(work, source));
+  if (!file) file = WritePending(name, SidecarBytes(work, source), work.folder);
   file->DeferFolderSync();  // the caller flushes the folder once for the picture and this
   if (file->PublishIfAbsent()) return true;
   // A file of that name that this tool did not write may be the user's own.

@@ -2,6 +2,7 @@
 // them instead of decoding, a killed run and two runs writing at once, the Creation Time text,
 // an old catalogue migrated and an archive moved with its catalogue, the reports' forms.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <unistd.h>
 
@@ -454,6 +455,59 @@ for name in sys.argv[1:]:
     }
   }
   EXPECT_EQ(parsed.out, expected) << parsed.err;
+}
+
+// Another connection holds the catalogue in a write transaction: a run, or an acknowledgement,
+// waiting for it ends within two seconds of SIGINT, with status 130.
+TEST_F(CatalogCliTest, SigintEndsAWaitForACatalogueAnotherConnectionHolds) {
+  using std::chrono::milliseconds;
+  SaveFrames("arch", 0, 1);
+  const std::string catalog = (dir_ / "cat.db").string();
+  Catalog holder = Catalog::Open(catalog);
+  holder.Prepare("BEGIN IMMEDIATE").Step();
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--catalog", catalog, "-o", (dir_ / "out").string(),
+                                 (dir_ / "arch").string()},
+        std::vector<std::string>{"--catalog", catalog, "--acknowledge-all"}}) {
+    test::RunningChild run(TESSALY_CLI_PATH, args);
+    ASSERT_TRUE(run.WaitUntilCatching(SIGINT, milliseconds(10000))) << args.back();
+    EXPECT_EQ(run.SignalAndWait(SIGINT, milliseconds(2000)), 130) << args.back();
+  }
+  holder.Prepare("COMMIT").Step();
+}
+
+// A catalogue that runs closed cleanly can be reported from by a user who may only read it and
+// its folder, so that no journal file can be made beside it.
+TEST_F(CatalogCliTest, AUserWhoMayOnlyReadTheCatalogueReportsFromIt) {
+  if (test::RunningAsRoot() && !test::UnprivilegedUserExists()) {
+    GTEST_SKIP() << "running as root without a user \"nobody\": the catalogue cannot be read-only";
+  }
+  SaveFrames("arch", 0, 3);
+  ASSERT_EQ(Cli({"--catalog", "cat.db", "-o", "out", "arch"}).exit_code, 0);
+  ::chmod((dir_ / "cat.db").c_str(), 0444);
+  ::chmod(dir_.c_str(), 0555);
+  test::ChildOptions reader;
+  reader.as_nobody = test::RunningAsRoot();
+  reader.working_dir = dir_.string();
+  const auto run =
+      test::RunChild(TESSALY_CLI_PATH, {"--catalog", "cat.db", "--report", "frames"}, reader);
+  ::chmod(dir_.c_str(), 0755);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(run.out.ends_with("\n3 frames\n")) << run.out;
+}
+
+// A link that leads nowhere, given as the catalogue, is refused rather than followed to make its
+// target.
+TEST_F(CatalogCliTest, ALinkThatLeadsNowhereIsNoCatalogue) {
+  SaveFrames("arch", 0, 1);
+  fs::create_symlink("nowhere.db", dir_ / "cat.db");
+  const auto run = Cli({"--catalog", "cat.db", "arch"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("Catalogue \"cat.db\": it is a link that leads to no file, and is not "
+                         "followed"),
+            std::string::npos)
+      << run.err;
+  EXPECT_FALSE(fs::exists(dir_ / "nowhere.db"));
 }
 
 }  // namespace

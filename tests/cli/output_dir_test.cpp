@@ -1,12 +1,17 @@
 // tessaly-cli filing an archive elsewhere, end to end: a read-only tree mirrored under
-// --output-dir, templates with folders that cannot leave it, quiet reruns on a terminal, and
-// names taken twice in one run.
+// --output-dir, templates with folders that cannot leave it, folders swapped for links while a
+// run saves, quiet reruns on a terminal, and names taken twice in one run.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <future>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,6 +39,17 @@ std::set<std::string> Tree(const fs::path& root) {
   return entries;
 }
 
+int Pictures(const fs::path& folder) {
+  std::error_code ec;
+  return static_cast<int>(std::distance(fs::directory_iterator(folder, ec), {}));
+}
+
+int Count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 class OutputDirTest : public test::CliFolderTest {
  protected:
   OutputDirTest() : CliFolderTest("tessaly-output-dir-") {}
@@ -48,6 +64,21 @@ class OutputDirTest : public test::CliFolderTest {
       recipe.header = header;
       recipe.noise = 4;
       SaveFrame(name, framegen::MakeFrame(recipe));
+    }
+  }
+
+  // `count` small pictures without a header, quick to decode.
+  void WriteSmallFrames(const std::string& folder, int count) {
+    Bitmap bitmap;
+    bitmap.SetFormat(PixelFormat::k8Bit);
+    bitmap.SetPalette(GreyRamp());
+    bitmap.SetSize(300, 40);
+    const std::vector<std::uint8_t> bmp = EncodeBmp(bitmap);
+    fs::create_directories(dir_ / folder);
+    for (int i = 0; i < count; ++i) {
+      std::ofstream(dir_ / folder / ("f" + std::to_string(1000 + i) + ".bmp"), std::ios::binary)
+          .write(reinterpret_cast<const char*>(bmp.data()),
+                 static_cast<std::streamsize>(bmp.size()));
     }
   }
 };
@@ -130,6 +161,52 @@ TEST_F(OutputDirTest, TemplatesLayOutFoldersButNeverLeaveTheOutputFolder) {
   }
   EXPECT_EQ(Tree(dir_), before);  // nothing landed beside out2, nor through its link
   EXPECT_FALSE(fs::exists("/1999"));
+}
+
+// Links swapped in while a run saves 300 frames into out/a: out/a and a link to a folder outside
+// trade names back and forth (in one step, so one of them always stands there), and then the
+// output folder itself is replaced by such a link after its first result. No file reaches the
+// link's target: every file saved is in the tree that was opened, the others failed for the link.
+TEST_F(OutputDirTest, LinksSwappedInDuringARunLetNoFileOut) {
+  constexpr int kFrames = 300;
+  WriteSmallFrames("arch/a", kFrames);
+  fs::create_directories(dir_ / "out/a");
+  fs::create_directories(dir_ / "elsewhere");
+  fs::create_directory_symlink(dir_ / "elsewhere", dir_ / "out/link");
+  const fs::path a = dir_ / "out/a", link = dir_ / "out/link";
+  const auto exchange = [&] {
+    return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE) == 0;
+  };
+  std::atomic<bool> done{false};
+  auto swaps = std::async(std::launch::async, [&] {
+    int n = 0;
+    while (!done) n += exchange();
+    return n;
+  });
+  auto run = Cli({"-r", "-o", "out", "arch"});
+  done = true;
+  if (swaps.get() % 2 != 0) {
+    ASSERT_TRUE(exchange());
+  }
+  EXPECT_TRUE(fs::is_empty(dir_ / "elsewhere")) << Pictures(dir_ / "elsewhere") << " got out";
+  EXPECT_EQ(Count(run.out, "saved as"), Pictures(a)) << run.out;
+  EXPECT_EQ(Count(run.err, "\n"), Count(run.err, "is a link that leads out of the output folder"));
+
+  fs::remove_all(dir_ / "out");
+  auto later = std::async(std::launch::async, [&] {
+    return Cli({"-r", "--jobs", "1", "-o", "out", "arch"});
+  });
+  while (Pictures(dir_ / "out/a") == 0 &&
+         later.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
+  }
+  fs::rename(dir_ / "out", dir_ / "held");
+  fs::create_directory_symlink(dir_ / "elsewhere", dir_ / "out");
+  const int before = Pictures(dir_ / "held/a");
+  run = later.get();
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(fs::is_empty(dir_ / "elsewhere")) << Pictures(dir_ / "elsewhere") << " got out";
+  EXPECT_EQ(Pictures(dir_ / "held/a"), kFrames);
+  EXPECT_LT(before, kFrames) << "the run ended before the folder was replaced";
 }
 
 TEST_F(OutputDirTest, DryRunsForeseeCollisionsAndAFileGivenTwiceIsTakenOnce) {
