@@ -144,23 +144,8 @@ def run(tool, frames, work, args, fresh=True):
         work.mkdir()
         for f in sorted(frames.iterdir()):
             os.link(f, work / f.name)
-    start = time.perf_counter()
-    pid = os.fork()
-    if pid == 0:
-        devnull = os.open(os.devnull, os.O_RDWR)
-        for fd in (0, 1, 2):
-            os.dup2(devnull, fd)
-        try:
-            args = [a.replace("{work}", str(work)) for a in args]
-            os.execv(tool, [tool, "--no-overwrite", "-q"] + args + [str(work / "in")
-                                                                     if not fresh else str(work)])
-        finally:
-            os._exit(127)
-    _, status, usage = os.wait4(pid, 0)
-    wall = time.perf_counter() - start
-    if os.waitstatus_to_exitcode(status) != 0:
-        sys.exit(f"cpu_pairs: {tool} failed with status {os.waitstatus_to_exitcode(status)}")
-    return usage.ru_utime, usage.ru_stime, usage.ru_minflt + usage.ru_majflt, usage.ru_maxrss, wall
+    given = [a.replace("{work}", str(work)) for a in args]
+    return timed(tool, ["--no-overwrite", "-q"] + given + [work if fresh else work / "in"])
 
 
 def without_time(png):
