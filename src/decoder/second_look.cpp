@@ -578,7 +578,11 @@ ClockSetting ClockOn(const Grid& grid, SatelliteType type) {
 // the first bit, and refines a reading the decoder does not stand by.
 HeaderLook ReadLine(const std::vector<float>& line, const Grid& grid, SatelliteType type) {
   const IplImagePtr image = LineImage(line);
-  const auto [rate, start, shift] = ClockOn(grid, type);
+  // Plain names, not a structured binding: the lambda below takes them.
+  const ClockSetting clock = ClockOn(grid, type);
+  const float rate = clock.rate;
+  const int start = clock.start;
+  const std::int64_t shift = clock.shift;
   HeaderLook look;
   look.decoded_as = type;
   const auto weigh = [&](const HeaderBits& bits) {
