@@ -32,7 +32,8 @@ expect() {
   [[ $got == "$want" ]] || fail "completing '$*' gave '$got', not '$want'"
 }
 expect "--source" tessaly-cli --sou
-expect "--recursive" tessaly-cli --rec
+expect "--recheck --recursive" tessaly-cli --rec
+expect "--recursive" tessaly-cli --recu
 expect "data-lines" tessaly-cli --source d
 expect "data-lines full" tessaly-cli --json --source ""
 expect "full" tessaly-cli --source = f
