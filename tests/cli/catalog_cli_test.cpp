@@ -30,7 +30,7 @@ class CatalogCliTest : public test::CliFolderTest {
   void SaveFrames(const std::string& folder, int from, int to) {
     for (int i = from; i < to; ++i) {
       framegen::FrameRecipe recipe;
-      char header[32];
+      char header[64];
       std::snprintf(header, sizeof header, "GOES8   VIS9812%02d%02d00D2  ", 1 + i % 28, i / 28);
       recipe.header = header;
       recipe.picture_height = 400;
