@@ -127,7 +127,8 @@ PngChunkReader::~PngChunkReader() {
 bool PngChunkReader::ReadAt(std::uint64_t at, std::span<std::uint8_t> into) const {
   if (fd_ < 0) {
     if (at > bytes_.size() || into.size() > bytes_.size() - at) return false;
-    std::memcpy(into.data(), bytes_.data() + at, into.size());
+    // An empty chunk's data has no buffer at all, which memcpy may not be given.
+    if (!into.empty()) std::memcpy(into.data(), bytes_.data() + at, into.size());
     return true;
   }
   while (!into.empty()) {
