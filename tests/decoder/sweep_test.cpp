@@ -6,6 +6,7 @@
 // group names). tessaly-sweep-decode runs every width and compares with an earlier build.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "app/processor.h"
@@ -45,13 +46,25 @@ int DegradationIndex(const std::string& name) {
   return 0;
 }
 
+// TESSALY_SWEEP_EVERY=N takes every Nth case of each group: the sanitizer build, which looks
+// for memory faults at many widths rather than for the groups' shares, runs the frames at a
+// fraction of its cost. The plain build runs them all and alone checks the shares.
+int CaseStride() {
+  const char* every = std::getenv("TESSALY_SWEEP_EVERY");
+  const int stride = every == nullptr ? 1 : std::atoi(every);
+  return stride > 1 ? stride : 1;
+}
+
 class ThinnedSweep : public ::testing::TestWithParam<SweepGroup> {};
 
 TEST_P(ThinnedSweep, NamesEveryFrameAsTheGroupExpects) {
   const SweepGroup& group = GetParam();
+  const int stride = CaseStride();
+  int index = 0;
   int checked = 0;
   int right = 0;
   for (const sweep::SweepCase& c : sweep::SweepCases(group.range)) {
+    if (index++ % stride != 0) continue;
     const SweepResult r = sweep::RunCase(c);
     ++checked;
     if (r.outcome == Outcome::kRight) ++right;
@@ -69,7 +82,8 @@ TEST_P(ThinnedSweep, NamesEveryFrameAsTheGroupExpects) {
     EXPECT_EQ(r.cut.y, r.sent_picture.y) << what;
     EXPECT_EQ(r.cut.width, r.sent_picture.width) << what;
   }
-  EXPECT_GE(checked, group.min_cases);
+  EXPECT_GE(checked, group.min_cases / stride);
+  if (stride > 1) return;
   EXPECT_GE(right, group.min_right_share * checked) << right << " of " << checked << " right";
 }
 
