@@ -13,6 +13,7 @@
 #include "base/doubt.h"
 #include "decoder/bit_decoder.h"
 #include "decoder/header_bytes.h"
+#include "decoder/line_evidence.h"
 #include "decoder/picture_view.h"
 #include "picture_store/samples.h"
 
@@ -304,8 +305,33 @@ BitSpan HeaderSpan(double period) {
 // bits; a row hidden in part by static or a dropout still carries most of them.
 struct DataLine {
   std::vector<std::vector<float>> rows;
-  double edge = 0.0;  // the band edge along the line, for the first data row
+  // Samples black or white in the picture and far from a neighbour in their row (a row clipped
+  // at black or white stays near its neighbours): what impulse noise leaves.
+  Dropped suspect;
+  std::vector<char> noisy;  // rows whose samples are no impulses, see kMaxImpulseShare
+  Dropped impulses;         // of the suspect samples, those taken for impulse noise
+  double edge = 0.0;        // the band edge along the line, for the first data row
 };
+
+// A row with this share of its samples black or white or more is noisy, clipped or has few
+// grey levels: its samples are no impulses, and all count (weighed by the row's noise).
+constexpr double kMaxImpulseShare = 1.0 / 3.0;
+
+void MarkSuspects(DataLine& found) {
+  for (const std::vector<float>& row : found.rows) {
+    std::vector<char>& marks = found.suspect.emplace_back(row.size(), 0);
+    const auto rail = [](float v) { return v <= kImpulseLow || v >= kImpulseHigh; };
+    found.noisy.push_back(std::count_if(row.begin(), row.end(), rail) >=
+                          kMaxImpulseShare * static_cast<double>(row.size()));
+    if (found.noisy.back() != 0) continue;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      const float v = row[i];
+      if (!rail(v)) continue;
+      marks[i] = (i > 0 && std::fabs(row[i - 1] - v) > kImpulseStep) ||
+                 (i + 1 < row.size() && std::fabs(row[i + 1] - v) > kImpulseStep);
+    }
+  }
+}
 
 DataLine DataRows(const TopRows& rows, const Band& band, double period) {
   const BitSpan span = HeaderSpan(period);
@@ -334,24 +360,30 @@ DataLine DataRows(const TopRows& rows, const Band& band, double period) {
       break;
     }
   }
+  MarkSuspects(found);
   return found;
 }
 
-// Least-squares offset and gain of `row` against `model` over the span.
-std::pair<double, double> FitRow(const std::vector<float>& row, const std::vector<float>& model,
-                                 const BitSpan& span) {
-  const double n = static_cast<double>(span.to - span.from);
+// Least-squares offset and gain of `row` against `model` over the span, `skip`ped samples left
+// out.
+std::pair<double, double> FitRow(const std::vector<float>& row, const std::vector<char>& skip,
+                                 const std::vector<float>& model, const BitSpan& span) {
+  double n = 0.0;
   double mr = 0.0;
   double mm = 0.0;
   for (std::size_t i = span.from; i < span.to; ++i) {
+    if (skip[i] != 0) continue;
+    n += 1.0;
     mr += row[i];
     mm += model[i];
   }
+  if (n < 2.0) return {0.0, 0.0};
   mr /= n;
   mm /= n;
   double rm = 0.0;
   double m2 = 0.0;
   for (std::size_t i = span.from; i < span.to; ++i) {
+    if (skip[i] != 0) continue;
     rm += (row[i] - mr) * (model[i] - mm);
     m2 += (model[i] - mm) * (model[i] - mm);
   }
@@ -360,27 +392,69 @@ std::pair<double, double> FitRow(const std::vector<float>& row, const std::vecto
 }
 
 // The data rows brought to the scale of their mean's dark (0) and bright (1), each by its own
-// offset and gain (fading, rows blurred into the band); rows that
-// carry a fifth of the contrast or less are left out. Empty when the rows show no bits.
-std::vector<std::vector<float>> OnTheLineScale(std::vector<std::vector<float>> data,
-                                               double period) {
+// offset and gain (fading, rows blurred into the band); rows that carry a fifth of the
+// contrast or less are left out. No rows when the rows show no bits.
+DataLine OnTheLineScale(DataLine data, double period) {
   const BitSpan span = HeaderSpan(period);
-  const std::vector<float> mean = MeanOf(data, {});
+  const std::vector<float> mean = MeanOf(data.rows, {});
   const std::vector<float> bits(mean.begin() + static_cast<std::ptrdiff_t>(span.from),
                                 mean.begin() + static_cast<std::ptrdiff_t>(span.to));
   const double dark = Quantile(bits, 0.1);
   const double bright = Quantile(bits, 0.9);
-  std::vector<std::vector<float>> rows;
-  if (bright - dark < kMinBandContrast / 2) return rows;
+  DataLine scaled;
+  scaled.edge = data.edge;
+  if (bright - dark < kMinBandContrast / 2) return scaled;
   std::vector<float> scale = mean;
   for (float& v : scale) v = static_cast<float>((v - dark) / (bright - dark));
-  for (std::vector<float>& row : data) {
-    const auto [offset, gain] = FitRow(row, scale, span);
+  for (std::size_t r = 0; r < data.rows.size(); ++r) {
+    std::vector<float>& row = data.rows[r];
+    const auto [offset, gain] = FitRow(row, data.suspect[r], scale, span);
     if (gain < 0.2 * (bright - dark)) continue;
     for (float& v : row) v = static_cast<float>((v - offset) / gain);
-    rows.push_back(std::move(row));
+    scaled.rows.push_back(std::move(row));
+    scaled.suspect.push_back(std::move(data.suspect[r]));
+    scaled.noisy.push_back(data.noisy[r]);
   }
-  return rows;
+  return scaled;
+}
+
+// Impulse noise sets single samples to black or white. A suspect sample (see DataLine) that
+// another data row's sample lies far from (in a row that is not noisy) cannot carry the same bit:
+// it does not count (both do not where both are suspect). Where the rows agree on it, it may still
+// be impulse noise in each. Where a bit spans two samples or more, even a copy by nearest-neighbour
+// sampling leaves it two whole samples, so a bright sample and its two neighbours hold two samples'
+// worth of it: a bright sample whose neighbours (in the rows where they count) add much less
+// is no bit, nor a dark one. Where bits span under kMinSamplesPerBitForImpulses samples, this
+// is all that is taken out.
+constexpr double kMinSamplesPerBitForNarrowImpulses = 2.0;
+
+void MarkImpulses(DataLine& line, double shortest) {
+  const std::vector<std::vector<float>>& rows = line.rows;
+  line.impulses = line.suspect;
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    for (std::size_t i = 0; i < rows[r].size(); ++i) {
+      bool apart = false;
+      for (std::size_t other = 0; other < rows.size(); ++other) {
+        apart = apart || (line.noisy[other] == 0 && std::fabs(rows[other][i] - rows[r][i]) > 0.5f);
+      }
+      line.impulses[r][i] = line.suspect[r][i] != 0 && apart;
+    }
+  }
+  if (shortest < kMinSamplesPerBitForNarrowImpulses) return;
+  const std::vector<float> mean = MeanOf(rows, line.impulses);
+  const double least = kMinSamplesPerBitForNarrowImpulses - 0.4;
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    for (std::size_t i = 1; i + 1 < mean.size(); ++i) {
+      if (line.suspect[r][i] == 0 || line.impulses[r][i] != 0) continue;
+      const auto share = [&](float v) {
+        const double clamped = std::clamp(static_cast<double>(v), 0.0, 1.0);
+        return rows[r][i] > 0.5f ? clamped : 1.0 - clamped;
+      };
+      if (share(rows[r][i]) + share(mean[i - 1]) + share(mean[i + 1]) < least) {
+        line.impulses[r][i] = 1;
+      }
+    }
+  }
 }
 
 // A header's zero bits never run longer than kLongestZeroRun: where a row stays dark longer
@@ -558,6 +632,26 @@ IplImagePtr LineImage(const std::vector<float>& line) {
   return image;
 }
 
+std::vector<int> BitsOf(const std::vector<std::uint8_t>& bytes,
+                        const std::vector<std::uint8_t>& following = {}) {
+  std::vector<int> bits;
+  for (const auto* part : {&bytes, &following}) {
+    for (const std::uint8_t byte : *part) {
+      for (int b = 7; b >= 0; --b) bits.push_back((byte >> b) & 1);
+    }
+  }
+  return bits;
+}
+
+// A copy made by nearest-neighbour sampling moves each bit edge by up to half of one of its
+// columns, at random: a reading is weighed both by the plain model of the cells and by one
+// whose edges may stray a quarter of a bit (at most half a column), and the surer counts.
+// Where a bit spans under kMinSamplesPerBitForSlack samples, nearly every column lies near an
+// edge, and the few that do not say too little of the noise where the bits are told apart.
+constexpr double kEdgeSlackShare = 0.25;
+constexpr double kMaxEdgeSlack = 0.5;
+constexpr double kMinSamplesPerBitForSlack = 1.5;
+
 // The bit clock of `type` on the grid: its rate, start column and the shift of its phase
 // that puts its first sample in the middle of the first bit.
 struct ClockSetting {
@@ -591,6 +685,14 @@ HeaderLook ReadLine(const std::vector<float>& line, const Grid& grid, SatelliteT
     read.header_bytes = bits.bytes;
     read.unknown_characters = CountUnknownBytes(bits.bytes, type);
     read.evidence = WeighHeaderBits(image.get(), 0, 1, type, rate, start, shift, bits);
+    // The line's samples stand for the middle of their columns.
+    const BitEvidence loose =
+        grid.period < kMinSamplesPerBitForSlack
+            ? BitEvidence{}
+            : WeighLine(line, grid.start + 0.5, grid.period, BitsOf(bits.bytes, bits.following),
+                        8 * bits.bytes.size(),
+                        std::min(kMaxEdgeSlack, kEdgeSlackShare * grid.period));
+    if (loose.margin > read.evidence.margin) read.evidence = loose;
     read.confidence = CouldBeHeaderBytes(bits.bytes, type) ? read.evidence.margin
                                                            : std::min(read.evidence.margin, 0.0);
     read.doubtful = !(read.confidence >= kDoubtfulBelow);
@@ -701,14 +803,6 @@ std::vector<float> CellValues(const std::vector<float>& row, const Grid& grid) {
   return cells;
 }
 
-std::vector<int> BitsOf(const std::vector<std::uint8_t>& bytes) {
-  std::vector<int> bits;
-  for (const std::uint8_t byte : bytes) {
-    for (int b = 7; b >= 0; --b) bits.push_back((byte >> b) & 1);
-  }
-  return bits;
-}
-
 // Where a row stays dark over more bits than a header's zero bits ever run while another row
 // is bright among them, it dropped out: the bits it spans, as [first, last).
 std::vector<std::pair<int, int>> Dropouts(const std::vector<std::vector<float>>& cells,
@@ -798,13 +892,17 @@ std::vector<HeaderLook> LookAgain(const IplImage* image, float sample_rate) {
     const std::optional<Band> band = FindBand(rows, period);
     if (!band) continue;
     DataLine found = DataRows(rows, *band, period);
-    std::vector<std::vector<float>>& data = found.rows;
-    if (data.empty()) return looks;
-    const std::vector<std::vector<float>> scaled = OnTheLineScale(std::move(data), period);
+    if (found.rows.empty()) return looks;
+    DataLine line = OnTheLineScale(std::move(found), period);
+    const std::vector<std::vector<float>>& scaled = line.rows;
     if (scaled.empty()) return looks;
-    const Dropped dropped = DroppedSamples(scaled, shortest);
+    MarkImpulses(line, shortest);
+    Dropped dropped = DroppedSamples(scaled, shortest);
+    for (std::size_t r = 0; r < scaled.size(); ++r) {
+      for (std::size_t i = 0; i < dropped[r].size(); ++i) dropped[r][i] |= line.impulses[r][i];
+    }
     const std::vector<float> mean = MeanOf(scaled, dropped);
-    const double edge = found.edge;
+    const double edge = line.edge;
     for (const SatelliteType type : {SatelliteType::GOES, SatelliteType::GMS}) {
       const double nominal = sample_rate / MakeBitClock(type, 1.0f).bit_rate;
       const std::optional<GridReading> first = ReadInCoding(mean, edge, nominal, type);

@@ -135,10 +135,12 @@ std::vector<SweepGroup> Groups() {
   impaired("CropTop12", "crop-top-12", 0.95);
   impaired("Negative", "negative", 0.95);
   impaired("Scale073Bicubic", "scale-0.73-bicubic", 0.75);
-  impaired("Scale137Nearest", "scale-1.37-nearest", 0.5);
+  impaired("Scale085Nearest", "scale-0.85-nearest", 0.9);
+  impaired("Scale137Nearest", "scale-1.37-nearest", 0.9);
   impaired("Slant05", "slant-0.5", 0.8);
-  impaired("SaltAndPepper2", "salt-pepper-2%", 0.6);
-  impaired("SaltAndPepper10", "salt-pepper-10%", 0.25);
+  impaired("SaltAndPepper2", "salt-pepper-2%", 0.8);
+  impaired("SaltAndPepper5", "salt-pepper-5%", 0.7);
+  impaired("SaltAndPepper10", "salt-pepper-10%", 0.5);
   impaired("NoisyRows2", "noisy-rows-2", 0.8);
   impaired("Streaks8", "streaks-8", 0.75);
   impaired("Fading80", "fading-80%", 0.8);
