@@ -98,19 +98,6 @@ Line FitLine(const std::vector<double>& values, const std::vector<double>& share
   return fit;
 }
 
-// The bits of the bytes read and of those that follow them, most significant first.
-std::vector<int> BitsOf(const std::vector<std::uint8_t>& bytes,
-                        const std::vector<std::uint8_t>& following) {
-  std::vector<int> bits;
-  bits.reserve((bytes.size() + following.size()) * 8);
-  for (const auto* part : {&bytes, &following}) {
-    for (const std::uint8_t byte : *part) {
-      for (int b = 7; b >= 0; --b) bits.push_back((byte >> b) & 1);
-    }
-  }
-  return bits;
-}
-
 std::vector<std::uint8_t> BytesOf(const std::vector<int>& bits) {
   std::vector<std::uint8_t> bytes(bits.size() / 8, 0);
   for (std::size_t i = 0; i < bytes.size() * 8; ++i) {
@@ -276,6 +263,18 @@ class BitModel {
 };
 
 }  // namespace
+
+std::vector<int> BitsOf(const std::vector<std::uint8_t>& bytes,
+                        const std::vector<std::uint8_t>& following) {
+  std::vector<int> bits;
+  bits.reserve((bytes.size() + following.size()) * 8);
+  for (const auto* part : {&bytes, &following}) {
+    for (const std::uint8_t byte : *part) {
+      for (int b = 7; b >= 0; --b) bits.push_back((byte >> b) & 1);
+    }
+  }
+  return bits;
+}
 
 BitEvidence WeighHeaderBits(const IplImage* image, int first_row, int row_count,
                             SatelliteType satellite_type, float sample_rate, int start_column,

@@ -48,6 +48,10 @@ inline constexpr double kMinRowAgreement = 0.5;
 // Half a bit period on the bit clock's phase scale.
 inline constexpr std::int64_t kHalfBitPhase = 0x8000;
 
+// The bits of `bytes` and of the `following` ones, most significant first.
+std::vector<int> BitsOf(const std::vector<std::uint8_t>& bytes,
+                        const std::vector<std::uint8_t>& following = {});
+
 // The evidence for the bytes of `read` (8 bits each, most significant first), read from the
 // `row_count` rows from `first_row` with the clock of `satellite_type` at `sample_rate`,
 // starting at `start_column` with its initial phase moved by `phase_shift` (see

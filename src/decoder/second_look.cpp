@@ -632,17 +632,6 @@ IplImagePtr LineImage(const std::vector<float>& line) {
   return image;
 }
 
-std::vector<int> BitsOf(const std::vector<std::uint8_t>& bytes,
-                        const std::vector<std::uint8_t>& following = {}) {
-  std::vector<int> bits;
-  for (const auto* part : {&bytes, &following}) {
-    for (const std::uint8_t byte : *part) {
-      for (int b = 7; b >= 0; --b) bits.push_back((byte >> b) & 1);
-    }
-  }
-  return bits;
-}
-
 // A copy made by nearest-neighbour sampling moves each bit edge by up to half of one of its
 // columns, at random: a reading is weighed both by the plain model of the cells and by one
 // whose edges may stray a quarter of a bit (at most half a column), and the surer counts.
