@@ -3,6 +3,7 @@
 #include "decoder/line_evidence.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -25,33 +26,38 @@ struct Cells {
   const std::vector<int>& bits;
   double edge;
   double period;
+  ColumnMap map;
   std::int64_t first;
   std::int64_t last;
 
-  Cells(const std::vector<int>& b, double e, double p, std::size_t columns)
-      : bits(b), edge(e), period(p) {
+  Cells(const std::vector<int>& b, double e, double p, std::size_t columns, const ColumnMap& m)
+      : bits(b), edge(e), period(p), map(m) {
     first = std::max<std::int64_t>(static_cast<std::int64_t>(std::floor(edge)), 0);
     last = std::min<std::int64_t>(
         static_cast<std::int64_t>(std::floor(edge + period * static_cast<double>(bits.size()))),
         static_cast<std::int64_t>(columns));
   }
 
-  // The share of column c (covering [c, c + 1)) in 1 bits with every edge moved by `shift`.
+  // The share of column c (covering [c, c + 1) on the plain map) in 1 bits with every edge
+  // moved by `shift`.
   double Share(std::int64_t c, double shift) const {
-    const double from = static_cast<double>(c);
+    const double from = map.From(c);
+    const double to = from + map.scale;
     const double origin = edge + shift;
     const auto n = static_cast<std::int64_t>(bits.size());
     const auto i0 =
         std::max<std::int64_t>(static_cast<std::int64_t>(std::floor((from - origin) / period)), 0);
     const auto i1 = std::min<std::int64_t>(
-        static_cast<std::int64_t>(std::floor((from + 1.0 - origin) / period)), n - 1);
+        static_cast<std::int64_t>(std::floor((to - origin) / period)), n - 1);
     double share = 0.0;
     for (std::int64_t i = i0; i <= i1; ++i) {
       if (bits[static_cast<std::size_t>(i)] == 0) continue;
       const double a = origin + static_cast<double>(i) * period;
-      share += std::max(0.0, std::min(from + 1.0, a + period) - std::max(from, a));
+      share += std::max(0.0, std::min(to, a + period) - std::max(from, a));
     }
-    return share;
+    if (map.scale == 1.0) return share;
+    // Whole original columns inside a bit are sure columns: no rounding may say otherwise.
+    return std::min(share / map.scale, 1.0) > 1.0 - 1e-9 ? 1.0 : share / map.scale;
   }
 
   // The least and greatest share of column c over the edge's positions within `slack`.
@@ -71,11 +77,11 @@ struct Cells {
 
 // The first edge near `start` that the plain model of the cells fits best (least squares).
 double FitEdge(const std::vector<float>& line, const std::vector<int>& bits, double start,
-               double period) {
+               double period, const ColumnMap& map) {
   double best_edge = start;
   double least = std::numeric_limits<double>::infinity();
   for (int k = -kEdgeSteps / 2; k <= kEdgeSteps / 2; ++k) {
-    const Cells cells(bits, start + period * k / kEdgeSteps, period, line.size());
+    const Cells cells(bits, start + period * k / kEdgeSteps, period, line.size(), map);
     double n = 0, s = 0, v = 0, ss = 0, sv = 0, vv = 0;
     for (std::int64_t c = cells.first; c < cells.last; ++c) {
       const double share = cells.Share(c, 0.0);
@@ -103,14 +109,170 @@ double Outside(double value, double lo, double hi) {
   return value < lo ? lo - value : (value > hi ? value - hi : 0.0);
 }
 
+// The bits read through a column map: for each column the one or two bits it overlaps (an
+// original column is never wider than a bit) and its share of each.
+struct MappedColumn {
+  std::size_t column;
+  std::int64_t bit;  // the last bit it overlaps
+  double earlier;    // its share of the bit before that
+  double last;       // its share of that bit
+};
+
+// Column c through the map, for `count` bits of `period` from `edge`; nothing where it lies on
+// none of them.
+std::optional<MappedColumn> MapColumn(std::int64_t c, double edge, double period,
+                                      const ColumnMap& map, std::int64_t count) {
+  const double a = map.From(c) - edge;
+  const double b = a + map.scale;
+  const auto i0 = static_cast<std::int64_t>(std::floor(a / period));
+  const auto i1 = static_cast<std::int64_t>(std::floor((b - 1e-9) / period));
+  if (i1 < 0 || i0 >= count) return std::nullopt;
+  const double boundary = static_cast<double>(i1) * period;
+  const double last = i1 == i0 ? 1.0 : (b - boundary) / map.scale;
+  const double earlier = i1 == i0 || i0 < 0 ? 0.0 : (boundary - a) / map.scale;
+  // Past the last bit only its earlier part lies on the bits read.
+  if (i1 >= count) return MappedColumn{static_cast<std::size_t>(c), i0, 0.0, earlier};
+  return MappedColumn{static_cast<std::size_t>(c), i1, earlier, last};
+}
+
+// The columns [from, to) of a line of `columns` through the map.
+std::vector<MappedColumn> MapColumns(std::size_t columns, std::int64_t from, std::int64_t to,
+                                     double edge, double period, const ColumnMap& map,
+                                     std::size_t count) {
+  std::vector<MappedColumn> mapped;
+  for (std::int64_t c = std::max<std::int64_t>(from, 0);
+       c < std::min<std::int64_t>(to, static_cast<std::int64_t>(columns)); ++c) {
+    if (const auto m = MapColumn(c, edge, period, map, static_cast<std::int64_t>(count)))
+      mapped.push_back(*m);
+  }
+  return mapped;
+}
+
+// The sum of squares the likeliest bits leave over the columns [from, to) with dark 0 and
+// contrast 1: LikeliestBits without the bits, for the search of the maps.
+double LeastSquares(const std::vector<float>& line, std::int64_t from, std::int64_t to,
+                    double edge, double period, const ColumnMap& map, std::int64_t count) {
+  std::array<double, 2> cost{0.0, 0.0};  // up to the bit before the current one, by its value
+  std::array<std::array<double, 2>, 2> step{};  // the current bit's columns, [before][bit]
+  std::int64_t bit = 0;
+  bool first = true;
+  const auto advance = [&] {
+    const std::array<double, 2> was = cost;
+    for (int b = 0; b < 2; ++b) {
+      cost[b] = first ? step[0][b] : std::min(was[0] + step[0][b], was[1] + step[1][b]);
+    }
+    first = false;
+    step = {};
+  };
+  for (std::int64_t c = std::max<std::int64_t>(from, 0);
+       c < std::min<std::int64_t>(to, static_cast<std::int64_t>(line.size())); ++c) {
+    const auto m = MapColumn(c, edge, period, map, count);
+    if (!m) continue;
+    for (; bit < m->bit; ++bit) advance();
+    const double v = line[m->column];
+    for (int p = 0; p < 2; ++p) {
+      for (int b = 0; b < 2; ++b) {
+        const double d = v - (m->earlier * p + m->last * b);
+        step[p][b] += d * d;
+      }
+    }
+  }
+  advance();
+  return std::min(cost[0], cost[1]);
+}
+
+// The likeliest `count` bits under the model of the cells (each column dark + contrast x its
+// share in 1 bits, Gaussian noise), by dynamic programming over each bit and the one before it;
+// and the sum of squares they leave.
+std::pair<std::vector<int>, double> LikeliestBits(const std::vector<float>& line,
+                                                  const std::vector<MappedColumn>& mapped,
+                                                  std::size_t count, double dark,
+                                                  double contrast) {
+  // cost[i][b]: the least sum of squares of the columns up to bit i with bit i = b.
+  std::vector<std::array<double, 2>> cost(count, {0.0, 0.0});
+  std::vector<std::array<std::uint8_t, 2>> before(count, {0, 0});
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::array<std::array<double, 2>, 2> step{};  // [bit before][bit]
+    for (; k < mapped.size() && mapped[k].bit == static_cast<std::int64_t>(i); ++k) {
+      const MappedColumn& m = mapped[k];
+      const double v = line[m.column];
+      for (int p = 0; p < 2; ++p) {
+        for (int b = 0; b < 2; ++b) {
+          const double d = v - dark - contrast * (m.earlier * p + m.last * b);
+          step[p][b] += d * d;
+        }
+      }
+    }
+    for (int b = 0; b < 2; ++b) {
+      if (i == 0) {
+        cost[i][b] = step[0][b];  // nothing before the first bit is bright
+        continue;
+      }
+      const double via0 = cost[i - 1][0] + step[0][b];
+      const double via1 = cost[i - 1][1] + step[1][b];
+      cost[i][b] = std::min(via0, via1);
+      before[i][b] = via1 < via0 ? 1 : 0;
+    }
+  }
+  std::vector<int> bits(count, 0);
+  if (count == 0) return {bits, 0.0};
+  int b = cost[count - 1][1] < cost[count - 1][0] ? 1 : 0;
+  const double least = cost[count - 1][b];
+  for (std::size_t i = count; i-- > 0;) {
+    bits[i] = b;
+    b = before[i][b];
+  }
+  return {bits, least};
+}
+
+// Dark and contrast that fit the columns best with `bits` read through the map.
+std::pair<double, double> FitLevels(const std::vector<float>& line,
+                                    const std::vector<MappedColumn>& mapped,
+                                    const std::vector<int>& bits) {
+  double n = 0, s = 0, v = 0, ss = 0, sv = 0;
+  for (const MappedColumn& m : mapped) {
+    const auto i = static_cast<std::size_t>(m.bit);
+    const double share = m.last * bits[i] + (i > 0 ? m.earlier * bits[i - 1] : 0.0);
+    n += 1;
+    s += share;
+    v += line[m.column];
+    ss += share * share;
+    sv += share * line[m.column];
+  }
+  const double variance = ss - s * s / std::max(n, 1.0);
+  if (n < 2 || !(variance > 0.0)) return {0.0, 1.0};
+  const double contrast = (sv - s * v / n) / variance;
+  return {(v - contrast * s) / n, contrast};
+}
+
+// One map tried: its edge, and the sum of squares the likeliest bits leave over the columns
+// searched.
+struct MapTrial {
+  ColumnMap map;
+  double edge;
+  double least;
+};
+
+// Maps are first tried on this many of the line's columns from the first bit; each round
+// doubles the stretch and keeps the best kMapsKept maps, trying each with its scale, phase and
+// edge moved half the last round's steps.
+constexpr double kFirstStretch = 32.0;
+constexpr std::size_t kMapsKept = 48;
+constexpr int kPhaseSteps = 12;
+constexpr int kEdgeTrials = 8;
+constexpr double kLeastMapScale = 0.5;
+constexpr double kGreatestMapScale = 0.99;
+
 }  // namespace
 
 BitEvidence WeighLine(const std::vector<float>& line, double start, double period,
-                      const std::vector<int>& input_bits, std::size_t weighed, double slack) {
+                      const std::vector<int>& input_bits, std::size_t weighed, double slack,
+                      const ColumnMap& map) {
   BitEvidence evidence;
   if (input_bits.empty() || !(period > 0.0)) return evidence;
   std::vector<int> bits = input_bits;
-  const Cells cells(bits, FitEdge(line, bits, start, period), period, line.size());
+  const Cells cells(bits, FitEdge(line, bits, start, period, map), period, line.size(), map);
   if (cells.last - cells.first < kMinSureColumns) return evidence;
   const auto columns = static_cast<std::size_t>(cells.last - cells.first);
   const auto value = [&](std::int64_t c) { return line[static_cast<std::size_t>(c)]; };
@@ -153,10 +315,13 @@ BitEvidence WeighLine(const std::vector<float>& line, double start, double perio
   for (std::size_t i = 0; i < count; ++i) {
     for (std::size_t span = 1; span <= kMaxSpan && i + span <= bits.size(); ++span) {
       for (std::size_t j = i; j < i + span; ++j) bits[j] = 1 - bits[j];
+      // A mapped column may show what lies up to a column from it.
+      const std::int64_t reach = map.scale == 1.0 ? 1 : 2;
       const auto k0 = std::max<std::int64_t>(
-          static_cast<std::int64_t>(std::floor(cells.edge + i * period - slack)) - 1, cells.first);
+          static_cast<std::int64_t>(std::floor(cells.edge + i * period - slack)) - reach,
+          cells.first);
       const auto k1 = std::min<std::int64_t>(
-          static_cast<std::int64_t>(std::ceil(cells.edge + (i + span) * period + slack)) + 1,
+          static_cast<std::int64_t>(std::ceil(cells.edge + (i + span) * period + slack)) + reach,
           cells.last);
       double gain = 0.0;
       double distance2 = 0.0;
@@ -185,6 +350,81 @@ BitEvidence WeighLine(const std::vector<float>& line, double start, double perio
   evidence.row_agreement = 1.0;
   evidence.bit_edge = cells.edge;
   return evidence;
+}
+
+
+std::optional<MapFit> FitColumnMap(const std::vector<float>& line, double start, double period,
+                                   std::size_t count) {
+  const double end = start + period * static_cast<double>(count);
+  if (count == 0 || !(period > 1.0) || end > static_cast<double>(line.size()) ||
+      end - start < 2 * kFirstStretch) {
+    return std::nullopt;
+  }
+  const auto trial = [&](const ColumnMap& map, double edge, double stretch) {
+    return MapTrial{map, edge,
+                    LeastSquares(line, static_cast<std::int64_t>(std::floor(edge)) - 1,
+                                 static_cast<std::int64_t>(std::ceil(edge + stretch)) + 1, edge,
+                                 period, map, static_cast<std::int64_t>(count))};
+  };
+  const auto keep_best = [](std::vector<MapTrial>& trials) {
+    const std::size_t kept = std::min(kMapsKept, trials.size());
+    std::partial_sort(trials.begin(), trials.begin() + static_cast<std::ptrdiff_t>(kept),
+                      trials.end(),
+                      [](const MapTrial& a, const MapTrial& b) { return a.least < b.least; });
+    trials.resize(kept);
+  };
+
+  // A scale off by d moves the original's columns d / scale^2 of a column per column: the
+  // steps keep that under a tenth of a column over the stretch.
+  double stretch = kFirstStretch;
+  const double edge_step = period / kEdgeTrials;
+  std::vector<MapTrial> trials;
+  for (double scale = kLeastMapScale; scale <= std::min(kGreatestMapScale, period);
+       scale += 0.1 * scale * scale / stretch) {
+    for (int p = 0; p < kPhaseSteps; ++p) {
+      for (int e = -kEdgeTrials / 2; e < kEdgeTrials - kEdgeTrials / 2; ++e) {
+        trials.push_back(trial({scale, scale * p / kPhaseSteps}, start + e * edge_step, stretch));
+      }
+    }
+  }
+  if (trials.empty()) return std::nullopt;
+  keep_best(trials);
+  double scale_step = 0.1 / stretch;  // as a share of scale^2
+  double phase_step = 1.0 / kPhaseSteps;  // as a share of the scale
+  double edge_move = edge_step;
+  while (stretch < end - start) {
+    stretch = std::min(2 * stretch, end - start);
+    scale_step /= 2;
+    phase_step /= 2;
+    edge_move /= 2;
+    std::vector<MapTrial> next;
+    for (const MapTrial& t : trials) {
+      for (const int ds : {-1, 0, 1}) {
+        const double scale = t.map.scale + ds * scale_step * t.map.scale * t.map.scale;
+        for (const int dp : {-1, 0, 1}) {
+          const double phase = std::fmod(t.map.phase + dp * phase_step * scale + scale, scale);
+          for (const int de : {-1, 0, 1}) {
+            next.push_back(trial({scale, phase}, t.edge + de * edge_move, stretch));
+          }
+        }
+      }
+    }
+    trials = std::move(next);
+    keep_best(trials);
+  }
+  return MapFit{trials.front().map, trials.front().edge};
+}
+
+std::vector<int> ReadThroughMap(const std::vector<float>& line, double edge, double period,
+                                const ColumnMap& map, std::size_t count) {
+  const std::vector<MappedColumn> mapped =
+      MapColumns(line.size(), static_cast<std::int64_t>(std::floor(edge)) - 1,
+                 static_cast<std::int64_t>(std::ceil(edge + period * count)) + 1, edge, period,
+                 map, count);
+  const std::vector<int> first = LikeliestBits(line, mapped, count, 0.0, 1.0).first;
+  const auto [dark, contrast] = FitLevels(line, mapped, first);
+  if (!(contrast > 0.0)) return first;
+  return LikeliestBits(line, mapped, count, dark, contrast).first;
 }
 
 }  // namespace tessaly

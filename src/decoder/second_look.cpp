@@ -715,27 +715,41 @@ constexpr double kBitsBeforeEdge = 0.125;
 constexpr double kMeteosatBitsBeforeEdge = 0.9;
 constexpr double kStartTolerance = 0.4;
 
-// Bits read a whole bit early or late explain the row as well, so the grid is moved by whole
-// bits to where the layout starts them. The GOES and Meteosat starts differ by only a quarter
-// bit beside whole bits: both are read, and an ASCII reading a bit off holds bytes no header
-// holds (its letters' second bit becomes the first). Nothing when no start lies near.
-std::optional<GridReading> ReadOnTheGrid(const std::vector<float>& line, const Grid& grid,
-                                         double edge, SatelliteType type) {
-  const double before = (edge - grid.start) / grid.period;
-  std::optional<GridReading> best;
-  double last_start = std::numeric_limits<double>::quiet_NaN();
+// Bits read a whole bit early or late explain the row as well, so a grid is moved by whole
+// bits to where the layouts start them: the moves for a grid whose first bit's middle is at
+// `start`, each with the coding its reading is taken in. The GOES and Meteosat starts differ
+// by only a quarter bit beside whole bits: both are read, and an ASCII reading a bit off holds
+// bytes no header holds (its letters' second bit becomes the first). None when no start lies
+// near.
+struct Placement {
+  double bits;  // whole bits the start moves by
+  SatelliteType decoded_as;
+};
+
+std::vector<Placement> Placements(double start, double period, double edge, SatelliteType type) {
+  const double before = (edge - start) / period;
+  std::vector<Placement> placements;
   for (const double target : {kBitsBeforeEdge, kMeteosatBitsBeforeEdge}) {
     if (target == kMeteosatBitsBeforeEdge && type == SatelliteType::GMS) continue;
     const double whole = std::round(before - target);
     if (std::fabs(before - whole - target) > kStartTolerance) continue;
+    if (!placements.empty() && placements.back().bits == whole) continue;
+    placements.push_back({whole, type == SatelliteType::GOES && target == kMeteosatBitsBeforeEdge
+                                     ? SatelliteType::Meteosat
+                                     : type});
+  }
+  return placements;
+}
+
+// The surest reading of the line on the grid moved to each of its placements.
+std::optional<GridReading> ReadOnTheGrid(const std::vector<float>& line, const Grid& grid,
+                                         double edge, SatelliteType type) {
+  std::optional<GridReading> best;
+  for (const Placement& placement : Placements(grid.start, grid.period, edge, type)) {
     Grid placed = grid;
-    placed.start = grid.start + whole * grid.period;
-    if (placed.start == last_start) continue;
-    last_start = placed.start;
+    placed.start = grid.start + placement.bits * grid.period;
     HeaderLook look = ReadLine(line, placed, type);
-    if (type == SatelliteType::GOES && target == kMeteosatBitsBeforeEdge) {
-      look.decoded_as = SatelliteType::Meteosat;
-    }
+    look.decoded_as = placement.decoded_as;
     if (!best || Surer(look, best->look)) best = GridReading{std::move(look), placed};
   }
   return best;
@@ -865,6 +879,42 @@ std::vector<float> Reweighed(const std::vector<std::vector<float>>& rows,
   return line;
 }
 
+// A copy made by nearest-neighbour sampling at a scale under 1 leaves one of the original's
+// columns out now and then; where a bit spans under kMinSamplesPerBitForSlack columns, a bit
+// may keep no column of its own, and a doubtful reading is read again through the copy's
+// column map fitted to the line (FitColumnMap), its first bit placed as a grid's is, and
+// weighed by the model of the cells on that map. The surest reading; nothing when no map fits
+// or no start lies near.
+std::optional<HeaderLook> LookThroughMap(const std::vector<float>& line, const Grid& grid,
+                                         double band_edge, SatelliteType type) {
+  constexpr std::size_t kBytes = kMaxHeaderLength + kFollowingBytes;
+  constexpr std::size_t kWeighed = 8 * static_cast<std::size_t>(kMaxHeaderLength);
+  const std::optional<MapFit> fit = FitColumnMap(line, grid.start + 0.5, grid.period, 8 * kBytes);
+  if (!fit) return std::nullopt;
+  std::optional<HeaderLook> best;
+  // The map's edge is a column's edge, the grid's start a column's middle.
+  for (const Placement& placement : Placements(fit->edge - 0.5, grid.period, band_edge, type)) {
+    const double edge = fit->edge + placement.bits * grid.period;
+    const std::vector<int> bits = ReadThroughMap(line, edge, grid.period, fit->map, 8 * kBytes);
+    std::vector<std::uint8_t> bytes(kBytes, 0);
+    for (std::size_t i = 0; i < bits.size(); ++i) {
+      bytes[i / 8] |= static_cast<std::uint8_t>(bits[i] << (7 - i % 8));
+    }
+    HeaderLook look;
+    look.decoded_as = placement.decoded_as;
+    look.header_bytes.assign(bytes.begin(), bytes.begin() + kMaxHeaderLength);
+    look.header_text = HeaderText(look.header_bytes, type);
+    look.unknown_characters = CountUnknownBytes(look.header_bytes, type);
+    look.evidence = WeighLine(line, edge, grid.period, bits, kWeighed, 0.0, fit->map);
+    look.confidence = CouldBeHeaderBytes(look.header_bytes, type)
+                          ? look.evidence.margin
+                          : std::min(look.evidence.margin, 0.0);
+    look.doubtful = !(look.confidence >= kDoubtfulBelow);
+    if (!best || Surer(look, *best)) best = std::move(look);
+  }
+  return best;
+}
+
 }  // namespace
 
 std::vector<HeaderLook> LookAgain(const IplImage* image, float sample_rate) {
@@ -901,6 +951,10 @@ std::vector<HeaderLook> LookAgain(const IplImage* image, float sample_rate) {
       const std::optional<GridReading> second = ReadOnTheGrid(line, first->grid, edge, type);
       if (!second) continue;
       HeaderLook look = second->look;
+      if (look.doubtful && second->grid.period < kMinSamplesPerBitForSlack) {
+        std::optional<HeaderLook> mapped = LookThroughMap(line, second->grid, edge, type);
+        if (mapped && Surer(*mapped, look)) look = std::move(*mapped);
+      }
       look.negative = negative;
       look.data_rows = static_cast<int>(scaled.size());
       look.period_scale = first->grid.period / nominal;
