@@ -148,82 +148,94 @@ std::vector<MappedColumn> MapColumns(std::size_t columns, std::int64_t from, std
   return mapped;
 }
 
-// The sum of squares the likeliest bits leave over the columns [from, to) with dark 0 and
-// contrast 1: LikeliestBits without the bits, for the search of the maps.
-double LeastSquares(const std::vector<float>& line, std::int64_t from, std::int64_t to,
-                    double edge, double period, const ColumnMap& map, std::int64_t count) {
-  std::array<double, 2> cost{0.0, 0.0};  // up to the bit before the current one, by its value
-  std::array<std::array<double, 2>, 2> step{};  // the current bit's columns, [before][bit]
-  std::int64_t bit = 0;
-  bool first = true;
-  const auto advance = [&] {
-    const std::array<double, 2> was = cost;
-    for (int b = 0; b < 2; ++b) {
-      cost[b] = first ? step[0][b] : std::min(was[0] + step[0][b], was[1] + step[1][b]);
-    }
-    first = false;
-    step = {};
-  };
-  for (std::int64_t c = std::max<std::int64_t>(from, 0);
-       c < std::min<std::int64_t>(to, static_cast<std::int64_t>(line.size())); ++c) {
-    const auto m = MapColumn(c, edge, period, map, count);
-    if (!m) continue;
-    for (; bit < m->bit; ++bit) advance();
-    const double v = line[m->column];
+// The likeliest bits under the model of the cells (each column dark + contrast x its share in
+// 1 bits, Gaussian noise), by dynamic programming over each bit and the one before it: for each
+// value of the current bit, the least sum of squares of the columns so far, and where asked
+// the way back. Columns come in the order of their last bit.
+class Trellis {
+ public:
+  Trellis(double dark, double contrast, bool keep_way)
+      : dark_(dark), contrast_(contrast), keep_way_(keep_way) {}
+
+  void Add(const MappedColumn& m, double value) {
+    while (bit_ < m.bit) Advance();
     for (int p = 0; p < 2; ++p) {
       for (int b = 0; b < 2; ++b) {
-        const double d = v - (m->earlier * p + m->last * b);
-        step[p][b] += d * d;
+        const double d = value - dark_ - contrast_ * (m.earlier * p + m.last * b);
+        step_[p][b] += d * d;
       }
     }
   }
-  advance();
-  return std::min(cost[0], cost[1]);
-}
 
-// The likeliest `count` bits under the model of the cells (each column dark + contrast x its
-// share in 1 bits, Gaussian noise), by dynamic programming over each bit and the one before it;
-// and the sum of squares they leave.
-std::pair<std::vector<int>, double> LikeliestBits(const std::vector<float>& line,
-                                                  const std::vector<MappedColumn>& mapped,
-                                                  std::size_t count, double dark,
-                                                  double contrast) {
-  // cost[i][b]: the least sum of squares of the columns up to bit i with bit i = b.
-  std::vector<std::array<double, 2>> cost(count, {0.0, 0.0});
-  std::vector<std::array<std::uint8_t, 2>> before(count, {0, 0});
-  std::size_t k = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    std::array<std::array<double, 2>, 2> step{};  // [bit before][bit]
-    for (; k < mapped.size() && mapped[k].bit == static_cast<std::int64_t>(i); ++k) {
-      const MappedColumn& m = mapped[k];
-      const double v = line[m.column];
-      for (int p = 0; p < 2; ++p) {
-        for (int b = 0; b < 2; ++b) {
-          const double d = v - dark - contrast * (m.earlier * p + m.last * b);
-          step[p][b] += d * d;
-        }
-      }
+  // The least sum of squares once the bits before `count` are closed.
+  double Close(std::int64_t count) {
+    while (bit_ < count) Advance();
+    return std::min(cost_[0], cost_[1]);
+  }
+
+  // The bits closed, the likeliest first.
+  std::vector<int> Bits() const {
+    std::vector<int> bits(ways_.size(), 0);
+    int b = cost_[1] < cost_[0] ? 1 : 0;
+    for (std::size_t i = ways_.size(); i-- > 0;) {
+      bits[i] = b;
+      b = ways_[i][b];
     }
+    return bits;
+  }
+
+ private:
+  void Advance() {
+    const std::array<double, 2> was = cost_;
+    std::array<std::uint8_t, 2> way{0, 0};
     for (int b = 0; b < 2; ++b) {
-      if (i == 0) {
-        cost[i][b] = step[0][b];  // nothing before the first bit is bright
+      if (bit_ == 0) {
+        cost_[b] = step_[0][b];  // nothing before the first bit is bright
         continue;
       }
-      const double via0 = cost[i - 1][0] + step[0][b];
-      const double via1 = cost[i - 1][1] + step[1][b];
-      cost[i][b] = std::min(via0, via1);
-      before[i][b] = via1 < via0 ? 1 : 0;
+      const double via0 = was[0] + step_[0][b];
+      const double via1 = was[1] + step_[1][b];
+      cost_[b] = std::min(via0, via1);
+      way[b] = via1 < via0 ? 1 : 0;
+    }
+    if (keep_way_) ways_.push_back(way);
+    step_ = {};
+    ++bit_;
+  }
+
+  double dark_;
+  double contrast_;
+  bool keep_way_;
+  std::int64_t bit_ = 0;
+  std::array<double, 2> cost_{0.0, 0.0};
+  std::array<std::array<double, 2>, 2> step_{};  // the current bit's columns, [before][bit]
+  std::vector<std::array<std::uint8_t, 2>> ways_;
+};
+
+// The sum of squares the likeliest bits leave over the columns [from, to), with dark 0 and
+// contrast 1, for the search of the maps.
+double LeastSquares(const std::vector<float>& line, std::int64_t from, std::int64_t to,
+                    double edge, double period, const ColumnMap& map, std::int64_t count) {
+  Trellis trellis(0.0, 1.0, false);
+  std::int64_t last = 0;
+  for (std::int64_t c = std::max<std::int64_t>(from, 0);
+       c < std::min<std::int64_t>(to, static_cast<std::int64_t>(line.size())); ++c) {
+    if (const auto m = MapColumn(c, edge, period, map, count)) {
+      trellis.Add(*m, line[m->column]);
+      last = m->bit;
     }
   }
-  std::vector<int> bits(count, 0);
-  if (count == 0) return {bits, 0.0};
-  int b = cost[count - 1][1] < cost[count - 1][0] ? 1 : 0;
-  const double least = cost[count - 1][b];
-  for (std::size_t i = count; i-- > 0;) {
-    bits[i] = b;
-    b = before[i][b];
-  }
-  return {bits, least};
+  return trellis.Close(last + 1);
+}
+
+// The likeliest `count` bits with the columns mapped.
+std::vector<int> LikeliestBits(const std::vector<float>& line,
+                               const std::vector<MappedColumn>& mapped, std::size_t count,
+                               double dark, double contrast) {
+  Trellis trellis(dark, contrast, true);
+  for (const MappedColumn& m : mapped) trellis.Add(m, line[m.column]);
+  trellis.Close(static_cast<std::int64_t>(count));
+  return trellis.Bits();
 }
 
 // Dark and contrast that fit the columns best with `bits` read through the map.
@@ -421,10 +433,10 @@ std::vector<int> ReadThroughMap(const std::vector<float>& line, double edge, dou
       MapColumns(line.size(), static_cast<std::int64_t>(std::floor(edge)) - 1,
                  static_cast<std::int64_t>(std::ceil(edge + period * count)) + 1, edge, period,
                  map, count);
-  const std::vector<int> first = LikeliestBits(line, mapped, count, 0.0, 1.0).first;
+  const std::vector<int> first = LikeliestBits(line, mapped, count, 0.0, 1.0);
   const auto [dark, contrast] = FitLevels(line, mapped, first);
   if (!(contrast > 0.0)) return first;
-  return LikeliestBits(line, mapped, count, dark, contrast).first;
+  return LikeliestBits(line, mapped, count, dark, contrast);
 }
 
 }  // namespace tessaly
