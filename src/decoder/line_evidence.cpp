@@ -214,8 +214,8 @@ class Trellis {
 
 // The sum of squares the likeliest bits leave over the columns [from, to), with dark 0 and
 // contrast 1, for the search of the maps.
-double LeastSquares(const std::vector<float>& line, std::int64_t from, std::int64_t to,
-                    double edge, double period, const ColumnMap& map, std::int64_t count) {
+double LeastSquares(const std::vector<float>& line, std::int64_t from, std::int64_t to, double edge,
+                    double period, const ColumnMap& map, std::int64_t count) {
   Trellis trellis(0.0, 1.0, false);
   std::int64_t last = 0;
   for (std::int64_t c = std::max<std::int64_t>(from, 0);
@@ -364,7 +364,6 @@ BitEvidence WeighLine(const std::vector<float>& line, double start, double perio
   return evidence;
 }
 
-
 std::optional<MapFit> FitColumnMap(const std::vector<float>& line, double start, double period,
                                    std::size_t count) {
   const double end = start + period * static_cast<double>(count);
@@ -401,7 +400,7 @@ std::optional<MapFit> FitColumnMap(const std::vector<float>& line, double start,
   }
   if (trials.empty()) return std::nullopt;
   keep_best(trials);
-  double scale_step = 0.1 / stretch;  // as a share of scale^2
+  double scale_step = 0.1 / stretch;      // as a share of scale^2
   double phase_step = 1.0 / kPhaseSteps;  // as a share of the scale
   double edge_move = edge_step;
   while (stretch < end - start) {
@@ -429,10 +428,9 @@ std::optional<MapFit> FitColumnMap(const std::vector<float>& line, double start,
 
 std::vector<int> ReadThroughMap(const std::vector<float>& line, double edge, double period,
                                 const ColumnMap& map, std::size_t count) {
-  const std::vector<MappedColumn> mapped =
-      MapColumns(line.size(), static_cast<std::int64_t>(std::floor(edge)) - 1,
-                 static_cast<std::int64_t>(std::ceil(edge + period * count)) + 1, edge, period,
-                 map, count);
+  const std::vector<MappedColumn> mapped = MapColumns(
+      line.size(), static_cast<std::int64_t>(std::floor(edge)) - 1,
+      static_cast<std::int64_t>(std::ceil(edge + period * count)) + 1, edge, period, map, count);
   const std::vector<int> first = LikeliestBits(line, mapped, count, 0.0, 1.0);
   const auto [dark, contrast] = FitLevels(line, mapped, first);
   if (!(contrast > 0.0)) return first;
