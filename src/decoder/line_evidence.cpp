@@ -273,8 +273,8 @@ constexpr double kFirstStretch = 32.0;
 constexpr std::size_t kMapsKept = 48;
 constexpr int kPhaseSteps = 12;
 constexpr int kEdgeTrials = 8;
-constexpr double kLeastMapScale = 0.5;
-constexpr double kGreatestMapScale = 0.99;
+// The scales tried: copies that leave columns out and copies that show some twice.
+constexpr std::array<std::pair<double, double>, 2> kMapScales{{{0.5, 0.99}, {1.01, 2.0}}};
 
 }  // namespace
 
@@ -390,11 +390,13 @@ std::optional<MapFit> FitColumnMap(const std::vector<float>& line, double start,
   double stretch = kFirstStretch;
   const double edge_step = period / kEdgeTrials;
   std::vector<MapTrial> trials;
-  for (double scale = kLeastMapScale; scale <= std::min(kGreatestMapScale, period);
-       scale += 0.1 * scale * scale / stretch) {
-    for (int p = 0; p < kPhaseSteps; ++p) {
-      for (int e = -kEdgeTrials / 2; e < kEdgeTrials - kEdgeTrials / 2; ++e) {
-        trials.push_back(trial({scale, scale * p / kPhaseSteps}, start + e * edge_step, stretch));
+  for (const auto& [least, greatest] : kMapScales) {
+    for (double scale = least; scale <= std::min(greatest, period);
+         scale += 0.1 * scale * scale / stretch) {
+      for (int p = 0; p < kPhaseSteps; ++p) {
+        for (int e = -kEdgeTrials / 2; e < kEdgeTrials - kEdgeTrials / 2; ++e) {
+          trials.push_back(trial({scale, scale * p / kPhaseSteps}, start + e * edge_step, stretch));
+        }
       }
     }
   }

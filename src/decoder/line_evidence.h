@@ -13,10 +13,10 @@
 
 namespace tessaly {
 
-// Where each column of a line comes from. A copy made by nearest-neighbour sampling at a
-// scale under 1 shows whole columns of the original, one now and then left out: column c shows
-// the original column that covered [From(c), From(c) + scale) on the copy's own scale, its
-// start stepping by whole original columns. The plain map (scale 1) is the identity; a map's
+// Where each column of a line comes from. A copy made by nearest-neighbour sampling shows
+// whole columns of the original, at a scale under 1 one now and then left out, above 1 one now
+// and then twice: column c shows the original column that covered [From(c), From(c) + scale)
+// on the copy's own scale, its start stepping by whole original columns. The plain map (scale 1) is the identity; a map's
 // columns lie, on the mean, where the plain map's do.
 struct ColumnMap {
   double scale = 1.0;
@@ -47,7 +47,7 @@ struct MapFit {
   double edge = 0.0;
 };
 
-// The column map of a copy by nearest-neighbour sampling at a scale from 0.5 to under 1 that,
+// The column map of a copy by nearest-neighbour sampling at a scale from 0.5 to 2 that,
 // with the likeliest bits read through it (ReadThroughMap), explains best a line whose dark
 // level is near 0 and bright near 1 and whose `count` bits of `period` columns start near
 // `start`. The map is searched on the line's first columns first, then on longer stretches

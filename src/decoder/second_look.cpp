@@ -409,12 +409,15 @@ std::vector<float> Reweighed(const std::vector<std::vector<float>>& rows,
   return line;
 }
 
-// A copy made by nearest-neighbour sampling at a scale under 1 leaves one of the original's
-// columns out now and then; where a bit spans under kMinSamplesPerBitForSlack columns, a bit
-// may keep no column of its own, and a doubtful reading is read again through the copy's
-// column map fitted to the line (FitColumnMap), its first bit placed as a grid's is, and
-// weighed by the model of the cells on that map. The surest reading; nothing when no map fits
-// or no start lies near.
+// A copy made by nearest-neighbour sampling shows whole columns of the original, at a scale
+// under 1 one now and then left out, above 1 one now and then twice. Where a bit spans under
+// kMaxSamplesPerBitForMap columns of the copy, a bit may keep no column of its own, or its
+// columns' values lie where neither the cells nor edges off the grid put them: a doubtful
+// reading is read again through the copy's column map fitted to the line (FitColumnMap), its
+// first bit placed as a grid's is, and weighed by the model of the cells on that map. The
+// surest reading; nothing when no map fits or no start lies near.
+constexpr double kMaxSamplesPerBitForMap = 2.5;
+
 std::optional<HeaderLook> LookThroughMap(const std::vector<float>& line, const Grid& grid,
                                          double band_edge, SatelliteType type) {
   constexpr std::size_t kBytes = kMaxHeaderLength + kFollowingBytes;
@@ -481,7 +484,7 @@ std::vector<HeaderLook> LookAgain(const IplImage* image, float sample_rate) {
       const std::optional<GridReading> second = ReadOnTheGrid(line, first->grid, edge, type);
       if (!second) continue;
       HeaderLook look = second->look;
-      if (look.doubtful && second->grid.period < kMinSamplesPerBitForSlack) {
+      if (look.doubtful && second->grid.period < kMaxSamplesPerBitForMap) {
         std::optional<HeaderLook> mapped = LookThroughMap(line, second->grid, edge, type);
         if (mapped && Surer(*mapped, look)) look = std::move(*mapped);
       }

@@ -148,9 +148,12 @@ std::vector<SweepGroup> Groups() {
   impaired("Gamma22", "gamma-2.2", 0.75);
   impaired("MixPhasingSlant", "mix-phasing-slant", 0.9);
   // Frames made 560 pixels wide and copied by nearest-neighbour sampling at 0.85 (1.13 samples
-  // a bit, one column in seven left out) and at 0.5 from 970 pixels (1.15 samples a bit).
+  // a bit, one column in seven left out) and 1.37 (1.83 samples a bit, some columns twice), and
+  // at 0.5 from 970 pixels (1.15 samples a bit).
   groups.push_back({"Scale085NearestNarrow", Expect::kNoWrongName,
                     Range(560, 560, 41, {4}, DegradationIndex("scale-0.85-nearest")), 29, 0.55});
+  groups.push_back({"Scale137NearestNarrow", Expect::kNoWrongName,
+                    Range(560, 560, 41, {4}, DegradationIndex("scale-1.37-nearest")), 29, 0.8});
   groups.push_back({"Scale05NearestNarrow", Expect::kNoWrongName,
                     Range(970, 970, 41, {4}, DegradationIndex("scale-0.5-nearest")), 29, 0.9});
   return groups;
