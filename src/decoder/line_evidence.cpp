@@ -327,7 +327,7 @@ BitEvidence WeighLine(const std::vector<float>& line, double start, double perio
   for (std::size_t i = 0; i < count; ++i) {
     for (std::size_t span = 1; span <= kMaxSpan && i + span <= bits.size(); ++span) {
       for (std::size_t j = i; j < i + span; ++j) bits[j] = 1 - bits[j];
-      // A mapped column may show what lies up to a column from it.
+      // A mapped column may show what lies up to one and a half columns from it (scale 2).
       const std::int64_t reach = map.scale == 1.0 ? 1 : 2;
       const auto k0 = std::max<std::int64_t>(
           static_cast<std::int64_t>(std::floor(cells.edge + i * period - slack)) - reach,
